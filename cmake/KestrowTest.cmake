@@ -1,0 +1,21 @@
+# kestrow_add_test(NAME SOURCES a.cpp b.cpp LIBS lib... LABELS unit|e2e|gui|slow [threaded])
+# One GoogleTest executable; every test case becomes a CTest test carrying the labels.
+# "threaded" marks tests that the ThreadSanitizer build runs; the target
+# `threaded_tests` builds exactly those.
+if(NOT TARGET threaded_tests)
+  add_custom_target(threaded_tests)
+endif()
+
+function(kestrow_add_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    PROPERTIES LABELS "${T_LABELS}" ENVIRONMENT "KESTROW_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
+    DISCOVERY_TIMEOUT 60)
+  if("threaded" IN_LIST T_LABELS)
+    add_dependencies(threaded_tests ${name})
+  endif()
+endfunction()
