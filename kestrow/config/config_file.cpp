@@ -218,8 +218,18 @@ int BurnConfig::ParseFsImageEntry(std::size_t index, std::string_view text) {
 int BurnConfig::Load(const std::string& name, ConfigNotes* notes) {
     std::string bytes;
     if (!ReadWholeFile(ResolveProgramPath(name), bytes)) return 0;
-    // The first two bytes are the byte-order mark; their value is not checked.
-    std::u16string units = DecodeUtf16Le(std::string_view(bytes).substr(std::min<std::size_t>(2, bytes.size())));
+    std::u16string units;
+    if (!bytes.empty() && bytes.find('\0') == std::string::npos && !StartsWith(bytes, "\xFF\xFE")) {
+        // Hand-written 8-bit text: read it as such rather than as UTF-16 garbage
+        // that matches no key. Save writes it back as UTF-16LE.
+        std::string_view text(bytes);
+        if (StartsWith(text, "\xEF\xBB\xBF")) text.remove_prefix(3);
+        units = Utf8ToUtf16(text);
+        if (notes) notes->lines.push_back("the file is 8-bit text, not UTF-16LE; read as UTF-8");
+    } else {
+        // The first two bytes are the byte-order mark; their value is not checked.
+        units = DecodeUtf16Le(std::string_view(bytes).substr(std::min<std::size_t>(2, bytes.size())));
+    }
 
     using namespace std::placeholders;
     int lineNumber = 0;
