@@ -228,8 +228,9 @@ std::string FormatLanguageFile(const std::vector<std::string>& entries) {
 }
 
 LanguageTable::LanguageTable(std::string stationFolder)
-    : station_(stationFolder.empty() ? StationFolder() : std::move(stationFolder)),
-      names_{kChineseName, kEnglishName} {}
+    : station_(std::move(stationFolder)), names_{kChineseName, kEnglishName} {}
+
+std::string LanguageTable::Station() const { return station_.empty() ? StationFolder() : station_; }
 
 std::string LanguageTable::GetString(std::size_t index) const {
     return index < entries_.size() ? entries_[index] : std::string();
@@ -240,7 +241,7 @@ std::string LanguageTable::CurrentLanguageName() const {
 }
 
 std::string LanguageTable::LangFolder() const {
-    return FindIgnoringCase(station_, "Lang").value_or(fs::path(station_) / "Lang").string();
+    return FindIgnoringCase(Station(), "Lang").value_or(fs::path(Station()) / "Lang").string();
 }
 
 void LanguageTable::LoadBuiltin(int language) {
@@ -275,11 +276,11 @@ void LanguageTable::SetLanguage(const std::string& name) {
 }
 
 void LanguageTable::SetLanguageFromBurnIni() {
-    SetLanguage(ReadProfileString((fs::path(station_) / "burn.ini").string(), "Lang", "Lang"));
+    SetLanguage(ReadProfileString((fs::path(Station()) / "burn.ini").string(), "Lang", "Lang"));
 }
 
 bool LanguageTable::WriteLanguageToBurnIni() const {
-    return WriteProfileString((fs::path(station_) / "burn.ini").string(), "Lang", "Lang", CurrentLanguageName());
+    return WriteProfileString((fs::path(Station()) / "burn.ini").string(), "Lang", "Lang", CurrentLanguageName());
 }
 
 bool LanguageTable::LoadLanguage(int index) {

@@ -44,7 +44,10 @@ public:
     static constexpr int kChinese = 0;
     static constexpr int kEnglish = 1;
 
-    // `stationFolder` holds burn.ini and the Lang folder; empty means StationFolder().
+    // `stationFolder` holds burn.ini and the Lang folder; empty means
+    // StationFolder(), looked up at each use so a table created before the
+    // station is chosen still finds it. The table belongs to one thread (the
+    // window's): a language switch replaces the entries GetString reads.
     explicit LanguageTable(std::string stationFolder = "");
 
     // A copy of entry `index`; empty for an index past the table or before any load.
@@ -78,6 +81,7 @@ public:
 
 private:
     void LoadBuiltin(int language);
+    std::string Station() const;
     std::string LangFolder() const;
 
     std::string station_;

@@ -8,6 +8,7 @@
 #include <regex>
 
 #include "kestrow/config/private_profile.h"
+#include "kestrow/config/station_folder.h"
 
 namespace kestrow::config {
 namespace {
@@ -278,6 +279,14 @@ TEST_F(LanguageTableTest, ChoiceIsRememberedInBurnIni) {
     LanguageTable next(station.string());
     next.SetLanguageFromBurnIni();
     EXPECT_EQ(next.GetString(7), "de 7");
+}
+
+TEST_F(LanguageTableTest, WithoutAFolderTheStationFolderChosenLaterIsUsed) {
+    LanguageTable table;  // created before the station is chosen, as a global would be
+    UseStationFolder(station.string());
+    table.SetLanguage("");
+    ASSERT_TRUE(table.SaveCurrentLanguageFile()) << table.LastError();
+    EXPECT_TRUE(fs::exists(lang / "English.txt"));
 }
 
 }  // namespace
