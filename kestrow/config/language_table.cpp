@@ -46,22 +46,25 @@ void AppendUtf8(std::string& out, char32_t c) {
 char32_t NextCodePoint(std::string_view text, std::size_t& pos) {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
     const unsigned char lead = byte(pos);
-    std::size_t length = 0;
-    char32_t c = 0;
-    char32_t minimum = 0;
     if (lead < 0x80) {
         ++pos;
         return lead;
-    } else if ((lead & 0xE0) == 0xC0) {
-        length = 2, c = lead & 0x1F, minimum = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3, c = lead & 0x0F, minimum = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4, c = lead & 0x07, minimum = 0x10000;
-    } else {
+    }
+    // Lead-byte pattern (mask and value), sequence length, smallest value it may encode.
+    struct Form {
+        unsigned char mask, value;
+        std::size_t length;
+        char32_t minimum;
+    };
+    static constexpr Form kForms[] = {{0xE0, 0xC0, 2, 0x80}, {0xF0, 0xE0, 3, 0x800}, {0xF8, 0xF0, 4, 0x10000}};
+    const Form* form = std::find_if(std::begin(kForms), std::end(kForms),
+                                    [&](const Form& f) { return (lead & f.mask) == f.value; });
+    if (form == std::end(kForms)) {
         ++pos;
         return kReplacement;
     }
+    const std::size_t length = form->length;
+    char32_t c = lead & static_cast<unsigned char>(~form->mask);
     if (pos + length > text.size()) {
         ++pos;
         return kReplacement;
@@ -73,7 +76,7 @@ char32_t NextCodePoint(std::string_view text, std::size_t& pos) {
         }
         c = (c << 6) | (byte(pos + i) & 0x3F);
     }
-    if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+    if (c < form->minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
         ++pos;
         return kReplacement;
     }
