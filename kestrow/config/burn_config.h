@@ -196,7 +196,8 @@ struct BurnConfig {
 
     // ---- project, clock and RAM tables ----
     // 1 on success; 0 when start-up must stop (the message has been shown).
-    int LoadChipTables(const std::string& path, MessageSink& sink);
+    // Lists longer than the record holds are cut, and noted in `notes`.
+    int LoadChipTables(const std::string& path, MessageSink& sink, ConfigNotes* notes = nullptr);
     void SelectClockAndPart();
     // Chooses the active RAM tables for chip_model and derives chip_type.
     // 1 on success; 0 after showing the mismatch message.

@@ -15,5 +15,7 @@ public:
 
 // Caption of the configuration's error boxes.
 inline constexpr const char* kErrorCaption = "Error";
+// An empty caption asks the sink for the program's own caption.
+inline constexpr const char* kProgramCaption = "";
 
 }  // namespace kestrow::config
