@@ -164,6 +164,24 @@ std::optional<uint32_t> FindEntry(const CallbackBuffer& table, uint32_t count, c
     return std::nullopt;
 }
 
+// The checks shared by create and open, each with the caller's own message.
+struct SessionMessages {
+    const char* notInitialised;
+    const char* otherOpen;
+    const char* noName;
+    const char* nameTooLong;
+};
+
+bool MayStartSession(const SessionMessages& messages, const char* name) {
+    const char* refusal = !g.initialised                          ? messages.notInitialised
+                          : g.open                                ? messages.otherOpen
+                          : name == nullptr                       ? messages.noName
+                          : NameLength(name) > kPartitionNameMax ? messages.nameTooLong
+                                                                  : nullptr;
+    if (refusal != nullptr) Print("%s", refusal);
+    return refusal == nullptr;
+}
+
 void StartSession(const PartitionEntry& entry, bool created) {
     g.open = entry;
     g.created = created;
@@ -337,22 +355,10 @@ int Partition_Init(const PartitionCallbacks& callbacks, const PartitionMediumInf
 }
 
 PartitionHandle* Partition_Creat(const PartitionCreateInfo* request) {
-    if (!g.initialised) {
-        Print("part: Sflash_Creat not Sflash_Init\r\n");
-        return nullptr;
-    }
-    if (g.open) {
-        Print("part: Sflash_Creat the other partition name is openning\r\n");
-        return nullptr;
-    }
-    if (request == nullptr) {
-        Print("part: Sflash_Creat info == QM_NULL\r\n");
-        return nullptr;
-    }
-    if (NameLength(request->name) > kPartitionNameMax) {
-        Print("part: sflash_creat the partition name len more than %u\r\n", kPartitionNameMax);
-        return nullptr;
-    }
+    static constexpr SessionMessages kMessages{
+        "part: Sflash_Creat not Sflash_Init\r\n", "part: Sflash_Creat the other partition name is openning\r\n",
+        "part: Sflash_Creat info == QM_NULL\r\n", "part: sflash_creat the partition name len more than 6\r\n"};
+    if (!MayStartSession(kMessages, request != nullptr ? request->name : nullptr)) return nullptr;
     if (!HasBackEnd("partition_creat", request->mediumFlags)) return nullptr;
     if (request->type > kPartitionFs) {
         Print("part: Sflash_Creat type is error\r\n");
@@ -419,22 +425,10 @@ PartitionHandle* Partition_Creat(const PartitionCreateInfo* request) {
 }
 
 PartitionHandle* Partition_Open(const char* name) {
-    if (!g.initialised) {
-        Print("part: Sflash_Open not Sflash_Init\r\n");
-        return nullptr;
-    }
-    if (g.open) {
-        Print("part: Sflash_Open the other partition name is openning\r\n");
-        return nullptr;
-    }
-    if (name == nullptr) {
-        Print("part: Sflash_Open partition_name == QM_NULL\r\n");
-        return nullptr;
-    }
-    if (NameLength(name) > kPartitionNameMax) {
-        Print("part: Sflash_Open the partition name len more than %u\r\n", kPartitionNameMax);
-        return nullptr;
-    }
+    static constexpr SessionMessages kMessages{
+        "part: Sflash_Open not Sflash_Init\r\n", "part: Sflash_Open the other partition name is openning\r\n",
+        "part: Sflash_Open partition_name == QM_NULL\r\n", "part: Sflash_Open the partition name len more than 6\r\n"};
+    if (!MayStartSession(kMessages, name)) return nullptr;
     CallbackBuffer table(TableBufferSize());
     uint32_t count = 0;
     if (!table || !ReadTable(table, count)) {

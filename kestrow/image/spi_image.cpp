@@ -111,45 +111,54 @@ public:
     }
 
     int Write(uint32_t startPage, const uint8_t* data, uint32_t count) {
-        if (fd_ < 0) {
-            reporter_.Diagnostic("spi_flash_write : filehandle==INVALID_HANDLE_VALUE\r\n");
-            return -1;
-        }
-        for (uint32_t i = 0; i < count; ++i) {
-            const ssize_t n = WriteAt(fd_, data + size_t(i) * pageSize_, pageSize_, PageOffset(startPage + i));
-            if (n < 0) {
-                reporter_.Diagnostic(Format("spi_flash_write : WriteFile NFC_FIFO_SIZE faild,err:%d\r\n", errno));
-                return -1;
-            }
-            if (size_t(n) != pageSize_) {
-                reporter_.Diagnostic("spi_flash_write : dwReadSize!=NFC_FIFO_SIZE\r\n");
-                return -1;
-            }
-        }
-        return 0;
+        static constexpr PageMessages kMessages{
+            "spi_flash_write : filehandle==INVALID_HANDLE_VALUE\r\n",
+            "spi_flash_write : WriteFile NFC_FIFO_SIZE faild,err:%d\r\n",
+            "spi_flash_write : dwReadSize!=NFC_FIFO_SIZE\r\n"};
+        return PageByPage(startPage, count, kMessages, [&](uint32_t i, uint64_t offset) {
+            return WriteAt(fd_, data + size_t(i) * pageSize_, pageSize_, offset);
+        });
     }
 
     int Read(uint32_t startPage, uint8_t* data, uint32_t count) {
+        static constexpr PageMessages kMessages{
+            "nand_readsector_large : filehandle==INVALID_HANDLE_VALUE\r\n",
+            "nand_readsector_large : WriteFile NFC_FIFO_SIZE faild,err:%d\r\n",
+            "nand_readsector_large : dwReadSize!=NFC_FIFO_SIZE\r\n"};
+        return PageByPage(startPage, count, kMessages, [&](uint32_t i, uint64_t offset) {
+            return ReadAt(fd_, data + size_t(i) * pageSize_, pageSize_, offset);
+        });
+    }
+
+private:
+    struct PageMessages {
+        const char* noFile;
+        const char* systemError;  // takes the error number
+        const char* shortTransfer;
+    };
+
+    // Moves `count` pages one at a time; `transfer(i, offset)` moves page i.
+    template <typename Transfer>
+    int PageByPage(uint32_t startPage, uint32_t count, const PageMessages& messages, Transfer transfer) {
         if (fd_ < 0) {
-            reporter_.Diagnostic("nand_readsector_large : filehandle==INVALID_HANDLE_VALUE\r\n");
+            reporter_.Diagnostic(messages.noFile);
             return -1;
         }
         for (uint32_t i = 0; i < count; ++i) {
-            const ssize_t n = ReadAt(fd_, data + size_t(i) * pageSize_, pageSize_, PageOffset(startPage + i));
+            const ssize_t n = transfer(i, uint64_t(startPage + i) * pageSize_);
             if (n < 0) {
-                reporter_.Diagnostic(Format("nand_readsector_large : WriteFile NFC_FIFO_SIZE faild,err:%d\r\n", errno));
+                char text[128];
+                std::snprintf(text, sizeof text, messages.systemError, errno);
+                reporter_.Diagnostic(text);
                 return -1;
             }
             if (size_t(n) != pageSize_) {
-                reporter_.Diagnostic("nand_readsector_large : dwReadSize!=NFC_FIFO_SIZE\r\n");
+                reporter_.Diagnostic(messages.shortTransfer);
                 return -1;
             }
         }
         return 0;
     }
-
-private:
-    uint64_t PageOffset(uint32_t page) const { return uint64_t(page) * pageSize_; }
 
     int fd_;
     uint32_t pageSize_;
