@@ -2,9 +2,8 @@
 // configuration, or shows what an existing image holds.
 #include "kestrow/cli/command_registry.h"
 #include "kestrow/config/burn_config.h"
-#include "kestrow/config/file_io.h"
-#include "kestrow/config/private_profile.h"
 #include "kestrow/config/station_folder.h"
+#include "kestrow/config/station_startup.h"
 #include "kestrow/image/spi_image.h"
 #include "kestrow/image/spi_image_inspect.h"
 
@@ -42,25 +41,16 @@ private:
     bool verbose_;
 };
 
-// The configuration as the station's start-up reads it: address pools, the
-// active configuration file, the chip tables with the chip type they imply,
-// and the Bluetooth log. False when start-up would stop.
+// The configuration as the station's start-up reads it, without changing any
+// station file. False when start-up would stop (its message has been shown).
 bool LoadStationConfig(kestrow::config::BurnConfig& config) {
-    using namespace kestrow::config;
     TerminalSink sink;
-    config.LoadAddressPool("config_addr.txt", "mac_current_low", sink);
-    std::string name = PrivateProfile::Load(ResolveProgramPath("burn.ini")).GetString("Config", "File Name", "");
-    if (name.empty() || !IsRegularFile(ResolveProgramPath(name))) name = "config.txt";
-    if (!config.Load(name)) {
-        std::cerr << "kestrow: no configuration file " << ResolveProgramPath(name) << "\n";
-        return false;
+    const kestrow::config::StationStartup startup = kestrow::config::StartStation(config, sink, /*readOnly=*/true);
+    if (!startup.config_file_read) {
+        std::cerr << "kestrow: no configuration file "
+                  << kestrow::config::ResolveProgramPath(startup.files.ActiveName()) << "\n";
     }
-    if (!config.LoadChipTables("SDK_CPU_DDR2.ini", sink)) return false;
-    config.SelectClockAndPart();
-    if (!config.DeriveChipType(sink)) return false;
-    int found = 0;
-    if (config.ScanBluetoothLog("blue_addr_log.txt", found, sink) == 0 && found == 0) config.blue_log_missing = 1;
-    return true;
+    return startup.config_file_read && startup.CanRun();
 }
 
 int Inspect(const std::string& path) {

@@ -1,12 +1,17 @@
 #include "kestrow/image/spi_image.h"
 
+#include "kestrow/config/station_folder.h"
+#include "kestrow/config/station_startup.h"
 #include "kestrow/image/spi_image_inspect.h"
 #include "tests/kestrow/config/temp_folder.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -384,6 +389,119 @@ TEST(BootHeaderTest, LayoutPerChipType) {
     boot.assign(original.begin(), original.end());
     EXPECT_FALSE(PatchBootLoader(boot, cfg, record, error));
     EXPECT_THAT(error, HasSubstr("does not fit"));
+}
+
+class QuietSink : public config::MessageSink {
+public:
+    void ShowMessage(const std::string&, const std::string& text, config::MessageIcon) override {
+        ADD_FAILURE() << text;
+    }
+};
+
+// The sample station's own configuration, loaded as start-up does, built into
+// a 16 MiB image and read back field by field.
+TEST(SampleStationImageTest, SixteenMebibyteImageReadsBackFieldByField) {
+    const char* source = std::getenv("KESTROW_SOURCE_DIR");
+    ASSERT_NE(source, nullptr);
+    const std::string station = std::string(source) + "/station";
+    config::UseStationFolder(station);
+    config::BurnConfig cfg;
+    QuietSink sink;
+    ASSERT_TRUE(config::StartStation(cfg, sink, /*readOnly=*/true).CanRun());
+
+    TempFolder folder;
+    Recorder recorder;
+    const std::string output = folder.Path("W25Q128JV.bin");
+    ASSERT_TRUE(MakeSpiImage(cfg, "W25Q128JV", output, recorder)) << recorder.messages.back();
+    const std::string image = folder.Read("W25Q128JV.bin");
+    ASSERT_EQ(image.size(), 16u * kMiB);
+
+    // Boot area: the loader as shipped (this chip family keeps its header),
+    // with the flash record after "SPIP", then 0xFF.
+    std::ifstream in(station + "/u-boot.bin", std::ios::binary);
+    const std::string loader((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(loader.size(), 65536u);
+    const size_t marker = loader.find("SPIP");
+    ASSERT_LT(marker, 600u);
+    const uint32_t bootBlocks = 2;  // 256 pages of loader + 26 pages for the tenth: two blocks
+    EXPECT_EQ(image.substr(0, marker + 4), loader.substr(0, marker + 4));
+    const size_t record = marker + 4;
+    EXPECT_EQ(Le32(image, record), 0xEF4018u);
+    EXPECT_EQ(Le32(image, record + 4), 16u * kMiB);
+    EXPECT_EQ(Le32(image, record + 8), 256u);
+    EXPECT_EQ(Le32(image, record + 12), 256u);
+    EXPECT_EQ(Le32(image, record + 16), kBlock);
+    EXPECT_EQ(Le32(image, record + 20), 20000000u);
+    EXPECT_EQ(uint8_t(image[record + 24]), 0x00);
+    EXPECT_EQ(uint8_t(image[record + 25]), 0x1C);
+    EXPECT_EQ(uint8_t(image[record + 27]), bootBlocks);
+    EXPECT_EQ(std::string(image.c_str() + record + 28), "W25Q128JV");
+    EXPECT_EQ(image.substr(record + 60, loader.size() - record - 60), loader.substr(record + 60));
+    EXPECT_EQ(image.substr(loader.size(), bootBlocks * kBlock - loader.size()),
+              std::string(bootBlocks * kBlock - loader.size(), '\xFF'));
+
+    // Both tables, equal, with the partitions of config.txt back to back.
+    const size_t tableAt = bootBlocks * kBlock;
+    EXPECT_EQ(image.substr(tableAt, 4 + 7 * 32), image.substr(tableAt + kBlock, 4 + 7 * 32));
+    const auto table = ParseTable(image, tableAt);
+    ASSERT_EQ(table.size(), 7u);
+    struct Expected {
+        const char* name;
+        uint8_t type, flags;
+        uint32_t sizeKiB;
+    };
+    const Expected expected[] = {{"KERNEL", 1, 0x01, 2048}, {"A", 2, 0x01, 8192}, {"B", 2, 0x01, 4096},
+                                 {"MAC", 0, 0x01, 64},      {"SEQ", 0, 0x01, 64}, {"ENV", 0, 0x01, 64},
+                                 {"BTADDR", 0, 0x11, 64}};
+    uint32_t start = (bootBlocks + 2) * kBlock;
+    for (size_t i = 0; i < 7; ++i) {
+        SCOPED_TRACE(expected[i].name);
+        EXPECT_EQ(table[i].name, expected[i].name);
+        EXPECT_EQ(table[i].type, expected[i].type);
+        EXPECT_EQ(table[i].flags, expected[i].flags);
+        EXPECT_EQ(table[i].sizeKiB, expected[i].sizeKiB);
+        EXPECT_EQ(table[i].start, start);
+        EXPECT_EQ(table[i].index, i + 1);
+        EXPECT_EQ(table[i].medium, 0);
+        if (table[i].type != 2) {
+            EXPECT_EQ(table[i].backup, 0xFFFFFFFFu);
+        }
+        start += expected[i].sizeKiB * 1024;
+    }
+    EXPECT_EQ(table[0].loadAddress, 0x82008000u);
+    EXPECT_EQ(table[0].verify, 1);
+    EXPECT_EQ(table[1].fsType, 0);  // rootfs.sqsh4
+    EXPECT_EQ(table[2].fsType, 1);  // usr.jffs2
+
+    // MAC and ENV carry their records; SEQ and BTADDR stay empty with their
+    // pools off; every byte not accounted for is erased.
+    const std::string mac = cfg.mac_current_high + ":" + cfg.mac_current_low;
+    EXPECT_EQ(table[3].length, 4 + mac.size());
+    EXPECT_EQ(Le32(image, table[3].start), mac.size());
+    EXPECT_EQ(image.substr(table[3].start + 4, mac.size()), mac);
+    EXPECT_EQ(table[4].length, 0u);
+    EXPECT_EQ(table[5].length, 591u);
+    EXPECT_EQ(Le32(image, table[5].start), 587u);
+    EXPECT_EQ(image.substr(table[5].start + 4, 587), std::string(kDefaultEnvironment));
+    std::string erased = image;  // boot area and tables blanked, then the two records
+    erased.replace(0, tableAt + kBlock + 4 + 7 * 32, tableAt + kBlock + 4 + 7 * 32, '\xFF');
+    erased.replace(table[3].start, 4 + mac.size(), 4 + mac.size(), '\xFF');
+    erased.replace(table[5].start, 591, 591, '\xFF');
+    EXPECT_EQ(erased.find_first_not_of('\xFF'), std::string::npos);
+
+    // The inspector reads the same.
+    SpiImageLayout layout;
+    std::string error;
+    ASSERT_TRUE(ReadSpiImageLayout(output, layout, error)) << error;
+    EXPECT_EQ(layout.bootBlocks, bootBlocks);
+    EXPECT_EQ(layout.flashName, "W25Q128JV");
+    EXPECT_TRUE(layout.tablesAgree);
+    ASSERT_EQ(layout.table.entries.size(), 7u);
+    for (size_t i = 0; i < 7; ++i) {
+        EXPECT_EQ(layout.table.entries[i].name, table[i].name);
+        EXPECT_EQ(layout.table.entries[i].start, table[i].start);
+        EXPECT_EQ(layout.table.entries[i].dataLength, table[i].length);
+    }
 }
 
 TEST(EnvironmentTextTest, IsTheFixedDefault) {
