@@ -81,7 +81,7 @@ void Setup(CLI::App& app, kestrow::cli::Context& context) {
     output->needs(flash);
     cmd->callback([options, &context] {
         if (options->inspect.empty() && options->flash.empty()) {
-            throw CLI::RequiredError("spi-image needs --flash NAME --output FILE, or --inspect FILE");
+            throw CLI::ValidationError("spi-image", "give --flash NAME --output FILE, or --inspect FILE");
         }
         context.run = [options](const kestrow::cli::Context&) -> int {
             if (!options->inspect.empty()) return Inspect(options->inspect);
