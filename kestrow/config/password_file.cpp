@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "kestrow/config/burn_config.h"
 #include "kestrow/config/file_io.h"
 #include "kestrow/config/language_table.h"
 #include "kestrow/config/station_folder.h"
@@ -96,6 +97,14 @@ PasswordChangeResult ChangePassword(const PasswordChangeRequest& request, const 
         return {PasswordChangeOutcome::StoreFailed, kStoreFailedText, true};
     }
     return {PasswordChangeOutcome::Changed, texts.GetString(kChangedText), false};
+}
+
+int BurnConfig::LoadPasswords() {
+    return LoadPasswordFile(PasswordFilePath(), producer_password, researcher_password) ? 1 : 0;
+}
+
+int BurnConfig::SavePasswords() const {
+    return SavePasswordFile(PasswordFilePath(), producer_password, researcher_password) ? 1 : 0;
 }
 
 }  // namespace kestrow::config
