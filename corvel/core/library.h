@@ -28,6 +28,7 @@ struct BurnObject {
     Event startEvent{true};
     Event attachEvent{true};
     Event replyEvent{false};
+    Event workerReady{false};  // set once the worker waits for its first start
     std::atomic<unsigned> nID{0};
     std::atomic<unsigned> state{kIdle};
     std::atomic<unsigned> dl_length{0};
