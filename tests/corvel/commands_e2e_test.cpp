@@ -220,3 +220,30 @@ TEST_F(Producer, CloseClearsTheConnectionEvenWithoutAPort) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace corvel_test;
+
+// A secure type-9 boot loader is signed: its header must reach the flash untouched.
+TEST_F(BoardTest, SecureType9BootLoaderIsNotRewritten) {
+    vboard::BoardOptions options;
+    options.chipType = 9;
+    options.secure = true;
+    vboard::VirtualBoard& board = Board(options);
+    Attach(9, true, 115200);
+    ASSERT_EQ(KW_Uart_DownloadProducer(1, WriteFile("producer.bin", Pattern(3000)).c_str(), 0), 1u);
+    T_MODE_CONTROL mode{1, 1, 0, 0};
+    ASSERT_EQ(KW_Uart_SetMode(1, mode), 1u);
+    std::vector<uint8_t> loader = Pattern(5000, 13);
+    T_DOWNLOAD_BIN bin{};
+    std::wstring path = WriteFile("u-boot.bin", loader);
+    std::wcsncpy(bin.path, path.c_str(), 260);
+    std::memcpy(bin.name, "UBOOT", 5);
+    bin.length = 65536;
+    ASSERT_EQ(KW_Uart_DownloadBoot(1, bin.path, &bin, SOC_FA_V3), 1u);
+    std::vector<uint8_t> flash = board.Flash();
+    EXPECT_TRUE(std::equal(loader.begin(), loader.end(), flash.begin()));
+}
+
+}  // namespace
