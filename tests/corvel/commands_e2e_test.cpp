@@ -107,7 +107,7 @@ TEST_F(Producer, WholeFlashImageLandsByteForByte) {
     std::vector<uint8_t> image = Pattern(200000, 7);
     T_DOWNLOAD_BIN bin = Bin(WriteFile("image.bin", image), "spiflash", 200000);
     unsigned before = ProgressNow();
-    ASSERT_EQ(KW_Uart_Download_spi_img(1, &bin), 1u);
+    ASSERT_EQ(KW_Uart_Download_spi_img(1, &bin), 1u) << TransferLogText() << " cmds " << board.ProducerCommands().size();
 
     auto commands = board.ProducerCommands();
     ASSERT_EQ(commands.size(), 5u);

@@ -31,6 +31,9 @@ struct BoardOptions {
     uint32_t flashChips = 1;
 
     bool pace = false;  // bytes cross the wire no faster than baud / 10 per second
+    // Once the producer runs, take whatever rate the host sets on its port (a
+    // producer told to change its rate); the boot ROM knows only its selector rates.
+    bool followHostBaud = false;
 
     bool Has(Fault f) const {
         for (Fault x : faults)

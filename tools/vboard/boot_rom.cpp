@@ -77,6 +77,11 @@ void BootRom::Feed(const uint8_t* data, size_t size, std::string& out) {
         return;
     }
     for (size_t i = 0; i < size; ++i) {
+        if (producer_) {
+            // "go" has just started the producer: the rest of the read is its input.
+            producer_->Feed(data + i, size - i, out);
+            return;
+        }
         char c = static_cast<char>(data[i]);
         switch (state_) {
             case State::RamTable:

@@ -42,6 +42,9 @@ int main(int argc, char** argv) {
     app.add_flag("--pace", options.pace,
                  "Let bytes cross the virtual wire no faster than baud / 10 per second (8N1), as a real "
                  "serial line does");
+    app.add_flag("--follow-baud", options.followHostBaud,
+                 "Once the producer runs, follow the rate the host sets on its port (e.g. after a "
+                 "port rate change to 6000000)");
     app.add_flag("--stdin-quit", stdinQuit, "Also stop when standard input reaches its end");
     CLI11_PARSE(app, argc, argv);
     for (const std::string& fault : faults) {

@@ -155,6 +155,7 @@ void VirtualBoard::Run() {
                 received_ += static_cast<size_t>(n);
                 // Bytes sent at another rate than the board's arrive as noise.
                 unsigned hostBaud = TerminalBaud(slave_);
+                if (options_.followHostBaud && rom_.RunningProducer() != nullptr && hostBaud != 0) rom_.SetBaud(hostBaud);
                 if (hostBaud != 0 && hostBaud != rom_.Baud()) {
                     garbled_ += static_cast<size_t>(n);
                 } else {
