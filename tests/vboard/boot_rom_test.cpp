@@ -1,0 +1,146 @@
+// The virtual boot ROM: it must hold the host to the protocol, not just answer.
+#include "tools/vboard/boot_rom.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using vboard::BootRom;
+using vboard::BoardOptions;
+using vboard::Fault;
+
+namespace {
+
+std::string Send(BootRom& rom, const std::string& bytes) {
+    std::string out;
+    rom.Feed(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), out);
+    return out;
+}
+
+BootRom Rom(unsigned chip, bool secure = false, std::vector<Fault> faults = {}) {
+    BoardOptions options;
+    options.chipType = chip;
+    options.secure = secure;
+    options.faults = faults;
+    return BootRom(options);
+}
+
+TEST(BootRom, WakesOnlyOnItsOwnWakeSequence) {
+    struct Case {
+        unsigned chip;
+        bool secure;
+        const char* wrongWake;
+        const char* wake;
+        const char* prompt;
+    } cases[] = {
+        {6, false, "kkk", "qm\r", "Q3D_UART_BOOT>#"},
+        {8, false, "qm\r", "kkk", "Q4_UART_BOOT>#"},
+        {9, true, "kkk", "sss", "Q7_SecureUART_BOOT>#"},
+        {11, false, "sss", "kkk", "Tarrow_UART_BOOT>#"},
+    };
+    for (const Case& c : cases) {
+        BootRom rom = Rom(c.chip, c.secure);
+        EXPECT_EQ(Send(rom, c.wrongWake), "") << c.chip;
+        EXPECT_FALSE(rom.Awake());
+        std::string answer = Send(rom, c.wake);
+        EXPECT_TRUE(answer.ends_with(c.prompt)) << c.chip << ": " << answer;
+        EXPECT_TRUE(rom.Awake());
+    }
+}
+
+TEST(BootRom, SecureRomWithoutWakeAnnouncesItselfUntilTheHostSpeaks) {
+    BootRom rom = Rom(8, true);
+    std::string out;
+    rom.Tick(out);
+    EXPECT_TRUE(out.ends_with("Q4_UART_BOOT>#"));
+    Send(rom, "\r");
+    out.clear();
+    rom.Tick(out);
+    EXPECT_EQ(out, "");
+}
+
+TEST(BootRom, EchoesCommandsAndAppliesRegistersAndBaudRate) {
+    BootRom rom = Rom(8);
+    Send(rom, "kkk");
+    EXPECT_EQ(Send(rom, "s"), "s");
+    Send(rom, "etvalue\r080000e8\raa000000\r");
+    EXPECT_EQ(rom.Registers().at("080000e8"), "aa000000");
+    Send(rom, "baudrate\r");
+    EXPECT_EQ(rom.Baud(), 115200u);
+    Send(rom, "3");
+    EXPECT_EQ(rom.Baud(), 115200u);  // switches only on the carriage return
+    Send(rom, "\r");
+    EXPECT_EQ(rom.Baud(), 2000000u);
+    EXPECT_EQ(rom.Lines(), (std::vector<std::string>{"setvalue", "080000e8", "aa000000", "baudrate"}));
+}
+
+TEST(BootRom, UnknownCommandsAndTheErrCommFaultAnswerTheReturnWithAnError) {
+    BootRom plain = Rom(8);
+    Send(plain, "kkk");
+    EXPECT_NE(Send(plain, "bogus\r").find("Err Comm"), std::string::npos);
+    BootRom faulty = Rom(8, false, {Fault::ErrComm});
+    Send(faulty, "kkk");
+    EXPECT_EQ(Send(faulty, "baudrate"), "baudrate");
+    EXPECT_NE(Send(faulty, "\r").find("Err Comm"), std::string::npos);
+    EXPECT_EQ(faulty.Baud(), 115200u);
+}
+
+}  // namespace
+
+namespace {
+
+// The boot ROM's upload format: length, bytes, 16-bit byte sum.
+std::string UploadOf(const std::string& file, int checksumError = 0) {
+    uint32_t length = static_cast<uint32_t>(file.size() + 6);
+    uint32_t sum = checksumError;
+    for (unsigned char c : file) sum += c;
+    std::string out;
+    for (int i = 0; i < 4; ++i) out += static_cast<char>(length >> (8 * i));
+    return out + file + static_cast<char>(sum) + static_cast<char>(sum >> 8);
+}
+
+TEST(BootRom, UploadIsCheckedAndGoStartsTheProducerMidRead) {
+    BootRom rom = Rom(8);
+    Send(rom, "kkk");
+    std::string producer(100, 'p');
+    Send(rom, "download\r\r" + UploadOf(producer, 1));
+    ASSERT_EQ(rom.Uploads().size(), 1u);
+    EXPECT_FALSE(rom.Uploads()[0].valid);
+    EXPECT_NE(Send(rom, "go\r\r").find("Err Comm"), std::string::npos);  // nothing valid to run
+    EXPECT_EQ(rom.RunningProducer(), nullptr);
+
+    Send(rom, "download\r\r" + UploadOf(producer));
+    EXPECT_TRUE(rom.Uploads()[1].valid);
+    // The first command block arrives in the same read as the go's last return.
+    std::string block(31, '\0');
+    block[16] = 2;
+    block[20] = 75;
+    block[24] = 87;
+    std::string answer = Send(rom, "go\r\r" + block);
+    ASSERT_NE(rom.RunningProducer(), nullptr);
+    ASSERT_EQ(rom.RunningProducer()->Commands().size(), 1u);
+    EXPECT_NE(answer.find("<DA>"), std::string::npos);
+}
+
+TEST(BootRom, SecureRomRefusesThePlainDownload) {
+    BootRom rom = Rom(9, true);
+    Send(rom, "sss");
+    EXPECT_NE(Send(rom, "download\r").find("Err Comm"), std::string::npos);
+    Send(rom, "securedown\r\r" + UploadOf("abc"));
+    ASSERT_EQ(rom.Uploads().size(), 1u);
+    EXPECT_TRUE(rom.Uploads()[0].valid);
+}
+
+TEST(BootRom, DdrTableEndsAtItsMarker) {
+    BootRom rom = Rom(8);
+    Send(rom, "kkk");
+    std::string words = "draminit\r";
+    for (uint32_t w : {0x08000010u, 0x11u, 0x88888888u}) {
+        for (int i = 0; i < 4; ++i) words += static_cast<char>(w >> (8 * i));
+    }
+    std::string answer = Send(rom, words);
+    EXPECT_TRUE(answer.ends_with(rom.Prompt()));
+    EXPECT_EQ(rom.RamPairs(), (std::vector<std::pair<uint32_t, uint32_t>>{{0x08000010, 0x11}}));
+}
+
+}  // namespace
