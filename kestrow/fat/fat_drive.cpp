@@ -517,16 +517,21 @@ bool FatDrive::ResolveParent(std::string_view path, std::size_t& dirIndex, std::
     return true;
 }
 
+bool FatDrive::Taken(std::size_t dirIndex, const std::string& name) {
+    std::string why;
+    if (dirs_[dirIndex]->children.count(FoldCase(ToLongName(name, why))) == 0) return false;
+    Fail(FatError::Exists, "\"" + name + "\" exists already (FAT names ignore letter case)");
+    return true;
+}
+
 bool FatDrive::AddEntry(std::size_t dirIndex, const std::string& name, std::uint8_t attributes,
                         std::uint32_t firstCluster, std::uint32_t& slot) {
     std::string why;
     const std::u16string longName = ToLongName(name, why);
     if (longName.empty()) return Fail(FatError::BadName, "\"" + name + "\" cannot be stored: " + why);
+    if (Taken(dirIndex, name)) return false;
     Dir& dir = *dirs_[dirIndex];
     const std::u16string key = FoldCase(longName);
-    if (dir.children.count(key) != 0) {
-        return Fail(FatError::Exists, "\"" + name + "\" exists already (FAT names ignore letter case)");
-    }
     // A plain 8.3 name stands alone; any other name gets long-name entries and
     // a unique short alias, numbered when the basis alone would clash or lose text.
     bool lossless;
@@ -573,6 +578,7 @@ bool FatDrive::MakeDirectory(std::string_view path) {
     std::size_t parent;
     std::string leaf;
     if (!ResolveParent(path, parent, leaf)) return false;
+    if (Taken(parent, leaf)) return false;
     std::uint32_t got = 0;
     const std::uint32_t cluster = AllocateRun(1, got);
     if (cluster == 0) return Fail(FatError::VolumeFull, "the volume is full");
@@ -580,6 +586,7 @@ bool FatDrive::MakeDirectory(std::string_view path) {
     if (!AddEntry(parent, leaf, kAttrDirectory, cluster, slot)) {
         fat_[cluster] = 0;
         ++freeClusters_;
+        nextFree_ = std::min(nextFree_, cluster);
         return false;
     }
     auto dir = std::make_unique<Dir>();

@@ -124,6 +124,8 @@ private:
     // Adds an entry for `name`; returns its short entry's slot.
     bool AddEntry(std::size_t dirIndex, const std::string& name, std::uint8_t attributes,
                   std::uint32_t firstCluster, std::uint32_t& slot);
+    // True (and the error set) when `name` is in the folder already, in any letter case.
+    bool Taken(std::size_t dirIndex, const std::string& name);
     bool ReserveSlots(Dir& dir, std::uint32_t count, std::uint32_t& first);
     // Takes up to `want` free clusters in one run and chains them; 0 when none are free.
     std::uint32_t AllocateRun(std::uint32_t want, std::uint32_t& got);
