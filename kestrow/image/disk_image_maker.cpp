@@ -110,7 +110,8 @@ int MakeDiskImage(const DiskImageJob& job, DiskImageWriter& writer, DiskImageVie
     }
     const bool cancelled = !ok && writer.Cancelled();
     view.BuildFinished(ok, cancelled, detail);
-    if (!ok && !cancelled) view.SetCreateEnabled(true);
+    // Back to idle, ready for the next image; a cancelled build means the front is closing.
+    if (!cancelled) view.SetCreateEnabled(true);
     return ok ? 1 : 0;
 }
 
