@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -77,10 +76,9 @@ int Run(const Options& o) {
     DiskImageMaker maker(view);
     if (!maker.Create(fields, o.chipMode)) return 1;
     const auto start = std::chrono::steady_clock::now();
-    while (maker.Busy()) {
+    while (!maker.WaitFor(std::chrono::milliseconds(200))) {
         const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
         view.Progress(maker.Percent(), static_cast<std::uint64_t>(seconds.count()));
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
     maker.Wait();
     if (!maker.Succeeded()) return 1;

@@ -120,6 +120,11 @@ DiskImageMaker::~DiskImageMaker() {
     Wait();
 }
 
+bool DiskImageMaker::WaitFor(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(doneMutex_);
+    return done_.wait_for(lock, timeout, [this] { return !busy_; });
+}
+
 void DiskImageMaker::Wait() {
     if (worker_.joinable()) worker_.join();
 }
@@ -136,27 +141,27 @@ bool DiskImageMaker::Create(const DiskImageFields& fields, int chipMode) {
         return false;
     }
     view_.ShowStatus({DiskImageText::GettingFolderInfo, {}});
-    std::uint64_t count = 0, total = 0;
-    if (!ScanFolder(job.source, count, total, nullptr, problem)) {
-        view_.ShowMessageBox(problem.text == DiskImageText::CannotFindFile
-                                 ? problem
-                                 : DiskImageMessage{DiskImageText::FailedFolderInfo, {}});
+    // The formatted volume is smaller than the capacity (boot sector, FATs,
+    // folders, whole clusters), so the source is measured against it as well,
+    // all before the first byte is written.
+    std::string why;
+    const auto layout = PlannedLayout(std::uint64_t{job.capacityMiB} * 1024, job.sectorSize, why);
+    SourceSurvey survey;
+    if (!SurveySource(job.source, layout ? layout->ClusterBytes() : job.sectorSize, survey, problem)) {
+        view_.ShowMessageBox(problem);
         return false;
     }
+    const std::uint64_t total = survey.total;
     if (total >= kFatFileLimit || std::uint64_t{job.capacityMiB} * kMiB < total) {
         view_.ShowMessageBox({DiskImageText::LowCapacity, {}});
         return false;
     }
-    // The formatted volume is smaller than the capacity (boot sector, FATs,
-    // folders, whole clusters): check the source against it before writing.
-    std::string why;
-    const auto layout = PlannedLayout(std::uint64_t{job.capacityMiB} * 1024, job.sectorSize, why);
-    if (!layout) {
-        view_.ShowMessageBox({DiskImageText::LowCapacity, {}});
+    if (survey.problem) {
+        view_.ShowMessageBox(*survey.problem);
         return false;
     }
-    if (!CheckSourceFitsVolume(job.source, *layout, problem)) {
-        view_.ShowMessageBox(problem);
+    if (!layout || !FitsVolume(survey, *layout)) {
+        view_.ShowMessageBox({DiskImageText::LowCapacity, {}});
         return false;
     }
     total_ = total;
@@ -168,7 +173,9 @@ bool DiskImageMaker::Create(const DiskImageFields& fields, int chipMode) {
     view_.ShowStatus({DiskImageText::Making, {}});
     worker_ = std::thread([this, job] {
         succeeded_ = MakeDiskImage(job, writer_, view_) == 1;
+        std::lock_guard lock(doneMutex_);
         busy_ = false;
+        done_.notify_all();
     });
     return true;
 }

@@ -6,6 +6,9 @@
 #include "kestrow/image/disk_image_writer.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cstdint>
 #include <string>
 #include <thread>
@@ -80,6 +83,8 @@ public:
     bool Busy() const { return busy_; }
     void Cancel() { writer_.Cancel(); }
     void Wait();
+    // Waits up to `timeout` for the running build to end; true when none runs.
+    bool WaitFor(std::chrono::milliseconds timeout);
     std::uint64_t CopiedBytes() const { return writer_.CopiedBytes(); }
     std::uint64_t TotalBytes() const { return total_; }
     int Percent() const { return ProgressPercent(CopiedBytes(), TotalBytes()); }
@@ -93,6 +98,8 @@ private:
     std::atomic<bool> busy_{false};
     std::atomic<bool> succeeded_{false};
     std::atomic<std::uint64_t> total_{0};
+    std::mutex doneMutex_;
+    std::condition_variable done_;
     std::string imagePath_;
 };
 

@@ -3,6 +3,9 @@
 #include "kestrow/fat/fat_names.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <set>
 #include <sys/stat.h>
@@ -16,18 +19,20 @@ namespace {
 
 enum class Kind { Folder, File, Skip };
 
-// Classifies without following links to folders.
-Kind Classify(const fs::directory_entry& entry) {
-    std::error_code ec;
-    const fs::file_status own = entry.symlink_status(ec);
-    if (ec) return Kind::File;  // reported when it is opened
-    if (fs::is_symlink(own)) {
-        const fs::file_status target = fs::status(entry.path(), ec);
-        if (ec || fs::is_regular_file(target)) return Kind::File;  // dangling links fail when opened
-        return Kind::Skip;
+// Classifies from the listing's type where it has one, without following
+// links to folders. A dangling link counts as a file and fails when opened.
+Kind Classify(int dirFd, const char* name, unsigned char type) {
+    if (type == DT_DIR) return Kind::Folder;
+    if (type == DT_REG) return Kind::File;
+    struct stat st{};
+    if (type != DT_LNK) {
+        if (fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return Kind::File;
+        if (S_ISDIR(st.st_mode)) return Kind::Folder;
+        if (S_ISREG(st.st_mode)) return Kind::File;
+        if (!S_ISLNK(st.st_mode)) return Kind::Skip;
     }
-    if (fs::is_directory(own)) return Kind::Folder;
-    return fs::is_regular_file(own) ? Kind::File : Kind::Skip;
+    if (fstatat(dirFd, name, &st, 0) != 0) return Kind::File;
+    return S_ISREG(st.st_mode) ? Kind::File : Kind::Skip;
 }
 
 // Opens a file to learn its size. -1: cannot be opened; -2: size unreadable.
@@ -42,16 +47,23 @@ std::int64_t OpenedSize(const fs::path& path) {
 
 std::uint64_t CeilDiv(std::uint64_t a, std::uint64_t b) { return (a + b - 1) / b; }
 
-struct Planner {
-    const fat::FatLayout& layout;
-    DiskImageMessage& problem;
-    std::uint64_t clusters = 0;
+constexpr std::uint64_t kEntryBytes = 32;
+constexpr std::uint64_t kMaxFolderEntries = 65536;
+
+struct Surveyor {
+    std::uint32_t clusterBytes;
+    SourceSurvey& survey;
+    DiskImageMessage& failure;
+
+    void Note(DiskImageText text, std::string argument) {
+        if (!survey.problem) survey.problem = DiskImageMessage{text, std::move(argument)};
+    }
 
     bool Folder(const fs::path& folder, bool isRoot) {
         std::vector<SourceEntry> entries;
         std::string error;
         if (!ListSourceFolder(folder, entries, error)) {
-            problem = {DiskImageText::BuildProblem, error};
+            failure = {DiskImageText::FailedFolderInfo, {}};
             return false;
         }
         std::uint64_t slots = isRoot ? 0 : 2;  // "." and ".."
@@ -60,99 +72,61 @@ struct Planner {
             std::string why;
             const std::u16string longName = fat::ToLongName(e.name, why);
             if (longName.empty()) {
-                problem = {DiskImageText::NameNotStorable, e.path.string() + " (" + why + ")"};
-                return false;
+                Note(DiskImageText::NameNotStorable, e.path.string() + " (" + why + ")");
+            } else if (!names.insert(fat::FoldCase(longName)).second) {
+                Note(DiskImageText::NameNotStorable,
+                     e.path.string() + " (another name in its folder differs only in letter case)");
+            } else {
+                slots += fat::EntriesForName(e.name);
             }
-            if (!names.insert(fat::FoldCase(longName)).second) {
-                problem = {DiskImageText::NameNotStorable,
-                           e.path.string() + " (another name in its folder differs only in letter case)"};
-                return false;
-            }
-            slots += fat::EntriesForName(e.name);
             if (e.isFolder) {
                 if (!Folder(e.path, false)) return false;
-            } else {
-                if (OpenedSize(e.path) < 0) {
-                    problem = {DiskImageText::CannotReadFile, e.path.string()};
-                    return false;
-                }
-                clusters += CeilDiv(e.size, layout.ClusterBytes());
+                continue;
             }
-        }
-        if (slots > 65536) {
-            problem = {DiskImageText::BuildProblem,
-                       folder.string() + " has more entries than a FAT folder can hold"};
-            return false;
-        }
-        const std::uint64_t folderClusters = std::max<std::uint64_t>(1, CeilDiv(slots * 32, layout.ClusterBytes()));
-        if (isRoot && layout.type != fat::FatType::Fat32) {
-            if (slots > layout.rootEntries) {
-                problem = {DiskImageText::LowCapacity, {}};
+            const std::int64_t size = OpenedSize(e.path);
+            if (size == -1) {
+                Note(DiskImageText::CannotReadFile, e.path.string());
+                continue;
+            }
+            if (size < 0) {
+                failure = {DiskImageText::CannotFindFile, e.path.string()};
                 return false;
             }
-        } else {
-            clusters += folderClusters;
+            const auto bytes = static_cast<std::uint64_t>(size);
+            if (survey.count == 0 || bytes < survey.smallest) survey.smallest = bytes;
+            ++survey.count;
+            survey.total += bytes;
+            survey.clusters += CeilDiv(bytes, clusterBytes);
         }
+        if (slots > kMaxFolderEntries) {
+            Note(DiskImageText::BuildProblem, folder.string() + " has more entries than a FAT folder can hold");
+        }
+        if (isRoot) survey.rootEntries = slots;
+        else survey.clusters += CeilDiv(slots * kEntryBytes, clusterBytes);
         return true;
     }
 };
 
 }  // namespace
 
-bool ScanFolder(const fs::path& folder, std::uint64_t& count, std::uint64_t& total, std::uint64_t* smallest,
-                DiskImageMessage& problem) {
-    std::error_code ec;
-    fs::directory_iterator it(folder, ec);
-    if (ec) {
-        problem = {DiskImageText::FailedFolderInfo, {}};
-        return false;
-    }
-    for (; it != fs::directory_iterator(); it.increment(ec)) {
-        const fs::directory_entry& entry = *it;
-        const Kind kind = Classify(entry);
-        if (kind == Kind::Folder) {
-            if (!ScanFolder(entry.path(), count, total, smallest, problem)) return false;
-            continue;
-        }
-        if (kind == Kind::Skip) continue;
-        const std::int64_t size = OpenedSize(entry.path());
-        if (size == -1) continue;
-        if (size < 0) {
-            problem = {DiskImageText::CannotFindFile, entry.path().string()};
-            return false;
-        }
-        total += static_cast<std::uint64_t>(size);
-        ++count;
-        if (smallest != nullptr && (count == 1 || static_cast<std::uint64_t>(size) < *smallest)) {
-            *smallest = static_cast<std::uint64_t>(size);
-        }
-    }
-    if (ec) {
-        problem = {DiskImageText::FailedFolderInfo, {}};
-        return false;
-    }
-    return true;
-}
-
 bool ListSourceFolder(const fs::path& folder, std::vector<SourceEntry>& entries, std::string& error) {
     entries.clear();
-    std::error_code ec;
-    fs::directory_iterator it(folder, ec);
-    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (name.empty() || name[0] == '.') continue;
-        const Kind kind = Classify(*it);
-        if (kind == Kind::Skip) continue;
-        SourceEntry e{name, it->path(), kind == Kind::Folder, 0};
-        if (!e.isFolder) {
-            std::error_code sizeError;
-            const std::uintmax_t size = fs::file_size(e.path, sizeError);
-            e.size = sizeError ? 0 : size;
-        }
-        entries.push_back(std::move(e));
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) {
+        error = "cannot list " + folder.string() + ": " + std::strerror(errno);
+        return false;
     }
-    if (ec) {
-        error = "cannot list " + folder.string() + ": " + ec.message();
+    errno = 0;
+    while (const dirent* d = ::readdir(dir)) {
+        if (d->d_name[0] == '.') continue;  // hidden names, "." and ".."
+        const Kind kind = Classify(::dirfd(dir), d->d_name, d->d_type);
+        if (kind != Kind::Skip) entries.push_back({d->d_name, folder / d->d_name, kind == Kind::Folder});
+        errno = 0;
+    }
+    const int readError = errno;
+    ::closedir(dir);
+    if (readError != 0) {
+        error = "cannot list " + folder.string() + ": " + std::strerror(readError);
         return false;
     }
     std::sort(entries.begin(), entries.end(), [](const SourceEntry& a, const SourceEntry& b) {
@@ -162,24 +136,31 @@ bool ListSourceFolder(const fs::path& folder, std::vector<SourceEntry>& entries,
     return true;
 }
 
-bool CheckSourceFitsVolume(const fs::path& source, const fat::FatLayout& layout, DiskImageMessage& problem) {
-    Planner planner{layout, problem};
-    std::error_code ec;
-    if (fs::is_directory(source, ec)) {
-        if (!planner.Folder(source, true)) return false;
-    } else {
-        // A single file goes into the root folder.
-        const std::uint64_t size = fs::file_size(source, ec);
-        if (ec) {
-            problem = {DiskImageText::CannotReadFile, source.string()};
-            return false;
-        }
-        planner.clusters = CeilDiv(size, layout.ClusterBytes()) + (layout.type == fat::FatType::Fat32 ? 1 : 0);
-    }
-    if (planner.clusters > layout.clusterCount) {
-        problem = {DiskImageText::LowCapacity, {}};
+bool SurveySource(const fs::path& source, std::uint32_t clusterBytes, SourceSurvey& survey,
+                  DiskImageMessage& failure) {
+    survey = SourceSurvey{};
+    return Surveyor{clusterBytes, survey, failure}.Folder(source, true);
+}
+
+bool FitsVolume(const SourceSurvey& survey, const fat::FatLayout& layout) {
+    std::uint64_t clusters = survey.clusters;
+    if (layout.type == fat::FatType::Fat32) {
+        clusters += std::max<std::uint64_t>(1, CeilDiv(survey.rootEntries * kEntryBytes, layout.ClusterBytes()));
+    } else if (survey.rootEntries > layout.rootEntries) {
         return false;
     }
+    return clusters <= layout.clusterCount;
+}
+
+bool ScanFolder(const fs::path& folder, std::uint64_t& count, std::uint64_t& total, std::uint64_t* smallest,
+                DiskImageMessage& problem) {
+    SourceSurvey survey;
+    if (!SurveySource(folder, 512, survey, problem)) return false;
+    if (smallest != nullptr && survey.count > 0 && (count == 0 || survey.smallest < *smallest)) {
+        *smallest = survey.smallest;
+    }
+    count += survey.count;
+    total += survey.total;
     return true;
 }
 

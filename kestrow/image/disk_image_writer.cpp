@@ -81,7 +81,6 @@ bool DiskImageWriter::CopyFile(const fs::path& source, const std::string& destin
 bool DiskImageWriter::CopyInto(const fs::path& source, const std::string& destination) {
     const int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return Fail("cannot read " + source.string() + ": " + std::strerror(errno));
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     auto file = drive_->CreateFile(destination);
     if (!file) {
         ::close(fd);
