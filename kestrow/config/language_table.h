@@ -1,0 +1,94 @@
+#pragma once
+// The interface-text table. Every menu, dialog, list header and status line
+// names its text by index; the active language decides what the index shows.
+// Two languages are built in (Chinese, English); more come from UTF-16LE text
+// files in the station's "Lang" folder, one file per language.
+#include <cstddef>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrow::config {
+
+inline constexpr std::size_t kLanguageEntryCount = 379;
+
+// The built-in tables, entry i of one the translation of entry i of the other.
+std::span<const std::string_view, kLanguageEntryCount> BuiltinChineseTexts();
+std::span<const std::string_view, kLanguageEntryCount> BuiltinEnglishTexts();
+
+// UTF-16 helpers for the station's own wide-text files. Invalid sequences
+// (lone surrogates, broken UTF-8) become U+FFFD rather than failing.
+std::u16string Utf8ToUtf16(std::string_view text);
+std::string Utf16ToUtf8(std::u16string_view text);
+// Number of characters (code points) in UTF-8 text.
+std::size_t CountCharacters(std::string_view text);
+
+// Whole-file helpers for the station's own small files. ReplaceFile writes a
+// temporary file and renames it over `path`, so a failed write leaves the
+// previous file as it was; `error` says what failed.
+bool ReadWholeFile(const std::string& path, std::string& bytes);
+bool ReplaceFile(const std::string& path, std::string_view bytes, std::string& error);
+
+// Reads a whole language file: the byte-order mark and everything outside
+// double quotes is ignored, each quoted run is one entry taken literally.
+// A file without all 379 entries is refused (an incomplete table would show
+// blank status lines); `error` then says why. Extra entries are ignored.
+bool ParseLanguageFile(const std::string& path, std::vector<std::string>& entries, std::string& error);
+// The file text for a table: BOM, "Lang{", one "\"entry\"," line per entry, "}",
+// all UTF-16LE with CR LF line ends.
+std::string FormatLanguageFile(const std::vector<std::string>& entries);
+
+class LanguageTable {
+public:
+    static constexpr int kChinese = 0;
+    static constexpr int kEnglish = 1;
+
+    // `stationFolder` holds burn.ini and the Lang folder; empty means
+    // StationFolder(), looked up at each use so a table created before the
+    // station is chosen still finds it. The table belongs to one thread (the
+    // window's): a language switch replaces the entries GetString reads.
+    explicit LanguageTable(std::string stationFolder = "");
+
+    // A copy of entry `index`; empty for an index past the table or before any load.
+    std::string GetString(std::size_t index) const;
+
+    // Start-up selection: lists the languages of the Lang folder, picks `name`
+    // (English when absent or empty) and loads it, falling back to the
+    // built-in English table when it cannot be loaded.
+    void SetLanguage(const std::string& name);
+    // SetLanguage with the language remembered in burn.ini.
+    void SetLanguageFromBurnIni();
+    // Remembers the active language in burn.ini for the next start.
+    bool WriteLanguageToBurnIni() const;
+
+    // Loads language `index` of LanguageNames() from its file; the two built-in
+    // languages fall back to their built-in table. False (table unchanged) when
+    // `index` is already active, out of range, or its file cannot be loaded.
+    bool LoadLanguage(int index);
+    // Reads a language file into the table; false leaves the table unchanged.
+    bool LoadLanguageFile(const std::string& path);
+    // Writes the active table to Lang/<name>.txt unless that file exists
+    // already, so a language file is created once and never overwritten.
+    bool SaveCurrentLanguageFile();
+
+    const std::vector<std::string>& LanguageNames() const { return names_; }
+    int CurrentLanguage() const { return current_; }
+    // Name of the active language, empty before the first load.
+    std::string CurrentLanguageName() const;
+    // Why the last file operation failed (empty after a success).
+    const std::string& LastError() const { return error_; }
+
+private:
+    void LoadBuiltin(int language);
+    std::string Station() const;
+    std::string LangFolder() const;
+
+    std::string station_;
+    std::vector<std::string> names_;
+    std::vector<std::string> entries_;  // empty until the first load
+    int current_ = -1;
+    std::string error_;
+};
+
+}  // namespace kestrow::config
