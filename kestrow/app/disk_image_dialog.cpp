@@ -27,8 +27,8 @@ QString FromUtf8(const std::string& text) { return QString::fromUtf8(text.data()
 
 }  // namespace
 
-DiskImageDialog::DiskImageDialog(int chipMode, TextLookup texts, QWidget* parent)
-    : QDialog(parent), chipMode_(chipMode), texts_(std::move(texts)), maker_(*this) {
+DiskImageDialog::DiskImageDialog(int chipMode, const config::LanguageTable* texts, QWidget* parent)
+    : QDialog(parent), chipMode_(chipMode), texts_(texts), maker_(*this) {
     setWindowTitle(Text(DiskImageText::Title));
     auto* fields = new QGridLayout;
     auto addRow = [&](int row, DiskImageText label, QWidget* field, QWidget* extra = nullptr) {
@@ -114,8 +114,8 @@ DiskImageDialog::~DiskImageDialog() { maker_.Cancel(); }
 QString DiskImageDialog::Text(const image::DiskImageMessage& message) const {
     const image::DiskImageTextEntry& entry = image::TextEntry(message.text);
     std::string pattern = entry.english;
-    if (texts_ && entry.languageIndex >= 0) {
-        std::string translated = texts_(entry.languageIndex);
+    if (texts_ != nullptr && entry.languageIndex >= 0) {
+        std::string translated = texts_->GetString(static_cast<std::size_t>(entry.languageIndex));
         if (!translated.empty()) pattern = std::move(translated);
     }
     return FromUtf8(image::FillPattern(pattern, message.argument));
@@ -154,9 +154,11 @@ void DiskImageDialog::ShowStatus(const image::DiskImageMessage& message) {
 }
 
 void DiskImageDialog::ShowMessageBox(const image::DiskImageMessage& message) {
-    QMetaObject::invokeMethod(this, [this, text = Text(message)] {
+    // Boxes carry the program's caption (language entry 0), or "Error" without one.
+    const std::string caption = texts_ != nullptr ? texts_->GetString(0) : std::string();
+    QMetaObject::invokeMethod(this, [this, text = Text(message), caption = FromUtf8(caption.empty() ? "Error" : caption)] {
         if (messageBox_) messageBox_->close();
-        messageBox_ = new QMessageBox(QMessageBox::Warning, windowTitle(), text, QMessageBox::Ok, this);
+        messageBox_ = new QMessageBox(QMessageBox::Warning, caption, text, QMessageBox::Ok, this);
         messageBox_->setAttribute(Qt::WA_DeleteOnClose);
         messageBox_->open();
     });

@@ -2,13 +2,13 @@
 // The "Image Create Box": fields for a disk image build, its progress, elapsed
 // time and status. Everything it decides is in kestrow/image/disk_image_maker.h;
 // this only renders it.
+#include "kestrow/config/language_table.h"
 #include "kestrow/image/disk_image_maker.h"
 
 #include <QDialog>
 #include <QMessageBox>
 #include <QPointer>
 
-#include <functional>
 #include <string>
 
 class QComboBox;
@@ -25,11 +25,9 @@ class DiskImageDialog final : public QDialog, private image::DiskImageView {
     Q_OBJECT
 
 public:
-    // Text of a language-table entry; null shows the English texts.
-    using TextLookup = std::function<std::string(int index)>;
-
-    // `chipMode` is the station's configured burn medium.
-    DiskImageDialog(int chipMode, TextLookup texts = nullptr, QWidget* parent = nullptr);
+    // `chipMode` is the station's configured burn medium; labels and messages
+    // come from `texts` (English when it is null or lacks an entry).
+    DiskImageDialog(int chipMode, const config::LanguageTable* texts = nullptr, QWidget* parent = nullptr);
     ~DiskImageDialog() override;
 
     // The most recent message box, while it is open (for tests and automation).
@@ -53,7 +51,7 @@ private:
     void BuildFinished(bool success, bool cancelled, const std::string& detail) override;
 
     int chipMode_;
-    TextLookup texts_;
+    const config::LanguageTable* texts_;
     QLineEdit* source_;
     QLineEdit* target_;
     QLineEdit* imageName_;

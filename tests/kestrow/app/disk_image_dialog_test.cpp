@@ -52,10 +52,16 @@ TEST(DiskImageDialog, StartsReadyAndSectorSizeFollowsThePage) {
     }
 }
 
-TEST(DiskImageDialog, EmptyFieldShowsInTheStatusAndLanguageTextsAreUsed) {
-    DiskImageDialog d(1, [](int index) { return index == 300 ? std::string("Quellordner fehlt!") : std::string(); });
+TEST(DiskImageDialog, EmptyFieldShowsInTheStatusInTheActiveLanguage) {
+    kestrow::testing::TempFolder station;
+    config::LanguageTable chinese(station.path().string());
+    ASSERT_TRUE(chinese.LoadLanguage(config::LanguageTable::kChinese));
+    const QString expected = QString::fromStdString(chinese.GetString(300));
+    ASSERT_FALSE(expected.isEmpty());
+    DiskImageDialog d(1, &chinese);
+    EXPECT_EQ(d.windowTitle().toStdString(), chinese.GetString(280));
     Child<QPushButton>(d, "create")->click();
-    EXPECT_TRUE(ProcessUntil([&] { return StatusOf(d) == "Quellordner fehlt!"; })) << StatusOf(d).toStdString();
+    EXPECT_TRUE(ProcessUntil([&] { return StatusOf(d) == expected; })) << StatusOf(d).toStdString();
 }
 
 TEST(DiskImageDialog, ConfigurationErrorOpensAMessageBox) {
