@@ -109,9 +109,10 @@ std::size_t FatFile::Write(const void* data, std::size_t size) {
     const std::uint32_t bps = d.layout_.bytesPerSector;
     auto in = static_cast<const std::uint8_t*>(data);
     std::size_t left = take;
-    if (!pending_.empty()) {
+    if (!pending_.empty() && left > 0) {
         const std::size_t n = std::min<std::size_t>(left, bps - pending_.size());
         pending_.insert(pending_.end(), in, in + n);
+        pendingOnMedium_ = false;
         in += n;
         left -= n;
         if (pending_.size() == bps) {
@@ -120,12 +121,21 @@ std::size_t FatFile::Write(const void* data, std::size_t size) {
         }
     }
     const std::uint64_t whole = left / bps;
-    if (whole > 0) {
-        if (!WriteSectors(in, whole)) return take - left;
-        in += whole * bps;
-        left -= whole * bps;
+    const std::size_t tail = left % bps;
+    if (whole > 0 && tail > 0) {
+        // Most files end in a part sector: write it zero-padded together with
+        // the whole sectors before it, in one go. It stays pending too, so
+        // more data later simply writes that sector again.
+        std::vector<std::uint8_t>& run = d.scratch_;
+        run.assign(in, in + left);
+        run.resize((whole + 1) * bps, 0);
+        if (!WriteSectors(run.data(), whole + 1)) return take - left;
+        flushed_ -= bps;
+        pendingOnMedium_ = true;
+    } else if (whole > 0 && !WriteSectors(in, whole)) {
+        return take - left;
     }
-    if (left > 0) pending_.assign(in, in + left);
+    if (tail > 0) pending_.assign(in + whole * bps, in + left);
     size_ += take;
     return take;
 }
@@ -170,7 +180,7 @@ bool FatFile::Close() {
     open_ = false;
     FatDrive& d = *drive_;
     bool ok = true;
-    if (!pending_.empty()) {
+    if (!pending_.empty() && !pendingOnMedium_) {
         pending_.resize(d.layout_.bytesPerSector, 0);
         ok = WriteSectors(pending_.data(), 1);
         pending_.clear();

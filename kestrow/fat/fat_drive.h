@@ -60,6 +60,7 @@ private:
     std::uint64_t size_ = 0;
     std::uint64_t flushed_ = 0;           // bytes on the medium, whole sectors
     std::vector<std::uint8_t> pending_;   // the unfinished last sector
+    bool pendingOnMedium_ = false;        // ... already written, zero-padded
     bool open_ = true;
 };
 
@@ -141,6 +142,7 @@ private:
     std::vector<std::unique_ptr<Dir>> dirs_;  // dirs_[0] is the root
     std::unordered_map<std::uint32_t, std::size_t> dirByCluster_;
     std::unordered_set<FatFile*> openFiles_;
+    std::vector<std::uint8_t> scratch_;  // a file's last write with its part sector padded
     FatError errorCode_ = FatError::None;
     std::string error_;
 };

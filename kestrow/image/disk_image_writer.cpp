@@ -86,21 +86,21 @@ bool DiskImageWriter::CopyInto(const fs::path& source, const std::string& destin
         ::close(fd);
         return Fail(drive_->LastError() + " (" + source.string() + ")");
     }
-    std::vector<std::uint8_t> chunk(kCopyChunk);
+    if (chunk_.empty()) chunk_.resize(kCopyChunk);  // one buffer for every file of the build
     bool ok = true;
     for (;;) {
         if (cancel_) {
             ok = Fail("cancelled");
             break;
         }
-        const ssize_t n = ::read(fd, chunk.data(), chunk.size());
+        const ssize_t n = ::read(fd, chunk_.data(), chunk_.size());
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
             ok = Fail("cannot read " + source.string() + ": " + std::strerror(errno));
             break;
         }
         if (n == 0) break;
-        if (file->Write(chunk.data(), static_cast<std::size_t>(n)) != static_cast<std::size_t>(n)) {
+        if (file->Write(chunk_.data(), static_cast<std::size_t>(n)) != static_cast<std::size_t>(n)) {
             ok = Fail(drive_->LastError() + " while writing " + destination);
             break;
         }

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace kestrow::image {
 
@@ -64,6 +65,7 @@ private:
     std::unique_ptr<fat::FatDrive> drive_;
     std::string path_;
     std::string tempPath_;
+    std::vector<std::uint8_t> chunk_;
     std::atomic<bool> cancel_{false};
     std::atomic<std::uint64_t> copied_{0};
     std::string error_;
