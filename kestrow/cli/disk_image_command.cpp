@@ -3,6 +3,7 @@
 #include "kestrow/image/disk_image_maker.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
@@ -12,6 +13,11 @@
 namespace {
 
 using namespace kestrow::image;
+
+// Ctrl-C asks the build to stop, so its unfinished image is removed rather
+// than left behind under its temporary name.
+volatile std::sig_atomic_t g_interrupted = 0;
+extern "C" void OnInterrupt(int) { g_interrupted = 1; }
 
 struct Options {
     std::string source;
@@ -76,12 +82,21 @@ int Run(const Options& o) {
     DiskImageMaker maker(view);
     if (!maker.Create(fields, o.chipMode)) return 1;
     const auto start = std::chrono::steady_clock::now();
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
     while (!maker.WaitFor(std::chrono::milliseconds(200))) {
+        if (g_interrupted != 0) maker.Cancel();
         const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
         view.Progress(maker.Percent(), static_cast<std::uint64_t>(seconds.count()));
     }
     maker.Wait();
-    if (!maker.Succeeded()) return 1;
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    if (!maker.Succeeded()) {
+        if (g_interrupted == 0) return 1;
+        std::fprintf(stderr, "Cancelled; no image was written.\n");
+        return 130;
+    }
     std::printf("%s\n", maker.ImagePath().c_str());
     return 0;
 }
