@@ -142,7 +142,6 @@ KW_API unsigned KW_AttachUSB(const wchar_t* path, E_USB_TYPE usbType, E_CHIP_TYP
         return 0;
     }
     Library& lib = Lib();
-    lib.usbMode = 1;
     std::string why;
     const UsbAccess* access = AccessLibrary(why);
     if (access == nullptr) {
@@ -178,6 +177,9 @@ KW_API unsigned KW_AttachUSB(const wchar_t* path, E_USB_TYPE usbType, E_CHIP_TYP
         TransferLog("KW_AttachUSB: g_bBurnAttachUSBMode\r\n");
         return 0;
     }
+    // USB mode only once a board is really attached: a failed USB attach must
+    // not make the workers close serial ports as USB devices.
+    lib.usbMode = 1;
     ch->hDevice = device;
     ch->SetDevName(path);
     ch->state = kAttached;
