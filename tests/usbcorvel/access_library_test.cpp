@@ -1,6 +1,7 @@
 // The access library's calls on this machine's real libusb: bad paths, absent
 // devices and stale handles are refused with a reason, never a crash.
 #include "usbcorvel.h"
+#include "usbcorvel/access_loader.h"
 
 #include <gtest/gtest.h>
 
@@ -44,6 +45,23 @@ TEST(AccessLibrary, VersionAndUnregisteringWithoutARegistration) {
     // Where libusb cannot start (no USB on the machine) this fails with a reason; else it succeeds without one.
     unsigned result = KW_RegisterDevice(nullptr, nullptr, 0, 0);
     EXPECT_EQ(result == 1, std::string(KW_GetUSBLastError()).empty()) << KW_GetUSBLastError();
+}
+
+}  // namespace
+
+namespace {
+
+// The program finds the access library where the build puts it, next to
+// libcorvel.so, and reads its version for the about box.
+TEST(AccessLoader, FindsTheLibraryNextToCorvel) {
+    ::unsetenv("KESTROW_USBCORVEL");
+    std::string why;
+    const usbcorvel::AccessCalls* calls = usbcorvel::LoadAccessLibrary(why);
+    ASSERT_NE(calls, nullptr) << why;
+    unsigned major = 0, minor = 99;
+    calls->GetUSBLibVersion(&major, &minor);
+    EXPECT_EQ(major, USBCORVEL_VERSION_MAJOR);
+    EXPECT_EQ(minor, USBCORVEL_VERSION_MINOR);
 }
 
 }  // namespace

@@ -141,6 +141,15 @@ unsigned KW_CloseUSB(KW_HANDLE handle) {
 
 const char* KW_GetUSBLastError(void) { return "simulated failure"; }
 
+void KW_GetUSBLibVersion(unsigned* major, unsigned* minor) {
+    *major = 7;
+    *minor = 3;
+}
+
+unsigned KW_RegisterDevice(void (*)(void*, unsigned, const wchar_t*, unsigned, unsigned), void*, unsigned, unsigned) {
+    return 1;
+}
+
 // ---- the libusb calls of the device listing ----
 
 int libusb_init(libusb_context** context) {
