@@ -93,8 +93,7 @@ std::shared_ptr<Device> Lookup(KW_HANDLE handle) {
     return it != g_devices.end() ? it->second : nullptr;
 }
 
-libusb_device* FindDevice(libusb_context* context, const DevicePath& path, libusb_device** list, ssize_t count) {
-    (void)context;
+libusb_device* FindDevice(const DevicePath& path, libusb_device** list, ssize_t count) {
     for (ssize_t i = 0; i < count; ++i) {
         uint8_t ports[8];
         int depth = libusb_get_port_numbers(list[i], ports, sizeof ports);
@@ -203,7 +202,7 @@ USBCORVEL_API KW_HANDLE KW_OpenUSB(const wchar_t* path, unsigned) {
     ssize_t count = libusb_get_device_list(context, &list);
     if (count < 0) return Fail("cannot list USB devices: " + LibusbText(static_cast<int>(count))), KW_INVALID_HANDLE;
     auto device = std::make_shared<Device>();
-    libusb_device* usb = FindDevice(context, *parsed, list, count);
+    libusb_device* usb = FindDevice(*parsed, list, count);
     bool opened = usb != nullptr ? OpenAndClaim(usb, Narrow(text), *device)
                                  : Fail("no USB device at " + Narrow(text));
     libusb_free_device_list(list, 1);

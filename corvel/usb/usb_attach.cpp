@@ -96,8 +96,6 @@ std::wstring DetachKey(std::wstring name) {
     return name;
 }
 
-void CloseUsb(const UsbAccess& access, KW_HANDLE device) { access.CloseUSB(device); }
-
 }  // namespace
 
 extern "C" {
@@ -160,20 +158,20 @@ KW_API unsigned KW_AttachUSB(const wchar_t* path, E_USB_TYPE usbType, E_CHIP_TYP
     // Every failure from here on closes the device again, so the board can be
     // attached once more without unplugging it.
     if (!WriteAttachRegisters(device, chipType)) {
-        CloseUsb(*access, device);
+        access->CloseUSB(device);
         return 0;
     }
     bool bind = lib.bindChannels.load() != 0;
     std::wstring location;
     if (bind && (location = PortLocation(path)).empty()) {
-        CloseUsb(*access, device);
+        access->CloseUSB(device);
         return 0;
     }
 
     std::lock_guard lock(g_attachMutex);
     BurnObject* ch = ChooseChannel(location, bind);
     if (ch == nullptr) {
-        CloseUsb(*access, device);
+        access->CloseUSB(device);
         TransferLog("KW_AttachUSB: g_bBurnAttachUSBMode\r\n");
         return 0;
     }

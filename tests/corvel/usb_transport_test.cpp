@@ -1,6 +1,7 @@
 // The USB functions of libcorvel.so, through its exported interface, against a
 // simulated board behind the USB access library and a simulated device list.
 #include "corvel.h"
+#include "tests/usbcorvel/station_log.h"
 #include "tests/usbcorvel/fake_usb_device.h"
 
 #include <gtest/gtest.h>
@@ -74,17 +75,7 @@ protected:
         auto all = fakeusb::Transactions();
         return std::vector<fakeusb::Transaction>(all.begin() + static_cast<long>(std::min(first, all.size())), all.end());
     }
-    static std::string TransferLog() {
-        std::string text;
-        for (const auto& entry : fs::directory_iterator(UsbStation::folder)) {
-            if (entry.path().filename().string().rfind("_log", 0) != 0) continue;
-            std::ifstream in(entry.path(), std::ios::binary);
-            std::stringstream s;
-            s << in.rdbuf();
-            text += s.str();
-        }
-        return text;
-    }
+    static std::string TransferLog() { return usbtest::TransferLogText(UsbStation::folder); }
 
     std::vector<std::wstring> attached_;
 };

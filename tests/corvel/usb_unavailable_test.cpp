@@ -2,6 +2,7 @@
 // functions fail with a clear line in the transfer log, and a board on a serial
 // port is attached and burned as before.
 #include "corvel.h"
+#include "tests/usbcorvel/station_log.h"
 #include "tools/vboard/virtual_board.h"
 
 #include <gtest/gtest.h>
@@ -39,17 +40,7 @@ protected:
         ASSERT_EQ(KW_Init(2, BurnOverSerial, NoProgress), 1u);
     }
     void TearDown() override { fs::remove_all(station_); }
-    std::string TransferLog() {
-        std::string text;
-        for (const auto& entry : fs::directory_iterator(station_)) {
-            if (entry.path().filename().string().rfind("_log", 0) != 0) continue;
-            std::ifstream in(entry.path(), std::ios::binary);
-            std::stringstream s;
-            s << in.rdbuf();
-            text += s.str();
-        }
-        return text;
-    }
+    std::string TransferLog() { return usbtest::TransferLogText(station_); }
     fs::path station_;
 };
 

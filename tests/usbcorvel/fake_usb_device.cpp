@@ -128,7 +128,7 @@ unsigned KW_CommitCorvel(KW_HANDLE handle, T_USB_CORVEL* command) {
             answer = a->second;
         }
         std::memset(data, 0, command->length);
-        std::memcpy(data, answer.data(), std::min<size_t>(answer.size(), command->length));
+        std::copy_n(answer.begin(), std::min<size_t>(answer.size(), command->length), data);
     }
     if (command->code == 42) command->result = s.registers[command->param1];
     return 1;

@@ -34,7 +34,7 @@ public:
         std::vector<uint8_t> next = toRead.front();
         toRead.pop_front();
         received = std::min(size, next.size());
-        std::memcpy(data, next.data(), received);
+        std::copy_n(next.begin(), received, data);
         return true;
     }
     void QueueStatus(uint8_t ok, uint32_t value = 0) {
