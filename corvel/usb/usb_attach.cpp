@@ -178,7 +178,9 @@ KW_API unsigned KW_AttachUSB(const wchar_t* path, E_USB_TYPE usbType, E_CHIP_TYP
     // USB mode only once a board is really attached: a failed USB attach must
     // not make the workers close serial ports as USB devices.
     lib.usbMode = 1;
-    ch->hDevice = device;
+    // A board that comes back on its port without having been detached (it
+    // re-enumerates after a speed switch) leaves a dead handle behind.
+    if (KW_HANDLE stale = ch->hDevice.exchange(device); IsValidHandle(stale)) access->CloseUSB(stale);
     ch->SetDevName(path);
     ch->state = kAttached;
     ch->bConnected = 1;

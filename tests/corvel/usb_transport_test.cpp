@@ -407,6 +407,9 @@ TEST_F(UsbTransport, BindModeKeepsEachPortOnItsChannel) {
     // Re-plugged in the opposite order, each returns to its own channel.
     EXPECT_EQ(Attach(L"usb:3-1.4"), 2u);
     EXPECT_EQ(Attach(L"usb:3-2"), 1u);
+    // Back on its port without a detach (re-enumerated): same channel, the old handle closed.
+    EXPECT_EQ(Attach(L"usb:3-2"), 1u);
+    EXPECT_EQ(fakeusb::OpenDevices(), 2u);
     // A third port finds no channel without a port of its own.
     KW_DetachUSB(L"usb:3-2", 0);
     EXPECT_EQ(Attach(L"usb:3-3"), 0u);
