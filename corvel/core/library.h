@@ -78,7 +78,7 @@ struct Library {
     std::atomic<unsigned> mediumMode{0};    // 1 SPI NOR, 3 NAND, after a mode command
     std::atomic<unsigned> nandTransferUnit{0};
     std::atomic<unsigned> lastExParameter{0};
-    std::timed_mutex producerMutex;         // serialises producer downloads
+    TimedLock producerMutex;                // serialises producer downloads
 
     // The RAM table as recorded by the first RAM-table call after KW_Start.
     static constexpr unsigned kMaxRamEntries = 100;

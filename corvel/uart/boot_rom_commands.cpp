@@ -228,16 +228,18 @@ KW_API unsigned KW_Uart_DownloadProducer(unsigned nID, const wchar_t* path, unsi
     Library& lib = Lib();
     if (lib.downloadPhase.load() != kSerialised) return KW_DownloadProducer_uart(nID, path, unused);
 
-    std::unique_lock lock(lib.producerMutex, kProducerMutexWait);
-    if (!lock.owns_lock()) {
+    if (!lib.producerMutex.TryLockFor(kProducerMutexWait)) {
         TransferLog("WaitForSingleObject 000 fail\r\n");
         return 0;
     }
     unsigned result = KW_DownloadProducer_uart(nID, path, unused);
-    if (result == 1) return 1;
+    if (result == 1) {
+        lib.producerMutex.Unlock();
+        return 1;
+    }
     ch->bConnected = 0;
     ch->state = kIdle;
-    lock.unlock();
+    lib.producerMutex.Unlock();
     TransferLog("WaitForSingleObject fail\r\n");
     return 0;
 }
