@@ -129,3 +129,47 @@ TEST_F(Downloads, SignedDataBlockIsUploaded) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace corvel_test;
+
+// Two channels download their producers at once while downloads are
+// serialised: both arrive whole.
+TEST_F(BoardTest, ConcurrentProducerDownloadsTakeTurns) {
+    vboard::BoardOptions options;
+    options.chipType = 6;  // its attach writes no register, so downloads stay serialised
+    std::vector<std::unique_ptr<vboard::VirtualBoard>> boards;
+    std::vector<std::wstring> ports;
+    KW_Secuse_boot_flag(0);
+    T_CORVEL_PARA para{0, 2, 6};
+    ASSERT_EQ(KW_SetCorvelParam(0, &para), 1u);
+    for (unsigned index = 0; index < 2; ++index) {
+        boards.push_back(std::make_unique<vboard::VirtualBoard>(options));
+        ports.push_back(Wide(boards.back()->PortPath()));
+        unsigned r = 2;
+        for (int i = 0; i < 30 && r == 2; ++i) {
+            ASSERT_EQ(KW_Start_Read(ports[index].c_str(), index, SOC_FA_V5), index + 1);
+            std::this_thread::sleep_for(30ms);
+            r = KW_Choose_Baud(ports[index].c_str(), index, 115200);
+        }
+        ASSERT_EQ(r, index + 1);
+        ASSERT_EQ(KW_Attach_Uart(ports[index].c_str(), 115200, index), index + 1);
+    }
+    std::vector<uint8_t> producer = Pattern(9000, 5);
+    std::wstring path = WriteFile("producer.bin", producer);
+    unsigned results[2] = {0, 0};
+    std::thread other([&] { results[1] = KW_Uart_DownloadProducer(2, path.c_str(), 0); });
+    results[0] = KW_Uart_DownloadProducer(1, path.c_str(), 0);
+    other.join();
+    EXPECT_EQ(results[0], 1u);
+    EXPECT_EQ(results[1], 1u);
+    for (auto& board : boards) {
+        auto uploads = board->Uploads();
+        ASSERT_EQ(uploads.size(), 1u);
+        EXPECT_TRUE(uploads[0].valid);
+    }
+    for (const auto& port : ports) KW_Detach_Uart(port.c_str());
+}
+
+}  // namespace
