@@ -6,6 +6,7 @@
 // figures are the host's alone.
 #include "corvel.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -35,21 +36,24 @@ double CpuSeconds() {
     return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-// The shortest time the protocol allows for `size` bytes at `baud` with `chunk`-byte data chunks.
+// The shortest time the protocol allows for `size` bytes at `baud` with
+// `chunk`-byte data chunks: every byte on the wire in both directions, one
+// after the other, except that a command block crosses the wire during the
+// host's pause after it.
 double ProtocolMinimum(double size, double baud, double chunk) {
     double byteTime = 10.0 / baud;
-    double pieces = 0, toBoard = kBlock + kParamBlock, toHost = kFramedReply;  // command 16 and its status
+    double commandTime = std::max(kAfterBlock, kBlock * byteTime);
+    double commands = 1, toBoard = kParamBlock, toHost = kFramedReply;  // command 16 and its status
     for (double left = size; left > 0; left -= kPiece) {
         double piece = left < kPiece ? left : kPiece;
         double chunks = static_cast<double>(static_cast<long>((piece + chunk - 1) / chunk));
-        toBoard += kBlock + piece;
+        toBoard += piece;
         toHost += chunks * kFramedReply;  // one acknowledgement per chunk but the last, then the status
-        pieces += 1;
+        commands += 1;
     }
-    return (toBoard + toHost) * byteTime + (pieces + 1) * kAfterBlock;
+    return (toBoard + toHost) * byteTime + commands * commandTime;
 }
 
-// The board runs as its own process: its first line is its pid, the second its port.
 struct Board {
     FILE* pipe = nullptr;
     pid_t pid = 0;

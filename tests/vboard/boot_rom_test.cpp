@@ -144,3 +144,55 @@ TEST(BootRom, DdrTableEndsAtItsMarker) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string Block(uint8_t code, uint32_t length) {
+    std::string block(31, '\0');
+    for (int i = 0; i < 4; ++i) block[8 + i] = static_cast<char>(length >> (8 * i));
+    block[12] = length ? 2 : 0;
+    block[16] = static_cast<char>(code);
+    return block;
+}
+
+// Status byte of each framed reply in `answer`.
+std::vector<int> Statuses(const std::string& answer) {
+    std::vector<int> statuses;
+    for (size_t at = answer.find("<DA>"); at != std::string::npos; at = answer.find("<DA>", at + 1))
+        statuses.push_back(answer[at + 4 + 16]);
+    return statuses;
+}
+
+TEST(Producer, NandProgramsPageByPageOnlyAfterItsParameters) {
+    BoardOptions options;
+    options.nand = true;
+    vboard::Producer producer(options, 921600);
+    auto send = [&](const std::string& bytes) {
+        std::string out;
+        producer.Feed(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), out);
+        return Statuses(out);
+    };
+    std::string params(40, '\0');
+    EXPECT_EQ(send(Block(12, 40) + params), std::vector<int>{1});
+    EXPECT_EQ(send(Block(13, 512) + std::string(512, 'a')), std::vector<int>{0});  // no page size yet
+    std::string nand(36, '\0');
+    nand[4] = 0x00;
+    nand[5] = 0x08;  // 2048-byte pages
+    EXPECT_EQ(send(Block(5, 36) + nand), std::vector<int>{1});
+    EXPECT_EQ(send(Block(13, 2048) + std::string(2048, 'b')), std::vector<int>{1});
+    EXPECT_EQ(send(Block(13, 4096) + std::string(4096, 'c')), std::vector<int>{0});  // spans two pages
+    EXPECT_EQ(producer.Flash()[0], 'b');
+}
+
+TEST(Producer, DataPhaseIsAcknowledgedPerChunkButTheLast) {
+    BoardOptions options;
+    vboard::Producer producer(options, 921600);  // 16384-byte chunks
+    std::string out;
+    std::string bytes = Block(16, 40) + std::string(40, '\0') + Block(17, 40000) + std::string(40000, 'x');
+    producer.Feed(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), out);
+    // 16: status; 17: two acknowledgements (16384, 32768) and its status.
+    EXPECT_EQ(Statuses(out), (std::vector<int>{1, 1, 1, 1}));
+    EXPECT_EQ(producer.Flash()[39999], 'x');
+}
+
+}  // namespace

@@ -30,7 +30,8 @@ int main(int argc, char** argv) {
                  "types 7, 8, 10 and 11 print their prompt unasked; only securedown/securego are taken");
     app.add_option("--flash-id", options.flashId, "Flash chip ID the producer reports (e.g. 0x1740ef)")
         ->capture_default_str();
-    app.add_flag("--nand", options.nand, "The flash is SPI NAND (default SPI NOR)");
+    app.add_flag("--nand", options.nand, "The flash is SPI NAND (default SPI NOR): boot-loader pieces are programmed page by page and "
+                 "need the NAND parameters first");
     app.add_option("--flash-size", options.flashSize, "Flash size in bytes")->capture_default_str();
     app.add_option("--save-flash", saveFlash, "Write the flash content to FILE when vboard ends");
     app.add_option("--fault", faults,
