@@ -41,3 +41,17 @@ const std::string& StationFolder() {
 }
 
 }  // namespace kestrow::config
+
+namespace kestrow::config {
+
+std::string ResolveProgramPath(const std::string& name) {
+    if (!name.empty() && name[0] == '/') return name;
+    if (name.size() >= 2 && name[1] == ':') return name;
+    if (name.size() >= 2 && name[0] == '\\' && name[1] == '\\') return name;
+    std::string relative = name;
+    for (char& c : relative)
+        if (c == '\\') c = '/';
+    return StationFolder() + "/" + relative;
+}
+
+}  // namespace kestrow::config

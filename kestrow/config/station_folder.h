@@ -17,3 +17,13 @@ std::string UseStationFolder(const std::string& given);
 const std::string& StationFolder();
 
 }  // namespace kestrow::config
+
+namespace kestrow::config {
+
+// A file name of the station: returned unchanged when it is absolute ("/..."),
+// carries a drive letter ("C:...") or begins with two backslashes; otherwise
+// taken relative to the station folder. Backslashes of a relative name are
+// folder separators.
+std::string ResolveProgramPath(const std::string& name);
+
+}  // namespace kestrow::config
