@@ -12,6 +12,7 @@ packages=(
   libusb-1.0-0-dev                             # USB transport
   dosfstools mtools                            # outside checkers for disk images
   xvfb xauth                                   # showing the window on a headless machine
+  python3-minimal                              # the sample station generator
 )
 
 missing=()

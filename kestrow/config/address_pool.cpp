@@ -56,7 +56,8 @@ std::optional<std::string> NextMacLowPart(const std::string& low) {
     return std::string{digits[0], digits[1], ':', digits[2], digits[3], ':', digits[4], digits[5]};
 }
 
-int BurnConfig::LoadAddressPool(const std::string& file, const std::string& prefix, MessageSink& sink) {
+int BurnConfig::LoadAddressPool(const std::string& file, const std::string& prefix, MessageSink& sink,
+                                bool clearUnused) {
     const bool macPool = prefix == kMacPoolPrefix;
     const std::string path = ResolveProgramPath(file);
     PrivateProfile pool = PrivateProfile::Load(path);
@@ -81,7 +82,7 @@ int BurnConfig::LoadAddressPool(const std::string& file, const std::string& pref
             max = address;
         }
         if (flag[0] != 'Y' && n < kMaxBurnChannels) channel_mac_low[static_cast<std::size_t>(n)] = address;
-        if (n >= device_channel) {
+        if (clearUnused && n >= device_channel) {
             pool.Set(kPoolSection, PoolKey(prefix, n, 'F'), "");
             pool.Set(kPoolSection, PoolKey(prefix, n, 'A'), "");
             deleted = true;

@@ -1,0 +1,129 @@
+// kestrow config: loads the station as start-up does and prints the effective
+// configuration, with a warning for every problem. Exit status 0 when the
+// station can burn as configured, 2 otherwise.
+#include "kestrow/cli/command_registry.h"
+#include "kestrow/config/burn_config.h"
+#include "kestrow/config/chip_tables.h"
+#include "kestrow/config/file_io.h"
+#include "kestrow/config/private_profile.h"
+#include "kestrow/config/station_folder.h"
+#include "kestrow/config/station_startup.h"
+
+#include <cstdio>
+#include <iostream>
+#include <numeric>
+#include <string>
+#include <vector>
+
+namespace kestrow::cli {
+namespace {
+
+using namespace kestrow::config;
+
+// Collects the messages that start-up shows in message boxes.
+class WarningCollector : public MessageSink {
+public:
+    void ShowMessage(const std::string& caption, const std::string& text, MessageIcon icon) override {
+        if (icon != MessageIcon::Information) warnings.push_back(caption.empty() ? text : caption + ": " + text);
+    }
+    std::vector<std::string> warnings;
+};
+
+std::string Printf(const char* format, auto... args) {
+    char text[512];
+    std::snprintf(text, sizeof text, format, args...);
+    return text;
+}
+
+void Line(const std::string& label, const std::string& value) {
+    std::cout << Printf("%-16s %s\n", (label + ":").c_str(), value.c_str());
+}
+
+void FileLine(const std::string& label, const std::string& name, const std::string& unusedWhy) {
+    std::string path = ResolveProgramPath(name);
+    std::optional<std::uint64_t> size = RegularFileSize(path);
+    std::string state = size ? Printf("ok, %llu bytes", static_cast<unsigned long long>(*size)) : "missing";
+    if (!unusedWhy.empty()) state += " (not used: " + unusedWhy + ")";
+    std::cout << Printf("  %-15s %s  [%s]\n", label.c_str(), path.c_str(), state.c_str());
+}
+
+std::string BootModeText(std::int32_t mode) {
+    switch (mode) {
+        case 0: return "In non-security boot mode, burn firmware of non-security boot mode.";
+        case 1: return "In non-security boot mode, burn firmware of security boot mode.";
+        case 2: return "In security boot mode, burn firmware of security boot mode.";
+        default: return "unknown";
+    }
+}
+
+void PrintConfiguration(const BurnConfig& c, const StationStartup& s) {
+    Line("Station folder", StationFolder());
+    std::string files;
+    for (const std::string& name : s.files.names) files += (files.empty() ? "" : ", ") + name;
+    Line("Configuration", s.files.ActiveName() + (s.config_file_read ? "" : " (missing: defaults used)") +
+                              "  [found: " + files + "]");
+    if (!s.tables_loaded) return;
+
+    Line("Project", c.project_name + (c.platform_type == 1 ? " (LINUX)" : " (RTOS)"));
+    static constexpr const char* kSizeNames[] = {"16 MB", "32 MB", "64 MB", "128 MB"};
+    Line("Part number", c.chip_model + " (" + kSizeNames[RamSizeClassOf(c.chip_model)] + " RAM tables)");
+    Line("Chip type", s.chip_type_derived
+                          ? Printf("%d %s", c.chip_type, std::string(ChipTypeName(c.chip_type)).c_str())
+                          : "none: no rule gives a chip type for " + c.project_name + " and " + c.chip_model);
+    if (c.ddr_freqs.empty())
+        Line("Clock pair", "none");
+    else
+        Line("Clock pair", Printf("CPU %d MHz, DDR %d MHz (pair %d of %zu, %zu RAM registers)", c.cpu_freq_param,
+                                  c.ddr_freq_param, c.clock_index + 1, c.ddr_freqs.size(),
+                                  c.active_ram_tables.empty()
+                                      ? std::size_t{0}
+                                      : c.active_ram_tables[static_cast<std::size_t>(c.clock_index)].size()));
+    std::string medium(ChipModeLabel(c.chip_mode));
+    Line("Medium", Printf("%d %s", c.chip_mode, medium.empty() ? "unknown" : medium.c_str()));
+    Line("Boot mode", Printf("%d ", c.boot_mode_flag) + BootModeText(c.boot_mode_flag));
+    Line("After burn", c.burned_mode == 1 ? "none" : c.burned_mode == 2 ? "reset" : "power off");
+    Line("Channels", Printf("%d, first port %s, %d baud after the producer", c.device_channel, c.uart_com[0].c_str(),
+                            c.uart_baud));
+    Line("Producer run", Printf("0x%08x", c.producer_run_addr));
+
+    std::cout << "Files:\n";
+    for (const StationFile& f : StationFiles(c)) FileLine(f.label, f.name, f.required ? "" : f.unused_why);
+
+    Line("Flash lists", Printf("%zu SPI NOR, %zu SPI NAND", c.spinor_list.size(), c.spinand_list.size()));
+    std::uint64_t totalKib = std::accumulate(c.partitions.begin(), c.partitions.end(), std::uint64_t{0},
+                                             [](std::uint64_t sum, const PartitionEntry& p) { return sum + p.size_kib; });
+    Line("Partitions", Printf("%zu, %llu KiB; %zu BIN download(s), %zu file-system image(s)", c.partitions.size(),
+                              static_cast<unsigned long long>(totalKib), c.bin_downloads.size(), c.fs_images.size()));
+    for (const BinDownload& b : c.bin_downloads) FileLine("BIN " + b.partition, b.path, "image builder only");
+    for (const FsImage& f : c.fs_images) FileLine("FS " + f.partition, f.path, "image builder only");
+
+    Line("MAC pool", c.mac_current_high + ":" + c.mac_current_low + " next (range " + c.mac_start_high + ":" +
+                         c.mac_start_low + " .. " + c.mac_end_high + ":" + c.mac_end_low + ")");
+    Line("Bluetooth", c.blue_log_missing ? "no address log yet" : "last address " + c.blue_current);
+    std::string language = ReadProfileString(ResolveProgramPath(kBurnIniFile), "Lang", "Lang");
+    Line("Language", language.empty() ? "English" : language);
+}
+
+void Setup(CLI::App& app, Context& context) {
+    CLI::App* command = app.add_subcommand(
+        "config", "Load the station as start-up does and print the effective configuration; "
+                  "exit status 0 when it can burn as configured, 2 otherwise");
+    command->callback([&context] {
+        context.run = [](const Context&) -> int {
+            WarningCollector shown;
+            BurnConfig config;
+            StationStartup startup = StartStation(config, shown, /*readOnly=*/true);
+            PrintConfiguration(config, startup);
+            std::vector<std::string> warnings = shown.warnings;
+            for (const std::string& problem : StationProblems(config, startup)) warnings.push_back(problem);
+            for (const std::string& w : warnings) std::cerr << "warning: " << w << "\n";
+            if (!startup.CanRun()) std::cerr << "kestrow config: start-up stops with this station\n";
+            return startup.CanRun() && warnings.empty() ? 0 : 2;
+        };
+    });
+}
+
+CommandRegistrar registrar(Setup);
+
+}  // namespace
+}  // namespace kestrow::cli
