@@ -45,6 +45,12 @@ public:
         std::lock_guard lock(mutex_);
         results_[name] = result;
     }
+    // Result of the named call on one channel only (a channel number, or for the
+    // port calls without a channel, 0).
+    void SetResultFor(const std::string& name, unsigned channel, unsigned result) {
+        std::lock_guard lock(mutex_);
+        results_[name + "#" + std::to_string(channel)] = result;
+    }
     // Runs before the named call returns, on the calling thread.
     void OnCall(const std::string& name, std::function<void(unsigned channel)> hook) {
         std::lock_guard lock(mutex_);
@@ -157,7 +163,8 @@ private:
         {
             std::lock_guard lock(mutex_);
             calls_.push_back(call);
-            auto it = results_.find(call.name);
+            auto it = results_.find(call.name + "#" + std::to_string(call.channel));
+            if (it == results_.end()) it = results_.find(call.name);
             result = it != results_.end() ? it->second : call.name == "AttachUart" ? attach_channel : 1;
             if (auto h = hooks_.find(call.name); h != hooks_.end()) hook = h->second;
         }
