@@ -63,6 +63,7 @@ void WorkerLoop(unsigned index) {
         ch.bConnected = 0;
         if (AllChannelsIdle()) CloseTransferLog();
         lib.downloadPhase = kNoBurn;
+        ch.workerReady.Set();
 
         ch.startEvent.Wait();
         ch.state = kBurning;
@@ -122,6 +123,9 @@ KW_API unsigned KW_Init(unsigned count, KW_BURN_ENTRY burnEntry, KW_PROGRESS pro
         }
         lib.initialised = i + 1;
     }
+    // A channel attached right after this call must not be reset by its
+    // worker's first pass, or KW_Start would miss it.
+    for (unsigned i = 0; i < count; ++i) lib.channels[i].workerReady.Wait();
     return 1;
 }
 

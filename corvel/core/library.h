@@ -28,6 +28,7 @@ struct BurnObject {
     Event startEvent{true};
     Event attachEvent{true};
     Event replyEvent{false};
+    Event workerReady{false};  // set once the worker waits for its first start
     std::atomic<unsigned> nID{0};
     std::atomic<unsigned> state{kIdle};
     std::atomic<unsigned> dl_length{0};
@@ -35,6 +36,10 @@ struct BurnObject {
     std::atomic<unsigned> bConnected{0};
     std::atomic<int> retFlag{kNoReply};     // status of the last reply frame
     std::atomic<unsigned> lastCommand{0};   // code of the last framed command sent
+
+    // Flash parameters last sent to the producer (written and read by the channel's worker).
+    tag_Nand_Phy_Info NandPhyInfo{};
+    T_SFLASH_PHY_INFO SpiPhyInfo{};
 
     // Device and hub names are written by the program's threads and read by others.
     std::wstring DevName() const;
@@ -65,6 +70,16 @@ struct Library {
     std::atomic<unsigned> secureBoot{0};
     std::atomic<int> jiggleMode{0};
     std::atomic<bool> ramTableRecorded{false};
+    std::atomic<unsigned> mediumMode{0};    // 1 SPI NOR, 3 NAND, after a mode command
+    std::atomic<unsigned> nandTransferUnit{0};
+    std::atomic<unsigned> lastExParameter{0};
+    std::timed_mutex producerMutex;         // serialises producer downloads
+
+    // The RAM table as recorded by the first RAM-table call after KW_Start.
+    static constexpr unsigned kMaxRamEntries = 100;
+    std::mutex ramTableMutex;
+    std::array<T_RAM_REG, kMaxRamEntries> ramTable{};
+    unsigned ramTableCount = 0;
 };
 
 Library& Lib();
