@@ -64,6 +64,9 @@ KW_API unsigned KW_Start_Read(const wchar_t* portName, unsigned index, E_CHIP_TY
     BurnObject& ch = lib.channels[index];
     BindPort(ch, handle, portName);
     ch.nID = index + 1;
+    // The port runs at the boot rate now; a rate chosen for an earlier board
+    // must not make KW_Attach_Uart reopen this one at that rate.
+    Link().portBaud = kBootBaud;
 
     StopWatcher(index);
     link.handshake = 0;

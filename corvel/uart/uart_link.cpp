@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace corvel::uart {
@@ -21,15 +22,28 @@ std::array<UartChannel, KW_MAX_CHANNELS>& Channels() {
     return *channels;
 }
 
-// "log_file.txt": the raw console of every board after its prompt, one file for all channels.
-std::atomic<int> g_consoleFd{-1};
-std::mutex g_consoleOpenMutex;
+// "log_file.txt": the raw console of every board after its prompt, one file for
+// all channels. It is (re)opened when a port opens, so it follows the station
+// folder and comes back if it was removed; writes and reopening share a lock.
+std::mutex g_consoleMutex;
+int g_consoleFd = -1;
+ino_t g_consoleInode = 0;
 
 void OpenConsoleCapture() {
-    std::lock_guard lock(g_consoleOpenMutex);
-    if (g_consoleFd.load() >= 0) return;
     std::string path = platform::StationFolder() + "/log_file.txt";
-    g_consoleFd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    std::lock_guard lock(g_consoleMutex);
+    struct stat st {};
+    if (g_consoleFd >= 0 && ::stat(path.c_str(), &st) == 0 && st.st_ino == g_consoleInode) return;
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    if (g_consoleFd >= 0) ::close(g_consoleFd);
+    g_consoleFd = fd;
+    g_consoleInode = ::fstat(fd, &st) == 0 ? st.st_ino : 0;
+}
+
+void CaptureConsole(const uint8_t* data, size_t size) {
+    std::lock_guard lock(g_consoleMutex);
+    if (g_consoleFd >= 0) (void)!::write(g_consoleFd, data, size);
 }
 
 bool ContainsText(const uint8_t* data, size_t size, std::string_view text) {
@@ -62,8 +76,7 @@ void ReaderLoop(unsigned index, int portFd, int wakeFd) {
         long n = ch.port.ReadAvailable(chunk.data(), chunk.size());
         if (n < 0 || (n == 0 && (fds[0].revents & (POLLHUP | POLLERR)))) break;  // the device went away
         if (n == 0) continue;
-        int consoleFd = g_consoleFd.load();
-        if (ch.capture.load() && consoleFd >= 0) (void)!::write(consoleFd, chunk.data(), static_cast<size_t>(n));
+        if (ch.capture.load()) CaptureConsole(chunk.data(), static_cast<size_t>(n));
         ProcessChunk(index, chunk.data(), static_cast<size_t>(n));
     }
 }

@@ -56,6 +56,11 @@ protected:
             if (KW_Start_Read(port_.c_str(), 0, static_cast<E_CHIP_TYPE>(chip)) != 1) return 0;
             std::this_thread::sleep_for(30ms);
             unsigned r = secure ? KW_check_secure_en(0) : KW_Choose_Baud(port_.c_str(), 0, baud);
+            // 0 from the secure check means "seen, not yet confirmed": the station starts over.
+            if (secure && r == 0) {
+                KW_Detach_Uart(port_.c_str());
+                continue;
+            }
             if (r != 2) return r;
         }
         return 2;

@@ -1,5 +1,8 @@
 #include "tools/vboard/boot_rom.h"
 
+#include <algorithm>
+#include <type_traits>
+
 namespace vboard {
 namespace {
 
@@ -26,6 +29,11 @@ const ChipRom& FindRom(unsigned chipType) {
         if (rom.chipType == chipType) return rom;
     return kRoms[2];
 }
+
+constexpr uint32_t kRamEnd = 0x88888888;
+constexpr size_t kProducerBaudOffset = 52;
+
+uint32_t LE32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 
 unsigned SelectorBaud(char selector) {
     switch (selector) {
@@ -54,9 +62,40 @@ void BootRom::Tick(std::string& out) {
 
 void BootRom::Feed(const uint8_t* data, size_t size, std::string& out) {
     if (options_.Has(Fault::Silent)) return;
+    if (producer_) {
+        producer_->Feed(data, size, out);
+        return;
+    }
     for (size_t i = 0; i < size; ++i) {
         char c = static_cast<char>(data[i]);
         switch (state_) {
+            case State::RamTable:
+                binary_.push_back(data[i]);
+                if (binary_.size() == 4 && LE32(binary_.data()) == kRamEnd) {
+                    binary_.clear();
+                    state_ = State::Command;
+                    PrintPrompt(out);
+                } else if (binary_.size() == 8) {
+                    ramPairs_.emplace_back(LE32(binary_.data()), LE32(binary_.data() + 4));
+                    binary_.clear();
+                }
+                break;
+            case State::Upload: {
+                size_t n = size - i;
+                if (binary_.size() < 4) n = std::min<size_t>(n, 4 - binary_.size());
+                else n = std::min<size_t>(n, LE32(binary_.data()) - binary_.size());
+                binary_.insert(binary_.end(), data + i, data + i + n);
+                i += n - 1;
+                if (binary_.size() == 4 && LE32(binary_.data()) < 6) {
+                    binary_.clear();  // a length that cannot be: the upload is refused
+                    upload_.valid = false;
+                    uploads_.push_back(upload_);
+                    state_ = State::Command;
+                } else if (binary_.size() >= 4 && binary_.size() == LE32(binary_.data())) {
+                    OnUploadComplete(out);
+                }
+                break;
+            }
             case State::WaitWake:
                 if (wake_.empty()) {
                     state_ = State::Command;  // the host spoke: stop announcing
@@ -95,7 +134,7 @@ void BootRom::Feed(const uint8_t* data, size_t size, std::string& out) {
                     OnLine(line, out);
                     continue;
                 }
-                out += c;
+                if (!options_.Has(Fault::BadEcho)) out += c;
                 line_ += c;
                 // A host that wakes the ROM again while it already listens gets the prompt again.
                 if (!wake_.empty() && line_ == wake_) {
@@ -110,36 +149,117 @@ void BootRom::Feed(const uint8_t* data, size_t size, std::string& out) {
 void BootRom::OnLine(std::string line, std::string& out) {
     // The wake sequence of chip type 6 ends in a carriage return.
     if (!wake_.empty() && wake_.back() == '\r' && line + '\r' == wake_) line.clear();
-    if (line.empty() && operandsWanted_ == 0) {
+    if (operandsWanted_ > 0) {
+        // Operand lines: the empty line is a valid (default) address.
+        lines_.push_back(line);
+        pending_.push_back(line);
+        if (--operandsWanted_ > 0) return;
+        const std::string& command = pending_[0];
+        if (command == "setvalue") {
+            registers_[pending_[1]] = pending_[2];
+            PrintPrompt(out);
+        } else if (command == "download" || command == "securedown") {
+            upload_ = Upload{command, pending_[1], {}, false};
+            binary_.clear();
+            state_ = State::Upload;
+        } else {
+            Go(command, pending_[1], out);
+        }
+        pending_.clear();
+        return;
+    }
+    if (line.empty()) {
         PrintPrompt(out);
         return;
     }
     lines_.push_back(line);
-    if (operandsWanted_ > 0) {
-        pendingOperands_.push_back(line);
-        if (--operandsWanted_ > 0) return;
-        if (pendingOperands_[0] == "setvalue") registers_[pendingOperands_[1]] = pendingOperands_[2];
-        pendingOperands_.clear();
+    // A secure ROM takes only the secure forms of download and go, a normal one only the plain forms.
+    bool secureOnly = line == "securedown" || line == "securego";
+    bool plainOnly = line == "download" || line == "go";
+    if ((secureOnly && !options_.secure) || (plainOnly && options_.secure)) {
+        out += "Err Comm\r\n";
         PrintPrompt(out);
-        return;
-    }
-    if (line == "baudrate") {
+    } else if (line == "baudrate") {
         state_ = State::Selector;
     } else if (line == "setvalue") {
-        pendingOperands_ = {line};
+        pending_ = {line};
         operandsWanted_ = 2;
+    } else if (secureOnly || plainOnly) {
+        pending_ = {line};
+        operandsWanted_ = 1;
+    } else if (line == "draminit") {
+        binary_.clear();
+        state_ = State::RamTable;
+    } else if (line == "sign") {
+        upload_ = Upload{line, "", {}, false};
+        binary_.clear();
+        state_ = State::Upload;
     } else {
         out += "Err Comm\r\n";
         PrintPrompt(out);
     }
 }
 
-bool ParseFault(const std::string& name, Fault& fault) {
-    if (name == "silent") fault = Fault::Silent;
-    else if (name == "no-prompt") fault = Fault::NoPrompt;
-    else if (name == "err-comm") fault = Fault::ErrComm;
+void BootRom::OnUploadComplete(std::string& out) {
+    // length, file, 16-bit byte sum of the file
+    size_t fileSize = binary_.size() - 6;
+    upload_.file.assign(binary_.begin() + 4, binary_.begin() + 4 + static_cast<long>(fileSize));
+    uint32_t sum = 0;
+    for (uint8_t b : upload_.file) sum += b;
+    uint32_t sent = binary_[4 + fileSize] | binary_[5 + fileSize] << 8;
+    upload_.valid = (sum & 0xFFFF) == sent;
+    uploads_.push_back(upload_);
+    binary_.clear();
+    state_ = State::Command;
+    if (!upload_.valid) out += "\r\nchecksum error";
+    PrintPrompt(out);
+}
+
+void BootRom::Go(const std::string& command, const std::string& address, std::string& out) {
+    bool secureGo = command == "securego";
+    const Upload* last = nullptr;
+    for (auto it = uploads_.rbegin(); it != uploads_.rend(); ++it)
+        if (it->command != "sign") {
+            last = &*it;
+            break;
+        }
+    if (last == nullptr || !last->valid || last->address != address ||
+        (last->command == "securedown") != secureGo) {
+        out += "Err Comm\r\n";  // nothing valid to run there
+        PrintPrompt(out);
+        return;
+    }
+    if (!address.empty()) {
+        // A RAM test program: it reports and returns to the ROM.
+        if (options_.chipType == 11) out += "REG32(80000000)=12345678\r\n";
+        PrintPrompt(out);
+        return;
+    }
+    // The producer learns the link rate from its patched words; a secure one is not patched.
+    unsigned linkBaud = 115200;
+    if (!secureGo && last->file.size() >= kProducerBaudOffset + 4) linkBaud = LE32(&last->file[kProducerBaudOffset]);
+    producer_.emplace(options_, linkBaud);
+}
+
+bool ApplyFault(const std::string& spec, BoardOptions& options) {
+    auto eq = spec.find('=');
+    std::string name = spec.substr(0, eq);
+    std::string value = eq == std::string::npos ? "" : spec.substr(eq + 1);
+    auto number = [&](auto& field) {
+        if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos) return false;
+        field = static_cast<std::remove_reference_t<decltype(field)>>(std::stoull(value));
+        return true;
+    };
+    if (name == "silent") options.faults.push_back(Fault::Silent);
+    else if (name == "no-prompt") options.faults.push_back(Fault::NoPrompt);
+    else if (name == "err-comm") options.faults.push_back(Fault::ErrComm);
+    else if (name == "bad-echo") options.faults.push_back(Fault::BadEcho);
+    else if (name == "garbage") options.faults.push_back(Fault::Garbage);
+    else if (name == "drop-ack") return number(options.dropAckChunk);
+    else if (name == "fail-code") return number(options.failCode);
+    else if (name == "disconnect") return number(options.disconnectAfter);
     else return false;
-    return true;
+    return value.empty();
 }
 
 }  // namespace vboard

@@ -6,6 +6,7 @@
 #include "tools/vboard/boot_rom.h"
 
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <string>
@@ -31,10 +32,18 @@ public:
     bool Awake() const;
     // Bytes the host wrote while its port ran at another rate than the board.
     size_t GarbledBytes() const;
+    std::vector<std::pair<uint32_t, uint32_t>> RamPairs() const;
+    std::vector<Upload> Uploads() const;
+    // Producer commands received so far, and the flash behind the producer
+    // (empty before the producer runs).
+    std::vector<ReceivedCommand> ProducerCommands() const;
+    std::vector<uint8_t> Flash() const;
+    bool SaveFlash(const std::string& path) const;
 
 private:
     void Run();
-    void Flush();
+    void Flush(std::chrono::steady_clock::time_point now);
+    void Unplug();
 
     BoardOptions options_;
     int master_ = -1;
@@ -42,6 +51,9 @@ private:
     int wake_ = -1;   // eventfd that stops the thread
     std::string portPath_;
     std::string pending_;  // answer bytes not yet taken by the terminal
+    size_t received_ = 0;
+    // With pacing: when the wire is free again in each direction.
+    std::chrono::steady_clock::time_point inFreeAt_{}, outFreeAt_{};
 
     mutable std::mutex mutex_;  // guards rom_ and garbled_
     BootRom rom_;
