@@ -14,6 +14,7 @@
 #include "kestrow/engine/corvel_link.h"
 #include "kestrow/engine/port_watcher.h"
 #include "kestrow/engine/progress.h"
+#include "kestrow/engine/queued_window.h"
 #include "kestrow/engine/station_state.h"
 #include "kestrow/engine/status_codes.h"
 
@@ -21,11 +22,8 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <deque>
 #include <iostream>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -59,43 +57,6 @@ public:
         if (icon == config::MessageIcon::Information) return;
         std::cerr << "kestrow burn: " << (caption.empty() ? "" : caption + ": ") << text << "\n";
     }
-};
-
-// The window of this front: everything the engine posts is queued for the
-// main thread, which prints it; the message boxes become error lines.
-class TerminalWindow : public StationWindow {
-public:
-    struct Message {
-        unsigned message = 0, wparam = 0, lparam = 0;
-        std::string error;  // a message box's text
-    };
-
-    void Post(unsigned message, unsigned wparam, unsigned lparam) override { Push({message, wparam, lparam, {}}); }
-    void EnableBar(bool) override {}
-    void RefreshTitle() override {}
-    void EndOfRun() override {}
-    void ShowCloseButton(bool) override {}
-    void ShowMessageBox(const std::string&, const std::string& text) override { Push({0, 0, 0, text}); }
-
-    std::optional<Message> Pop(Clock::time_point until) {
-        std::unique_lock lock(mutex_);
-        if (!changed_.wait_until(lock, until, [this] { return !queue_.empty(); })) return std::nullopt;
-        Message m = std::move(queue_.front());
-        queue_.pop_front();
-        return m;
-    }
-
-private:
-    void Push(Message m) {
-        {
-            std::lock_guard lock(mutex_);
-            queue_.push_back(std::move(m));
-        }
-        changed_.notify_one();
-    }
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<Message> queue_;
 };
 
 struct BoardResult {
@@ -205,10 +166,10 @@ private:
         return kExitPassed;
     }
 
-    void Handle(const TerminalWindow::Message& m) {
-        if (!m.error.empty()) {
+    void Handle(const QueuedWindow::Message& m) {
+        if (!m.box_text.empty()) {
             EndProgressLine();
-            std::cerr << "error: " << m.error << "\n";
+            std::cerr << "error: " << m.box_text << "\n";
             return;
         }
         unsigned channel = m.wparam - kChannelParamBase;
@@ -305,7 +266,7 @@ private:
 
     const BurnOptions& options_;
     config::BurnConfig& config_;
-    TerminalWindow window_;
+    QueuedWindow window_;
     StationState state_;
     BurnEngine engine_;
     PortWatcher watcher_;
