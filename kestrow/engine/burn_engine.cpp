@@ -91,6 +91,13 @@ bool BurnEngine::BurnFileStillExists() const {
 }
 
 int BurnEngine::BurnChannel(unsigned channel) {
+    ++running_;
+    int result = RunBurn(channel);
+    --running_;
+    return result;
+}
+
+int BurnEngine::RunBurn(unsigned channel) {
     const std::tm start = ChannelLog::Now();
     const Burn burn{channel, ChannelLogName(channel, start)};
     ChannelLog log(burn.log);

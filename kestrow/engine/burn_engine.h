@@ -41,6 +41,8 @@ public:
 
     // Flash ID the channel's last burn read (0 when none was read).
     unsigned LastFlashId(unsigned channel) const;
+    // Burns still inside BurnChannel; a station waits for 0 before it ends.
+    int RunningBurns() const { return running_; }
 
     // The engine the library's plain-function callbacks reach.
     static void Install(BurnEngine* engine);
@@ -49,6 +51,8 @@ public:
 
 private:
     struct Burn;  // one call's log path and channel
+
+    int RunBurn(unsigned channel);
 
     void Post(unsigned channel, unsigned code);
     bool SetRamParam(const Burn& burn);
@@ -72,6 +76,7 @@ private:
     StationWindow& window_;
     EngineOptions options_;
     std::array<std::atomic<unsigned>, kMaxStationChannels + 1> flash_ids_{};
+    std::atomic<int> running_{0};
 };
 
 // Size of a file in bytes; 0 when it cannot be opened or measured.
