@@ -41,6 +41,16 @@ SystemPorts::SystemPorts(std::string stationFolder, std::string sysClassTty)
     : station_(std::move(stationFolder)), sys_class_tty_(std::move(sysClassTty)) {}
 
 std::vector<std::string> SystemPorts::Candidates() const {
+    // Virtual boards announced for this station come first: a station that
+    // announces one means to burn it.
+    std::vector<std::string> ports;
+    std::ifstream announced(std::filesystem::path(station_) / kVirtualPortsFile);
+    std::string line;
+    while (std::getline(announced, line)) {
+        while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) line.pop_back();
+        if (!line.empty() && std::find(ports.begin(), ports.end(), line) == ports.end()) ports.push_back(line);
+    }
+
     std::vector<std::string> devices;
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(sys_class_tty_, ec)) {
@@ -49,15 +59,9 @@ std::vector<std::string> SystemPorts::Candidates() const {
             devices.push_back(entry.path().filename().string());
     }
     std::sort(devices.begin(), devices.end(), NaturalLess);
-    std::vector<std::string> ports;
-    for (const std::string& name : devices) ports.push_back("/dev/" + name);
-
-    std::ifstream announced(std::filesystem::path(station_) / kVirtualPortsFile);
-    std::string line;
-    while (std::getline(announced, line)) {
-        while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) line.pop_back();
-        if (!line.empty() && std::find(ports.begin(), ports.end(), line) == ports.end()) ports.push_back(line);
-    }
+    for (const std::string& name : devices)
+        if (std::string port = "/dev/" + name; std::find(ports.begin(), ports.end(), port) == ports.end())
+            ports.push_back(port);
     return ports;
 }
 

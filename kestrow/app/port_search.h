@@ -31,7 +31,7 @@ public:
     virtual int Probe(const std::string& port) const = 0;
 };
 
-// The machine's serial devices and the station's virtual boards.
+// The station's announced virtual boards, then the machine's serial devices.
 class SystemPorts : public PortProber {
 public:
     explicit SystemPorts(std::string stationFolder, std::string sysClassTty = "/sys/class/tty");

@@ -6,6 +6,7 @@
 #include "kestrow/config/private_profile.h"
 #include "kestrow/config/station_folder.h"
 #include "kestrow/config/station_startup.h"
+#include "kestrow/engine/burn_station.h"
 
 #include <QApplication>
 
@@ -39,15 +40,11 @@ int RunStationWindow(int argc, char** argv, const std::string& station, engine::
     config::LanguageTable language;
     Prompter prompter;
     PrompterSink sink(prompter, language);
-    config::StationStartup startup = config::StartStation(config, sink);
+    engine::BurnStationStartup startup = engine::StartBurnStation(config, sink, link, language);
     if (!startup.CanRun()) return 1;
-    link.SecureBootFlag(static_cast<unsigned>(config.boot_mode_flag));
-    link.Init(static_cast<unsigned>(config.device_channel), engine::BurnEngine::BurnEntry,
-              engine::BurnEngine::ProgressEntry);
-    language.SetLanguageFromBurnIni();
 
     SystemPorts ports(station);
-    const std::string configFile = startup.files.ActiveName();
+    const std::string configFile = startup.config.files.ActiveName();
     int status = 0;
     {
         MainWindow window({config, language, link, ports, prompter, configFile});

@@ -76,15 +76,15 @@ TEST_F(SystemPortsTest, ProbesAPseudoTerminalAndSeesAnotherHolder) {
     ::close(master);
 }
 
-TEST_F(SystemPortsTest, ListsDriverBoundTtysInNumberOrderThenAnnouncedBoards) {
+TEST_F(SystemPortsTest, ListsAnnouncedBoardsThenDriverBoundTtysInNumberOrder) {
     for (const char* name : {"ttyUSB10", "ttyUSB2", "ttyS0", "tty1"}) {
         std::filesystem::create_directories(dir_ / "sys" / name);
         if (std::string(name) != "tty1") std::filesystem::create_directories(dir_ / "sys" / name / "device" / "driver");
     }
     WriteFile(kVirtualPortsFile, "/dev/pts/5\n/dev/pts/9 \n\n/dev/ttyUSB2\n");
     SystemPorts ports(dir_.string(), Path("sys"));
-    EXPECT_EQ(ports.Candidates(), (std::vector<std::string>{"/dev/ttyS0", "/dev/ttyUSB2", "/dev/ttyUSB10",
-                                                            "/dev/pts/5", "/dev/pts/9"}));
+    EXPECT_EQ(ports.Candidates(), (std::vector<std::string>{"/dev/pts/5", "/dev/pts/9", "/dev/ttyUSB2", "/dev/ttyS0",
+                                                            "/dev/ttyUSB10"}));
 }
 
 }  // namespace
