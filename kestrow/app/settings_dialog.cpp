@@ -37,18 +37,18 @@ BurnSettingsDialog::BurnSettingsDialog(config::BurnConfig& config, config::Langu
       sink_(prompter, language, this),
       session_(config, link, sink_) {
     setWindowTitle("Burn Settings");
-    auto* form = new QFormLayout;
+    form_ = new QFormLayout;
 
     project_ = new QLineEdit(QString::fromStdString(config_.project_name), this);
     project_->setReadOnly(true);
-    form->addRow("Project", project_);
+    form_->addRow("Project", project_);
 
     part_list_ = new QComboBox(this);
     for (const std::string& part : config_.part_numbers) part_list_->addItem(QString::fromStdString(part));
     part_list_->setCurrentIndex(config_.part_index);
-    form->addRow("Part Number", part_list_);
+    form_->addRow("Part Number", part_list_);
     clock_list_ = new QComboBox(this);
-    form->addRow("CPU and DDR2 Frequency", clock_list_);
+    form_->addRow("CPU and DDR2 Frequency", clock_list_);
     FillClocks();
 
     auto* flash = new QGroupBox("Flash", this);
@@ -63,13 +63,13 @@ BurnSettingsDialog::BurnSettingsDialog(config::BurnConfig& config, config::Langu
     flashLayout->addWidget(spi_nand_list_);
     spi_nor_->setChecked(config_.chip_mode == config::kModeSpiNor);
     spi_nand_->setChecked(config_.chip_mode == config::kModeSpiNand);
-    form->addRow(flash);
+    form_->addRow(flash);
 
     run_address_ = new QLineEdit(QString::asprintf("%08x", config_.producer_run_addr), this);
     auto* runRow = new QHBoxLayout;
     runRow->addWidget(new QLabel("0x", this));
     runRow->addWidget(run_address_);
-    form->addRow("Run Addr", runRow);
+    form_->addRow("Run Addr", runRow);
 
     auto pathRow = [this](const std::string& value, QLineEdit*& edit) {
         auto* row = new QWidget(this);
@@ -83,10 +83,10 @@ BurnSettingsDialog::BurnSettingsDialog(config::BurnConfig& config, config::Langu
         connect(browse, &QPushButton::clicked, this, [this, target] { Browse(target); });
         return row;
     };
-    form->addRow("Producer", pathRow(config_.path_producer, producer_));
-    form->addRow("Signature Data", pathRow(config_.path_1k_data, signature_));
+    form_->addRow("Producer", pathRow(config_.path_producer, producer_));
+    form_->addRow("Signature Data", pathRow(config_.path_1k_data, signature_));
     ram_row_ = pathRow(session_.RamPathUsed() ? config_.path_ram : std::string(), ram_path_);
-    form->addRow("RAM Path", ram_row_);
+    form_->addRow("RAM Path", ram_row_);
 
     auto* boot = new QGroupBox("Boot Mode", this);
     auto* bootLayout = new QVBoxLayout(boot);
@@ -97,14 +97,14 @@ BurnSettingsDialog::BurnSettingsDialog(config::BurnConfig& config, config::Langu
         boot_group_->addButton(button, mode);
         bootLayout->addWidget(button);
     }
-    form->addRow(boot);
+    form_->addRow(boot);
     ShowChipTypeRules();
 
     auto* buttons = new QDialogButtonBox(this);
     buttons->addButton(Text(language_, 328), QDialogButtonBox::AcceptRole);
     buttons->addButton(Text(language_, 329), QDialogButtonBox::RejectRole);
     auto* layout = new QVBoxLayout(this);
-    layout->addLayout(form);
+    layout->addLayout(form_);
     layout->addWidget(buttons);
 
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
@@ -137,7 +137,7 @@ void BurnSettingsDialog::ShowChipTypeRules() {
     const bool editable = session_.BootModeEditable();
     boot_buttons_[static_cast<std::size_t>(std::clamp(config_.boot_mode_flag, 0, 2))]->setChecked(true);
     for (QRadioButton* button : boot_buttons_) button->setEnabled(editable);
-    ram_row_->setVisible(session_.RamPathUsed());
+    form_->setRowVisible(ram_row_, session_.RamPathUsed());
     ram_row_->setEnabled(session_.RamPathUsed());
 }
 

@@ -11,6 +11,7 @@
 
 class QButtonGroup;
 class QComboBox;
+class QFormLayout;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -50,6 +51,7 @@ private:
     PrompterSink sink_;
     SettingsSession session_;
 
+    QFormLayout* form_ = nullptr;
     QLineEdit* project_ = nullptr;
     QComboBox* part_list_ = nullptr;
     QComboBox* clock_list_ = nullptr;
