@@ -1,0 +1,313 @@
+// The disk image maker end to end: field checks, the source checks made
+// before writing, and images that fsck.fat passes and mtools extracts to
+// exactly the source tree.
+#include "kestrow/image/disk_image_maker.h"
+#include "kestrow/image/disk_image_source.h"
+#include "tests/kestrow/fat/outside_tools.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+namespace kestrow::image {
+namespace {
+
+namespace fs = std::filesystem;
+using kestrow::testing::ExpectImageHolds;
+using kestrow::testing::TempFolder;
+using kestrow::testing::WriteBytes;
+
+// Records what the maker reports; calls come from the worker thread too.
+class RecordingView final : public DiskImageView {
+public:
+    void ShowStatus(const DiskImageMessage& m) override { Add("status: " + EnglishText(m)); }
+    void ShowMessageBox(const DiskImageMessage& m) override { Add("box: " + EnglishText(m)); }
+    void SetCreateEnabled(bool enabled) override { Add(enabled ? "create on" : "create off"); }
+    void BuildFinished(bool success, bool cancelled, const std::string& detail) override {
+        Add(success ? "finished ok" : cancelled ? "finished cancelled" : "finished failed: " + detail);
+    }
+    std::vector<std::string> Events() {
+        std::lock_guard lock(mutex_);
+        return events_;
+    }
+    std::string Last() {
+        auto e = Events();
+        return e.empty() ? "" : e.back();
+    }
+
+private:
+    void Add(std::string e) {
+        std::lock_guard lock(mutex_);
+        events_.push_back(std::move(e));
+    }
+    std::mutex mutex_;
+    std::vector<std::string> events_;
+};
+
+DiskImageFields Fields(const fs::path& source, const fs::path& target, std::uint32_t capacityMiB,
+                       std::uint32_t pageSize = 2048) {
+    return {source.string(), target.string(), "disk", std::to_string(capacityMiB), std::to_string(pageSize),
+            std::to_string(SectorSizeForPage(pageSize))};
+}
+
+// Runs one build to its end; returns the maker's result.
+bool Build(RecordingView& view, const DiskImageFields& fields, int chipMode = 1) {
+    DiskImageMaker maker(view);
+    if (!maker.Create(fields, chipMode)) return false;
+    maker.Wait();
+    return maker.Succeeded();
+}
+
+TEST(DiskImageFields, FirstEmptyFieldStopsInTheDialogsOrder) {
+    const DiskImageFields full{"src", "dst", "name", "8", "2048", "2048"};
+    const std::pair<std::string DiskImageFields::*, const char*> order[] = {
+        {&DiskImageFields::source, "Empty source folder!"},   {&DiskImageFields::target, "Empty target folder!"},
+        {&DiskImageFields::imageName, "Empty image filename!"}, {&DiskImageFields::capacity, "Empty capacity!"},
+        {&DiskImageFields::sectorSize, "Empty sector!"},      {&DiskImageFields::pageSize, "Empty page size!"},
+    };
+    // Clearing a field and every later one shows that field's message.
+    for (std::size_t i = 0; i < std::size(order); ++i) {
+        DiskImageFields f = full;
+        for (std::size_t k = i; k < std::size(order); ++k) f.*order[k].first = "";
+        DiskImageJob job;
+        DiskImageMessage problem;
+        bool box;
+        EXPECT_FALSE(CheckFields(f, 1, job, problem, box));
+        EXPECT_FALSE(box);
+        EXPECT_EQ(EnglishText(problem), order[i].second);
+    }
+}
+
+TEST(DiskImageFields, SizesThatDoNotFitTogetherAreAConfigurationError) {
+    struct Case { const char* capacity; const char* page; const char* sector; bool ok; } cases[] = {
+        {"8", "2048", "2048", true},   {"8", "16384", "4096", true},  {"8", "512", "1024", false},
+        {"8", "1000", "512", false},   {"8", "1536", "512", false},   {"8", "4096", "3072", false},
+        {"8", "8192", "8192", false},  {"abc", "2048", "2048", false}, {"0", "2048", "2048", false},
+        {"8x", "2048", "2048", false},
+    };
+    for (const Case& c : cases) {
+        DiskImageJob job;
+        DiskImageMessage problem;
+        bool box;
+        EXPECT_EQ(CheckFields({"s", "t", "n", c.capacity, c.page, c.sector}, 1, job, problem, box), c.ok)
+            << c.capacity << " " << c.page << " " << c.sector;
+        if (!c.ok) {
+            EXPECT_TRUE(box);
+            EXPECT_EQ(EnglishText(problem), "Configuration info error!");
+        }
+    }
+}
+
+TEST(DiskImageFields, TargetFolderGetsItsSeparatorOnce) {
+    for (const char* target : {"out/images", "out/images/"}) {
+        DiskImageJob job;
+        DiskImageMessage problem;
+        bool box;
+        ASSERT_TRUE(CheckFields({"s", target, "fs", "8", "2048", "2048"}, 1, job, problem, box));
+        EXPECT_EQ(job.imagePath, "out/images/fs.img");
+    }
+}
+
+TEST(DiskImageFields, SectorSizeFollowsThePageSize) {
+    const std::pair<std::uint32_t, std::uint32_t> cases[] = {
+        {512, 512}, {1024, 1024}, {2048, 2048}, {4096, 4096}, {8192, 4096}, {16384, 4096}};
+    for (auto [page, sector] : cases) EXPECT_EQ(SectorSizeForPage(page), sector) << page;
+}
+
+TEST(DiskImageProgress, PercentAndElapsedTexts) {
+    EXPECT_EQ(FormatPercent(0), "0%");
+    EXPECT_EQ(FormatPercent(9), "9%");
+    EXPECT_EQ(FormatPercent(10), "10%");
+    EXPECT_EQ(FormatPercent(100), "100%");
+    EXPECT_EQ(FormatElapsed(0), "00:00:00");
+    EXPECT_EQ(FormatElapsed(3723), "01:02:03");
+    EXPECT_EQ(ProgressPercent(50, 200), 25);
+    EXPECT_EQ(ProgressPercent(0, 0), 0);  // an empty source divides by nothing
+    EXPECT_EQ(ProgressPercent(5ull << 32, 6ull << 32), 83);
+}
+
+// Thousands of small files and a few large ones, nested folders, long,
+// Unicode and empty entries: the plain and the NAND page image both pass
+// fsck.fat and extract to the same tree.
+TEST(DiskImageBuild, LargeTreeOnPlainAndNandMedia) {
+    TempFolder tmp;
+    const fs::path src = tmp.path() / "src";
+    for (int i = 0; i < 2500; ++i) {
+        WriteBytes(src / ("batch " + std::to_string(i % 5)) / ("small file " + std::to_string(i) + ".cfg"),
+                   static_cast<std::size_t>(i * 7 % 3000), static_cast<unsigned>(i));
+    }
+    for (int i = 0; i < 3; ++i) WriteBytes(src / "firmware" / ("part" + std::to_string(i) + ".BIN"), (5u << 20) + i * 4099, 99u + i);
+    WriteBytes(src / "Überall" / "日本語のファイル名.txt", 1234, 1);
+    WriteBytes(src / "empty.dat", 0, 2);
+    fs::create_directories(src / "empty folder");
+
+    struct Medium { int chipMode; std::uint32_t page; } media[] = {{1, 512}, {5, 16384}};
+    for (const Medium& m : media) {
+        SCOPED_TRACE("chip mode " + std::to_string(m.chipMode));
+        RecordingView view;
+        DiskImageMaker maker(view);
+        const fs::path out = tmp.path() / ("out" + std::to_string(m.chipMode));
+        ASSERT_TRUE(maker.Create(Fields(src, out, 64, m.page), m.chipMode)) << view.Last();
+        EXPECT_FALSE(maker.Create(Fields(src, out, 64, m.page), m.chipMode));  // one build at a time
+        maker.Wait();
+        ASSERT_TRUE(maker.Succeeded()) << view.Last();
+        const auto events = view.Events();
+        EXPECT_EQ(events.front(), "status: Getting folder info...");
+        // Create stays off from the start of the build until it has ended.
+        const auto off = std::find(events.begin(), events.end(), "create off");
+        const auto finished = std::find(events.begin(), events.end(), "finished ok");
+        ASSERT_NE(finished, events.end());
+        EXPECT_LT(off, finished);
+        EXPECT_EQ(std::find(events.begin(), finished, "create on"), finished);
+        EXPECT_EQ(events.back(), "create on");
+        EXPECT_EQ(maker.Percent(), 100);
+        EXPECT_EQ(fs::file_size(out / "disk.img"), 64u << 20);
+        ExpectImageHolds(out / "disk.img", src, tmp.path());
+    }
+}
+
+TEST(DiskImageBuild, EmptySourceGivesAFormattedEmptyImage) {
+    TempFolder tmp;
+    fs::create_directories(tmp.path() / "src");
+    RecordingView view;
+    ASSERT_TRUE(Build(view, Fields(tmp.path() / "src", tmp.path() / "out", 1))) << view.Last();
+    ExpectImageHolds(tmp.path() / "out" / "disk.img", tmp.path() / "src", tmp.path());
+}
+
+// Names beginning with "." are left out; a link to a folder is not followed
+// (here it loops back to the source); a link to a file brings the file.
+TEST(DiskImageBuild, HiddenNamesAndLinks) {
+    TempFolder tmp;
+    const fs::path src = tmp.path() / "src";
+    WriteBytes(src / "real" / "data.bin", 5000, 1);
+    WriteBytes(src / ".git" / "config", 10, 2);
+    WriteBytes(src / ".hidden", 10, 3);
+    fs::create_directory_symlink(src, src / "real" / "loop");
+    fs::create_symlink(src / "real" / "data.bin", src / "copy.bin");
+    const fs::path expected = tmp.path() / "expected";
+    WriteBytes(expected / "real" / "data.bin", 5000, 1);
+    WriteBytes(expected / "copy.bin", 5000, 1);
+    RecordingView view;
+    ASSERT_TRUE(Build(view, Fields(src, tmp.path() / "out", 4))) << view.Last();
+    ExpectImageHolds(tmp.path() / "out" / "disk.img", expected, tmp.path());
+}
+
+// What cannot be stored stops the build before an image exists, naming the file.
+TEST(DiskImageBuild, RefusesSourcesItCannotStoreBeforeWriting) {
+    struct Case { std::vector<std::string> files; std::string message; } cases[] = {
+        {{"ok.txt", "sub/what?.txt"}, "box: This name cannot be stored in a FAT image: "},
+        {{"sub/Readme.txt", "sub/README.TXT"}, "box: This name cannot be stored in a FAT image: "},
+        {{"a|b"}, "box: This name cannot be stored in a FAT image: "},
+        {{"trailing dot."}, "box: This name cannot be stored in a FAT image: "},
+    };
+    for (const Case& c : cases) {
+        TempFolder tmp;
+        for (const std::string& f : c.files) WriteBytes(tmp.path() / "src" / f, 10, 1);
+        RecordingView view;
+        EXPECT_FALSE(Build(view, Fields(tmp.path() / "src", tmp.path() / "out", 4)));
+        EXPECT_EQ(view.Last().rfind(c.message, 0), 0u) << view.Last();
+        EXPECT_NE(view.Last().find((tmp.path() / "src").string()), std::string::npos) << view.Last();
+        EXPECT_FALSE(fs::exists(tmp.path() / "out"));
+    }
+}
+
+// Step by step: the source total against the capacity, then against what the
+// formatted volume really holds.
+TEST(DiskImageBuild, CapacityEdges) {
+    TempFolder tmp;
+    const fs::path src = tmp.path() / "src";
+    const fs::path out = tmp.path() / "out";
+    std::string why;
+    const auto layout = PlannedLayout(4 * 1024, 512, why);
+    ASSERT_TRUE(layout) << why;
+    struct Case { std::uint64_t size; bool builds; } cases[] = {
+        {layout->DataBytes(), true},         // exactly the volume's clusters
+        {layout->DataBytes() + 1, false},    // fits the capacity, not the volume
+        {4u << 20, false},                   // exactly the capacity
+        {(4u << 20) + 1, false},             // one byte more than the capacity
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(src);
+        fs::remove_all(out);
+        WriteBytes(src / "IMAGE.BIN", c.size, 5);
+        RecordingView view;
+        EXPECT_EQ(Build(view, Fields(src, out, 4, 512)), c.builds) << c.size << " " << view.Last();
+        if (c.builds) ExpectImageHolds(out / "disk.img", src, tmp.path());
+        else EXPECT_EQ(view.Last(), "box: Low capacity size!") << c.size;
+        EXPECT_EQ(fs::exists(out / "disk.img"), c.builds);
+    }
+}
+
+TEST(DiskImageBuild, MissingSourceAndUnwritableTarget) {
+    TempFolder tmp;
+    RecordingView missing;
+    EXPECT_FALSE(Build(missing, Fields(tmp.path() / "nope", tmp.path() / "out", 4)));
+    EXPECT_EQ(missing.Last(), "box: Failed to get folder info!");
+
+    WriteBytes(tmp.path() / "src" / "a.txt", 10, 1);
+    WriteBytes(tmp.path() / "blocker", 1, 1);  // a file where the target folder should be
+    RecordingView view;
+    EXPECT_FALSE(Build(view, Fields(tmp.path() / "src", tmp.path() / "blocker" / "out", 4)));
+    const auto events = view.Events();
+    ASSERT_GE(events.size(), 2u);
+    EXPECT_EQ(events[events.size() - 2].rfind("finished failed: ", 0), 0u);
+    EXPECT_EQ(events.back(), "create on");
+}
+
+// A cancelled or failed build leaves no image, not even a partial one, and an
+// earlier image of the same name stays as it was.
+TEST(DiskImageWriter, CancelledBuildLeavesNothingBehind) {
+    TempFolder tmp;
+    const fs::path image = tmp.path() / "x.img";
+    WriteBytes(image, 100, 7);
+    WriteBytes(tmp.path() / "big.bin", 1u << 20, 8);
+    DiskImageWriter writer;
+    ASSERT_TRUE(writer.Create(image.string(), 4096, 512, 2048, 5, "A")) << writer.LastError();
+    writer.Cancel();
+    EXPECT_FALSE(writer.CopyFile(tmp.path() / "big.bin", "A:/big.bin"));
+    EXPECT_TRUE(writer.Cancelled());
+    writer.Discard();
+    EXPECT_EQ(fs::file_size(image), 100u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path()), fs::directory_iterator()), 2);
+}
+
+TEST(DiskImageWriter, PageOf16384TakesFourSectorsOf4096) {
+    TempFolder tmp;
+    WriteBytes(tmp.path() / "in" / "f.bin", 40000, 3);
+    DiskImageWriter writer;
+    ASSERT_TRUE(writer.Create((tmp.path() / "n.img").string(), 8 * 1024, SectorSizeForPage(16384), 16384, 0, "A"));
+    EXPECT_EQ(writer.Drive()->Layout().bytesPerSector, 4096u);
+    ASSERT_TRUE(writer.CopyFile(tmp.path() / "in" / "f.bin", "A:/deep/er/f.bin")) << writer.LastError();
+    ASSERT_TRUE(writer.Close()) << writer.LastError();
+    const fs::path expected = tmp.path() / "expected" / "deep" / "er";
+    fs::create_directories(expected);
+    fs::copy_file(tmp.path() / "in" / "f.bin", expected / "f.bin");
+    ExpectImageHolds(tmp.path() / "n.img", tmp.path() / "expected", tmp.path());
+}
+
+TEST(ScanFolder, CountsWhatTheImageTakesWithoutFollowingFolderLinks) {
+    TempFolder tmp;
+    WriteBytes(tmp.path() / "a" / "one", 10, 1);
+    WriteBytes(tmp.path() / "a" / "b" / "two", 300, 1);
+    WriteBytes(tmp.path() / ".dot", 5, 1);
+    fs::create_directory_symlink(tmp.path(), tmp.path() / "a" / "b" / "up");
+    std::uint64_t count = 0, total = 0, smallest = 0;
+    DiskImageMessage problem;
+    ASSERT_TRUE(ScanFolder(tmp.path(), count, total, &smallest, problem));
+    EXPECT_EQ(count, 2u);  // ".dot" does not go into an image
+    EXPECT_EQ(total, 310u);
+    EXPECT_EQ(smallest, 10u);
+    EXPECT_FALSE(ScanFolder(tmp.path() / "missing", count, total, nullptr, problem));
+}
+
+TEST(DiskImageTexts, TableIsInOrderAndPointsAtTheLanguageEntries) {
+    EXPECT_EQ(TextEntry(DiskImageText::Title).languageIndex, 280);
+    EXPECT_EQ(TextEntry(DiskImageText::EmptyPageSize).languageIndex, 305);
+    for (int i = 0; i <= static_cast<int>(DiskImageText::BuildProblem); ++i) {
+        EXPECT_EQ(static_cast<int>(TextEntry(static_cast<DiskImageText>(i)).id), i);
+    }
+    EXPECT_EQ(EnglishText({DiskImageText::CannotFindFile, "/x/y"}), "GetFileInfoInDir can not find file: /x/y.");
+}
+
+}  // namespace
+}  // namespace kestrow::image
