@@ -1,8 +1,10 @@
 #include "kestrow/app/main_window.h"
 
+#include "kestrow/app/disk_image_dialog.h"
 #include "kestrow/app/password_dialog.h"
 #include "kestrow/app/progress_delegate.h"
 #include "kestrow/app/settings_dialog.h"
+#include "kestrow/app/spi_image_dialog.h"
 #include "kestrow/config/password_file.h"
 #include "kestrow/engine/progress.h"
 #include "kestrow/engine/status_codes.h"
@@ -216,13 +218,11 @@ void MainWindow::BuildBar() {
 
 void MainWindow::BuildMenus() {
     tools_menu_ = menuBar()->addMenu(QString());
-    spi_image_action_ = tools_menu_->addAction(QString());
-    disk_image_action_ = tools_menu_->addAction(QString());
-    spi_image_action_->setEnabled(false);
-    spi_image_action_->setToolTip("The SPI NOR image builder is not part of this build");
-    disk_image_action_->setEnabled(false);
-    disk_image_action_->setToolTip("The disk image maker is not part of this build");
-    tools_menu_->setToolTipsVisible(true);
+    spi_image_action_ = tools_menu_->addAction(QString(), this, [this] { RunSpiImageCommand(config_, this); });
+    disk_image_action_ = tools_menu_->addAction(QString(), this, [this] {
+        DiskImageDialog dialog(config_.chip_mode, &language_, this);
+        dialog.exec();
+    });
 
     settings_menu_ = menuBar()->addMenu(QString());
     settings_action_ = settings_menu_->addAction(QString(), this, &MainWindow::OpenSettings);
@@ -250,7 +250,7 @@ void MainWindow::ApplyLanguage() {
     search_button_->setText(Text(language_, text::kSearch));
     tools_menu_->setTitle(Text(language_, text::kToolsMenu));
     spi_image_action_->setText(Text(language_, text::kSpiImageItem));
-    disk_image_action_->setText("Make Disk Image(&D)");
+    disk_image_action_->setText(Text(language_, text::kDiskImageItem));
     settings_menu_->setTitle(Text(language_, text::kSettingsMenu));
     settings_action_->setText(Text(language_, text::kSettingsItem));
     language_menu_->setTitle(Text(language_, text::kLanguage));

@@ -54,6 +54,7 @@ inline constexpr int kLanguage = 9;
 inline constexpr int kToolsMenu = 11;
 inline constexpr int kSpiImageItem = 12;
 inline constexpr int kHelpMenu = 16;
+inline constexpr int kDiskImageItem = 280;
 inline constexpr int kAboutItem = 17;
 inline constexpr int kCloseQuestion = 314;
 inline constexpr int kPortLabel = 374;
