@@ -10,6 +10,8 @@
 
 #include <QApplication>
 
+#include <cstdio>
+#include <cstdlib>
 #include <iostream>
 
 namespace kestrow::app {
@@ -56,8 +58,15 @@ int RunStationWindow(int argc, char** argv, const std::string& station, engine::
         window.show();
         window.StartPortThreads();
         status = app.exec();
+        SaveStationAtExit(config, language, configFile);
+        // Closed while boards burn: the library's workers are still inside the
+        // burn and use the window's station state, so the process ends here
+        // rather than tearing that state down under them.
+        if (window.State().WorkNumber() > 0) {
+            std::fflush(nullptr);
+            std::quick_exit(status);
+        }
     }
-    SaveStationAtExit(config, language, configFile);
     return status;
 }
 
