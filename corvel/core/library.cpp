@@ -2,6 +2,7 @@
 
 #include "corvel/core/transfer_log.h"
 #include "corvel/uart/uart_link.h"
+#include "corvel/usb/usb_library.h"
 
 #include <new>
 #include <thread>
@@ -35,6 +36,11 @@ BurnObject* ChannelByID(unsigned nID) {
     Library& lib = Lib();
     if (nID == 0 || nID > lib.count.load()) return nullptr;
     return &lib.channels[nID - 1];
+}
+
+BurnObject* AttachedChannel(unsigned nID) {
+    BurnObject* ch = ChannelByID(nID);
+    return (ch != nullptr && IsValidHandle(ch->hDevice.load())) ? ch : nullptr;
 }
 
 void AddProgress(unsigned nID, unsigned bytes) {
@@ -71,10 +77,11 @@ void WorkerLoop(unsigned index) {
 
         KW_HANDLE device = ch.hDevice.load();
         if (IsValidHandle(device)) {
-            // Only serial ports exist in this build; a USB handle has nothing to close here.
             if (lib.usbMode.load() == 0) {
                 KW_CloseUart(device, index);
                 uart::ClearConsoleCapture(index);
+            } else {
+                usb::CloseDevice(device);
             }
         }
         ch.hDevice = KW_INVALID_HANDLE;

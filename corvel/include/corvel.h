@@ -139,6 +139,95 @@ typedef struct {
     uint8_t flag;      /* forwarded */
 } T_DOWNLOAD_BIN;
 
+/* ==== USB transport ====
+ * Boards on USB run one transaction per command through the USB access library
+ * (libusbcorvel.so), which corvel loads at run time: from $KESTROW_USBCORVEL
+ * when set, else next to libcorvel.so, else through the system's library
+ * search. Without it the USB functions fail with a line in the transfer log
+ * and the serial functions work as before. Device paths are port locations
+ * ("usb:1-2.3": bus, then the chain of port numbers) or device nodes
+ * ("/dev/bus/usb/001/007"). */
+
+/* Passed on to the USB access library; 5 means "no device" and is refused. */
+typedef uint32_t E_USB_TYPE;
+#define KW_USB_TYPE_NONE 5u
+
+/* Format request, sent unchanged (20 bytes). */
+typedef struct {
+    uint32_t word[5];
+} T_FORMAT_DRIVER;
+
+/* GPIO request, sent unchanged (8 bytes). */
+typedef struct {
+    uint32_t pin;
+    uint32_t level;
+} T_GPIO_PARAM;
+
+/* NAND chip-select pins, sent unchanged (3 bytes). */
+typedef struct {
+    uint8_t ce[3];
+} T_CHIP_SELECT_DATA;
+
+/* One SPI flash partition entry (24 bytes); `size` must not be zero. */
+typedef struct {
+    uint32_t type;
+    float size;
+    uint32_t param[4];
+} T_SPI_PARTITION_ENTRY;
+#define KW_MAX_SPI_PARTITIONS 26u
+#define KW_SPI_PARTITION_BLOCK 1024u
+
+/* Commands: each checks nID <= N and an attached device first (0 otherwise)
+ * and returns the transaction's result (1 success, 0 failure). */
+KW_API unsigned KW_SwitchUSBHighSpeed(unsigned nID);
+KW_API unsigned KW_SwitchUSBHighSpeedAsyn(unsigned nID);
+KW_API unsigned KW_TestConnection(unsigned nID);
+KW_API unsigned KW_SetMode(unsigned nID, T_MODE_CONTROL mode);
+KW_API unsigned KW_GetFlashID(unsigned nID, unsigned p1, unsigned p2, unsigned* id, unsigned* count);
+KW_API unsigned KW_SetNandParam(unsigned nID, const tag_Nand_Phy_Info* info);
+KW_API unsigned KW_InitSecArea(unsigned nID, unsigned value);
+KW_API unsigned KW_SetResvAreaSize(unsigned nID, unsigned value, unsigned value2);
+KW_API unsigned KW_CreatePartion(unsigned nID, const void* table, unsigned length);
+/* 1..26 entries; a zero size fails; without a device the result is 9. Polls the
+ * board until the partitions are made unless the platform type is 2. */
+KW_API unsigned KW_CreatePartion_SpiFlash(unsigned nID, const T_SPI_PARTITION_ENTRY* entries, unsigned count);
+KW_API unsigned KW_FormatDriver(unsigned nID, const T_FORMAT_DRIVER* format);
+KW_API unsigned KW_MountDriver(unsigned nID, const char* letters, unsigned count);
+KW_API unsigned KW_SetGPIO(unsigned nID, const T_GPIO_PARAM* gpio);
+KW_API unsigned KW_ResetDevice(unsigned nID);
+KW_API unsigned KW_Close(unsigned nID);
+KW_API unsigned KW_SetReg(KW_HANDLE device, unsigned address, unsigned value);
+KW_API unsigned KW_DownloadDataToRam(unsigned nID, unsigned ramAddress, const void* data, unsigned length);
+KW_API unsigned KW_GetDiskInfo(unsigned nID, void* info512);
+KW_API unsigned KW_GetRegValue(unsigned nID, unsigned address, unsigned* value);
+KW_API unsigned KW_GetRegValue_Handle(KW_HANDLE device, unsigned address, unsigned* value);
+KW_API unsigned KW_GetRegValue_10T(unsigned nID, unsigned address, unsigned* value);
+KW_API unsigned KW_SetSPIParam(unsigned nID, const T_SFLASH_PHY_INFO* info);
+KW_API unsigned KW_GetFlash_HighID(unsigned nID, unsigned p1, unsigned p2, unsigned* id);
+KW_API unsigned KW_GetFsStartPos(unsigned nID, unsigned* position);
+KW_API unsigned KW_Set_Erase_One_Block(unsigned nID, unsigned block);
+KW_API unsigned KW_Write_OTP_Serial(unsigned nID, const void* serial, unsigned length);
+KW_API unsigned KW_Read_OTP_Serial(unsigned nID, void* serial, unsigned length);
+KW_API unsigned KW_Set_Ex_Parameter(unsigned nID, unsigned value);
+KW_API unsigned KW_Erase_Partition_Size(unsigned nID, unsigned value, unsigned value2);
+KW_API unsigned KW_Check_producer(unsigned nID, unsigned value, unsigned value2);
+KW_API unsigned KW_Setvalue_forupload_orspimake(unsigned nID, unsigned value);
+KW_API unsigned KW_GetRamValue(unsigned nID, unsigned ramAddress, unsigned mode, void* buffer, unsigned length);
+KW_API unsigned KW_SetBurnedParam(unsigned nID, const T_BURNED_PARAM* param);
+KW_API unsigned KW_SetNandGpioCe(unsigned nID, const T_CHIP_SELECT_DATA* select);
+/* Sends the 8-byte request, then reads `length` bytes of the secure-area file. */
+KW_API unsigned KW_ReadASAFile(unsigned nID, const void* request8, void* file, unsigned length);
+KW_API unsigned KW_GetMediumStruct(unsigned nID, void* medium, unsigned length);
+KW_API unsigned KW_SetEraseMode(unsigned nID, unsigned value);
+KW_API unsigned KW_Set_BinResvSize(unsigned nID, unsigned value);
+
+/* Discovery and attachment. */
+KW_API unsigned KW_GetUSB_Num(unsigned productId, unsigned vendorId);
+/* `drive` is a block device ("/dev/sdb1") or any path on a mounted volume. */
+KW_API unsigned KW_DriverName_IsCurrentFlag(const wchar_t* drive, unsigned productId, unsigned vendorId);
+KW_API unsigned KW_AttachUSB(const wchar_t* path, E_USB_TYPE usbType, E_CHIP_TYPE chipType);
+KW_API unsigned KW_DetachUSB(const wchar_t* path, E_USB_TYPE usbType);
+
 /* ---- library frame ---- */
 KW_API unsigned KW_Init(unsigned count, KW_BURN_ENTRY burnEntry, KW_PROGRESS progress);
 KW_API unsigned KW_Start(void);
@@ -217,5 +306,10 @@ CORVEL_STATIC_ASSERT(offsetof(T_SFLASH_PHY_INFO, name) == 28, "T_SFLASH_PHY_INFO
 CORVEL_STATIC_ASSERT(offsetof(T_DOWNLOAD_BIN, name) == 261 * sizeof(wchar_t), "T_DOWNLOAD_BIN layout");
 CORVEL_STATIC_ASSERT(offsetof(T_DOWNLOAD_BIN, length) == 261 * sizeof(wchar_t) + 12, "T_DOWNLOAD_BIN layout");
 CORVEL_STATIC_ASSERT(offsetof(T_DOWNLOAD_BIN, flag) == 261 * sizeof(wchar_t) + 20, "T_DOWNLOAD_BIN layout");
+CORVEL_STATIC_ASSERT(sizeof(T_FORMAT_DRIVER) == 20, "T_FORMAT_DRIVER layout");
+CORVEL_STATIC_ASSERT(sizeof(T_GPIO_PARAM) == 8, "T_GPIO_PARAM layout");
+CORVEL_STATIC_ASSERT(sizeof(T_CHIP_SELECT_DATA) == 3, "T_CHIP_SELECT_DATA layout");
+CORVEL_STATIC_ASSERT(sizeof(T_SPI_PARTITION_ENTRY) == 24, "T_SPI_PARTITION_ENTRY layout");
+CORVEL_STATIC_ASSERT(offsetof(T_SPI_PARTITION_ENTRY, size) == 4, "T_SPI_PARTITION_ENTRY layout");
 
 #endif /* CORVEL_H */

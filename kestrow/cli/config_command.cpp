@@ -5,6 +5,7 @@
 #include "kestrow/config/burn_config.h"
 #include "kestrow/config/chip_tables.h"
 #include "kestrow/config/file_io.h"
+#include "kestrow/config/language_table.h"
 #include "kestrow/config/private_profile.h"
 #include "kestrow/config/station_folder.h"
 #include "kestrow/config/station_startup.h"
@@ -100,8 +101,14 @@ void PrintConfiguration(const BurnConfig& c, const StationStartup& s) {
     Line("MAC pool", c.mac_current_high + ":" + c.mac_current_low + " next (range " + c.mac_start_high + ":" +
                          c.mac_start_low + " .. " + c.mac_end_high + ":" + c.mac_end_low + ")");
     Line("Bluetooth", c.blue_log_missing ? "no address log yet" : "last address " + c.blue_current);
-    std::string language = ReadProfileString(ResolveProgramPath(kBurnIniFile), "Lang", "Lang");
-    Line("Language", language.empty() ? "English" : language);
+    // The language start-up would load: burn.ini's choice when Lang/ or the
+    // built-in tables have it, else English.
+    const std::string wanted = ReadProfileString(ResolveProgramPath(kBurnIniFile), "Lang", "Lang");
+    LanguageTable texts;
+    texts.SetLanguage(wanted);
+    std::string language = texts.CurrentLanguageName();
+    if (!wanted.empty() && wanted != language) language += " (\"" + wanted + "\" is not available)";
+    Line("Language", language);
 }
 
 void Setup(CLI::App& app, Context& context) {

@@ -1,5 +1,8 @@
 // kestrow disk-image: builds a FAT disk image from a folder, headless.
 #include "kestrow/cli/command_registry.h"
+#include "kestrow/config/burn_config.h"
+#include "kestrow/config/station_folder.h"
+#include "kestrow/config/station_startup.h"
 #include "kestrow/image/disk_image_maker.h"
 
 #include <chrono>
@@ -7,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unistd.h>
 
@@ -24,8 +28,20 @@ struct Options {
     std::string output;
     std::uint32_t capacity = 0;
     std::uint32_t pageSize = 0;
-    int chipMode = 1;
+    std::optional<int> chipMode;  // else the station's configured one
 };
+
+// The burn medium of the station's active configuration file, or the
+// configuration's default when the station has none.
+int ConfiguredChipMode() {
+    kestrow::config::BurnConfig config;
+    const kestrow::config::ConfigFileSet files = kestrow::config::DiscoverConfigFiles(kestrow::config::StationFolder());
+    if (config.Load(files.ActiveName()) == 0) {
+        std::fprintf(stderr, "No configuration file %s; using chip mode %d\n",
+                     kestrow::config::ResolveProgramPath(files.ActiveName()).c_str(), config.chip_mode);
+    }
+    return config.chip_mode;
+}
 
 // Renders the maker's reports on the terminal: messages on stderr, a
 // progress bar on stdout (redrawn in place on a terminal, else one line per step).
@@ -80,7 +96,7 @@ int Run(const Options& o) {
                            std::to_string(o.pageSize), std::to_string(SectorSizeForPage(o.pageSize))};
     TerminalView view;
     DiskImageMaker maker(view);
-    if (!maker.Create(fields, o.chipMode)) return 1;
+    if (!maker.Create(fields, o.chipMode ? *o.chipMode : ConfiguredChipMode())) return 1;
     const auto start = std::chrono::steady_clock::now();
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
@@ -111,8 +127,8 @@ void Setup(CLI::App& app, kestrow::cli::Context& context) {
         ->required()
         ->check(CLI::IsMember({512, 1024, 2048, 4096, 8192, 16384}));
     cmd->add_option("--chip-mode", options->chipMode,
-                    "Burn medium of the station configuration; 0 and 5 (NAND) write the flash page form")
-        ->capture_default_str();
+                    "Burn medium; 0 and 5 (NAND) write the flash page form. Default: the station "
+                    "configuration's chip mode");
     cmd->callback([options, &context] {
         context.run = [options](const kestrow::cli::Context&) { return Run(*options); };
     });

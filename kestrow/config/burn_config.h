@@ -217,6 +217,12 @@ struct BurnConfig {
     // 1 when read, 0 when the file does not exist (found = 0), -1 when it cannot be
     // opened or the current address lies beyond blue_end.
     int ScanBluetoothLog(const std::string& file, int& found, MessageSink& sink);
+
+    // ---- passwords (password.cfg in the station folder) ----
+    // 1 when the file was read, 0 when it is missing or unreadable (the passwords keep their values).
+    int LoadPasswords();
+    // 1 when written, 0 on failure (the previous file stays).
+    int SavePasswords() const;
 };
 
 // The process-wide record.

@@ -6,6 +6,7 @@
 #include "kestrow/config/station_folder.h"
 #include "kestrow/config/text_util.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "kestrow/config/burn_config.h"
+#include "kestrow/config/file_io.h"
 #include "kestrow/config/language_table.h"
 #include "kestrow/config/station_folder.h"
+#include "kestrow/config/text_util.h"
 
 namespace kestrow::config {
 namespace {
@@ -74,8 +77,7 @@ bool SavePasswordFile(const std::string& path, const std::string& producer, cons
     PutField(bytes, 0, producer);
     PutField(bytes, kResearcherOffset, researcher);
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(bytes[i] ^ PasswordScrambleByte(i));
-    std::string error;
-    return ReplaceFile(path, bytes, error);
+    return WriteWholeFile(path, bytes);
 }
 
 PasswordChangeResult ChangePassword(const PasswordChangeRequest& request, const LanguageTable& texts,
@@ -95,6 +97,14 @@ PasswordChangeResult ChangePassword(const PasswordChangeRequest& request, const 
         return {PasswordChangeOutcome::StoreFailed, kStoreFailedText, true};
     }
     return {PasswordChangeOutcome::Changed, texts.GetString(kChangedText), false};
+}
+
+int BurnConfig::LoadPasswords() {
+    return LoadPasswordFile(PasswordFilePath(), producer_password, researcher_password) ? 1 : 0;
+}
+
+int BurnConfig::SavePasswords() const {
+    return SavePasswordFile(PasswordFilePath(), producer_password, researcher_password) ? 1 : 0;
 }
 
 }  // namespace kestrow::config

@@ -86,3 +86,61 @@ TEST(BootRom, UnknownCommandsAndTheErrCommFaultAnswerTheReturnWithAnError) {
 }
 
 }  // namespace
+
+namespace {
+
+// The boot ROM's upload format: length, bytes, 16-bit byte sum.
+std::string UploadOf(const std::string& file, int checksumError = 0) {
+    uint32_t length = static_cast<uint32_t>(file.size() + 6);
+    uint32_t sum = checksumError;
+    for (unsigned char c : file) sum += c;
+    std::string out;
+    for (int i = 0; i < 4; ++i) out += static_cast<char>(length >> (8 * i));
+    return out + file + static_cast<char>(sum) + static_cast<char>(sum >> 8);
+}
+
+TEST(BootRom, UploadIsCheckedAndGoStartsTheProducerMidRead) {
+    BootRom rom = Rom(8);
+    Send(rom, "kkk");
+    std::string producer(100, 'p');
+    Send(rom, "download\r\r" + UploadOf(producer, 1));
+    ASSERT_EQ(rom.Uploads().size(), 1u);
+    EXPECT_FALSE(rom.Uploads()[0].valid);
+    EXPECT_NE(Send(rom, "go\r\r").find("Err Comm"), std::string::npos);  // nothing valid to run
+    EXPECT_EQ(rom.RunningProducer(), nullptr);
+
+    Send(rom, "download\r\r" + UploadOf(producer));
+    EXPECT_TRUE(rom.Uploads()[1].valid);
+    // The first command block arrives in the same read as the go's last return.
+    std::string block(31, '\0');
+    block[16] = 2;
+    block[20] = 75;
+    block[24] = 87;
+    std::string answer = Send(rom, "go\r\r" + block);
+    ASSERT_NE(rom.RunningProducer(), nullptr);
+    ASSERT_EQ(rom.RunningProducer()->Commands().size(), 1u);
+    EXPECT_NE(answer.find("<DA>"), std::string::npos);
+}
+
+TEST(BootRom, SecureRomRefusesThePlainDownload) {
+    BootRom rom = Rom(9, true);
+    Send(rom, "sss");
+    EXPECT_NE(Send(rom, "download\r").find("Err Comm"), std::string::npos);
+    Send(rom, "securedown\r\r" + UploadOf("abc"));
+    ASSERT_EQ(rom.Uploads().size(), 1u);
+    EXPECT_TRUE(rom.Uploads()[0].valid);
+}
+
+TEST(BootRom, DdrTableEndsAtItsMarker) {
+    BootRom rom = Rom(8);
+    Send(rom, "kkk");
+    std::string words = "draminit\r";
+    for (uint32_t w : {0x08000010u, 0x11u, 0x88888888u}) {
+        for (int i = 0; i < 4; ++i) words += static_cast<char>(w >> (8 * i));
+    }
+    std::string answer = Send(rom, words);
+    EXPECT_TRUE(answer.ends_with(rom.Prompt()));
+    EXPECT_EQ(rom.RamPairs(), (std::vector<std::pair<uint32_t, uint32_t>>{{0x08000010, 0x11}}));
+}
+
+}  // namespace

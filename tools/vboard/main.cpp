@@ -36,12 +36,15 @@ int main(int argc, char** argv) {
     app.add_option("--fault", faults,
                    "Inject a fault (repeatable): silent (never answers); no-prompt (never prints the boot "
                    "prompt); err-comm (answers every command's carriage return with \"Err Comm\"); bad-echo "
-                   "(never echoes once awake); drop-ack=K (never acknowledges data chunk K of a command); "
+                   "(never echoes download, go, sign and their secure forms); drop-ack=K (never acknowledges data chunk K of a command); "
                    "fail-code=C (answers producer command C with failure); disconnect=N (unplugs after N "
                    "received bytes); garbage (noise between reply frames)");
     app.add_flag("--pace", options.pace,
                  "Let bytes cross the virtual wire no faster than baud / 10 per second (8N1), as a real "
                  "serial line does");
+    app.add_flag("--follow-baud", options.followHostBaud,
+                 "Once the producer runs, follow the rate the host sets on its port (e.g. after a "
+                 "port rate change to 6000000)");
     app.add_flag("--stdin-quit", stdinQuit, "Also stop when standard input reaches its end");
     CLI11_PARSE(app, argc, argv);
     for (const std::string& fault : faults) {

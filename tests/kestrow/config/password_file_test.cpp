@@ -6,7 +6,11 @@
 #include <fstream>
 #include <optional>
 
+#include "kestrow/config/burn_config.h"
+#include "kestrow/config/file_io.h"
 #include "kestrow/config/language_table.h"
+#include "kestrow/config/station_folder.h"
+#include "kestrow/config/text_util.h"
 
 namespace kestrow::config {
 namespace {
@@ -64,6 +68,21 @@ TEST_F(PasswordFileTest, PasswordsReadBackAsWritten) {
         EXPECT_EQ(p, producer);
         EXPECT_EQ(r, researcher);
     }
+}
+
+TEST_F(PasswordFileTest, BurnConfigKeepsItsPasswordsInTheStationFolder) {
+    UseStationFolder(dir.string());
+    BurnConfig saved;
+    saved.producer_password = "line-7";
+    saved.researcher_password = "lab";
+    BurnConfig loaded;
+    EXPECT_EQ(loaded.LoadPasswords(), 0);  // no file yet: the defaults stay
+    EXPECT_EQ(loaded.producer_password, kDefaultPassword);
+    ASSERT_EQ(saved.SavePasswords(), 1);
+    EXPECT_TRUE(fs::exists(path));
+    ASSERT_EQ(loaded.LoadPasswords(), 1);
+    EXPECT_EQ(loaded.producer_password, "line-7");
+    EXPECT_EQ(loaded.researcher_password, "lab");
 }
 
 TEST_F(PasswordFileTest, PasswordsAreCutToTwentyCharacters) {

@@ -1,0 +1,223 @@
+// Finding USB boards and binding them to channels: counting, matching a disk
+// to its USB device, attach and detach.
+#include "corvel/core/library.h"
+#include "corvel/core/transfer_log.h"
+#include "corvel/platform/os.h"
+#include "corvel/usb/usb_enumeration.h"
+#include "corvel/usb/usb_library.h"
+#include "corvel/usb/usb_transaction.h"
+#include "usbcorvel/device_path.h"
+
+#include <mutex>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+using namespace corvel;
+using namespace corvel::usb;
+
+namespace {
+
+constexpr unsigned kProducerProductIds[] = {909, 910};  // boards running the producer
+constexpr unsigned kBootEnableRegister = 0x080000E8, kBootEnableValue = 0xAA000000;
+constexpr unsigned kClockRegister = 0x08000034, kClockValue = 0xC20003E0;
+constexpr unsigned kSecureBootRom = 2;
+
+// Attach and detach choose channels from one table; they never run at once.
+std::mutex g_attachMutex;
+
+bool NeedsBootEnable(unsigned chipType) {
+    switch (chipType) {
+        case SOC_FA_V4: case SOC_FC_E1: case SOC_FA_V2: case SOC_FA_V1: return true;
+        case SOC_FA_V3: return Lib().secureBoot.load() != kSecureBootRom;
+        default: return false;
+    }
+}
+
+// The register writes a freshly attached board of `chipType` needs.
+bool WriteAttachRegisters(KW_HANDLE device, unsigned chipType) {
+    if (chipType == SOC_FA_V4 && !WriteRegister(device, kClockRegister, kClockValue, "KW_AttachUSB")) {
+        TransferLog("KW_AttachUSB: KW_SetReg 0x08000034 fail\r\n");
+        return false;
+    }
+    if (NeedsBootEnable(chipType) && !WriteRegister(device, kBootEnableRegister, kBootEnableValue, "KW_AttachUSB")) {
+        TransferLog("KW_AttachUSB: KW_SetReg regAddr fail\r\n");
+        return false;
+    }
+    return true;
+}
+
+// The port location of the device `path` names, "" with the log line of the failing step.
+std::wstring PortLocation(const std::wstring& path) {
+    std::optional<usbcorvel::DevicePath> parsed = usbcorvel::ParseDevicePath(path);
+    if (!parsed) {
+        TransferLog("KW_AttachUSB: GetPNPDriverIDByDriverName KW_FAIL\r\n");
+        return {};
+    }
+    std::string why;
+    auto devices = ListUsbDevices(why);
+    if (!devices) {
+        TransferLogf("KW_AttachUSB: Init_Com\r\n%s\r\n", why.c_str());
+        return {};
+    }
+    for (const UsbDeviceRecord& device : *devices)
+        if (!device.ports.empty() && usbcorvel::PathNames(*parsed, device.bus, device.ports, device.address))
+            return device.Location();
+    TransferLog("KW_AttachUSB: EnumerateHostControllers hostRet <= 0\r\n");
+    return {};
+}
+
+// The channel that takes a device at `location`: in bind mode the channel
+// bound to that port, else the first free channel with no port of its own;
+// without binding the first channel without a device. nullptr when none.
+BurnObject* ChooseChannel(const std::wstring& location, bool bind) {
+    Library& lib = Lib();
+    unsigned n = lib.count.load();
+    if (bind) {
+        for (unsigned i = 0; i < n; ++i)
+            if (lib.channels[i].HubLocation() == location) return &lib.channels[i];
+        for (unsigned i = 0; i < n; ++i) {
+            BurnObject& ch = lib.channels[i];
+            if (!IsValidHandle(ch.hDevice.load()) && ch.HubLocation().empty()) {
+                ch.SetHubLocation(location);
+                return &ch;
+            }
+        }
+        return nullptr;
+    }
+    for (unsigned i = 0; i < n; ++i)
+        if (!IsValidHandle(lib.channels[i].hDevice.load())) return &lib.channels[i];
+    return nullptr;
+}
+
+// Device names compare with every character but the first in lower case.
+std::wstring DetachKey(std::wstring name) {
+    for (size_t i = 1; i < name.size(); ++i)
+        if (name[i] >= L'A' && name[i] <= L'Z') name[i] = static_cast<wchar_t>(name[i] - L'A' + L'a');
+    return name;
+}
+
+}  // namespace
+
+extern "C" {
+
+KW_API unsigned KW_GetUSB_Num(unsigned productId, unsigned vendorId) {
+    std::string why;
+    auto devices = ListUsbDevices(why);
+    if (!devices) {
+        TransferLogf("KW_GetUSB_Num: %s\r\n", why.c_str());
+        return 0;
+    }
+    unsigned count = 0;
+    for (const UsbDeviceRecord& device : *devices) {
+        bool productMatches = device.productId == productId || device.productId == kProducerProductIds[0] ||
+                              device.productId == kProducerProductIds[1];
+        if (device.configured && !device.IsHub() && device.vendorId == vendorId && productMatches) ++count;
+    }
+    return count;
+}
+
+KW_API unsigned KW_DriverName_IsCurrentFlag(const wchar_t* drive, unsigned productId, unsigned vendorId) {
+    if (drive == nullptr || *drive == L'\0') return 0;
+    struct stat info {};
+    if (::stat(platform::ToUtf8(drive).c_str(), &info) != 0) {
+        TransferLog("KW_DriverName_IsCurrentFlag: GetPNPDriverIDByDriverName fail\r\n");
+        return 0;
+    }
+    // A block device names itself; any other path names the volume it is on.
+    dev_t volume = S_ISBLK(info.st_mode) ? info.st_rdev : info.st_dev;
+    std::string usbDevice = UsbDeviceOfBlock("/sys", major(volume), minor(volume));
+    if (usbDevice.empty()) return 0;
+    auto vid = ReadSysfsId(usbDevice, "idVendor");
+    auto pid = ReadSysfsId(usbDevice, "idProduct");
+    if (!vid || !pid || *vid == vendorId || *pid == productId) return 0;
+    TransferLog("KW_DriverName_IsCurrentFlag: The driver name is no current pid and  vid\r\n");
+    return 1;
+}
+
+KW_API unsigned KW_AttachUSB(const wchar_t* path, E_USB_TYPE usbType, E_CHIP_TYPE chipType) {
+    if (path == nullptr || usbType == KW_USB_TYPE_NONE) {
+        TransferLog("KW_AttachUSB: input para is null\r\n");
+        return 0;
+    }
+    Library& lib = Lib();
+    std::string why;
+    const UsbAccess* access = AccessLibrary(why);
+    if (access == nullptr) {
+        TransferLogf("KW_AttachUSB: %s\r\n", why.c_str());
+        return 0;
+    }
+    KW_HANDLE device = access->OpenUSB(path, usbType);
+    if (device == KW_INVALID_HANDLE) {
+        TransferLogf("KW_AttachUSB: KW_OpenUSB fail: %s\r\n", access->Reason().c_str());
+        return 0;
+    }
+    if (device == nullptr) {
+        TransferLog("KW_AttachUSB: hHandle  0\r\n");
+        return 0;
+    }
+    // Every failure from here on closes the device again, so the board can be
+    // attached once more without unplugging it.
+    if (!WriteAttachRegisters(device, chipType)) {
+        access->CloseUSB(device);
+        return 0;
+    }
+    bool bind = lib.bindChannels.load() != 0;
+    std::wstring location;
+    if (bind && (location = PortLocation(path)).empty()) {
+        access->CloseUSB(device);
+        return 0;
+    }
+
+    std::lock_guard lock(g_attachMutex);
+    BurnObject* ch = ChooseChannel(location, bind);
+    if (ch == nullptr) {
+        access->CloseUSB(device);
+        TransferLog("KW_AttachUSB: g_bBurnAttachUSBMode\r\n");
+        return 0;
+    }
+    // USB mode only once a board is really attached: a failed USB attach must
+    // not make the workers close serial ports as USB devices.
+    lib.usbMode = 1;
+    // A board that comes back on its port without having been detached (it
+    // re-enumerates after a speed switch) leaves a dead handle behind.
+    if (KW_HANDLE stale = ch->hDevice.exchange(device); IsValidHandle(stale)) access->CloseUSB(stale);
+    ch->SetDevName(path);
+    ch->state = kAttached;
+    ch->bConnected = 1;
+    ch->attachEvent.Set();
+    return ch->nID.load();
+}
+
+KW_API unsigned KW_DetachUSB(const wchar_t* path, E_USB_TYPE usbType) {
+    if (path == nullptr || *path == L'\0' || usbType == KW_USB_TYPE_NONE) return 0;
+    Library& lib = Lib();
+    std::lock_guard lock(g_attachMutex);
+    std::wstring key = DetachKey(path);
+    unsigned n = lib.count.load();
+    bool burnRunning = lib.downloadPhase.load() != kNoBurn;
+    for (unsigned i = 0; i < n; ++i) {
+        BurnObject& ch = lib.channels[i];
+        KW_HANDLE device = ch.hDevice.load();
+        if (!IsValidHandle(device) || DetachKey(ch.DevName()) != key) continue;
+        CloseDevice(device);
+        ch.hDevice = KW_INVALID_HANDLE;
+        ch.SetDevName(L"");
+        if (burnRunning && (ch.state.load() == kUsbSpeedSwitch || ch.bConnected.load() != 0)) {
+            ch.state = kDeviceLeft;
+            return 0;
+        }
+        ch.state = kIdle;
+        return i + 1;
+    }
+    for (unsigned i = 0; i < n; ++i) {
+        BurnObject& ch = lib.channels[i];
+        if (DetachKey(ch.DevName()) != key) continue;
+        ch.SetDevName(L"");
+        if (burnRunning) return 0;
+        ch.state = kIdle;
+        return i + 1;
+    }
+    return 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,309 @@
+// The exported USB commands: each one transaction (two for a few) on the
+// channel's device through the USB access library.
+#include "corvel/core/library.h"
+#include "corvel/core/transfer_log.h"
+#include "corvel/usb/usb_library.h"
+#include "corvel/usb/usb_transaction.h"
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+using namespace corvel;
+using namespace corvel::usb;
+
+namespace corvel::usb {
+
+bool Commit(KW_HANDLE device, T_USB_CORVEL& command, const char* caller) {
+    std::string why;
+    const UsbAccess* access = AccessLibrary(why);
+    if (access == nullptr) {
+        TransferLogf("%s: %s\r\n", caller, why.c_str());
+        return false;
+    }
+    if (access->CommitCorvel(device, &command) == 1) return true;
+    TransferLogf("%s: command %u fail: %s\r\n", caller, command.code, access->Reason().c_str());
+    return false;
+}
+
+bool WriteRegister(KW_HANDLE device, unsigned address, unsigned value, const char* caller) {
+    T_USB_CORVEL command{kSetReg, kNoData, address, value, nullptr, 0, 0};
+    return Commit(device, command, caller);
+}
+
+}  // namespace corvel::usb
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr size_t kNandParamBytes = 36;
+constexpr uint32_t kNandUnitLimit = 65536;
+constexpr size_t kDiskInfoBytes = 512;
+constexpr size_t kASARequestBytes = 8;
+constexpr auto kPartitionPollInterval = 1000ms;
+constexpr unsigned kPartitionPollProgress = 32768;  // bytes reported per "still working" answer
+constexpr uint8_t kPartitionDone = 1, kPartitionFailed = 2;
+constexpr unsigned kRtosPlatform = 2;                // skips the partition polling
+constexpr unsigned kNoDeviceForPartition = 9;
+
+uint32_t LE32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+
+// The channel's device handle when `nID` is in range and a device is attached.
+KW_HANDLE DeviceOf(unsigned nID) {
+    BurnObject* ch = ChannelByID(nID);
+    if (ch == nullptr) return nullptr;
+    KW_HANDLE device = ch->hDevice.load();
+    return IsValidHandle(device) ? device : nullptr;
+}
+
+unsigned Run(const char* caller, unsigned nID, T_USB_CORVEL command) {
+    KW_HANDLE device = DeviceOf(nID);
+    if (device == nullptr) return 0;
+    return Commit(device, command, caller) ? 1 : 0;
+}
+
+unsigned NoData(const char* caller, unsigned nID, unsigned code, unsigned p1 = 0, unsigned p2 = 0) {
+    return Run(caller, nID, {code, kNoData, p1, p2, nullptr, 0, 0});
+}
+
+// A data phase needs its buffer: a null buffer or zero length fails before anything is sent.
+unsigned WithData(const char* caller, unsigned nID, unsigned code, unsigned direction, const void* data,
+                  unsigned length) {
+    if (data == nullptr || length == 0) return 0;
+    return Run(caller, nID, {code, direction, 0, 0, const_cast<void*>(data), length, 0});
+}
+
+// A 4-byte answer from the board, little-endian.
+unsigned ReadWord(const char* caller, unsigned nID, unsigned code, unsigned p1, unsigned p2, unsigned* out) {
+    if (out == nullptr) return 0;
+    uint8_t bytes[4] = {};
+    if (Run(caller, nID, {code, kFromBoard, p1, p2, bytes, sizeof bytes, 0}) != 1) return 0;
+    *out = LE32(bytes);
+    return 1;
+}
+
+unsigned ReadRegister(const char* caller, KW_HANDLE device, unsigned address, unsigned* value) {
+    if (device == nullptr || !IsValidHandle(device) || value == nullptr) return 0;
+    T_USB_CORVEL command{kGetRegValue, kNoData, address, 0, nullptr, 0, 0};
+    if (!Commit(device, command, caller)) return 0;
+    *value = command.result;
+    return 1;
+}
+
+// Polls the board until it has made the partitions: 1 done, 2 failed, else
+// still working (progress moves on meanwhile).
+unsigned WaitForPartitions(unsigned nID) {
+    for (;;) {
+        std::this_thread::sleep_for(kPartitionPollInterval);
+        uint8_t answer[4] = {};
+        if (Run("KW_CreatePartion_SpiFlash", nID, {kPartitionProgress, kFromBoard, 0, 0, answer, sizeof answer, 0}) != 1)
+            return 0;
+        if (answer[0] == kPartitionDone) return 1;
+        if (answer[0] == kPartitionFailed) {
+            TransferLog("KW_CreatePartion_SpiFlash: the board failed to create the partitions\r\n");
+            return 0;
+        }
+        AddProgress(nID, kPartitionPollProgress);
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+KW_API unsigned KW_SwitchUSBHighSpeed(unsigned nID) { return NoData("KW_SwitchUSBHighSpeed", nID, kSwitchHighSpeed); }
+
+KW_API unsigned KW_SwitchUSBHighSpeedAsyn(unsigned nID) {
+    return NoData("KW_SwitchUSBHighSpeedAsyn", nID, kSwitchHighSpeed);
+}
+
+KW_API unsigned KW_TestConnection(unsigned nID) { return NoData("KW_TestConnection", nID, kTestConnection, 75, 87); }
+
+KW_API unsigned KW_SetMode(unsigned nID, T_MODE_CONTROL mode) {
+    if (DeviceOf(nID) == nullptr) return 0;
+    uint32_t word;
+    std::memcpy(&word, &mode, sizeof word);
+    switch (mode.eMedium) {
+        case 0: Lib().mediumMode = 0; break;
+        case 2: Lib().mediumMode = 2; break;
+        case 5: Lib().mediumMode = 3; break;
+        default: Lib().mediumMode = 1; break;
+    }
+    return NoData("KW_SetMode", nID, kSetMode, word);
+}
+
+KW_API unsigned KW_GetFlashID(unsigned nID, unsigned p1, unsigned p2, unsigned* id, unsigned* count) {
+    BurnObject* ch = ChannelByID(nID);
+    if (ch == nullptr || id == nullptr || count == nullptr) return 0;
+    uint8_t answer[8] = {};
+    if (Run("KW_GetFlashID", nID, {kGetFlashID, kFromBoard, p1, p2, answer, sizeof answer, 0}) != 1) return 0;
+    *id = LE32(answer);
+    *count = LE32(answer + 4);
+    ch->flash_chip_count = *count;
+    TransferLogf("%x", *id);
+    return 1;
+}
+
+KW_API unsigned KW_SetNandParam(unsigned nID, const tag_Nand_Phy_Info* info) {
+    BurnObject* ch = ChannelByID(nID);
+    if (ch == nullptr || info == nullptr || DeviceOf(nID) == nullptr) return 0;
+    ch->NandPhyInfo = *info;
+    // The largest whole number of pages with their spare areas in 64 KiB.
+    unsigned unit = info->page_size + info->spare_size;
+    Lib().nandTransferUnit = unit == 0 ? 0 : unit * (kNandUnitLimit / unit);
+    return WithData("KW_SetNandParam", nID, kSetNandParam, kToBoard, info, kNandParamBytes);
+}
+
+KW_API unsigned KW_InitSecArea(unsigned nID, unsigned value) { return NoData("KW_InitSecArea", nID, kInitSecArea, value); }
+
+KW_API unsigned KW_SetResvAreaSize(unsigned nID, unsigned value, unsigned value2) {
+    return NoData("KW_SetResvAreaSize", nID, kSetResvAreaSize, value, value2);
+}
+
+KW_API unsigned KW_CreatePartion(unsigned nID, const void* table, unsigned length) {
+    return WithData("KW_CreatePartion", nID, kCreatePartition, kToBoard, table, length);
+}
+
+KW_API unsigned KW_CreatePartion_SpiFlash(unsigned nID, const T_SPI_PARTITION_ENTRY* entries, unsigned count) {
+    BurnObject* ch = ChannelByID(nID);
+    if (ch == nullptr) return 0;
+    if (!IsValidHandle(ch->hDevice.load())) return kNoDeviceForPartition;
+    // More entries than the block holds would be cut off silently.
+    if (entries == nullptr || count == 0 || count > KW_MAX_SPI_PARTITIONS) {
+        TransferLogf("KW_CreatePartion_SpiFlash: %u partitions, 1 to %u allowed\r\n", count, KW_MAX_SPI_PARTITIONS);
+        return 0;
+    }
+    for (unsigned i = 0; i < count; ++i) {
+        if (entries[i].size == 0.0f) {
+            TransferLogf("KW_CreatePartion_SpiFlash: partition %u has size 0\r\n", i);
+            return 0;
+        }
+    }
+    uint8_t block[KW_SPI_PARTITION_BLOCK] = {};
+    std::memcpy(block, entries, count * sizeof *entries);
+    if (WithData("KW_CreatePartion_SpiFlash", nID, kCreatePartition, kToBoard, block, sizeof block) != 1) return 0;
+    if (Lib().platformType.load() == kRtosPlatform) return 1;
+    return WaitForPartitions(nID);
+}
+
+KW_API unsigned KW_FormatDriver(unsigned nID, const T_FORMAT_DRIVER* format) {
+    return WithData("KW_FormatDriver", nID, kFormatDriver, kToBoard, format, sizeof(T_FORMAT_DRIVER));
+}
+
+KW_API unsigned KW_MountDriver(unsigned nID, const char* letters, unsigned count) {
+    return WithData("KW_MountDriver", nID, kMountDriver, kToBoard, letters, count);
+}
+
+KW_API unsigned KW_SetGPIO(unsigned nID, const T_GPIO_PARAM* gpio) {
+    return WithData("KW_SetGPIO", nID, kSetGPIO, kToBoard, gpio, sizeof(T_GPIO_PARAM));
+}
+
+KW_API unsigned KW_ResetDevice(unsigned nID) { return NoData("KW_ResetDevice", nID, kResetDevice); }
+
+KW_API unsigned KW_Close(unsigned nID) { return NoData("KW_Close", nID, kClose); }
+
+KW_API unsigned KW_SetReg(KW_HANDLE device, unsigned address, unsigned value) {
+    if (!IsValidHandle(device)) return 0;
+    return WriteRegister(device, address, value, "KW_SetReg") ? 1 : 0;
+}
+
+KW_API unsigned KW_DownloadDataToRam(unsigned nID, unsigned ramAddress, const void* data, unsigned length) {
+    if (data == nullptr || length == 0) return 0;
+    // Code 36 tells the board where the data goes, code 37 carries it.
+    if (NoData("KW_DownloadDataToRam", nID, kRamAnnounce, ramAddress, length) != 1) return 0;
+    return Run("KW_DownloadDataToRam", nID, {kRamData, kToBoard, ramAddress, length, const_cast<void*>(data), length, 0});
+}
+
+KW_API unsigned KW_GetDiskInfo(unsigned nID, void* info512) {
+    return WithData("KW_GetDiskInfo", nID, kGetDiskInfo, kFromBoard, info512, kDiskInfoBytes);
+}
+
+KW_API unsigned KW_GetRegValue(unsigned nID, unsigned address, unsigned* value) {
+    return ReadRegister("KW_GetRegValue", DeviceOf(nID), address, value);
+}
+
+KW_API unsigned KW_GetRegValue_Handle(KW_HANDLE device, unsigned address, unsigned* value) {
+    return ReadRegister("KW_GetRegValue_Handle", device, address, value);
+}
+
+KW_API unsigned KW_GetRegValue_10T(unsigned nID, unsigned address, unsigned* value) {
+    return ReadRegister("KW_GetRegValue_10T", DeviceOf(nID), address, value);
+}
+
+KW_API unsigned KW_SetSPIParam(unsigned nID, const T_SFLASH_PHY_INFO* info) {
+    BurnObject* ch = ChannelByID(nID);
+    if (ch == nullptr || info == nullptr || DeviceOf(nID) == nullptr) return 0;
+    ch->SpiPhyInfo = *info;
+    ch->SpiPhyInfo.boot_blocks = static_cast<uint8_t>(Lib().lastExParameter.load());
+    return WithData("KW_SetSPIParam", nID, kSetSPIParam, kToBoard, info, sizeof *info);
+}
+
+KW_API unsigned KW_GetFlash_HighID(unsigned nID, unsigned p1, unsigned p2, unsigned* id) {
+    return ReadWord("KW_GetFlash_HighID", nID, kGetFlashHighID, p1, p2, id);
+}
+
+KW_API unsigned KW_GetFsStartPos(unsigned nID, unsigned* position) {
+    return ReadWord("KW_GetFsStartPos", nID, kGetFsStartPos, 0, 0, position);
+}
+
+KW_API unsigned KW_Set_Erase_One_Block(unsigned nID, unsigned block) {
+    return NoData("KW_Set_Erase_One_Block", nID, kEraseOneBlockOrWriteOTP, block);
+}
+
+KW_API unsigned KW_Write_OTP_Serial(unsigned nID, const void* serial, unsigned length) {
+    return WithData("KW_Write_OTP_Serial", nID, kEraseOneBlockOrWriteOTP, kToBoard, serial, length);
+}
+
+KW_API unsigned KW_Read_OTP_Serial(unsigned nID, void* serial, unsigned length) {
+    return WithData("KW_Read_OTP_Serial", nID, kReadOTP, kFromBoard, serial, length);
+}
+
+KW_API unsigned KW_Set_Ex_Parameter(unsigned nID, unsigned value) {
+    if (DeviceOf(nID) == nullptr) return 0;
+    Lib().lastExParameter = value;
+    return NoData("KW_Set_Ex_Parameter", nID, kSetExParameter, value);
+}
+
+KW_API unsigned KW_Erase_Partition_Size(unsigned nID, unsigned value, unsigned value2) {
+    return NoData("KW_Erase_Partition_Size", nID, kErasePartitionSize, value, value2);
+}
+
+KW_API unsigned KW_Check_producer(unsigned nID, unsigned value, unsigned value2) {
+    return NoData("KW_Check_producer", nID, kCheckProducer, value, value2);
+}
+
+KW_API unsigned KW_Setvalue_forupload_orspimake(unsigned nID, unsigned value) {
+    return NoData("KW_Setvalue_forupload_orspimake", nID, kSetValueForUpload, value);
+}
+
+KW_API unsigned KW_GetRamValue(unsigned nID, unsigned ramAddress, unsigned mode, void* buffer, unsigned length) {
+    // No data phase: the block announces the caller's buffer length only.
+    return Run("KW_GetRamValue", nID, {kGetRamValue, kNoData, ramAddress, mode, buffer, length, 0});
+}
+
+KW_API unsigned KW_SetBurnedParam(unsigned nID, const T_BURNED_PARAM* param) {
+    return WithData("KW_SetBurnedParam", nID, kSetBurnedParam, kToBoard, param, sizeof(T_BURNED_PARAM));
+}
+
+KW_API unsigned KW_SetNandGpioCe(unsigned nID, const T_CHIP_SELECT_DATA* select) {
+    return WithData("KW_SetNandGpioCe", nID, kSetNandGpioCe, kToBoard, select, sizeof(T_CHIP_SELECT_DATA));
+}
+
+KW_API unsigned KW_ReadASAFile(unsigned nID, const void* request8, void* file, unsigned length) {
+    if (request8 == nullptr || file == nullptr || length == 0) return 0;
+    if (WithData("KW_ReadASAFile", nID, kReadASAFile, kToBoard, request8, kASARequestBytes) != 1) return 0;
+    return WithData("KW_ReadASAFile", nID, kReadASAFile, kFromBoard, file, length);
+}
+
+KW_API unsigned KW_GetMediumStruct(unsigned nID, void* medium, unsigned length) {
+    return WithData("KW_GetMediumStruct", nID, kGetMediumStruct, kFromBoard, medium, length);
+}
+
+KW_API unsigned KW_SetEraseMode(unsigned nID, unsigned value) { return NoData("KW_SetEraseMode", nID, kSetEraseMode, value); }
+
+KW_API unsigned KW_Set_BinResvSize(unsigned nID, unsigned value) {
+    return NoData("KW_Set_BinResvSize", nID, kSetBinResvSize, value);
+}
+
+}  // extern "C"

@@ -1,0 +1,86 @@
+#include "usbcorvel/transaction.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace usbcorvel {
+namespace {
+
+constexpr uint32_t kNoData = 0, kFromBoard = 1, kToBoard = 2;
+
+void PutLE32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+uint32_t LE32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+
+bool WriteAll(BulkPipe& pipe, const uint8_t* data, size_t size, unsigned timeoutMs, std::string& error) {
+    for (size_t done = 0; done < size;) {
+        size_t piece = std::min(kMaxPieceSize, size - done);
+        if (!pipe.Write(data + done, piece, timeoutMs, error)) return false;
+        done += piece;
+    }
+    return true;
+}
+
+bool ReadAll(BulkPipe& pipe, uint8_t* data, size_t size, std::string& error) {
+    for (size_t done = 0; done < size;) {
+        size_t piece = std::min(kMaxPieceSize, size - done);
+        size_t received = 0;
+        if (!pipe.Read(data + done, piece, received, kDataTimeoutMs, error)) return false;
+        if (received == 0) {
+            error = "the board sent " + std::to_string(done) + " of " + std::to_string(size) + " data bytes";
+            return false;
+        }
+        done += received;
+    }
+    return true;
+}
+
+}  // namespace
+
+void BuildCommandBlock(const T_USB_CORVEL& command, uint8_t block[kCommandBlockSize]) {
+    std::memset(block, 0, kCommandBlockSize);
+    PutLE32(block + 8, command.length);
+    block[12] = static_cast<uint8_t>(command.direction);
+    block[16] = static_cast<uint8_t>(command.code);
+    PutLE32(block + 20, command.param1);
+    PutLE32(block + 24, command.param2);
+}
+
+bool Commit(BulkPipe& pipe, T_USB_CORVEL& command, std::string& error) {
+    if (command.direction > kToBoard) {
+        error = "direction " + std::to_string(command.direction) + " is neither 0, 1 nor 2";
+        return false;
+    }
+    bool hasData = command.direction != kNoData && command.length > 0;
+    if (hasData && command.data == nullptr) {
+        error = "a data phase of " + std::to_string(command.length) + " bytes without a buffer";
+        return false;
+    }
+    uint8_t block[kCommandBlockSize];
+    BuildCommandBlock(command, block);
+    if (!pipe.Write(block, sizeof block, kBlockTimeoutMs, error)) return false;
+
+    auto* data = static_cast<uint8_t*>(command.data);
+    if (hasData && command.direction == kToBoard && !WriteAll(pipe, data, command.length, kDataTimeoutMs, error))
+        return false;
+    if (hasData && command.direction == kFromBoard && !ReadAll(pipe, data, command.length, error)) return false;
+
+    uint8_t status[kStatusSize] = {};
+    size_t received = 0;
+    if (!pipe.Read(status, sizeof status, received, kStatusTimeoutMs, error)) return false;
+    if (received != kStatusSize) {
+        error = "status of " + std::to_string(received) + " bytes instead of " + std::to_string(kStatusSize);
+        return false;
+    }
+    if (status[0] == 0) {
+        error = "the board reported failure for command " + std::to_string(command.code & 0xFF);
+        return false;
+    }
+    if (command.code == kRegisterReadCode) command.result = LE32(status + 4);
+    error.clear();
+    return true;
+}
+
+}  // namespace usbcorvel
