@@ -5,7 +5,6 @@
 #include "kestrow/app/progress_delegate.h"
 #include "kestrow/app/settings_dialog.h"
 #include "kestrow/app/spi_image_dialog.h"
-#include "kestrow/config/password_file.h"
 #include "kestrow/engine/progress.h"
 #include "kestrow/engine/status_codes.h"
 #include "corvel/include/corvel.h"
@@ -99,7 +98,7 @@ MainWindow::MainWindow(StationParts parts, QWidget* parent)
     move(0, 0);
     resize(kWindowWidth, kWindowHeight);
 
-    config::LoadPasswordFile(config::PasswordFilePath(), config_.producer_password, config_.researcher_password);
+    config_.LoadPasswords();
     RecomputeTransferTotal();
     SetCheckInfo();
     ApplyLanguage();

@@ -56,10 +56,8 @@ void ChangePasswordDialog::accept() {
     config::PasswordChangeRequest request{user_->currentText().toStdString(), old_->text().toStdString(),
                                           new_->text().toStdString(), confirm_->text().toStdString()};
     config::PasswordChangeResult result = config::ChangePassword(
-        request, language_, config_.producer_password, config_.researcher_password, [this] {
-            return config::SavePasswordFile(config::PasswordFilePath(), config_.producer_password,
-                                            config_.researcher_password);
-        });
+        request, language_, config_.producer_password, config_.researcher_password,
+        [this] { return config_.SavePasswords() == 1; });
     prompter_.Show(this, ProgramCaption(language_), QString::fromStdString(result.message),
                    result.isError ? config::MessageIcon::Error : config::MessageIcon::Information);
     QDialog::accept();
