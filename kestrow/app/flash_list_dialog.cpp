@@ -1,0 +1,82 @@
+#include "kestrow/app/flash_list_dialog.h"
+
+#include "kestrow/app/prompter.h"
+
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace kestrow::app {
+
+FlashListDialog::FlashListDialog(config::FlashListKind kind, config::BurnConfig& config,
+                                 const config::LanguageTable& language, QWidget* parent)
+    : QDialog(parent), config_(config), editor_(kind, config) {
+    setWindowTitle(kind == config::FlashListKind::SpiNor ? "SPI NOR Flash" : "SPI NAND Flash");
+    resize(900, 360);
+    table_ = new QTableWidget(this);
+    QStringList headers;
+    for (const std::string& header : editor_.Headers()) headers << QString::fromStdString(header);
+    table_->setColumnCount(static_cast<int>(headers.size()));
+    table_->setHorizontalHeaderLabels(headers);
+    table_->verticalHeader()->hide();
+    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ShowRows();
+
+    add_ = new QPushButton("Add", this);
+    remove_ = new QPushButton("Remove", this);
+    auto* buttons = new QDialogButtonBox(this);
+    buttons->addButton(Text(language, 328), QDialogButtonBox::AcceptRole);
+    buttons->addButton(Text(language, 329), QDialogButtonBox::RejectRole);
+    auto* row = new QHBoxLayout;
+    row->addWidget(add_);
+    row->addWidget(remove_);
+    row->addStretch(1);
+    row->addWidget(buttons);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(table_, 1);
+    layout->addLayout(row);
+
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(add_, &QPushButton::clicked, this, [this] {
+        editor_.AddRow();
+        ShowRows();
+        table_->selectRow(table_->rowCount() - 1);
+    });
+    connect(remove_, &QPushButton::clicked, this, [this] {
+        int row = table_->currentRow();
+        if (row < 0) return;
+        editor_.RemoveRow(static_cast<std::size_t>(row));
+        ShowRows();
+    });
+    connect(table_, &QTableWidget::cellChanged, this, [this](int row, int column) {
+        if (showing_) return;
+        editor_.SetCell(static_cast<std::size_t>(row), static_cast<std::size_t>(column),
+                        table_->item(row, column)->text().toStdString());
+    });
+}
+
+void FlashListDialog::ShowRows() {
+    showing_ = true;
+    const auto& rows = editor_.Rows();
+    table_->setRowCount(static_cast<int>(rows.size()));
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        for (std::size_t c = 0; c < rows[r].size(); ++c) {
+            auto* item = new QTableWidgetItem(QString::fromStdString(rows[r][c]));
+            // The row number follows the row; it is not stored.
+            if (c == 0) item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+            table_->setItem(static_cast<int>(r), static_cast<int>(c), item);
+        }
+    }
+    showing_ = false;
+}
+
+void FlashListDialog::accept() {
+    editor_.WriteBack(config_);
+    QDialog::accept();
+}
+
+}  // namespace kestrow::app

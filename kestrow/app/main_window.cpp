@@ -1,0 +1,449 @@
+#include "kestrow/app/main_window.h"
+
+#include "kestrow/app/disk_image_dialog.h"
+#include "kestrow/app/password_dialog.h"
+#include "kestrow/app/progress_delegate.h"
+#include "kestrow/app/settings_dialog.h"
+#include "kestrow/app/spi_image_dialog.h"
+#include "kestrow/engine/progress.h"
+#include "kestrow/engine/status_codes.h"
+#include "corvel/include/corvel.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTableView>
+#include <QThread>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace kestrow::app {
+namespace {
+
+constexpr int kSecondMs = 1000;
+
+// The USB access library is not loaded by the serial station; its version
+// reads as 0.0 until it is.
+constexpr unsigned kUsbLibMajor = 0;
+constexpr unsigned kUsbLibMinor = 0;
+
+}  // namespace
+
+QString WindowTitle(const config::LanguageTable& language, const engine::StationState& state) {
+    QString title = QString::asprintf("%s_V%d.%d.%02d", language.GetString(text::kCaption).c_str(), kVersionMajor,
+                                      kVersionMinor, kVersionBuild);
+    if (state.bin_read_back) title += "bin upload";
+    if (state.spi_nor_read_back) title += "upload spi nor flash";
+    if (state.erase_mode) title += "Erase mode";
+    if (state.udisk_burn_number != 0) title += "--UDiskBurn";
+    return title;
+}
+
+QString AboutVersionLine(const config::BurnConfig& config) {
+    unsigned major = 0, minor = 0, build = 0;
+    KW_GetVersion(&major, &minor, &build);
+    QString libraries = QString::asprintf("CorvelLib V%u.%u.%02u; ", major, minor, build) +
+                        QString::asprintf("USBLib V%u.%u; ", kUsbLibMajor, kUsbLibMinor) +
+                        QString::asprintf("Producer V%u.%u.%02u ", config.producer_version[0],
+                                          config.producer_version[1], config.producer_version[2]);
+    return QString::asprintf("V%d.%d.%02d ( ", kVersionMajor, kVersionMinor, kVersionBuild) + libraries + ")";
+}
+
+MainWindow::MainWindow(StationParts parts, QWidget* parent)
+    : QMainWindow(parent),
+      config_(parts.config),
+      language_(parts.language),
+      link_(parts.link),
+      ports_(parts.ports),
+      prompter_(parts.prompter),
+      config_file_(std::move(parts.config_file)),
+      state_(config_, language_, link_, *this),
+      engine_(config_, link_, state_, *this),
+      watcher_(config_, link_, state_, *this) {
+    engine::BurnEngine::Install(&engine_);
+    state_.OpenMainLog();
+
+    BuildBar();
+    BuildMenus();
+    model_ = new ChannelModel(state_, config_, language_, this);
+    list_ = new QTableView(this);
+    list_->setModel(model_);
+    list_->setItemDelegateForColumn(kColumnProgress, new ProgressDelegate(list_));
+    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list_->setSelectionMode(QAbstractItemView::SingleSelection);
+    list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list_->verticalHeader()->hide();
+    list_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    list_->verticalHeader()->setDefaultSectionSize(kRowHeight);
+    list_->setShowGrid(false);
+    for (int column = 0; column < kColumnCount; ++column) list_->setColumnWidth(column, kColumnWidth[column]);
+
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(4, 4, 4, 4);
+    layout->addWidget(bar_);
+    layout->addWidget(list_, 1);
+    setCentralWidget(central);
+
+    SelectConfiguredBaud();
+    burn_file_->setText(QString::fromStdString(config_.path_nandboot));
+    move(0, 0);
+    resize(kWindowWidth, kWindowHeight);
+
+    config_.LoadPasswords();
+    RecomputeTransferTotal();
+    SetCheckInfo();
+    ApplyLanguage();
+    RefreshRows();
+
+    second_timer_ = new QTimer(this);
+    connect(second_timer_, &QTimer::timeout, this, [this] {
+        state_.TickTimers();
+        model_->Refresh();
+    });
+    second_timer_->start(kSecondMs);
+
+    for (auto key : {Qt::Key_Return, Qt::Key_Enter})
+        connect(new QShortcut(QKeySequence(key), this), &QShortcut::activated, this, [this] { StartRun(); });
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &QWidget::close);
+}
+
+MainWindow::~MainWindow() {
+    if (search_thread_.joinable()) search_thread_.join();
+    watcher_.Stop();
+    engine::BurnEngine::Install(nullptr);
+    state_.MainLog().Close();
+}
+
+// ---- StationWindow ----
+
+void MainWindow::Post(unsigned message, unsigned wparam, unsigned lparam) {
+    QMetaObject::invokeMethod(
+        this, [this, message, wparam, lparam] { HandleMessage(message, wparam, lparam); }, Qt::QueuedConnection);
+}
+
+void MainWindow::EnableBar(bool enabled) {
+    QMetaObject::invokeMethod(this, [this, enabled] { bar_->setEnabled(enabled); }, Qt::QueuedConnection);
+}
+
+void MainWindow::RefreshTitle() {
+    QMetaObject::invokeMethod(
+        this, [this] { setWindowTitle(WindowTitle(language_, state_)); }, Qt::QueuedConnection);
+}
+
+void MainWindow::EndOfRun() {
+    QMetaObject::invokeMethod(this, [this] { model_->Refresh(); }, Qt::QueuedConnection);
+}
+
+void MainWindow::ShowCloseButton(bool visible) {
+    QMetaObject::invokeMethod(this, [this, visible] { close_button_->setVisible(visible); }, Qt::QueuedConnection);
+}
+
+void MainWindow::ShowMessageBox(const std::string& caption, const std::string& text) {
+    auto show = [this, caption, text] {
+        prompter_.Show(this, QString::fromStdString(caption), QString::fromStdString(text),
+                       config::MessageIcon::Error);
+    };
+    if (QThread::currentThread() == thread()) show();
+    else QMetaObject::invokeMethod(this, show, Qt::BlockingQueuedConnection);
+}
+
+void MainWindow::HandleMessage(unsigned message, unsigned wparam, unsigned lparam) {
+    if (message == engine::kMsgBurnStatus) {
+        state_.OnBurnStatus(wparam, lparam);
+        // The port search has finished and the rows are re-created: the port
+        // column follows the port now selected.
+        if (lparam == engine::status::kRefreshList) model_->Relabel();
+    } else if (message == engine::kMsgBurnProgress) {
+        state_.OnBurnProgress(wparam, lparam);
+    }
+    model_->Refresh();
+}
+
+// ---- building ----
+
+void MainWindow::BuildBar() {
+    bar_ = new QWidget(this);
+    auto* grid = new QGridLayout(bar_);
+    grid->setContentsMargins(0, 0, 0, 0);
+
+    burn_file_label_ = new QLabel("Burn File:", bar_);
+    burn_file_ = new QLineEdit(bar_);
+    burn_file_->setReadOnly(true);
+    browse_button_ = new QPushButton("Browse", bar_);
+    settings_button_ = new QPushButton("Burn Settings", bar_);
+    grid->addWidget(burn_file_label_, 0, 0);
+    grid->addWidget(burn_file_, 0, 1, 1, 5);
+    grid->addWidget(browse_button_, 0, 6);
+    grid->addWidget(settings_button_, 0, 7);
+
+    port_label_ = new QLabel(bar_);
+    port_list_ = new QComboBox(bar_);
+    port_list_->setMinimumContentsLength(10);
+    baud_label_ = new QLabel(bar_);
+    baud_list_ = new QComboBox(bar_);
+    for (unsigned baud : kBaudRates) baud_list_->addItem(QString::number(baud));
+    search_button_ = new QPushButton(bar_);
+    close_button_ = new QPushButton("Close", bar_);
+    grid->addWidget(port_label_, 1, 0);
+    grid->addWidget(port_list_, 1, 1);
+    grid->addWidget(baud_label_, 1, 2);
+    grid->addWidget(baud_list_, 1, 3);
+    grid->addWidget(new QLabel("bps", bar_), 1, 4);
+    grid->addWidget(search_button_, 1, 6);
+    grid->addWidget(close_button_, 1, 7);
+
+    auto* info = new QGroupBox("Check_Info", bar_);
+    auto* infoLayout = new QVBoxLayout(info);
+    check_info_ = new QLabel(info);
+    infoLayout->addWidget(check_info_);
+    grid->addWidget(info, 2, 0, 1, 8);
+
+    connect(browse_button_, &QPushButton::clicked, this, &MainWindow::ChooseBurnFile);
+    connect(settings_button_, &QPushButton::clicked, this, &MainWindow::OpenSettings);
+    connect(search_button_, &QPushButton::clicked, this, &MainWindow::SearchPortsNow);
+    connect(close_button_, &QPushButton::clicked, this, &MainWindow::ToggleWatching);
+    connect(port_list_, &QComboBox::activated, this, &MainWindow::OnPortChosen);
+    connect(baud_list_, &QComboBox::activated, this, &MainWindow::OnBaudChosen);
+}
+
+void MainWindow::BuildMenus() {
+    tools_menu_ = menuBar()->addMenu(QString());
+    spi_image_action_ = tools_menu_->addAction(QString(), this, [this] { RunSpiImageCommand(config_, this); });
+    disk_image_action_ = tools_menu_->addAction(QString(), this, [this] {
+        DiskImageDialog dialog(config_.chip_mode, &language_, this);
+        dialog.exec();
+    });
+
+    settings_menu_ = menuBar()->addMenu(QString());
+    settings_action_ = settings_menu_->addAction(QString(), this, &MainWindow::OpenSettings);
+    language_menu_ = menuBar()->addMenu(QString());
+    password_menu_ = menuBar()->addMenu(QString());
+    password_action_ = password_menu_->addAction(QString(), this, &MainWindow::OpenPasswordDialog);
+    help_menu_ = menuBar()->addMenu(QString());
+    about_action_ = help_menu_->addAction(QString(), this, [this] { ShowAbout(); });
+}
+
+void MainWindow::FillLanguageMenu() {
+    language_menu_->clear();
+    const auto& names = language_.LanguageNames();
+    for (int i = 0; i < static_cast<int>(names.size()); ++i) {
+        QAction* action = language_menu_->addAction(QString::fromStdString(names[static_cast<std::size_t>(i)]));
+        action->setCheckable(true);
+        action->setChecked(i == language_.CurrentLanguage());
+        connect(action, &QAction::triggered, this, [this, i] { SwitchLanguage(i); });
+    }
+}
+
+void MainWindow::ApplyLanguage() {
+    port_label_->setText(Text(language_, text::kPortLabel));
+    baud_label_->setText(Text(language_, text::kBaudLabel));
+    search_button_->setText(Text(language_, text::kSearch));
+    tools_menu_->setTitle(Text(language_, text::kToolsMenu));
+    spi_image_action_->setText(Text(language_, text::kSpiImageItem));
+    disk_image_action_->setText(Text(language_, text::kDiskImageItem));
+    settings_menu_->setTitle(Text(language_, text::kSettingsMenu));
+    settings_action_->setText(Text(language_, text::kSettingsItem));
+    language_menu_->setTitle(Text(language_, text::kLanguage));
+    password_menu_->setTitle(Text(language_, text::kPassword));
+    password_action_->setText(Text(language_, text::kPassword));
+    help_menu_->setTitle(Text(language_, text::kHelpMenu));
+    about_action_->setText(Text(language_, text::kAboutItem));
+    FillLanguageMenu();
+    setWindowTitle(WindowTitle(language_, state_));
+    model_->Relabel();
+}
+
+bool MainWindow::SwitchLanguage(int index) {
+    bool loaded = language_.LoadLanguage(index);
+    if (loaded) ApplyLanguage();
+    else FillLanguageMenu();  // keeps the check mark on the language still in use
+    return loaded;
+}
+
+void MainWindow::SelectConfiguredBaud() {
+    int entry = 0;
+    for (std::size_t i = 0; i < kBaudRates.size(); ++i)
+        if (static_cast<unsigned>(config_.uart_baud) == kBaudRates[i]) entry = static_cast<int>(i);
+    baud_list_->setCurrentIndex(entry);
+    // A rate not in the list becomes the list's first one.
+    config_.uart_baud = baud_list_->currentText().toInt();
+}
+
+void MainWindow::RefreshRows() {
+    state_.RefreshRows(config_.device_channel);
+    model_->Refresh();
+}
+
+void MainWindow::SetCheckInfo() {
+    check_info_->setText(QString::asprintf("Part Number = %s, CPU_CLK = %dMHz, DDR2_CLK = %dMHz",
+                                           config_.chip_model.c_str(), config_.cpu_freq_param,
+                                           config_.ddr_freq_param));
+}
+
+void MainWindow::RecomputeTransferTotal() {
+    engine::TransferTotal total = engine::ComputeTransferTotal(config_);
+    if (total.bytes) state_.SetTransferTotal(*total.bytes);
+    if (!total.missing_file.empty())
+        prompter_.Show(this, ProgramCaption(language_),
+                       QString::asprintf("The file %s can not be found.", total.missing_file.c_str()),
+                       config::MessageIcon::Warning);
+}
+
+// ---- commands ----
+
+unsigned MainWindow::StartRun() {
+    unsigned started = state_.Start();
+    model_->Refresh();
+    return started;
+}
+
+void MainWindow::ChooseBurnFile() {
+    QString chosen = prompter_.ChooseFile(this, "BIN Files (*.bin)", burn_file_->text());
+    if (!chosen.isEmpty()) {
+        burn_file_->setText(chosen);
+        config_.path_nandboot = chosen.toStdString();
+    }
+    RecomputeTransferTotal();
+}
+
+void MainWindow::OpenSettings() {
+    PauseWatcher();
+    BurnSettingsDialog dialog(config_, language_, link_, prompter_, this);
+    dialog.exec();
+    // OK and Cancel both leave settings that the window must show and keep.
+    RecomputeTransferTotal();
+    RefreshRows();
+    SetCheckInfo();
+    config_.Save(config_file_);
+    ResumeWatcher();
+}
+
+void MainWindow::OpenPasswordDialog() {
+    ChangePasswordDialog dialog(config_, language_, prompter_, this);
+    dialog.exec();
+}
+
+QMessageBox* MainWindow::ShowAbout() {
+    auto* box = new QMessageBox(QMessageBox::Information, Text(language_, text::kAboutItem).remove('&'),
+                                ProgramCaption(language_) + "\n" + AboutVersionLine(config_), QMessageBox::Ok,
+                                this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+    return box;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (!prompter_.Ask(this, ProgramCaption(language_), Text(language_, text::kCloseQuestion))) {
+        event->ignore();
+        return;
+    }
+    second_timer_->stop();
+    if (search_thread_.joinable()) search_thread_.join();
+    watcher_.Stop();
+    watcher_running_ = false;
+    event->accept();
+}
+
+// ---- ports ----
+
+void MainWindow::StartPortThreads() {
+    if (search_thread_.joinable()) search_thread_.join();
+    port_list_->clear();
+    remembered_port_ = config_.uart_com[0];
+    search_finished_ = false;
+    search_thread_ = std::jthread([this, remembered = remembered_port_] {
+        PortTable table;
+        PortSearchResult result = SearchPorts(ports_, remembered, table);
+        QMetaObject::invokeMethod(
+            this,
+            [this, result, table] {
+                config_.uart_com = table;
+                ShowPortList(result);
+                HandleMessage(engine::kMsgBurnStatus, engine::kChannelParamBase, engine::status::kRefreshList);
+                search_finished_ = true;
+                ResumeWatcher();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void MainWindow::ShowPortList(const PortSearchResult& result) {
+    port_list_->clear();
+    for (const std::string& port : result.found) port_list_->addItem(QString::fromStdString(port));
+    if (result.selected >= 0) port_list_->setCurrentIndex(result.selected);
+}
+
+void MainWindow::SearchPortsNow() {
+    PauseWatcher();
+    search_button_->setEnabled(false);
+    remembered_port_ = config_.uart_com[0];
+    for (std::string& port : config_.uart_com) {
+        if (!port.empty()) link_.DetachUart(port);
+        port.clear();
+    }
+    port_list_->clear();
+    PortTable table;
+    ShowPortList(SearchPorts(ports_, remembered_port_, table));
+    config_.uart_com = table;
+    RefreshRows();
+    search_button_->setEnabled(true);
+    ResumeWatcher();
+}
+
+void MainWindow::ToggleWatching() {
+    const std::string port = config_.uart_com[0];
+    if (!watching_) {
+        if (ports_.Probe(port) == kPortInUse) {
+            prompter_.Show(this, ProgramCaption(language_), kPortOccupiedText, config::MessageIcon::Warning);
+            return;
+        }
+        watching_ = true;
+        ResumeWatcher();
+        close_button_->setText("Close");
+        return;
+    }
+    watching_ = false;
+    PauseWatcher();
+    // Held, normally by the transfer library from the last watch round.
+    if (ports_.Probe(port) == kPortInUse) link_.DetachUart(port);
+    close_button_->setText("Open");
+}
+
+void MainWindow::OnPortChosen(int entry) {
+    if (entry < 0) return;
+    PauseWatcher();
+    config_.uart_com[0] = port_list_->itemText(entry).toStdString();
+    remembered_port_ = config_.uart_com[0];
+    RefreshRows();
+    ResumeWatcher();
+}
+
+void MainWindow::OnBaudChosen(int entry) {
+    if (entry < 0) return;
+    PauseWatcher();
+    config_.uart_baud = baud_list_->itemText(entry).toInt();
+    RefreshRows();
+    ResumeWatcher();
+}
+
+void MainWindow::PauseWatcher() {
+    watcher_.Stop();
+    watcher_running_ = false;
+}
+
+void MainWindow::ResumeWatcher() {
+    if (!watching_ || !search_finished_ || watcher_running_) return;
+    watcher_.Start();
+    watcher_running_ = true;
+}
+
+}  // namespace kestrow::app

@@ -1,0 +1,194 @@
+#pragma once
+// The station's main window: the bar of controls (burn file, settings, port,
+// baud rate, port search, port close/open, chip information), the channel list
+// and the menu bar. It renders the Qt-free station state and forwards the
+// operator's commands to it; the burn engine and the attach thread reach it
+// through the StationWindow interface, whose calls are queued onto this
+// window's thread.
+#include "kestrow/app/channel_model.h"
+#include "kestrow/app/port_search.h"
+#include "kestrow/app/prompter.h"
+#include "kestrow/config/burn_config.h"
+#include "kestrow/config/language_table.h"
+#include "kestrow/engine/board_link.h"
+#include "kestrow/engine/burn_engine.h"
+#include "kestrow/engine/port_watcher.h"
+#include "kestrow/engine/station_state.h"
+#include "kestrow/engine/station_window.h"
+
+#include <QMainWindow>
+
+#include <array>
+#include <atomic>
+#include <string>
+#include <thread>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QMessageBox;
+class QPushButton;
+class QTableView;
+class QTimer;
+class QWidget;
+
+namespace kestrow::app {
+
+inline constexpr int kVersionMajor = 1;
+inline constexpr int kVersionMinor = 1;
+inline constexpr int kVersionBuild = 26;
+inline constexpr int kWindowWidth = 800;
+inline constexpr int kWindowHeight = 600;
+inline constexpr std::array<unsigned, 8> kBaudRates = {115200, 921600, 1000000, 1500000,
+                                                        2000000, 3000000, 4000000, 6000000};
+inline constexpr const char* kPortOccupiedText = "Serial port occupied, please check it!";
+
+// Language entries of the window's own texts.
+namespace text {
+inline constexpr int kCaption = 0;
+inline constexpr int kSettingsMenu = 5;
+inline constexpr int kSettingsItem = 6;
+inline constexpr int kPassword = 7;
+inline constexpr int kLanguage = 9;
+inline constexpr int kToolsMenu = 11;
+inline constexpr int kSpiImageItem = 12;
+inline constexpr int kHelpMenu = 16;
+inline constexpr int kDiskImageItem = 280;
+inline constexpr int kAboutItem = 17;
+inline constexpr int kCloseQuestion = 314;
+inline constexpr int kPortLabel = 374;
+inline constexpr int kBaudLabel = 375;
+inline constexpr int kSearch = 376;
+}  // namespace text
+
+// What the window works on; all owned by the caller and outliving the window.
+struct StationParts {
+    config::BurnConfig& config;
+    config::LanguageTable& language;
+    engine::BoardLink& link;
+    const PortProber& ports;
+    Prompter& prompter;
+    std::string config_file;  // the active configuration file, saved after the settings dialog
+};
+
+// "Morvo_Uart_Kestrow_V1.1.26" and the suffixes of the read-back, erase and
+// U-disk modes.
+QString WindowTitle(const config::LanguageTable& language, const engine::StationState& state);
+// "V1.1.26 ( CorvelLib V..; USBLib V..; Producer V.. )" of the about box.
+QString AboutVersionLine(const config::BurnConfig& config);
+
+class MainWindow : public QMainWindow, public engine::StationWindow {
+    Q_OBJECT
+public:
+    explicit MainWindow(StationParts parts, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // ---- engine::StationWindow: any thread; queued onto the window's thread ----
+    void Post(unsigned message, unsigned wparam, unsigned lparam) override;
+    void EnableBar(bool enabled) override;
+    void RefreshTitle() override;
+    void EndOfRun() override;
+    void ShowCloseButton(bool visible) override;
+    void ShowMessageBox(const std::string& caption, const std::string& text) override;
+
+    // ---- window thread ----
+    // Start-up: searches the ports on a thread of its own, then starts watching
+    // the selected port.
+    void StartPortThreads();
+    bool PortSearchFinished() const { return search_finished_; }
+    // Enter: hands the attached channels to the library.
+    unsigned StartRun();
+    void SearchPortsNow();   // "Search"
+    void ToggleWatching();   // "Close" / "Open"
+    bool Watching() const { return watching_; }
+    void ChooseBurnFile();   // "Browse"
+    void OpenSettings();     // "Burn Settings"
+    void OpenPasswordDialog();
+    QMessageBox* ShowAbout();
+    // Loads language `index` of the table's names and relabels everything.
+    bool SwitchLanguage(int index);
+
+    engine::StationState& State() { return state_; }
+    engine::BurnEngine& Engine() { return engine_; }
+    ChannelModel& Model() { return *model_; }
+    QTableView* ChannelList() const { return list_; }
+    QWidget* Bar() const { return bar_; }
+    QComboBox* PortList() const { return port_list_; }
+    QComboBox* BaudList() const { return baud_list_; }
+    QPushButton* SearchButton() const { return search_button_; }
+    QPushButton* CloseButton() const { return close_button_; }
+    QLabel* PortLabel() const { return port_label_; }
+    QLabel* BaudLabel() const { return baud_label_; }
+    QLabel* CheckInfo() const { return check_info_; }
+    QLineEdit* BurnFileEdit() const { return burn_file_; }
+    QMenu* ToolsMenu() const { return tools_menu_; }
+    QMenu* LanguageMenu() const { return language_menu_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void HandleMessage(unsigned message, unsigned wparam, unsigned lparam);
+    void BuildBar();
+    void BuildMenus();
+    void ApplyLanguage();
+    void FillLanguageMenu();
+    void SelectConfiguredBaud();
+    void RefreshRows();
+    void SetCheckInfo();
+    void RecomputeTransferTotal();
+    void ShowPortList(const PortSearchResult& result);
+    void OnPortChosen(int entry);
+    void OnBaudChosen(int entry);
+    // The attach thread reads the configuration: it is paused at the top of
+    // its loop while the window changes the port, the baud rate or the settings.
+    void PauseWatcher();
+    void ResumeWatcher();
+
+    config::BurnConfig& config_;
+    config::LanguageTable& language_;
+    engine::BoardLink& link_;
+    const PortProber& ports_;
+    Prompter& prompter_;
+    std::string config_file_;
+
+    engine::StationState state_;
+    engine::BurnEngine engine_;
+    engine::PortWatcher watcher_;
+    ChannelModel* model_ = nullptr;
+
+    QWidget* bar_ = nullptr;
+    QLabel* burn_file_label_ = nullptr;
+    QLineEdit* burn_file_ = nullptr;
+    QPushButton* browse_button_ = nullptr;
+    QPushButton* settings_button_ = nullptr;
+    QLabel* port_label_ = nullptr;
+    QComboBox* port_list_ = nullptr;
+    QLabel* baud_label_ = nullptr;
+    QComboBox* baud_list_ = nullptr;
+    QPushButton* search_button_ = nullptr;
+    QPushButton* close_button_ = nullptr;
+    QLabel* check_info_ = nullptr;
+    QTableView* list_ = nullptr;
+    QTimer* second_timer_ = nullptr;
+
+    QMenu* tools_menu_ = nullptr;
+    QMenu* settings_menu_ = nullptr;
+    QMenu* language_menu_ = nullptr;
+    QMenu* password_menu_ = nullptr;
+    QMenu* help_menu_ = nullptr;
+    QAction* spi_image_action_ = nullptr;
+    QAction* disk_image_action_ = nullptr;
+    QAction* settings_action_ = nullptr;
+    QAction* password_action_ = nullptr;
+    QAction* about_action_ = nullptr;
+
+    bool watching_ = true;
+    bool watcher_running_ = false;
+    std::atomic<bool> search_finished_{false};
+    std::string remembered_port_;
+    std::jthread search_thread_;
+};
+
+}  // namespace kestrow::app

@@ -1,0 +1,48 @@
+#include "kestrow/app/prompter.h"
+
+#include "kestrow/config/language_table.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace kestrow::app {
+
+void Prompter::Show(QWidget* parent, const QString& caption, const QString& text, config::MessageIcon icon) {
+    QMessageBox::Icon shown = QMessageBox::Information;
+    switch (icon) {
+        case config::MessageIcon::Information: shown = QMessageBox::Information; break;
+        case config::MessageIcon::Warning: shown = QMessageBox::Warning; break;
+        case config::MessageIcon::Error: shown = QMessageBox::Critical; break;
+        case config::MessageIcon::Question: shown = QMessageBox::Question; break;
+    }
+    QMessageBox box(shown, caption, text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+bool Prompter::Ask(QWidget* parent, const QString& caption, const QString& text) {
+    return QMessageBox::question(parent, caption, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
+           QMessageBox::Yes;
+}
+
+QString Prompter::ChooseFile(QWidget* parent, const QString& filter, const QString& start) {
+    return QFileDialog::getOpenFileName(parent, QString(), start, filter);
+}
+
+void PrompterSink::ShowMessage(const std::string& caption, const std::string& text, config::MessageIcon icon) {
+    QString shownCaption = caption.empty() ? ProgramCaption(language_) : QString::fromStdString(caption);
+    prompter_.Show(parent_, shownCaption, QString::fromStdString(text), icon);
+}
+
+QString ProgramCaption(const config::LanguageTable& language) {
+    QString caption = Text(language, 0);
+    // Start-up shows its messages before a language is chosen.
+    if (caption.isEmpty()) caption = QString::fromUtf8(config::BuiltinEnglishTexts()[0].data(),
+                                                       static_cast<qsizetype>(config::BuiltinEnglishTexts()[0].size()));
+    return caption;
+}
+
+QString Text(const config::LanguageTable& language, int index) {
+    return QString::fromStdString(language.GetString(static_cast<std::size_t>(index)));
+}
+
+}  // namespace kestrow::app

@@ -1,0 +1,73 @@
+#include "kestrow/app/station_app.h"
+
+#include "kestrow/app/main_window.h"
+#include "kestrow/app/single_copy.h"
+#include "kestrow/config/boot_cmdline.h"
+#include "kestrow/config/private_profile.h"
+#include "kestrow/config/station_folder.h"
+#include "kestrow/config/station_startup.h"
+#include "kestrow/engine/burn_station.h"
+
+#include <QApplication>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+namespace kestrow::app {
+
+void SaveStationAtExit(config::BurnConfig& config, config::LanguageTable& language, const std::string& configFile) {
+    const std::string burnIni = config::ResolveProgramPath(config::kBurnIniFile);
+    language.WriteLanguageToBurnIni();
+    config::WriteProfileString(burnIni, "Open", "Open", std::string("N"));
+    config::WriteProfileString(burnIni, "Config", "File Name", configFile);
+    config.Save(configFile);
+    config::UpdateBootCommandLine(config);
+    language.SaveCurrentLanguageFile();
+}
+
+int RunStationWindow(int argc, char** argv, const std::string& station, engine::BoardLink& link) {
+    QApplication app(argc, argv);
+    SingleCopy copy(station);
+    if (!copy.Claim()) {
+        if (copy.WakeRunningCopy()) {
+            std::cout << "kestrow: the station window for " << station << " is already open; brought it to the front\n";
+            return 0;
+        }
+        std::cerr << "kestrow: another copy holds the station " << station << " and does not answer\n";
+        return 1;
+    }
+
+    config::BurnConfig& config = config::TheBurnConfig();
+    config::LanguageTable language;
+    Prompter prompter;
+    PrompterSink sink(prompter, language);
+    engine::BurnStationStartup startup = engine::StartBurnStation(config, sink, link, language);
+    if (!startup.CanRun()) return 1;
+
+    SystemPorts ports(station);
+    const std::string configFile = startup.config.files.ActiveName();
+    int status = 0;
+    {
+        MainWindow window({config, language, link, ports, prompter, configFile});
+        QObject::connect(&copy, &SingleCopy::activationRequested, &window, [&window] {
+            window.showNormal();
+            window.raise();
+            window.activateWindow();
+        });
+        window.show();
+        window.StartPortThreads();
+        status = app.exec();
+        SaveStationAtExit(config, language, configFile);
+        // Closed while boards burn: the library's workers are still inside the
+        // burn and use the window's station state, so the process ends here
+        // rather than tearing that state down under them.
+        if (window.State().WorkNumber() > 0) {
+            std::fflush(nullptr);
+            std::quick_exit(status);
+        }
+    }
+    return status;
+}
+
+}  // namespace kestrow::app

@@ -1,0 +1,47 @@
+#pragma once
+// A StationWindow for fronts without widgets (the command line, tests): every
+// posted message and every message box goes into a queue that the front's own
+// thread takes out and hands to the station state. Nothing here blocks a burn.
+#include "kestrow/engine/station_window.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace kestrow::engine {
+
+class QueuedWindow : public StationWindow {
+public:
+    struct Message {
+        unsigned message = 0, wparam = 0, lparam = 0;
+        std::string box_text;  // set for a message box, which carries no message
+    };
+
+    void Post(unsigned message, unsigned wparam, unsigned lparam) override { Push({message, wparam, lparam, {}}); }
+    void EnableBar(bool enabled) override { bar_enabled = enabled; }
+    void RefreshTitle() override {}
+    void EndOfRun() override { ++end_of_runs; }
+    void ShowCloseButton(bool) override {}
+    // A front without a window cannot wait for an operator: the text is queued
+    // and the burn goes on to its failure status.
+    void ShowMessageBox(const std::string&, const std::string& text) override { Push({0, 0, 0, text}); }
+
+    // The next message, or nullopt when none arrived before `until`.
+    std::optional<Message> Pop(std::chrono::steady_clock::time_point until);
+
+    std::atomic<bool> bar_enabled{true};
+    std::atomic<int> end_of_runs{0};
+
+private:
+    void Push(Message m);
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Message> queue_;
+};
+
+}  // namespace kestrow::engine

@@ -1,0 +1,286 @@
+// The main window over a scripted board link: rows, attach, a whole burn to
+// "Completion", a failure, every status of the table, the language switch, the
+// close question, Enter, the baud list and the port buttons.
+#include "window_fixture.h"
+
+#include "kestrow/app/channel_model.h"
+#include "kestrow/engine/port_watcher.h"
+#include "kestrow/engine/progress.h"
+#include "kestrow/engine/status_codes.h"
+
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QTableView>
+#include <QMessageBox>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <atomic>
+#include <thread>
+
+namespace kestrow::app::testing {
+namespace {
+
+using engine::kMsgBurnStatus;
+
+constexpr unsigned kChannel1 = engine::kChannelParamBase + 1;
+
+class MainWindowTest : public WindowFixture {
+protected:
+    QString Cell(MainWindow& w, int row, int column) {
+        return w.Model().data(w.Model().index(row, column), Qt::DisplayRole).toString();
+    }
+    QColor Bar(MainWindow& w, int row) {
+        return w.Model().data(w.Model().index(row, kColumnProgress), kBarColourRole).value<QColor>();
+    }
+    int Percent(MainWindow& w, int row) {
+        return w.Model().data(w.Model().index(row, kColumnProgress), kPercentRole).toInt();
+    }
+    QString English(int index) { return QString::fromUtf8(config::BuiltinEnglishTexts()[index].data()); }
+};
+
+TEST_F(MainWindowTest, FourChannelsShowDevicesWithOnePortAndTheListLayout) {
+    config_.device_channel = 4;
+    config_.uart_com[0] = "/dev/ttyUSB3";
+    auto w = OpenWindow();
+    ASSERT_EQ(w->Model().rowCount(), 4);
+    for (int row = 0; row < 4; ++row) {
+        EXPECT_EQ(Cell(*w, row, kColumnItem), QString("Device%1").arg(row));
+        EXPECT_EQ(Cell(*w, row, kColumnPort), "/dev/ttyUSB3");
+        EXPECT_EQ(Cell(*w, row, kColumnTimer), "0:00:00");
+    }
+    QStringList headers;
+    for (int c = 0; c < kColumnCount; ++c) {
+        headers << w->Model().headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+        EXPECT_EQ(w->ChannelList()->columnWidth(c), kColumnWidth[c]);
+    }
+    EXPECT_EQ(headers, QStringList({"Item", "COM", "Progress", "Status Description", "Timer"}));
+    EXPECT_EQ(w->ChannelList()->verticalHeader()->defaultSectionSize(), 32);
+    EXPECT_EQ(w->size(), QSize(800, 600));
+    EXPECT_EQ(w->windowTitle(), "Morvo_Uart_Kestrow_V1.1.26");
+    EXPECT_EQ(w->CheckInfo()->text(), "Part Number = PN05, CPU_CLK = 800MHz, DDR2_CLK = 533MHz");
+}
+
+TEST_F(MainWindowTest, TitleCarriesTheModeSuffixes) {
+    auto w = OpenWindow();
+    w->State().spi_nor_read_back = true;
+    w->State().erase_mode = true;
+    EXPECT_EQ(WindowTitle(language_, w->State()), "Morvo_Uart_Kestrow_V1.1.26upload spi nor flashErase mode");
+}
+
+TEST_F(MainWindowTest, AttachedBoardBurnsToCompletionWithTheTimerCounting) {
+    config_.device_channel = 1;
+    config_.uart_com[0] = "/dev/pts/7";
+    auto w = OpenWindow();
+    w->show();
+    const std::uint64_t total = w->State().TransferTotal();
+    ASSERT_GT(total, 0u);
+
+    std::thread worker;
+    std::atomic<bool> release{false};
+    link_.OnCall("Start", [&](unsigned) { worker = std::thread([&] { w->Engine().BurnChannel(1); }); });
+    link_.OnCall("DownloadProducer",
+                 [&](unsigned ch) { engine::BurnEngine::ProgressEntry(ch, static_cast<unsigned>(total / 2)); });
+    link_.OnCall("DownloadBoot", [&](unsigned) {
+        while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    });
+
+    // What the attach thread does when the board answers.
+    engine::PortWatcher watcher(config_, link_, w->State(), *w);
+    ASSERT_TRUE(watcher.Attach("/dev/pts/7", 0));
+    ASSERT_TRUE(ProcessUntil([&] { return !link_.CallsNamed("DownloadBoot").empty(); }));
+    ASSERT_TRUE(ProcessUntil([&] { return Cell(*w, 0, kColumnStatus) == English(227) && Percent(*w, 0) == 50; }));
+    EXPECT_FALSE(w->Bar()->isEnabled());
+    EXPECT_FALSE(w->CloseButton()->isVisibleTo(w.get()));
+    EXPECT_EQ(Bar(*w, 0), QColor(0, 0, 255));  // blue since Ready
+    EXPECT_TRUE(ProcessUntil([&] { return Cell(*w, 0, kColumnTimer) != "0:00:00"; }));
+    SaveScreenshot(w.get(), "main_window_mid_burn");
+
+    release = true;
+    worker.join();
+    ASSERT_TRUE(ProcessUntil([&] { return Cell(*w, 0, kColumnStatus) == "Completion"; }));
+    EXPECT_EQ(Percent(*w, 0), 100);
+    EXPECT_EQ(Bar(*w, 0), QColor(0, 200, 0));
+    EXPECT_TRUE(ProcessUntil([&] { return w->Bar()->isEnabled() && w->CloseButton()->isVisibleTo(w.get()); }));
+    EXPECT_FALSE(w->State().AutoStart());
+    EXPECT_EQ(link_.CallsNamed("DetachUart").back().text, "/dev/pts/7");
+    SaveScreenshot(w.get(), "main_window_success");
+}
+
+TEST_F(MainWindowTest, FailingBoardTurnsRedAndGivesTheCloseButtonBack) {
+    config_.device_channel = 1;
+    config_.uart_com[0] = "/dev/pts/7";
+    auto w = OpenWindow();
+    w->show();
+    std::thread worker;
+    link_.OnCall("Start", [&](unsigned) { worker = std::thread([&] { w->Engine().BurnChannel(1); }); });
+    link_.SetResult("DownloadProducer", 0);
+
+    engine::PortWatcher watcher(config_, link_, w->State(), *w);
+    ASSERT_TRUE(watcher.Attach("/dev/pts/7", 0));
+    ASSERT_TRUE(ProcessUntil([&] { return Cell(*w, 0, kColumnStatus) == "Failed to download producer"; }));
+    worker.join();
+    EXPECT_EQ(Bar(*w, 0), QColor(255, 0, 0));
+    EXPECT_TRUE(ProcessUntil([&] { return w->Bar()->isEnabled() && w->CloseButton()->isVisibleTo(w.get()); }));
+    EXPECT_FALSE(w->State().AutoStart());
+    EXPECT_EQ(w->State().WorkNumber(), 0);
+    EXPECT_EQ(link_.CallsNamed("DetachUart").back().text, "/dev/pts/7");
+    SaveScreenshot(w.get(), "main_window_failure");
+}
+
+TEST_F(MainWindowTest, EveryPostedStatusShowsItsTextAndColour) {
+    config_.device_channel = 1;
+    auto w = OpenWindow();
+    for (const engine::StatusInfo& info : engine::kStatusTable) {
+        if (info.kind == engine::StatusKind::Command) continue;
+        w->Post(kMsgBurnStatus, engine::kChannelParamBase, engine::status::kRefreshList);  // fresh rows
+        w->Post(kMsgBurnStatus, kChannel1, info.code);
+        ProcessUntil([] { return false; }, 30);
+        SCOPED_TRACE(info.code);
+        EXPECT_EQ(Cell(*w, 0, kColumnStatus),
+                  English(engine::StatusTextIndex(info, config_.chip_mode)));
+        QColor expected = info.kind == engine::StatusKind::Failure   ? QColor(255, 0, 0)
+                          : info.kind == engine::StatusKind::Success ? QColor(0, 200, 0)
+                                                                     : QColor(0, 0, 255);
+        EXPECT_EQ(Bar(*w, 0), expected);
+    }
+}
+
+TEST_F(MainWindowTest, ProgressAboveTheTotalShowsAHundred) {
+    config_.device_channel = 1;
+    auto w = OpenWindow();
+    w->Post(engine::kMsgBurnProgress, kChannel1, static_cast<unsigned>(w->State().TransferTotal() * 3));
+    ASSERT_TRUE(ProcessUntil([&] { return Percent(*w, 0) == 100; }));
+}
+
+TEST_F(MainWindowTest, LanguageSwitchRelabelsHeadersBarAndTitle) {
+    auto w = OpenWindow();
+    auto chinese = config::BuiltinChineseTexts();
+    auto zh = [&](int i) { return QString::fromUtf8(chinese[i].data(), static_cast<qsizetype>(chinese[i].size())); };
+    ASSERT_TRUE(w->SwitchLanguage(config::LanguageTable::kChinese));
+    EXPECT_EQ(w->Model().headerData(kColumnStatus, Qt::Horizontal, Qt::DisplayRole).toString(), zh(26));
+    EXPECT_EQ(w->PortLabel()->text(), zh(374));
+    EXPECT_EQ(w->BaudLabel()->text(), zh(375));
+    EXPECT_EQ(w->SearchButton()->text(), zh(376));
+    EXPECT_EQ(w->ToolsMenu()->title(), zh(11));
+    EXPECT_TRUE(w->windowTitle().startsWith(zh(0)));
+    EXPECT_TRUE(Cell(*w, 0, kColumnItem).startsWith(zh(28)));
+
+    ASSERT_TRUE(w->SwitchLanguage(config::LanguageTable::kEnglish));
+    EXPECT_EQ(w->SearchButton()->text(), "Search");
+    EXPECT_FALSE(w->SwitchLanguage(config::LanguageTable::kEnglish));  // already active
+}
+
+TEST_F(MainWindowTest, CloseQuestionNoKeepsTheWindowYesCloses) {
+    auto w = OpenWindow();
+    w->show();
+    QApplication::setActiveWindow(w.get());
+    prompter_.answer = false;
+    QTest::keyClick(w.get(), Qt::Key_Escape);
+    EXPECT_TRUE(w->isVisible());
+    ASSERT_EQ(prompter_.asked.size(), 1u);
+    EXPECT_EQ(prompter_.asked[0], "Process is running, close it or not?");
+    prompter_.answer = true;
+    EXPECT_TRUE(w->close());
+    EXPECT_FALSE(w->isVisible());
+}
+
+TEST_F(MainWindowTest, EnterRunsStartEvenWithNoBoard) {
+    auto w = OpenWindow();
+    w->show();
+    QApplication::setActiveWindow(w.get());
+    link_.SetResult("Start", 0);
+    QTest::keyClick(w.get(), Qt::Key_Return);
+    EXPECT_EQ(link_.CallsNamed("Start").size(), 1u);
+    EXPECT_TRUE(w->State().RunActive());
+    EXPECT_EQ(w->State().PendingCount(), 0);
+}
+
+TEST_F(MainWindowTest, BaudListReplacesAnUnknownRateAndStoresTheChoice) {
+    config_.uart_baud = 777;
+    auto w = OpenWindow();
+    EXPECT_EQ(config_.uart_baud, 115200);
+    EXPECT_EQ(w->BaudList()->currentText(), "115200");
+    w->BaudList()->setCurrentIndex(7);
+    emit w->BaudList()->activated(7);
+    EXPECT_EQ(config_.uart_baud, 6000000);
+}
+
+TEST_F(MainWindowTest, CancelledBurnFileKeepsThePathAndRecountsTheTotal) {
+    auto w = OpenWindow();
+    const std::string before = config_.path_nandboot;
+    std::filesystem::resize_file(dir_ / "producer_fa.bin", 10);
+    prompter_.next_file.clear();
+    w->ChooseBurnFile();
+    EXPECT_EQ(config_.path_nandboot, before);
+    EXPECT_EQ(w->State().TransferTotal(), 10 + std::filesystem::file_size(dir_ / "u-boot.bin"));
+    EXPECT_EQ(prompter_.filters.back(), "BIN Files (*.bin)");
+}
+
+TEST_F(MainWindowTest, StartUpSearchSelectsTheRememberedPortThenWatches) {
+    config_.uart_com[0] = "/dev/ttyUSB1";
+    ports_.candidates = {"/dev/ttyS0", "/dev/ttyUSB1"};
+    link_.SetResult("ChooseBaud", engine::kLinkNoPrompt);  // no board answers
+    auto w = OpenWindow();
+    w->StartPortThreads();
+    ASSERT_TRUE(ProcessUntil([&] { return w->PortSearchFinished(); }));
+    EXPECT_EQ(w->PortList()->count(), 2);
+    EXPECT_EQ(w->PortList()->currentText(), "/dev/ttyUSB1");
+    EXPECT_EQ(config_.uart_com[0], "/dev/ttyUSB1");
+    EXPECT_EQ(config_.uart_com[1], "/dev/ttyS0");
+    EXPECT_TRUE(ProcessUntil([&] { return !link_.CallsNamed("StartRead").empty(); }));
+    EXPECT_EQ(link_.CallsNamed("StartRead")[0].text, "/dev/ttyUSB1");
+}
+
+TEST_F(MainWindowTest, CloseAndOpenButtonsFreeAndGuardThePort) {
+    config_.uart_com[0] = "/dev/ttyUSB0";
+    auto w = OpenWindow();
+    ports_.results["/dev/ttyUSB0"] = kPortInUse;  // held by the library's last watch round
+    w->CloseButton()->click();
+    EXPECT_FALSE(w->Watching());
+    EXPECT_EQ(w->CloseButton()->text(), "Open");
+    ASSERT_FALSE(link_.CallsNamed("DetachUart").empty());
+    EXPECT_EQ(link_.CallsNamed("DetachUart").back().text, "/dev/ttyUSB0");
+
+    // Still held (now by another program): reopening is refused.
+    w->CloseButton()->click();
+    EXPECT_FALSE(w->Watching());
+    ASSERT_EQ(prompter_.shown.size(), 1u);
+    EXPECT_EQ(prompter_.shown[0].text, "Serial port occupied, please check it!");
+
+    ports_.results.clear();
+    w->CloseButton()->click();
+    EXPECT_TRUE(w->Watching());
+    EXPECT_EQ(w->CloseButton()->text(), "Close");
+}
+
+TEST_F(MainWindowTest, SearchButtonDetachesEveryPortAndListsThemAgain) {
+    config_.uart_com[0] = "/dev/ttyUSB0";
+    config_.uart_com[1] = "/dev/ttyS4";
+    ports_.candidates = {"/dev/ttyACM0", "/dev/ttyUSB0"};
+    auto w = OpenWindow();
+    w->SearchButton()->click();
+    std::vector<std::string> detached;
+    for (const auto& call : link_.CallsNamed("DetachUart")) detached.push_back(call.text);
+    EXPECT_EQ(detached, (std::vector<std::string>{"/dev/ttyUSB0", "/dev/ttyS4"}));
+    EXPECT_EQ(w->PortList()->count(), 2);
+    EXPECT_EQ(w->PortList()->currentText(), "/dev/ttyUSB0");
+    EXPECT_EQ(config_.uart_com[0], "/dev/ttyUSB0");
+    EXPECT_TRUE(w->SearchButton()->isEnabled());
+}
+
+TEST_F(MainWindowTest, AboutBoxShowsTheVersionLine) {
+    auto w = OpenWindow();
+    config_.producer_version = {2, 3, 4, 0};  // opening the window read the sample producer's
+    QMessageBox* box = w->ShowAbout();
+    EXPECT_TRUE(box->text().contains(QRegularExpression(
+        R"(V1\.1\.26 \( CorvelLib V\d+\.\d+\.\d\d; USBLib V0\.0; Producer V2\.3\.04 \))")))
+        << box->text().toStdString();
+    box->close();
+}
+
+}  // namespace
+}  // namespace kestrow::app::testing
