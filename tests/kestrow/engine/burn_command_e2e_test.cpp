@@ -18,12 +18,9 @@ namespace {
 class BurnCommandTest : public StationFolderFixture {
 public:
     BurnCommandTest() {
-        const char* source = std::getenv("KESTROW_SOURCE_DIR");
-        EXPECT_NE(source, nullptr);
-        if (source)
-            std::filesystem::copy(std::filesystem::path(source) / "station", dir_,
-                                  std::filesystem::copy_options::recursive |
-                                      std::filesystem::copy_options::overwrite_existing);
+        std::filesystem::copy(KESTROW_SAMPLE_STATION, dir_,
+                              std::filesystem::copy_options::recursive |
+                                  std::filesystem::copy_options::overwrite_existing);
     }
 
     // Points the station's cable at `board`.
