@@ -49,7 +49,7 @@ protected:
 
     StationE2eTest() : language_(dir_.string()) {
         language_.SetLanguage("");
-        config_.device_channel = 2;
+        config_.device_channel = 3;
         config_.uart_baud = 115200;
         config_.chip_type = 8;
         config_.chip_mode = 1;
