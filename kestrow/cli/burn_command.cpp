@@ -116,6 +116,7 @@ public:
             CorvelLink& link)
         : options_(options),
           config_(config),
+          link_(link),
           state_(config, language, link, window_),
           engine_(config, link, state_, window_),
           watcher_(config, link, state_, window_),
@@ -133,6 +134,7 @@ public:
         watcher_.Start();
         int status = Loop();
         watcher_.Stop();
+        link_.DetachUart(config_.uart_com[0]);  // the port is free for other programs again
         // Let a burn that is still ending leave the engine before it goes away.
         while (engine_.RunningBurns() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
         BurnEngine::Install(nullptr);
@@ -267,6 +269,7 @@ private:
 
     const BurnOptions& options_;
     config::BurnConfig& config_;
+    BoardLink& link_;
     QueuedWindow window_;
     StationState state_;
     BurnEngine engine_;
