@@ -92,6 +92,9 @@ struct Station {
                 continue;
             }
             const StatusInfo* info = FindStatus(m->lparam);
+            // The run is started once for all boards (below); a Start per
+            // Ready could wake a channel a second time while its worker starts.
+            if (info && info->code == status::kReady) continue;
             if (m->message == kMsgBurnStatus && info &&
                 (info->kind == StatusKind::Success || info->kind == StatusKind::Failure)) {
                 ++results;
@@ -148,12 +151,10 @@ Run BurnTogether(const std::string& folder, unsigned boards) {
     Station station(folder);
     Run run;
     for (unsigned i = 0; i < boards; ++i) run.attached += station.Attach(fleet[i]->PortPath(), SlotOf(i));
-    if (run.attached < boards) {
-        std::printf("  only %u of %u boards could be attached\n", run.attached, boards);
-        station.Pump(0);
-    }
+    if (run.attached < boards) std::printf("  only %u of %u boards could be attached\n", run.attached, boards);
     double cpu = CpuSeconds();
     auto start = Clock::now();
+    station.state.Start();
     run.passed = station.Pump(run.attached);
     run.wall = std::chrono::duration<double>(Clock::now() - start).count();
     run.cpu = CpuSeconds() - cpu;

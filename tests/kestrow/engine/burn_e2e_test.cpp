@@ -196,7 +196,8 @@ TEST_F(BurnE2eTest, TwoChannelsStartedTogether) {
         // is its "no prompt yet" code, so channel 2 cannot be told apart.
         ASSERT_TRUE(AttachBoard(one.PortPath(), 0));
         ASSERT_TRUE(AttachBoard(two.PortPath(), 2));
-        auto outcome = Pump(2);
+        EXPECT_EQ(state_.Start(), 2u);
+        auto outcome = Pump(2, false);
         EXPECT_TRUE(outcome[1].passed);
         EXPECT_EQ(outcome[3].passed, c.second_passes);
         EXPECT_EQ(window_.end_of_runs - runsBefore, 1);

@@ -108,8 +108,11 @@ protected:
     }
 
     // Hands every queued message to the station state until `channels` boards
-    // have ended or the time is up; the outcome of each channel.
-    std::map<unsigned, ChannelOutcome> Pump(std::size_t channels, std::chrono::seconds limit = std::chrono::seconds(30)) {
+    // have ended or the time is up; the outcome of each channel. Without
+    // `handleReady` the Ready statuses are only recorded: the caller starts
+    // the run once for boards it attached together.
+    std::map<unsigned, ChannelOutcome> Pump(std::size_t channels, bool handleReady = true,
+                                            std::chrono::seconds limit = std::chrono::seconds(30)) {
         std::map<unsigned, ChannelOutcome> out;
         std::size_t done = 0;
         auto until = std::chrono::steady_clock::now() + limit;
@@ -134,7 +137,7 @@ protected:
                     ++done;
                 }
             }
-            state_.OnBurnStatus(m->wparam, m->lparam);
+            if (handleReady || m->lparam != status::kReady) state_.OnBurnStatus(m->wparam, m->lparam);
         }
         // Let the burn threads leave the engine before the test looks at the logs.
         while (engine_.RunningBurns() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
