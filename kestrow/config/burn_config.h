@@ -186,7 +186,7 @@ struct BurnConfig {
     std::string FormatConfigText() const;
     void Apply();
 
-    // Entry parsers; `index` is zero-based and must lie inside the list.
+    // Entry parsers; `index` is zero-based (outside the list: 0, nothing changed).
     // 1 when every field was present, else 0 (the fields read so far stay).
     int ParseSpiNandEntry(std::size_t index, std::string_view text);
     int ParseSpiNorEntry(std::size_t index, std::string_view text);

@@ -6,9 +6,9 @@
 #include "kestrow/config/station_folder.h"
 #include "kestrow/config/text_util.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 
 namespace kestrow::config {
 namespace {
@@ -84,10 +84,11 @@ constexpr ListKey kFsKey{"fs image", "fs image count"};
 
 // Handles one line of a numbered list: the count line resizes the list (zero
 // entries), an entry line fills entry n - 1 when 1 <= n <= count.
+using EntryParser = int (BurnConfig::*)(std::size_t, std::string_view);
+
 template <typename T>
-void ReadListLine(const ListKey& list, const std::string& key, const std::string& value, std::vector<T>& items,
-                  const std::function<int(std::size_t, std::string_view)>& parse, int lineNumber,
-                  ConfigNotes* notes) {
+void ReadListLine(BurnConfig& config, const ListKey& list, std::vector<T>& items, EntryParser parse,
+                  const std::string& key, const std::string& value, int lineNumber, ConfigNotes* notes) {
     auto note = [&](const std::string& text) {
         if (notes) notes->lines.push_back("line " + std::to_string(lineNumber) + ": " + text);
     };
@@ -107,14 +108,16 @@ void ReadListLine(const ListKey& list, const std::string& key, const std::string
              std::to_string(items.size()) + " and is ignored");
         return;
     }
-    if (!parse(static_cast<std::size_t>(n - 1), value))
-        note(std::string(list.prefix) + " entry " + std::to_string(n) + " is incomplete");
+    if (!(config.*parse)(static_cast<std::size_t>(n - 1), value))
+        note(std::string(list.prefix) + " entry " + std::to_string(n) +
+             " is incomplete or malformed; the fields after the fault stay zero");
 }
 
 }  // namespace
 
 int BurnConfig::ParseSpiNandEntry(std::size_t index, std::string_view text) {
-    SpiNandInfo& r = spinand_list.at(index);
+    if (index >= spinand_list.size()) return 0;
+    SpiNandInfo& r = spinand_list[index];
     r = SpiNandInfo{};
     FieldReader f(text);
     std::string_view v;
@@ -141,7 +144,8 @@ int BurnConfig::ParseSpiNandEntry(std::size_t index, std::string_view text) {
 }
 
 int BurnConfig::ParseSpiNorEntry(std::size_t index, std::string_view text) {
-    SpiNorInfo& r = spinor_list.at(index);
+    if (index >= spinor_list.size()) return 0;
+    SpiNorInfo& r = spinor_list[index];
     r = SpiNorInfo{};
     FieldReader f(text);
     std::string_view v;
@@ -165,7 +169,8 @@ int BurnConfig::ParseSpiNorEntry(std::size_t index, std::string_view text) {
 }
 
 int BurnConfig::ParsePartitionEntry(std::size_t index, std::string_view text) {
-    PartitionEntry& p = partitions.at(index);
+    if (index >= partitions.size()) return 0;
+    PartitionEntry& p = partitions[index];
     p = PartitionEntry{};
     FieldReader f(text);
     std::string_view v;
@@ -188,7 +193,8 @@ int BurnConfig::ParsePartitionEntry(std::size_t index, std::string_view text) {
 }
 
 int BurnConfig::ParseBinDownloadEntry(std::size_t index, std::string_view text) {
-    BinDownload& b = bin_downloads.at(index);
+    if (index >= bin_downloads.size()) return 0;
+    BinDownload& b = bin_downloads[index];
     b = BinDownload{};
     FieldReader f(text);
     std::string_view v;
@@ -205,7 +211,8 @@ int BurnConfig::ParseBinDownloadEntry(std::size_t index, std::string_view text) 
 }
 
 int BurnConfig::ParseFsImageEntry(std::size_t index, std::string_view text) {
-    FsImage& fs = fs_images.at(index);
+    if (index >= fs_images.size()) return 0;
+    FsImage& fs = fs_images[index];
     fs = FsImage{};
     FieldReader f(text);
     std::string_view v;
@@ -218,10 +225,19 @@ int BurnConfig::ParseFsImageEntry(std::size_t index, std::string_view text) {
 int BurnConfig::Load(const std::string& name, ConfigNotes* notes) {
     std::string bytes;
     if (!ReadWholeFile(ResolveProgramPath(name), bytes)) return 0;
-    // The first two bytes are the byte-order mark; their value is not checked.
-    std::u16string units = DecodeUtf16Le(std::string_view(bytes).substr(std::min<std::size_t>(2, bytes.size())));
+    std::u16string units;
+    if (!bytes.empty() && bytes.find('\0') == std::string::npos && !StartsWith(bytes, "\xFF\xFE")) {
+        // Hand-written 8-bit text: read it as such rather than as UTF-16 garbage
+        // that matches no key. Save writes it back as UTF-16LE.
+        std::string_view text(bytes);
+        if (StartsWith(text, "\xEF\xBB\xBF")) text.remove_prefix(3);
+        units = Utf8ToUtf16(text);
+        if (notes) notes->lines.push_back("the file is 8-bit text, not UTF-16LE; read as UTF-8");
+    } else {
+        // The first two bytes are the byte-order mark; their value is not checked.
+        units = DecodeUtf16Le(std::string_view(bytes).substr(std::min<std::size_t>(2, bytes.size())));
+    }
 
-    using namespace std::placeholders;
     int lineNumber = 0;
     std::size_t start = 0;
     while (start < units.size()) {
@@ -235,6 +251,9 @@ int BurnConfig::Load(const std::string& name, ConfigNotes* notes) {
         std::size_t eq = line.find('=');
         std::string key = eq == std::string::npos ? "" : Trim(std::string_view(line).substr(0, eq));
         std::string value = eq == std::string::npos ? "" : Trim(std::string_view(line).substr(eq + 1));
+        auto readList = [&](const ListKey& list, auto& items, EntryParser parse) {
+            ReadListLine(*this, list, items, parse, key, value, lineNumber, notes);
+        };
 
         if (key == "project name") {
             project_name = CutToChars(value, 64);
@@ -268,20 +287,15 @@ int BurnConfig::Load(const std::string& name, ConfigNotes* notes) {
         } else if (key == "burned mode") {
             burned_mode = ReadDecimal(value);
         } else if (StartsWith(key, kSpiNandKey.prefix)) {
-            ReadListLine(kSpiNandKey, key, value, spinand_list,
-                         std::bind(&BurnConfig::ParseSpiNandEntry, this, _1, _2), lineNumber, notes);
+            readList(kSpiNandKey, spinand_list, &BurnConfig::ParseSpiNandEntry);
         } else if (StartsWith(key, kSpiNorKey.prefix)) {
-            ReadListLine(kSpiNorKey, key, value, spinor_list,
-                         std::bind(&BurnConfig::ParseSpiNorEntry, this, _1, _2), lineNumber, notes);
+            readList(kSpiNorKey, spinor_list, &BurnConfig::ParseSpiNorEntry);
         } else if (StartsWith(key, kPartitionKey.prefix)) {
-            ReadListLine(kPartitionKey, key, value, partitions,
-                         std::bind(&BurnConfig::ParsePartitionEntry, this, _1, _2), lineNumber, notes);
+            readList(kPartitionKey, partitions, &BurnConfig::ParsePartitionEntry);
         } else if (StartsWith(key, kBinKey.prefix)) {
-            ReadListLine(kBinKey, key, value, bin_downloads,
-                         std::bind(&BurnConfig::ParseBinDownloadEntry, this, _1, _2), lineNumber, notes);
+            readList(kBinKey, bin_downloads, &BurnConfig::ParseBinDownloadEntry);
         } else if (StartsWith(key, kFsKey.prefix)) {
-            ReadListLine(kFsKey, key, value, fs_images, std::bind(&BurnConfig::ParseFsImageEntry, this, _1, _2),
-                         lineNumber, notes);
+            readList(kFsKey, fs_images, &BurnConfig::ParseFsImageEntry);
         }
         if (key == "boot mode flag") boot_mode_flag = ReadDecimal(value);
     }

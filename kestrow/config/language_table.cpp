@@ -10,79 +10,19 @@
 #include <sstream>
 #include <system_error>
 
+#include "kestrow/config/file_io.h"
 #include "kestrow/config/private_profile.h"
 #include "kestrow/config/station_folder.h"
+#include "kestrow/config/text_util.h"
 
 namespace kestrow::config {
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr char32_t kReplacement = 0xFFFD;
 constexpr char16_t kQuote = u'"';
 const std::string kChineseName = "中文";
 const std::string kEnglishName = "English";
-
-void AppendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-// Decodes the UTF-8 sequence at `pos` and advances past it; a malformed or
-// overlong sequence yields U+FFFD and consumes one byte.
-char32_t NextCodePoint(std::string_view text, std::size_t& pos) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(pos);
-    if (lead < 0x80) {
-        ++pos;
-        return lead;
-    }
-    // Lead-byte pattern (mask and value), sequence length, smallest value it may encode.
-    struct Form {
-        unsigned char mask, value;
-        std::size_t length;
-        char32_t minimum;
-    };
-    static constexpr Form kForms[] = {{0xE0, 0xC0, 2, 0x80}, {0xF0, 0xE0, 3, 0x800}, {0xF8, 0xF0, 4, 0x10000}};
-    const Form* form = std::find_if(std::begin(kForms), std::end(kForms),
-                                    [&](const Form& f) { return (lead & f.mask) == f.value; });
-    if (form == std::end(kForms)) {
-        ++pos;
-        return kReplacement;
-    }
-    const std::size_t length = form->length;
-    char32_t c = lead & static_cast<unsigned char>(~form->mask);
-    if (pos + length > text.size()) {
-        ++pos;
-        return kReplacement;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(pos + i) & 0xC0) != 0x80) {
-            ++pos;
-            return kReplacement;
-        }
-        c = (c << 6) | (byte(pos + i) & 0x3F);
-    }
-    if (c < form->minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-        ++pos;
-        return kReplacement;
-    }
-    pos += length;
-    return c;
-}
 
 bool SameIgnoringAsciiCase(std::string_view a, std::string_view b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
@@ -108,74 +48,6 @@ std::optional<fs::path> FindIgnoringCase(const fs::path& folder, const std::stri
 }
 
 }  // namespace
-
-std::u16string Utf8ToUtf16(std::string_view text) {
-    std::u16string out;
-    out.reserve(text.size());
-    for (std::size_t pos = 0; pos < text.size();) {
-        const char32_t c = NextCodePoint(text, pos);
-        if (c >= 0x10000) {
-            out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-            out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(c);
-        }
-    }
-    return out;
-}
-
-std::string Utf16ToUtf8(std::u16string_view text) {
-    std::string out;
-    out.reserve(text.size() * 3);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char16_t unit = text[i];
-        char32_t c = unit;
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-            c = kReplacement;
-        }
-        AppendUtf8(out, c);
-    }
-    return out;
-}
-
-std::size_t CountCharacters(std::string_view text) {
-    std::size_t count = 0;
-    for (std::size_t pos = 0; pos < text.size(); ++count) NextCodePoint(text, pos);
-    return count;
-}
-
-bool ReadWholeFile(const std::string& path, std::string& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream content;
-    content << in.rdbuf();
-    if (in.bad()) return false;
-    bytes = std::move(content).str();
-    return true;
-}
-
-bool ReplaceFile(const std::string& path, std::string_view bytes, std::string& error) {
-    const std::string tmp = path + ".tmp";
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.close();
-        if (!out) {
-            std::remove(tmp.c_str());
-            error = "cannot write " + path;
-            return false;
-        }
-    }
-    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-        std::remove(tmp.c_str());
-        error = "cannot replace " + path;
-        return false;
-    }
-    return true;
-}
 
 bool ParseLanguageFile(const std::string& path, std::vector<std::string>& entries, std::string& error) {
     std::string bytes;
@@ -326,7 +198,10 @@ bool LanguageTable::SaveCurrentLanguageFile() {
     }
     const std::string file = CurrentLanguageName() + ".txt";
     if (FindIgnoringCase(folder, file)) return true;
-    return ReplaceFile((folder / file).string(), FormatLanguageFile(entries_), error_);
+    const std::string path = (folder / file).string();
+    if (WriteWholeFile(path, FormatLanguageFile(entries_))) return true;
+    error_ = "cannot write " + path;
+    return false;
 }
 
 }  // namespace kestrow::config

@@ -17,19 +17,6 @@ inline constexpr std::size_t kLanguageEntryCount = 379;
 std::span<const std::string_view, kLanguageEntryCount> BuiltinChineseTexts();
 std::span<const std::string_view, kLanguageEntryCount> BuiltinEnglishTexts();
 
-// UTF-16 helpers for the station's own wide-text files. Invalid sequences
-// (lone surrogates, broken UTF-8) become U+FFFD rather than failing.
-std::u16string Utf8ToUtf16(std::string_view text);
-std::string Utf16ToUtf8(std::u16string_view text);
-// Number of characters (code points) in UTF-8 text.
-std::size_t CountCharacters(std::string_view text);
-
-// Whole-file helpers for the station's own small files. ReplaceFile writes a
-// temporary file and renames it over `path`, so a failed write leaves the
-// previous file as it was; `error` says what failed.
-bool ReadWholeFile(const std::string& path, std::string& bytes);
-bool ReplaceFile(const std::string& path, std::string_view bytes, std::string& error);
-
 // Reads a whole language file: the byte-order mark and everything outside
 // double quotes is ignored, each quoted run is one entry taken literally.
 // A file without all 379 entries is refused (an incomplete table would show

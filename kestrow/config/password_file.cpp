@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "kestrow/config/file_io.h"
 #include "kestrow/config/language_table.h"
 #include "kestrow/config/station_folder.h"
+#include "kestrow/config/text_util.h"
 
 namespace kestrow::config {
 namespace {
@@ -74,8 +76,7 @@ bool SavePasswordFile(const std::string& path, const std::string& producer, cons
     PutField(bytes, 0, producer);
     PutField(bytes, kResearcherOffset, researcher);
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(bytes[i] ^ PasswordScrambleByte(i));
-    std::string error;
-    return ReplaceFile(path, bytes, error);
+    return WriteWholeFile(path, bytes);
 }
 
 PasswordChangeResult ChangePassword(const PasswordChangeRequest& request, const LanguageTable& texts,

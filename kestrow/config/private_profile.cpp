@@ -1,8 +1,9 @@
 #include "kestrow/config/private_profile.h"
 
+#include "kestrow/config/file_io.h"
+
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -134,23 +135,9 @@ void PrivateProfile::Set(const std::string& section, const std::string& key, con
 }
 
 bool PrivateProfile::Save(const std::string& path) const {
-    std::string tmp = path + ".tmp";
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-        for (const Line& line : lines_) out << line.text << "\r\n";
-        out.flush();
-        if (!out) {
-            out.close();
-            std::remove(tmp.c_str());
-            return false;
-        }
-    }
-    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-        std::remove(tmp.c_str());
-        return false;
-    }
-    return true;
+    std::string text;
+    for (const Line& line : lines_) text += line.text + "\r\n";
+    return WriteWholeFile(path, text);
 }
 
 std::string ReadProfileString(const std::string& path, const std::string& section, const std::string& key,

@@ -77,6 +77,12 @@ std::string CutToBytes(std::string_view s, std::size_t maxBytes) {
     return std::string(s.substr(0, end));
 }
 
+std::size_t CountCharacters(std::string_view s) {
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < s.size(); ++count) NextCodePoint(s, i);
+    return count;
+}
+
 std::u16string Utf8ToUtf16(std::string_view s) {
     std::u16string out;
     out.reserve(s.size());

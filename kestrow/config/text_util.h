@@ -18,6 +18,9 @@ std::string CutToChars(std::string_view s, std::size_t maxChars);
 // Cuts `s` to at most `maxBytes` bytes, never splitting a character.
 std::string CutToBytes(std::string_view s, std::size_t maxBytes);
 
+// Number of characters (code points) in UTF-8 text.
+std::size_t CountCharacters(std::string_view s);
+
 // UTF-16 code units (host order) from UTF-8; malformed bytes become U+FFFD.
 std::u16string Utf8ToUtf16(std::string_view s);
 // UTF-8 from UTF-16 code units; unpaired surrogates become U+FFFD.

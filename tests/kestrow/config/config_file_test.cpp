@@ -110,6 +110,14 @@ TEST_F(ConfigFileTest, OnlyAByteOrderMarkKeepsEveryDefault) {
     EXPECT_EQ(config.FormatConfigText(), defaults.FormatConfigText());
 }
 
+TEST_F(ConfigFileTest, EightBitTextIsReadAsUtf8AndNoted) {
+    folder.Write("config.txt", "\xEF\xBB\xBFproject name = NimbraP3\r\nchip model = PN04\n");
+    ASSERT_EQ(config.Load(path, &notes), 1);
+    EXPECT_EQ(config.project_name, "NimbraP3");
+    EXPECT_EQ(config.chip_model, "PN04");
+    EXPECT_EQ(notes.lines.size(), 1u);
+}
+
 TEST_F(ConfigFileTest, MissingFileReturnsZeroAndKeepsValues) {
     config.device_channel = 7;
     EXPECT_EQ(config.Load(folder.Path("nothing.txt")), 0);

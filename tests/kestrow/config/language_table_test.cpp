@@ -1,4 +1,6 @@
+#include "kestrow/config/file_io.h"
 #include "kestrow/config/language_table.h"
+#include "kestrow/config/text_util.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

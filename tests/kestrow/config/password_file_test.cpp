@@ -6,7 +6,9 @@
 #include <fstream>
 #include <optional>
 
+#include "kestrow/config/file_io.h"
 #include "kestrow/config/language_table.h"
+#include "kestrow/config/text_util.h"
 
 namespace kestrow::config {
 namespace {

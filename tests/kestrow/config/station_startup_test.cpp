@@ -138,10 +138,13 @@ TEST_F(SampleStationTest, ReplacedSettingsAreProblems) {
     ReplaceInConfig("chip model = PN05", "chip model = PN77");
     ReplaceInConfig("cpu_freq_param = 800", "cpu_freq_param = 700");
     ReplaceInConfig("chip type = SOC_FC_E1", "chip type = SOC_QQ");
+    ReplaceInConfig("device channel = 1", "device channel = 20");
     StationStartup startup = StartStation(config, sink);
     EXPECT_TRUE(startup.CanRun());
+    EXPECT_EQ(config.device_channel, 16);
     std::vector<std::string> problems = StationProblems(config, startup);
-    ASSERT_EQ(problems.size(), 3u);
+    ASSERT_EQ(problems.size(), 4u);
+    EXPECT_EQ(problems[3], "device channel 20 is cut to 16");
     EXPECT_NE(problems[0].find("SOC_QQ"), std::string::npos);
     EXPECT_EQ(problems[1], "part number \"PN77\" is not in the part-number list of SDK_CPU_DDR2.ini; PN05 used");
     EXPECT_EQ(problems[2], "clock pair CPU 700 MHz, DDR 533 MHz replaced by CPU 800 MHz, DDR 400 MHz "

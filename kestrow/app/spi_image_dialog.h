@@ -1,0 +1,49 @@
+#pragma once
+// The SPI NOR image dialog: pick a flash of the configuration's SPI NOR list
+// and a chip family, choose the output file, and build the image.
+#include "kestrow/config/burn_config.h"
+#include "kestrow/image/spi_image.h"
+
+#include <QDialog>
+
+#include <functional>
+
+class QButtonGroup;
+class QComboBox;
+
+namespace kestrow::app {
+
+class SpiImageDialog : public QDialog {
+    Q_OBJECT
+public:
+    // The chip types offered, in button order.
+    static constexpr int kChipTypes[] = {2, 5, 4, 3, 6};
+
+    explicit SpiImageDialog(config::BurnConfig& config, QWidget* parent = nullptr);
+
+    // Asks for the output file; an empty result cancels. The default is a
+    // save-file dialog that adds ".bin" to a name typed without an extension.
+    void SetFileChooser(std::function<QString(QWidget*)> chooser) { chooseFile_ = std::move(chooser); }
+    // Where the build's messages go; the default shows message boxes.
+    void SetReporter(image::SpiImageReporter* reporter) { reporter_ = reporter; }
+
+    QComboBox* FlashList() const { return flashList_; }
+    QButtonGroup* ChipTypeButtons() const { return chipButtons_; }
+
+    void accept() override;
+
+private:
+    config::BurnConfig& config_;
+    QComboBox* flashList_;
+    QButtonGroup* chipButtons_;
+    std::function<QString(QWidget*)> chooseFile_;
+    image::SpiImageReporter* reporter_ = nullptr;
+};
+
+// The Tools command: the dialog, or the message "No SPI NOR Flash to choose."
+// when the configuration lists no SPI NOR flash. `showMessage` defaults to a
+// message box.
+void RunSpiImageCommand(config::BurnConfig& config, QWidget* parent,
+                        const std::function<void(const QString&)>& showMessage = {});
+
+}  // namespace kestrow::app

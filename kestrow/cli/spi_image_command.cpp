@@ -1,0 +1,98 @@
+// kestrow spi-image: builds an SPI NOR flash image from the station's
+// configuration, or shows what an existing image holds.
+#include "kestrow/cli/command_registry.h"
+#include "kestrow/config/burn_config.h"
+#include "kestrow/config/station_folder.h"
+#include "kestrow/config/station_startup.h"
+#include "kestrow/image/spi_image.h"
+#include "kestrow/image/spi_image_inspect.h"
+
+#include <iostream>
+#include <memory>
+#include <string>
+
+namespace {
+
+struct SpiImageOptions {
+    std::string flash;
+    std::string output;
+    std::string inspect;
+    bool verbose = false;
+};
+
+class TerminalSink : public kestrow::config::MessageSink {
+public:
+    void ShowMessage(const std::string& caption, const std::string& text, kestrow::config::MessageIcon) override {
+        std::cerr << (caption.empty() ? "kestrow" : caption) << ": " << text << "\n";
+    }
+};
+
+class TerminalReporter : public kestrow::image::SpiImageReporter {
+public:
+    explicit TerminalReporter(bool verbose) : verbose_(verbose) {}
+    void ShowMessage(const std::string& text, Kind kind) override {
+        (kind == Kind::Done ? std::cout : std::cerr) << text << "\n";
+    }
+    void Diagnostic(const std::string& text) override {
+        if (verbose_) std::cout << text << std::flush;
+    }
+
+private:
+    bool verbose_;
+};
+
+// The configuration as the station's start-up reads it, without changing any
+// station file. False when start-up would stop (its message has been shown).
+bool LoadStationConfig(kestrow::config::BurnConfig& config) {
+    TerminalSink sink;
+    const kestrow::config::StationStartup startup = kestrow::config::StartStation(config, sink, /*readOnly=*/true);
+    if (!startup.config_file_read) {
+        std::cerr << "kestrow: no configuration file "
+                  << kestrow::config::ResolveProgramPath(startup.files.ActiveName()) << "\n";
+    }
+    return startup.config_file_read && startup.CanRun();
+}
+
+int Inspect(const std::string& path) {
+    kestrow::image::SpiImageLayout layout;
+    std::string error;
+    if (!kestrow::image::ReadSpiImageLayout(path, layout, error)) {
+        std::cerr << "kestrow spi-image: " << path << ": " << error << "\n";
+        return 1;
+    }
+    std::cout << kestrow::image::FormatSpiImageLayout(layout);
+    return layout.tablesAgree ? 0 : 1;
+}
+
+void Setup(CLI::App& app, kestrow::cli::Context& context) {
+    auto options = std::make_shared<SpiImageOptions>();
+    CLI::App* cmd = app.add_subcommand(
+        "spi-image",
+        "Build an SPI NOR flash image (boot loader, partition tables, MAC/SEQ/ENV/BTADDR data) for a flash "
+        "programmer, or inspect one");
+    CLI::Option* flash = cmd->add_option("--flash", options->flash, "Part number of the SPI NOR record to build for");
+    CLI::Option* output = cmd->add_option("--output", options->output, "Image file to write");
+    CLI::Option* inspect = cmd->add_option("--inspect", options->inspect,
+                                           "Show the boot area, partition table and backup table of an image")
+                               ->check(CLI::ExistingFile);
+    cmd->add_flag("--verbose", options->verbose, "Also print the flash and partition diagnostics");
+    inspect->excludes(flash)->excludes(output);
+    flash->needs(output);
+    output->needs(flash);
+    cmd->callback([options, &context] {
+        if (options->inspect.empty() && options->flash.empty()) {
+            throw CLI::ValidationError("spi-image", "give --flash NAME --output FILE, or --inspect FILE");
+        }
+        context.run = [options](const kestrow::cli::Context&) -> int {
+            if (!options->inspect.empty()) return Inspect(options->inspect);
+            kestrow::config::BurnConfig& config = kestrow::config::TheBurnConfig();
+            if (!LoadStationConfig(config)) return 1;
+            TerminalReporter reporter(options->verbose);
+            return kestrow::image::MakeSpiImage(config, options->flash, options->output, reporter) ? 0 : 1;
+        };
+    });
+}
+
+kestrow::cli::CommandRegistrar registrar(Setup);
+
+}  // namespace

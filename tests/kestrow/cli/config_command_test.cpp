@@ -1,0 +1,90 @@
+// kestrow config against the sample station and broken copies of it.
+#include "kestrow/config/text_util.h"
+#include "tests/kestrow/config/temp_folder.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+namespace kestrow::config {
+namespace {
+
+using testing::TempFolder;
+
+struct RunResult {
+    int status = -1;
+    std::string output;  // stdout and stderr together
+};
+
+RunResult RunConfig(const std::string& station) {
+    std::string command = std::string("'") + KESTROW_EXE + "' config --station '" + station + "' 2>&1";
+    RunResult result;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return result;
+    char buffer[4096];
+    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) result.output.append(buffer, n);
+    int status = pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+class ConfigCommandTest : public ::testing::Test {
+protected:
+    TempFolder folder;
+    void SetUp() override {
+        const char* source = std::getenv("KESTROW_SOURCE_DIR");
+        ASSERT_NE(source, nullptr);
+        std::filesystem::copy(std::string(source) + "/station", folder.Dir(), std::filesystem::copy_options::recursive);
+    }
+    void SetConfigLine(const std::string& from, const std::string& to) {
+        std::string text = Utf16ToUtf8(DecodeUtf16Le(folder.Read("config.txt").substr(2)));
+        text.replace(text.find(from), from.size(), to);
+        folder.Write("config.txt", testing::Utf16File(text));
+    }
+};
+
+TEST_F(ConfigCommandTest, SampleStationPrintsItsConfigurationWithoutWarning) {
+    RunResult r = RunConfig(folder.Dir());
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(r.output.find("warning"), std::string::npos) << r.output;
+    for (const char* expected : {"Configuration:   config.txt", "Project:         NimbraP4", "Part number:     PN05",
+                                 "Chip type:       8 SOC_FC_E1", "CPU 800 MHz, DDR 533 MHz", "Medium:          1 Spi Flash",
+                                 "/producer_fa.bin  [ok, 4096 bytes]", "9 SPI NOR, 6 SPI NAND", "Language:        English"})
+        EXPECT_NE(r.output.find(expected), std::string::npos) << expected << "\n" << r.output;
+}
+
+TEST_F(ConfigCommandTest, MissingChipTablesStopStartUp) {
+    std::filesystem::remove(folder.Path("SDK_CPU_DDR2.ini"));
+    RunResult r = RunConfig(folder.Dir());
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.output.find("warning: Error: Failed to find SDK_CPU_DDR2.ini,please check!"), std::string::npos)
+        << r.output;
+}
+
+TEST_F(ConfigCommandTest, UnknownPartNumberAndChipTypeNameAreWarnings) {
+    SetConfigLine("chip model = PN05", "chip model = PN77");
+    SetConfigLine("chip type = SOC_FC_E1", "chip type = SOC_QQ");
+    RunResult r = RunConfig(folder.Dir());
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.output.find("warning: part number \"PN77\" is not in the part-number list of SDK_CPU_DDR2.ini; "
+                            "PN05 used"),
+              std::string::npos)
+        << r.output;
+    EXPECT_NE(r.output.find("chip type \"SOC_QQ\" is unknown"), std::string::npos) << r.output;
+}
+
+TEST_F(ConfigCommandTest, PartNumberOutsideTheProjectGivesTheMismatchMessage) {
+    SetConfigLine("chip model = PN05", "chip model = PN13");
+    std::string ini = folder.Read("SDK_CPU_DDR2.ini");
+    ini.replace(ini.find("chip_type=PN05"), 14, "chip_type=PN13,PN05");
+    folder.Write("SDK_CPU_DDR2.ini", ini);
+    RunResult r = RunConfig(folder.Dir());
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.output.find("warning: Error: NimbraP4和PN13 is error，please check"), std::string::npos) << r.output;
+}
+
+}  // namespace
+}  // namespace kestrow::config

@@ -1,0 +1,513 @@
+#include "kestrow/image/spi_image.h"
+
+#include "kestrow/config/station_folder.h"
+#include "kestrow/config/station_startup.h"
+#include "kestrow/image/spi_image_inspect.h"
+#include "tests/kestrow/config/temp_folder.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace kestrow::image {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+using config::testing::TempFolder;
+
+constexpr uint32_t kMiB = 1024 * 1024;
+constexpr uint32_t kBlock = 65536;
+
+class Recorder : public SpiImageReporter {
+public:
+    void ShowMessage(const std::string& text, Kind kind) override {
+        messages.push_back(text);
+        failed = kind == Kind::Failed;
+    }
+    void Diagnostic(const std::string& text) override { diagnostics.push_back(text); }
+    std::vector<std::string> messages;
+    std::vector<std::string> diagnostics;
+    bool failed = false;
+};
+
+config::SpiNorInfo NorRecord(const char* name, uint32_t totalSize, uint32_t clock = 20'000'000) {
+    config::SpiNorInfo r{};
+    r.chip_id = 0xEF4018;
+    r.total_size = totalSize;
+    r.page_size = 256;
+    r.program_size = 256;
+    r.erase_size = kBlock;
+    r.clock = clock;
+    r.flag = 0x12;
+    r.ex_flag = 0x34;
+    std::strncpy(r.part_number, name, sizeof r.part_number - 1);
+    return r;
+}
+
+// A boot loader of `size` bytes: a counting pattern with the flash record
+// marker at offset 200.
+std::string BootLoader(size_t size) {
+    std::string boot(size, '\0');
+    for (size_t i = 0; i < size; ++i) boot[i] = char(i * 13 + 1);
+    if (size >= 264) std::memcpy(boot.data() + 200, "SPIP", 4);
+    return boot;
+}
+
+uint32_t Le32(const std::string& b, size_t at) {
+    return uint32_t(uint8_t(b[at])) | uint32_t(uint8_t(b[at + 1])) << 8 | uint32_t(uint8_t(b[at + 2])) << 16 |
+           uint32_t(uint8_t(b[at + 3])) << 24;
+}
+uint16_t Le16(const std::string& b, size_t at) { return uint16_t(uint8_t(b[at]) | uint8_t(b[at + 1]) << 8); }
+
+// Reads a partition table straight from the bytes, without the library.
+struct ParsedEntry {
+    uint8_t type, flags;
+    std::string name;
+    uint32_t sizeKiB, start, length, loadAddress, backup;
+    uint8_t verify, index, fsType, medium;
+};
+std::vector<ParsedEntry> ParseTable(const std::string& image, size_t at) {
+    uint32_t count = Le32(image, at);
+    if (count == 0xFFFFFFFF) count = 0;
+    std::vector<ParsedEntry> entries;
+    for (uint32_t i = 0; i < count; ++i) {
+        const size_t e = at + 4 + 32 * i;
+        ParsedEntry p{};
+        p.type = uint8_t(image[e]);
+        p.flags = uint8_t(image[e + 1]);
+        p.name = std::string(image.c_str() + e + 2, strnlen(image.c_str() + e + 2, 6));
+        p.sizeKiB = Le32(image, e + 8);
+        p.start = Le32(image, e + 12);
+        p.length = Le32(image, e + 16);
+        if (p.type == 2) {
+            p.verify = uint8_t(image[e + 20]);
+            p.index = uint8_t(image[e + 21]);
+            p.fsType = uint8_t(image[e + 22]);
+            p.medium = uint8_t(image[e + 23]);
+        } else {
+            p.loadAddress = Le32(image, e + 20);
+            p.backup = Le32(image, e + 24);
+            p.verify = uint8_t(image[e + 28]);
+            p.index = uint8_t(image[e + 29]);
+            p.medium = uint8_t(image[e + 30]);
+        }
+        entries.push_back(p);
+    }
+    return entries;
+}
+
+class SpiImageTest : public ::testing::Test {
+protected:
+    SpiImageTest() {
+        cfg.spinor_list = {NorRecord("W25Q16", 16 * kMiB), NorRecord("ODD", 3 * kMiB / 2)};
+        cfg.path_nandboot = folder.Path("u-boot.bin");
+        cfg.bin_downloads = {{"BIOS", "bios.bin", 0x80008000, 1, 1}, {"MAC", "mac.bin", 0, 0, 0},
+                             {"ENV", "env.bin", 0, 0, 0}};
+        cfg.fs_images = {{"A", "root.sqsh4"}, {"B", "user.jffs2"}};
+        cfg.platform_type = 1;
+        cfg.chip_type = 3;
+        folder.Write("u-boot.bin", BootLoader(100000));
+    }
+
+    bool Build(const char* flash = "W25Q16") { return MakeSpiImage(cfg, flash, Output(), recorder); }
+    std::string Output() const { return folder.Path("image.bin"); }
+    std::string Image() const { return folder.Read("image.bin"); }
+    bool OnlyTheBootLoaderInTheFolder() const {
+        for (const auto& entry : std::filesystem::directory_iterator(folder.Dir())) {
+            if (entry.path().filename() != "u-boot.bin") return false;
+        }
+        return true;
+    }
+    std::string LastMessage() const { return recorder.messages.empty() ? "" : recorder.messages.back(); }
+
+    TempFolder folder;
+    config::BurnConfig cfg;
+    Recorder recorder;
+};
+
+TEST(BootAreaBlocksTest, LoaderPlusATenthInWholeBlocks) {
+    struct Case {
+        uint64_t size;
+        uint32_t blocks;
+    };
+    const Case cases[] = {{0, 0}, {100000, 2}, {59392, 1}, {59393, 2}, {1000000, 17}};
+    for (const Case& c : cases) EXPECT_EQ(BootAreaBlocks(c.size, 256, 256), c.blocks) << c.size;
+}
+
+TEST_F(SpiImageTest, BuildsTheWholeLayout) {
+    ASSERT_TRUE(Build()) << LastMessage();
+    EXPECT_EQ(recorder.messages, std::vector<std::string>{kSpiImageDoneText});
+    const std::string image = Image();
+    ASSERT_EQ(image.size(), 16 * kMiB);
+
+    // Boot loader with its patched header, then 0xFF to the end of the boot area.
+    const std::string boot = BootLoader(100000);
+    EXPECT_EQ(image.substr(4, 8), "QMSH_P80");
+    EXPECT_EQ(Le32(image, 12), 100000u - 512);
+    EXPECT_EQ(Le32(image, 32), 0x80100000u);
+    EXPECT_EQ(image.substr(40, 160), boot.substr(40, 160));
+    EXPECT_EQ(image.substr(264, 100000 - 264), boot.substr(264));
+    EXPECT_EQ(image.substr(100000, 2 * kBlock - 100000), std::string(2 * kBlock - 100000, '\xFF'));
+    // The flash record after the marker carries the boot block count.
+    config::SpiNorInfo record{};
+    std::memcpy(&record, image.data() + 204, sizeof record);
+    EXPECT_STREQ(record.part_number, "W25Q16");
+    EXPECT_EQ(record.total_size, 16 * kMiB);
+    EXPECT_EQ(record.boot_blocks, 2);
+
+    // Table at block 2, identical backup at block 3, partitions from block 4.
+    const auto table = ParseTable(image, 131072);
+    EXPECT_EQ(image.substr(131072, 4 + 32 * 5), image.substr(131072 + kBlock, 4 + 32 * 5));
+    ASSERT_EQ(table.size(), 5u);
+    struct Expected {
+        const char* name;
+        uint8_t type;
+        uint32_t sizeKiB, start;
+    };
+    const Expected expected[] = {{"BIOS", 1, 2048, 262144},
+                                 {"MAC", 1, 64, 262144 + 2048 * 1024},
+                                 {"ENV", 1, 64, 262144 + 2112 * 1024},
+                                 {"A", 2, 2048, 262144 + 2176 * 1024},
+                                 {"B", 2, 3072, 262144 + 4224 * 1024}};
+    for (size_t i = 0; i < 5; ++i) {
+        SCOPED_TRACE(expected[i].name);
+        EXPECT_EQ(table[i].name, expected[i].name);
+        EXPECT_EQ(table[i].type, expected[i].type);
+        EXPECT_EQ(table[i].flags, 0x01);
+        EXPECT_EQ(table[i].sizeKiB, expected[i].sizeKiB);
+        EXPECT_EQ(table[i].start, expected[i].start);
+        EXPECT_EQ(table[i].index, i + 1);
+    }
+    EXPECT_EQ(table[0].loadAddress, 0x80008000u);
+    EXPECT_EQ(table[0].backup, 262144u + 1024 * 1024);  // BIN with backup: second half
+    EXPECT_EQ(table[0].verify, 1);
+    EXPECT_EQ(table[1].backup, 0xFFFFFFFFu);
+    EXPECT_EQ(table[3].fsType, 0);  // sqsh4
+    EXPECT_EQ(table[4].fsType, 1);  // jffs2
+
+    // MAC and ENV hold their records; everything unwritten stays erased.
+    const std::string mac = "01:02:03:00:00:00";
+    EXPECT_EQ(table[1].length, 4 + mac.size());
+    EXPECT_EQ(Le32(image, table[1].start), mac.size());
+    EXPECT_EQ(image.substr(table[1].start + 4, mac.size()), mac);
+    EXPECT_EQ(table[2].length, 591u);
+    EXPECT_EQ(Le32(image, table[2].start), 587u);
+    EXPECT_EQ(image.substr(table[2].start + 4, 587), std::string(kDefaultEnvironment));
+    EXPECT_EQ(image.substr(table[2].start + 591, kBlock - 591), std::string(kBlock - 591, '\xFF'));
+    EXPECT_EQ(image.substr(table[0].start, 2 * kMiB), std::string(2 * kMiB, '\xFF'));
+    EXPECT_TRUE(image.find_first_not_of('\xFF', 262144 + 7296 * 1024) == std::string::npos);
+}
+
+TEST_F(SpiImageTest, InspectReadsBackWhatWasBuilt) {
+    ASSERT_TRUE(Build()) << LastMessage();
+    SpiImageLayout layout;
+    std::string error;
+    ASSERT_TRUE(ReadSpiImageLayout(Output(), layout, error)) << error;
+    EXPECT_EQ(layout.bootBlocks, 2u);
+    EXPECT_EQ(layout.table.offset, 131072u);
+    ASSERT_EQ(layout.table.entries.size(), 5u);
+    EXPECT_TRUE(layout.tablesAgree);
+    const std::string report = FormatSpiImageLayout(layout);
+    EXPECT_THAT(report, HasSubstr("Boot area:       2 blocks (131072 bytes)"));
+    EXPECT_THAT(report, HasSubstr("Table and backup table agree."));
+
+    // A damaged backup is reported.
+    std::string image = Image();
+    image[131072 + kBlock + 4 + 8] ^= 0x01;
+    folder.Write("image.bin", image);
+    ASSERT_TRUE(ReadSpiImageLayout(Output(), layout, error)) << error;
+    EXPECT_FALSE(layout.tablesAgree);
+    EXPECT_THAT(FormatSpiImageLayout(layout), HasSubstr("DIFFER"));
+
+    folder.Write("other.bin", std::string(4096, '\xFF'));
+    EXPECT_FALSE(ReadSpiImageLayout(folder.Path("other.bin"), layout, error));
+    EXPECT_THAT(error, HasSubstr("SPIP"));
+}
+
+TEST_F(SpiImageTest, TotalSizeMustBeWholeHalfMebibytes) {
+    cfg.partitions = {{"MAC", 4, config::kPartitionBin, 1, 0, config::kMediumSpiNor},
+                      {"ENV", 4, config::kPartitionBin, 1, 0, config::kMediumSpiNor}};
+    ASSERT_TRUE(Build("ODD")) << LastMessage();  // 1.5 MiB
+    EXPECT_EQ(Image().size(), 3 * kMiB / 2);
+
+    cfg.spinor_list[1].total_size = kMiB + 4096;
+    std::filesystem::remove(Output());
+    EXPECT_FALSE(Build("ODD"));
+    EXPECT_THAT(LastMessage(), StartsWith("spiflash total size is error\n"));
+    EXPECT_TRUE(OnlyTheBootLoaderInTheFolder());
+}
+
+// Every failing build reports its message, says that nothing was written, and
+// leaves neither an image nor a temporary file behind.
+TEST_F(SpiImageTest, FailuresLeaveNoFile) {
+    struct Case {
+        const char* what;
+        std::function<void(config::BurnConfig&)> change;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"unknown flash", [](config::BurnConfig& c) { c.spinor_list.clear(); }, "not find the spiflash!"},
+        {"seven-character name", [](config::BurnConfig& c) { c.partitions[3].name = "ROOTFS7"; },
+         "name len more than 7"},
+        {"zero size", [](config::BurnConfig& c) { c.partitions[4].size_kib = 0; }, "partition size must be not zero"},
+        {"BIN without download", [](config::BurnConfig& c) { c.bin_downloads.pop_back(); },
+         "it not have the bin partition"},
+        {"FS image of unknown kind", [](config::BurnConfig& c) { c.fs_images[1].path = "user.ext4"; },
+         "check fs type fail"},
+        {"missing boot loader", [](config::BurnConfig& c) { c.path_nandboot += ".missing"; },
+         "creat spiimage fhalib_init fail!"},
+        {"partitions beyond the flash", [](config::BurnConfig& c) { c.partitions[4].size_kib = 16 * 1024; },
+         "creat the partition fail"},
+        {"no ENV partition", [](config::BurnConfig& c) { c.partitions.erase(c.partitions.begin() + 2); },
+         "the name is no in partition table\ncheck_size ENV fail"},
+        {"serial pool without SEQ", [](config::BurnConfig& c) { c.serial_burn = 1; },
+         "the name is no in partition table\ncheck_size SEQ fail"},
+        {"RTOS serial pool without SEQ",
+         [](config::BurnConfig& c) {
+             c.platform_type = 2;
+             c.serial_burn = 1;
+         },
+         "check_size SEQ fail"},
+        {"Bluetooth pool without BTADDR", [](config::BurnConfig& c) { c.blue_burn = 1; },
+         "the name is no in partition table\ncheck_size MAC fail"},
+    };
+    folder.Write("image.bin", "previous image");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        config::BurnConfig saved = cfg;
+        c.change(cfg);
+        recorder.messages.clear();
+        EXPECT_FALSE(Build());
+        EXPECT_TRUE(recorder.failed);
+        EXPECT_EQ(LastMessage(), std::string(c.message) + "\n" + kSpiImageRemovedText);
+        EXPECT_EQ(Image(), "previous image");  // an older image at the target is kept
+        std::filesystem::remove(Output());
+        EXPECT_TRUE(OnlyTheBootLoaderInTheFolder());
+        folder.Write("image.bin", "previous image");
+        cfg = saved;
+    }
+    EXPECT_THAT(recorder.diagnostics, ::testing::Contains(std::string("fhalib_init fail\n")));
+}
+
+TEST_F(SpiImageTest, PartitionListRules) {
+    // Names of six characters pass; SPI NAND entries are skipped and later
+    // entries keep their list position as index.
+    cfg.partitions[3].name = "ROOTFS";
+    cfg.fs_images[0].partition = "ROOTFS";
+    cfg.partitions.insert(cfg.partitions.begin() + 3, {"NANDFS", 1024, config::kPartitionData, 1, 0,
+                                                       config::kMediumSpiNand});
+    cfg.chip_mode = config::kModeSpiNorAndNand;
+    ASSERT_TRUE(Build()) << LastMessage();
+    const auto table = ParseTable(Image(), 131072);
+    ASSERT_EQ(table.size(), 5u);
+    EXPECT_EQ(table[3].name, "ROOTFS");
+    EXPECT_EQ(table[3].index, 5);
+    EXPECT_EQ(table[3].medium, 1);  // the chip carries both media
+    EXPECT_EQ(table[4].name, "B");
+
+    // RTOS platform on a chip that needs no MAC or ENV: neither partition is
+    // required; SEQ and BTADDR are filled when their pools are on.
+    cfg = config::BurnConfig(cfg);
+    cfg.chip_mode = config::kModeSpiNor;
+    cfg.platform_type = 2;
+    cfg.partitions = {{"SEQ", 4, config::kPartitionData, 1, 0, config::kMediumSpiNor},
+                      {"BTADDR", 4, config::kPartitionData, 1, 0, config::kMediumSpiNor}};
+    cfg.serial_burn = 1;
+    cfg.serial_current_low = "000042";
+    cfg.blue_burn = 1;
+    cfg.blue_current = "44A6E6000010";
+    std::filesystem::remove(Output());
+    ASSERT_TRUE(Build()) << LastMessage();
+    const std::string image = Image();
+    const auto rtos = ParseTable(image, 131072);
+    ASSERT_EQ(rtos.size(), 2u);
+    EXPECT_EQ(image.substr(rtos[0].start + 4, Le32(image, rtos[0].start)),
+              "AABBCCXXDDEEFFGGHH11223344556677000042");
+    EXPECT_EQ(image.substr(rtos[1].start + 4, Le32(image, rtos[1].start)), "44A6E6000010");
+}
+
+TEST(BootHeaderTest, LayoutPerChipType) {
+    struct Case {
+        int chip;
+        std::map<size_t, std::string> strings;
+        std::map<size_t, uint32_t> words;
+        std::map<size_t, uint16_t> halves;
+    };
+    const uint32_t size = 4096;
+    const Case cases[] = {
+        {1, {{4, "MORVO_K6"}}, {{12, size - 512}, {32, 0x80E00000}, {36, 1}}, {{16, 0}, {24, 1}, {28, 6}}},
+        {2, {{4, "QMSH_P80"}}, {{12, size - 512}, {32, 0x80E00000}}, {{16, 0}}},
+        {3, {{4, "QMSH_P80"}}, {{32, 0x80100000}}, {{16, 0}}},
+        {5, {{4, "MORVO_K6"}}, {{32, 0x80E00000}}, {{24, 1}}},
+        {6, {{4, "MORVOK6D"}}, {{32, 0x80E00000}, {44, 0x20000000}, {48, 0x11}, {52, 0x66668881}, {56, 0x20000004}},
+         {}},
+        {4, {{32, "MORVO_N7"}}, {{40, size}, {60, 0x00800000}}, {{44, 5}, {52, 0}}},
+    };
+    config::BurnConfig cfg;
+    cfg.active_ram_tables = {{{0x20000000, 0x11}, {0x66668881, 0x99}, {0x20000004, 0x22}}};
+    const config::SpiNorInfo record = NorRecord("REC", 16 * kMiB, 50'000'000);  // capped at 20 MHz
+    const std::string original = BootLoader(size);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.chip);
+        cfg.chip_type = c.chip;
+        std::vector<uint8_t> boot(original.begin(), original.end());
+        std::string error;
+        ASSERT_TRUE(PatchBootLoader(boot, cfg, record, error)) << error;
+        const std::string patched(boot.begin(), boot.end());
+        for (const auto& [at, text] : c.strings) EXPECT_EQ(patched.substr(at, text.size()), text) << at;
+        for (const auto& [at, word] : c.words) EXPECT_EQ(Le32(patched, at), word) << at;
+        for (const auto& [at, half] : c.halves) EXPECT_EQ(Le16(patched, at), half) << at;
+        EXPECT_EQ(patched.substr(264), original.substr(264));  // beyond header and record
+    }
+
+    // Chip type 0 keeps the header as it is but still carries the flash record.
+    cfg.chip_type = 0;
+    std::vector<uint8_t> boot(original.begin(), original.end());
+    std::string error;
+    ASSERT_TRUE(PatchBootLoader(boot, cfg, record, error));
+    EXPECT_EQ(std::string(boot.begin(), boot.begin() + 204), original.substr(0, 204));
+    EXPECT_EQ(std::memcmp(boot.data() + 204, &record, sizeof record), 0);
+    EXPECT_EQ(std::string(boot.begin() + 264, boot.end()), original.substr(264));
+
+    // A slower clock gives a larger divider.
+    cfg.chip_type = 6;
+    boot.assign(original.begin(), original.end());
+    ASSERT_TRUE(PatchBootLoader(boot, cfg, NorRecord("REC", 16 * kMiB, 10'000'000), error));
+    EXPECT_EQ(Le16(std::string(boot.begin(), boot.end()), 16), 2);
+
+    // A RAM list that does not fit the header is refused rather than cut.
+    cfg.active_ram_tables[0].assign(60, {0x20000000, 1});
+    boot.assign(original.begin(), original.end());
+    EXPECT_FALSE(PatchBootLoader(boot, cfg, record, error));
+    EXPECT_THAT(error, HasSubstr("does not fit"));
+}
+
+class QuietSink : public config::MessageSink {
+public:
+    void ShowMessage(const std::string&, const std::string& text, config::MessageIcon) override {
+        ADD_FAILURE() << text;
+    }
+};
+
+// The sample station's own configuration, loaded as start-up does, built into
+// a 16 MiB image and read back field by field.
+TEST(SampleStationImageTest, SixteenMebibyteImageReadsBackFieldByField) {
+    const char* source = std::getenv("KESTROW_SOURCE_DIR");
+    ASSERT_NE(source, nullptr);
+    const std::string station = std::string(source) + "/station";
+    config::UseStationFolder(station);
+    config::BurnConfig cfg;
+    QuietSink sink;
+    ASSERT_TRUE(config::StartStation(cfg, sink, /*readOnly=*/true).CanRun());
+
+    TempFolder folder;
+    Recorder recorder;
+    const std::string output = folder.Path("W25Q128JV.bin");
+    ASSERT_TRUE(MakeSpiImage(cfg, "W25Q128JV", output, recorder)) << recorder.messages.back();
+    const std::string image = folder.Read("W25Q128JV.bin");
+    ASSERT_EQ(image.size(), 16u * kMiB);
+
+    // Boot area: the loader as shipped (this chip family keeps its header),
+    // with the flash record after "SPIP", then 0xFF.
+    std::ifstream in(station + "/u-boot.bin", std::ios::binary);
+    const std::string loader((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(loader.size(), 65536u);
+    const size_t marker = loader.find("SPIP");
+    ASSERT_LT(marker, 600u);
+    const uint32_t bootBlocks = 2;  // 256 pages of loader + 26 pages for the tenth: two blocks
+    EXPECT_EQ(image.substr(0, marker + 4), loader.substr(0, marker + 4));
+    const size_t record = marker + 4;
+    EXPECT_EQ(Le32(image, record), 0xEF4018u);
+    EXPECT_EQ(Le32(image, record + 4), 16u * kMiB);
+    EXPECT_EQ(Le32(image, record + 8), 256u);
+    EXPECT_EQ(Le32(image, record + 12), 256u);
+    EXPECT_EQ(Le32(image, record + 16), kBlock);
+    EXPECT_EQ(Le32(image, record + 20), 20000000u);
+    EXPECT_EQ(uint8_t(image[record + 24]), 0x00);
+    EXPECT_EQ(uint8_t(image[record + 25]), 0x1C);
+    EXPECT_EQ(uint8_t(image[record + 27]), bootBlocks);
+    EXPECT_EQ(std::string(image.c_str() + record + 28), "W25Q128JV");
+    EXPECT_EQ(image.substr(record + 60, loader.size() - record - 60), loader.substr(record + 60));
+    EXPECT_EQ(image.substr(loader.size(), bootBlocks * kBlock - loader.size()),
+              std::string(bootBlocks * kBlock - loader.size(), '\xFF'));
+
+    // Both tables, equal, with the partitions of config.txt back to back.
+    const size_t tableAt = bootBlocks * kBlock;
+    EXPECT_EQ(image.substr(tableAt, 4 + 7 * 32), image.substr(tableAt + kBlock, 4 + 7 * 32));
+    const auto table = ParseTable(image, tableAt);
+    ASSERT_EQ(table.size(), 7u);
+    struct Expected {
+        const char* name;
+        uint8_t type, flags;
+        uint32_t sizeKiB;
+    };
+    const Expected expected[] = {{"KERNEL", 1, 0x01, 2048}, {"A", 2, 0x01, 8192}, {"B", 2, 0x01, 4096},
+                                 {"MAC", 0, 0x01, 64},      {"SEQ", 0, 0x01, 64}, {"ENV", 0, 0x01, 64},
+                                 {"BTADDR", 0, 0x11, 64}};
+    uint32_t start = (bootBlocks + 2) * kBlock;
+    for (size_t i = 0; i < 7; ++i) {
+        SCOPED_TRACE(expected[i].name);
+        EXPECT_EQ(table[i].name, expected[i].name);
+        EXPECT_EQ(table[i].type, expected[i].type);
+        EXPECT_EQ(table[i].flags, expected[i].flags);
+        EXPECT_EQ(table[i].sizeKiB, expected[i].sizeKiB);
+        EXPECT_EQ(table[i].start, start);
+        EXPECT_EQ(table[i].index, i + 1);
+        EXPECT_EQ(table[i].medium, 0);
+        if (table[i].type != 2) {
+            EXPECT_EQ(table[i].backup, 0xFFFFFFFFu);
+        }
+        start += expected[i].sizeKiB * 1024;
+    }
+    EXPECT_EQ(table[0].loadAddress, 0x82008000u);
+    EXPECT_EQ(table[0].verify, 1);
+    EXPECT_EQ(table[1].fsType, 0);  // rootfs.sqsh4
+    EXPECT_EQ(table[2].fsType, 1);  // usr.jffs2
+
+    // MAC and ENV carry their records; SEQ and BTADDR stay empty with their
+    // pools off; every byte not accounted for is erased.
+    const std::string mac = cfg.mac_current_high + ":" + cfg.mac_current_low;
+    EXPECT_EQ(table[3].length, 4 + mac.size());
+    EXPECT_EQ(Le32(image, table[3].start), mac.size());
+    EXPECT_EQ(image.substr(table[3].start + 4, mac.size()), mac);
+    EXPECT_EQ(table[4].length, 0u);
+    EXPECT_EQ(table[5].length, 591u);
+    EXPECT_EQ(Le32(image, table[5].start), 587u);
+    EXPECT_EQ(image.substr(table[5].start + 4, 587), std::string(kDefaultEnvironment));
+    std::string erased = image;  // boot area and tables blanked, then the two records
+    erased.replace(0, tableAt + kBlock + 4 + 7 * 32, tableAt + kBlock + 4 + 7 * 32, '\xFF');
+    erased.replace(table[3].start, 4 + mac.size(), 4 + mac.size(), '\xFF');
+    erased.replace(table[5].start, 591, 591, '\xFF');
+    EXPECT_EQ(erased.find_first_not_of('\xFF'), std::string::npos);
+
+    // The inspector reads the same.
+    SpiImageLayout layout;
+    std::string error;
+    ASSERT_TRUE(ReadSpiImageLayout(output, layout, error)) << error;
+    EXPECT_EQ(layout.bootBlocks, bootBlocks);
+    EXPECT_EQ(layout.flashName, "W25Q128JV");
+    EXPECT_TRUE(layout.tablesAgree);
+    ASSERT_EQ(layout.table.entries.size(), 7u);
+    for (size_t i = 0; i < 7; ++i) {
+        EXPECT_EQ(layout.table.entries[i].name, table[i].name);
+        EXPECT_EQ(layout.table.entries[i].start, table[i].start);
+        EXPECT_EQ(layout.table.entries[i].dataLength, table[i].length);
+    }
+}
+
+TEST(EnvironmentTextTest, IsTheFixedDefault) {
+    EXPECT_EQ(kDefaultEnvironment.size(), 587u);
+    EXPECT_THAT(std::string(kDefaultEnvironment), StartsWith("sf_hz=20000000\r\nkernel_addr=0x23000\r\n"));
+}
+
+}  // namespace
+}  // namespace kestrow::image
