@@ -42,4 +42,29 @@ private:
     std::condition_variable cv_;
 };
 
+// A lock that can be waited for with a time-out. (std::timed_mutex waits
+// through a call the thread sanitizer does not follow, which makes it report
+// every unlock as wrong.)
+class TimedLock {
+public:
+    bool TryLockFor(std::chrono::milliseconds timeout) {
+        std::unique_lock lock(mutex_);
+        if (!cv_.wait_for(lock, timeout, [&] { return !held_; })) return false;
+        held_ = true;
+        return true;
+    }
+    void Unlock() {
+        {
+            std::lock_guard lock(mutex_);
+            held_ = false;
+        }
+        cv_.notify_one();
+    }
+
+private:
+    bool held_ = false;
+    std::mutex mutex_;
+    std::condition_variable cv_;
+};
+
 }  // namespace corvel

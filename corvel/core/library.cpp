@@ -37,6 +37,11 @@ BurnObject* ChannelByID(unsigned nID) {
     return &lib.channels[nID - 1];
 }
 
+BurnObject* AttachedChannel(unsigned nID) {
+    BurnObject* ch = ChannelByID(nID);
+    return (ch != nullptr && IsValidHandle(ch->hDevice.load())) ? ch : nullptr;
+}
+
 void AddProgress(unsigned nID, unsigned bytes) {
     BurnObject* ch = ChannelByID(nID);
     if (ch == nullptr) return;

@@ -15,6 +15,11 @@ namespace corvel {
 
 inline bool IsValidHandle(KW_HANDLE h) { return h != KW_INVALID_HANDLE && h != nullptr; }
 
+// Little-endian 32-bit words, as every record on the wire carries them.
+inline void PutLE32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
 // Channel states.
 enum : unsigned { kIdle = 0, kAttached = 1, kBurning = 2, kUsbSpeedSwitch = 3, kDeviceLeft = 4 };
 
@@ -73,7 +78,7 @@ struct Library {
     std::atomic<unsigned> mediumMode{0};    // 1 SPI NOR, 3 NAND, after a mode command
     std::atomic<unsigned> nandTransferUnit{0};
     std::atomic<unsigned> lastExParameter{0};
-    std::timed_mutex producerMutex;         // serialises producer downloads
+    TimedLock producerMutex;                // serialises producer downloads
 
     // The RAM table as recorded by the first RAM-table call after KW_Start.
     static constexpr unsigned kMaxRamEntries = 100;
@@ -86,6 +91,8 @@ Library& Lib();
 
 // The channel object for `nID` (1..N), or nullptr when out of range.
 BurnObject* ChannelByID(unsigned nID);
+// The channel object for `nID` when it is in range and has a device, else nullptr.
+BurnObject* AttachedChannel(unsigned nID);
 // Adds `bytes` to the channel's transfer count and reports the new total.
 void AddProgress(unsigned nID, unsigned bytes);
 

@@ -48,10 +48,6 @@ std::optional<std::vector<uint8_t>> ReadWholeFile(const wchar_t* path) {
     return bytes;
 }
 
-void PutLE32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 // Sends a download- or go-type command, retrying after an echo time-out.
 bool SendWithRetries(unsigned index, const char* first, const char* second, std::chrono::milliseconds retryPause) {
     UartChannel& link = Uart(index);
@@ -100,14 +96,32 @@ bool RecordRamTable(const T_RAM_REG* regs, unsigned count) {
     return true;
 }
 
-BurnObject* OpenChannel(unsigned nID) {
+// The checks and the recording both RAM-table calls share; nullptr when they fail.
+BurnObject* RamTableChannel(unsigned nID, const T_RAM_REG* regs, unsigned count) {
     BurnObject* ch = ChannelByID(nID);
-    return (ch != nullptr && IsValidHandle(ch->hDevice.load())) ? ch : nullptr;
+    if (ch == nullptr || regs == nullptr || count == 0) return nullptr;
+    Lib().downloadPhase = kSerialisationOver;
+    if (!IsValidHandle(ch->hDevice.load()) || !RecordRamTable(regs, count)) return nullptr;
+    return ch;
 }
 
-void DropPort(BurnObject& ch, unsigned index) {
-    KW_CloseUart(ch.hDevice.load(), index);
-    ch.hDevice = KW_INVALID_HANDLE;
+// The file to upload on an attached channel; `error` is 4 (bad argument or no
+// device) or 2 (file unreadable) when there is none.
+struct UploadFile {
+    unsigned error = 0;
+    std::vector<uint8_t> bytes;
+};
+UploadFile ReadUploadFile(unsigned nID, const wchar_t* path) {
+    if (AttachedChannel(nID) == nullptr || path == nullptr) return {4, {}};
+    Uart(nID - 1).echoTimeout = 0;
+    auto file = ReadWholeFile(path);
+    if (!file) return {2, {}};
+    return {0, std::move(*file)};
+}
+
+void FinishRamTable() {
+    Lib().downloadPhase = kSerialisationOver;
+    Lib().ramTableRecorded = true;
 }
 
 }  // namespace
@@ -126,20 +140,15 @@ KW_API unsigned KW_Uart_Setvalue(unsigned nID, const char* address, const char* 
         lib.downloadPhase = kSerialisationOver;
         return 1;
     }
-    DropPort(*ch, index);
+    DropChannelPort(index);
     return 0;
 }
 
 KW_API unsigned KW_Uart_SetRamParam(unsigned nID, const T_RAM_REG* regs, unsigned count) {
-    BurnObject* ch = ChannelByID(nID);
-    if (ch == nullptr || regs == nullptr || count == 0) return 0;
-    Library& lib = Lib();
-    lib.downloadPhase = kSerialisationOver;
-    if (!IsValidHandle(ch->hDevice.load())) return 0;
-    if (!RecordRamTable(regs, count)) return 0;
+    if (RamTableChannel(nID, regs, count) == nullptr) return 0;
     unsigned index = nID - 1;
     if (!SendTextCommand(index, "draminit")) {
-        DropPort(*ch, index);
+        DropChannelPort(index);
         return 0;
     }
     bool ended = false;
@@ -165,32 +174,23 @@ KW_API unsigned KW_Uart_SetRamParam(unsigned nID, const T_RAM_REG* regs, unsigne
         SendBytes(index, end, 4);
     }
     std::this_thread::sleep_for(kAfterRamTable);
-    lib.downloadPhase = kSerialisationOver;
-    lib.ramTableRecorded = true;
+    FinishRamTable();
     return 1;
 }
 
 KW_API unsigned KW_SetRamParam_no_CommitCorvel(unsigned nID, const T_RAM_REG* regs, unsigned count) {
-    BurnObject* ch = ChannelByID(nID);
-    if (ch == nullptr || regs == nullptr || count == 0) return 0;
-    Library& lib = Lib();
-    lib.downloadPhase = kSerialisationOver;
-    if (!IsValidHandle(ch->hDevice.load())) return 0;
-    if (!RecordRamTable(regs, count)) return 0;
+    if (RamTableChannel(nID, regs, count) == nullptr) return 0;
     for (unsigned i = 0; i < count && regs[i].addr != kRamEnd; ++i)
         if (regs[i].addr == kRamPause) std::this_thread::sleep_for(std::chrono::milliseconds(regs[i].value / 1000));
-    lib.downloadPhase = kSerialisationOver;
-    lib.ramTableRecorded = true;
+    FinishRamTable();
     return 1;
 }
 
 KW_API unsigned KW_DownloadProducer_uart(unsigned nID, const wchar_t* path, unsigned) {
-    BurnObject* ch = OpenChannel(nID);
-    if (ch == nullptr || path == nullptr) return 4;
+    UploadFile upload = ReadUploadFile(nID, path);
+    if (upload.error != 0) return upload.error;
+    std::vector<uint8_t>* file = &upload.bytes;
     unsigned index = nID - 1;
-    Uart(index).echoTimeout = 0;
-    auto file = ReadWholeFile(path);
-    if (!file) return 2;
     bool secure = SecureBoot();
     if (!secure && file->size() < kProducerPatchEnd) {
         TransferLogf("producer of %zu bytes is too short for its link words\r\n", file->size());
@@ -228,16 +228,18 @@ KW_API unsigned KW_Uart_DownloadProducer(unsigned nID, const wchar_t* path, unsi
     Library& lib = Lib();
     if (lib.downloadPhase.load() != kSerialised) return KW_DownloadProducer_uart(nID, path, unused);
 
-    std::unique_lock lock(lib.producerMutex, kProducerMutexWait);
-    if (!lock.owns_lock()) {
+    if (!lib.producerMutex.TryLockFor(kProducerMutexWait)) {
         TransferLog("WaitForSingleObject 000 fail\r\n");
         return 0;
     }
     unsigned result = KW_DownloadProducer_uart(nID, path, unused);
-    if (result == 1) return 1;
+    if (result == 1) {
+        lib.producerMutex.Unlock();
+        return 1;
+    }
     ch->bConnected = 0;
     ch->state = kIdle;
-    lock.unlock();
+    lib.producerMutex.Unlock();
     TransferLog("WaitForSingleObject fail\r\n");
     return 0;
 }
@@ -269,16 +271,13 @@ KW_API unsigned KW_Uart_DownloadRam(unsigned nID, const wchar_t* path, unsigned)
 }
 
 KW_API unsigned KW_Download_1k_Data_uart(unsigned nID, const wchar_t* path, unsigned) {
-    BurnObject* ch = OpenChannel(nID);
-    if (ch == nullptr || path == nullptr) return 4;
+    UploadFile upload = ReadUploadFile(nID, path);
+    if (upload.error != 0) return upload.error;
     unsigned index = nID - 1;
-    Uart(index).echoTimeout = 0;
-    auto file = ReadWholeFile(path);
-    if (!file) return 2;
     std::this_thread::sleep_for(kAfterOpen);
     if (!SendWithRetries(index, "sign", nullptr, kRetryAfterDownload)) return 0;
     std::this_thread::sleep_for(kAfterSignCommand);
-    if (!Upload(nID, BuildUpload(*file), LinkChunkSize())) return 2;
+    if (!Upload(nID, BuildUpload(upload.bytes), LinkChunkSize())) return 2;
     std::this_thread::sleep_for(kAfterUpload);
     return 1;
 }

@@ -15,10 +15,6 @@ namespace {
 
 constexpr unsigned kDirectionToBoard = 2;
 
-void PutLE32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 bool SendDataPhase(unsigned nID, uint32_t length, const DataSource& source) {
     unsigned index = nID - 1;
     size_t chunk = LinkChunkSize();

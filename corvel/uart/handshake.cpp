@@ -39,11 +39,6 @@ void BindPort(BurnObject& ch, KW_HANDLE handle, const wchar_t* name) {
     ch.bConnected = 1;
 }
 
-void DropPort(BurnObject& ch, unsigned index) {
-    KW_CloseUart(ch.hDevice.load(), index);
-    ch.hDevice = KW_INVALID_HANDLE;
-}
-
 }  // namespace
 
 extern "C" {
@@ -94,7 +89,6 @@ KW_API unsigned KW_check_secure_en(unsigned index) {
 KW_API unsigned KW_Choose_Baud(const wchar_t*, unsigned index, unsigned baud) {
     if (index >= KW_MAX_CHANNELS) return 0;
     UartChannel& link = Uart(index);
-    BurnObject& ch = Lib().channels[index];
     BaudChoice choice = ChooseBaud(baud);
     Link().portBaud = choice.portBaud;
 
@@ -104,7 +98,7 @@ KW_API unsigned KW_Choose_Baud(const wchar_t*, unsigned index, unsigned baud) {
     }
     link.promptSeen = 0;
     if (!SendTextCommand(index, "baudrate")) {
-        DropPort(ch, index);
+        DropChannelPort(index);
         return 0;
     }
     std::this_thread::sleep_for(kBeforeSelector);
@@ -113,7 +107,7 @@ KW_API unsigned KW_Choose_Baud(const wchar_t*, unsigned index, unsigned baud) {
     SendByte(index, '\r');
     std::this_thread::sleep_for(kAfterSelector);
     // The boot ROM now talks at the new rate; KW_Attach_Uart reopens the port.
-    if (baud != kBootBaud) DropPort(ch, index);
+    if (baud != kBootBaud) DropChannelPort(index);
     return index + 1;
 }
 
@@ -153,7 +147,7 @@ KW_API unsigned KW_ChangeCom(const wchar_t* portName, unsigned nID, unsigned bau
     if (portName == nullptr || nID == 0 || nID > KW_MAX_CHANNELS) return 0;
     unsigned index = nID - 1;
     BurnObject& ch = Lib().channels[index];
-    DropPort(ch, index);
+    DropChannelPort(index);
     std::this_thread::sleep_for(kBeforeReopen);
     KW_HANDLE handle = OpenUart(portName, baud, index);
     if (!IsValidHandle(handle)) {

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <vector>
 
 using namespace corvel;
@@ -32,10 +33,6 @@ constexpr size_t kNandParamCopyOffset = 512;
 constexpr size_t kNandParamBytes = 36;
 constexpr unsigned kMediumSpi = 1, kMediumNand = 3;
 
-void PutLE32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 std::vector<uint8_t> ParamBlock(uint32_t fileSize, const T_DOWNLOAD_BIN& bin) {
     std::vector<uint8_t> block(kParamBlockSize, 0);
     PutLE32(&block[0], fileSize);
@@ -45,6 +42,23 @@ std::vector<uint8_t> ParamBlock(uint32_t fileSize, const T_DOWNLOAD_BIN& bin) {
     PutLE32(&block[20], bin.param3);
     block[24] = bin.flag;
     return block;
+}
+
+// Opens `path` and returns its size, or logs `openFail` / `sizeFail` and returns nullopt.
+std::optional<uint32_t> OpenSized(std::ifstream& file, const wchar_t* path, const char* openFail,
+                                  const char* sizeFail) {
+    file.open(platform::ToUtf8(path), std::ios::binary | std::ios::ate);
+    if (!file) {
+        TransferLog(openFail);
+        return std::nullopt;
+    }
+    std::streamoff size = file.tellg();
+    if (size < 0 || size > 0xFFFFFFFF) {
+        TransferLog(sizeFail);
+        return std::nullopt;
+    }
+    file.seekg(0);
+    return static_cast<uint32_t>(size);
 }
 
 bool IsSerialChip(unsigned chip) { return chip >= 6 && chip <= 11; }
@@ -65,18 +79,10 @@ KW_API unsigned KW_Uart_Download_spi_img(unsigned nID, const T_DOWNLOAD_BIN* bin
         TransferLog("hHandle -1\r\n");
         return 4;
     }
-    std::ifstream file(platform::ToUtf8(bin->path), std::ios::binary | std::ios::ate);
-    if (!file) {
-        TransferLog("CreateFile file -1\r\n");
-        return 2;
-    }
-    std::streamoff size = file.tellg();
-    if (size < 0 || size > 0xFFFFFFFF) {
-        TransferLog("GetFileSize dwSize 0xFFFFFFFF\r\n");
-        return 2;
-    }
-    file.seekg(0);
-    auto fileSize = static_cast<uint32_t>(size);
+    std::ifstream file;
+    auto sized = OpenSized(file, bin->path, "CreateFile file -1\r\n", "GetFileSize dwSize 0xFFFFFFFF\r\n");
+    if (!sized) return 2;
+    uint32_t fileSize = *sized;
     std::vector<uint8_t> params = ParamBlock(fileSize, *bin);
     unsigned index = nID - 1;
     if (!Command(nID, kImageStart, params.data(), kParamBlockSize) || !WaitStatus(index, kImageStartTimeout)) {
@@ -129,18 +135,10 @@ KW_API unsigned KW_Uart_DownloadBoot(unsigned nID, const wchar_t* path, const T_
         TransferLog("KW_Uart_DownloadBoot: no medium mode set\r\n");
         return 0;
     }
-    std::ifstream file(platform::ToUtf8(path), std::ios::binary | std::ios::ate);
-    if (!file) {
-        TransferLog("CreateFile -1\r\n");
-        return 2;
-    }
-    std::streamoff size = file.tellg();
-    if (size < 0 || size > 0xFFFFFFFF) {
-        TransferLog("dwSize 0xFFFFFFFF\r\n");
-        return 2;
-    }
-    file.seekg(0);
-    auto fileSize = static_cast<uint32_t>(size);
+    std::ifstream file;
+    auto sized = OpenSized(file, path, "CreateFile -1\r\n", "dwSize 0xFFFFFFFF\r\n");
+    if (!sized) return 2;
+    uint32_t fileSize = *sized;
     uint32_t page = std::min<uint32_t>(nand.page_size, kMaxNandPage);
     unsigned index = nID - 1;
 

@@ -29,15 +29,9 @@ constexpr size_t kNandParamBytes = 36;
 constexpr uint32_t kFlashIdBytes = 8;
 constexpr uint32_t kNandUnitLimit = 65536;
 
-// The channel object when `nID` is in range and has a port, else nullptr.
-BurnObject* OpenChannel(unsigned nID) {
-    BurnObject* ch = ChannelByID(nID);
-    return (ch != nullptr && IsValidHandle(ch->hDevice.load())) ? ch : nullptr;
-}
-
 unsigned Run(unsigned nID, unsigned code, unsigned p1 = 0, unsigned p2 = 0, const void* data = nullptr,
              uint32_t length = 0) {
-    if (OpenChannel(nID) == nullptr) return 0;
+    if (AttachedChannel(nID) == nullptr) return 0;
     T_USB_CORVEL command{code, data != nullptr ? kToBoard : 0u, p1, p2, const_cast<void*>(data), length, 0};
     if (!SendCommand(nID, command, data)) return 0;
     return WaitStatus(nID - 1, kStatusTimeout) ? 1 : 0;
@@ -52,7 +46,7 @@ extern "C" {
 KW_API unsigned KW_Uart_TestConnection(unsigned nID) { return Run(nID, kTestConnection, 75, 87); }
 
 KW_API unsigned KW_Uart_SetMode(unsigned nID, T_MODE_CONTROL mode) {
-    if (OpenChannel(nID) == nullptr) return 0;
+    if (AttachedChannel(nID) == nullptr) return 0;
     uint32_t word;
     std::memcpy(&word, &mode, sizeof word);
     if (mode.eMedium == 1) Lib().mediumMode = 1;
@@ -61,7 +55,7 @@ KW_API unsigned KW_Uart_SetMode(unsigned nID, T_MODE_CONTROL mode) {
 }
 
 KW_API unsigned KW_Uart_GetFlashID(unsigned nID, unsigned p1, unsigned p2, unsigned* id, unsigned* count) {
-    BurnObject* ch = OpenChannel(nID);
+    BurnObject* ch = AttachedChannel(nID);
     if (ch == nullptr || id == nullptr || count == nullptr) return 0;
     unsigned index = nID - 1;
     ReceivedData& received = Received(index);
@@ -105,7 +99,7 @@ KW_API unsigned KW_Uart_GetFlashID(unsigned nID, unsigned p1, unsigned p2, unsig
 }
 
 KW_API unsigned KW_Uart_SetNandParam(unsigned nID, const tag_Nand_Phy_Info* info) {
-    BurnObject* ch = OpenChannel(nID);
+    BurnObject* ch = AttachedChannel(nID);
     if (ch == nullptr || info == nullptr) return 0;
     ch->NandPhyInfo = *info;
     unsigned unit = info->page_size + info->spare_size;
@@ -121,7 +115,7 @@ KW_API unsigned KW_Uart_Close(unsigned nID) {
 }
 
 KW_API unsigned KW_Uart_SetSPIParam(unsigned nID, const T_SFLASH_PHY_INFO* info) {
-    BurnObject* ch = OpenChannel(nID);
+    BurnObject* ch = AttachedChannel(nID);
     if (ch == nullptr || info == nullptr) return 0;
     ch->SpiPhyInfo = *info;
     ch->SpiPhyInfo.boot_blocks = static_cast<uint8_t>(Lib().lastExParameter.load());
@@ -129,7 +123,7 @@ KW_API unsigned KW_Uart_SetSPIParam(unsigned nID, const T_SFLASH_PHY_INFO* info)
 }
 
 KW_API unsigned KW_Uart_Set_Ex_Parameter(unsigned nID, unsigned value) {
-    if (OpenChannel(nID) == nullptr) return 0;
+    if (AttachedChannel(nID) == nullptr) return 0;
     Lib().lastExParameter = value;
     return Run(nID, kSetExParameter, value);
 }

@@ -187,6 +187,12 @@ void ClosePort(unsigned index) {
     std::this_thread::sleep_for(kAfterClose);
 }
 
+void DropChannelPort(unsigned index) {
+    BurnObject& ch = Lib().channels[index];
+    KW_CloseUart(ch.hDevice.load(), index);
+    ch.hDevice = KW_INVALID_HANDLE;
+}
+
 void StartWatcher(unsigned index) {
     StopWatcher(index);
     UartChannel& ch = Uart(index);

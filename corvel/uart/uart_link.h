@@ -88,6 +88,8 @@ LinkSettings& Link();
 KW_HANDLE OpenUart(const std::wstring& name, unsigned baud, unsigned index);
 // Closes the channel's port, its reader and its watcher (KW_CloseUart's work).
 void ClosePort(unsigned index);
+// Closes the port bound to channel `index` and marks its device invalid.
+void DropChannelPort(unsigned index);
 
 // Restarts the channel's handshake watcher.
 void StartWatcher(unsigned index);

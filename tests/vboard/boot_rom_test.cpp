@@ -86,3 +86,113 @@ TEST(BootRom, UnknownCommandsAndTheErrCommFaultAnswerTheReturnWithAnError) {
 }
 
 }  // namespace
+
+namespace {
+
+// The boot ROM's upload format: length, bytes, 16-bit byte sum.
+std::string UploadOf(const std::string& file, int checksumError = 0) {
+    uint32_t length = static_cast<uint32_t>(file.size() + 6);
+    uint32_t sum = checksumError;
+    for (unsigned char c : file) sum += c;
+    std::string out;
+    for (int i = 0; i < 4; ++i) out += static_cast<char>(length >> (8 * i));
+    return out + file + static_cast<char>(sum) + static_cast<char>(sum >> 8);
+}
+
+TEST(BootRom, UploadIsCheckedAndGoStartsTheProducerMidRead) {
+    BootRom rom = Rom(8);
+    Send(rom, "kkk");
+    std::string producer(100, 'p');
+    Send(rom, "download\r\r" + UploadOf(producer, 1));
+    ASSERT_EQ(rom.Uploads().size(), 1u);
+    EXPECT_FALSE(rom.Uploads()[0].valid);
+    EXPECT_NE(Send(rom, "go\r\r").find("Err Comm"), std::string::npos);  // nothing valid to run
+    EXPECT_EQ(rom.RunningProducer(), nullptr);
+
+    Send(rom, "download\r\r" + UploadOf(producer));
+    EXPECT_TRUE(rom.Uploads()[1].valid);
+    // The first command block arrives in the same read as the go's last return.
+    std::string block(31, '\0');
+    block[16] = 2;
+    block[20] = 75;
+    block[24] = 87;
+    std::string answer = Send(rom, "go\r\r" + block);
+    ASSERT_NE(rom.RunningProducer(), nullptr);
+    ASSERT_EQ(rom.RunningProducer()->Commands().size(), 1u);
+    EXPECT_NE(answer.find("<DA>"), std::string::npos);
+}
+
+TEST(BootRom, SecureRomRefusesThePlainDownload) {
+    BootRom rom = Rom(9, true);
+    Send(rom, "sss");
+    EXPECT_NE(Send(rom, "download\r").find("Err Comm"), std::string::npos);
+    Send(rom, "securedown\r\r" + UploadOf("abc"));
+    ASSERT_EQ(rom.Uploads().size(), 1u);
+    EXPECT_TRUE(rom.Uploads()[0].valid);
+}
+
+TEST(BootRom, DdrTableEndsAtItsMarker) {
+    BootRom rom = Rom(8);
+    Send(rom, "kkk");
+    std::string words = "draminit\r";
+    for (uint32_t w : {0x08000010u, 0x11u, 0x88888888u}) {
+        for (int i = 0; i < 4; ++i) words += static_cast<char>(w >> (8 * i));
+    }
+    std::string answer = Send(rom, words);
+    EXPECT_TRUE(answer.ends_with(rom.Prompt()));
+    EXPECT_EQ(rom.RamPairs(), (std::vector<std::pair<uint32_t, uint32_t>>{{0x08000010, 0x11}}));
+}
+
+}  // namespace
+
+namespace {
+
+std::string Block(uint8_t code, uint32_t length) {
+    std::string block(31, '\0');
+    for (int i = 0; i < 4; ++i) block[8 + i] = static_cast<char>(length >> (8 * i));
+    block[12] = length ? 2 : 0;
+    block[16] = static_cast<char>(code);
+    return block;
+}
+
+// Status byte of each framed reply in `answer`.
+std::vector<int> Statuses(const std::string& answer) {
+    std::vector<int> statuses;
+    for (size_t at = answer.find("<DA>"); at != std::string::npos; at = answer.find("<DA>", at + 1))
+        statuses.push_back(answer[at + 4 + 16]);
+    return statuses;
+}
+
+TEST(Producer, NandProgramsPageByPageOnlyAfterItsParameters) {
+    BoardOptions options;
+    options.nand = true;
+    vboard::Producer producer(options, 921600);
+    auto send = [&](const std::string& bytes) {
+        std::string out;
+        producer.Feed(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), out);
+        return Statuses(out);
+    };
+    std::string params(40, '\0');
+    EXPECT_EQ(send(Block(12, 40) + params), std::vector<int>{1});
+    EXPECT_EQ(send(Block(13, 512) + std::string(512, 'a')), std::vector<int>{0});  // no page size yet
+    std::string nand(36, '\0');
+    nand[4] = 0x00;
+    nand[5] = 0x08;  // 2048-byte pages
+    EXPECT_EQ(send(Block(5, 36) + nand), std::vector<int>{1});
+    EXPECT_EQ(send(Block(13, 2048) + std::string(2048, 'b')), std::vector<int>{1});
+    EXPECT_EQ(send(Block(13, 4096) + std::string(4096, 'c')), std::vector<int>{0});  // spans two pages
+    EXPECT_EQ(producer.Flash()[0], 'b');
+}
+
+TEST(Producer, DataPhaseIsAcknowledgedPerChunkButTheLast) {
+    BoardOptions options;
+    vboard::Producer producer(options, 921600);  // 16384-byte chunks
+    std::string out;
+    std::string bytes = Block(16, 40) + std::string(40, '\0') + Block(17, 40000) + std::string(40000, 'x');
+    producer.Feed(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), out);
+    // 16: status; 17: two acknowledgements (16384, 32768) and its status.
+    EXPECT_EQ(Statuses(out), (std::vector<int>{1, 1, 1, 1}));
+    EXPECT_EQ(producer.Flash()[39999], 'x');
+}
+
+}  // namespace

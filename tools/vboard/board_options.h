@@ -12,7 +12,7 @@ enum class Fault {
     Silent,    // never answers anything
     NoPrompt,  // wakes up but never prints its boot prompt
     ErrComm,   // answers the carriage return of every boot-ROM command with "Err Comm"
-    BadEcho,   // never echoes command characters once awake
+    BadEcho,   // never echoes the commands that load or start code (download, go, sign ...)
     Garbage,   // puts noise before every reply frame
 };
 
@@ -31,6 +31,9 @@ struct BoardOptions {
     uint32_t flashChips = 1;
 
     bool pace = false;  // bytes cross the wire no faster than baud / 10 per second
+    // Once the producer runs, take whatever rate the host sets on its port (a
+    // producer told to change its rate); the boot ROM knows only its selector rates.
+    bool followHostBaud = false;
 
     bool Has(Fault f) const {
         for (Fault x : faults)

@@ -34,6 +34,7 @@ public:
     bool Awake() const { return state_ != State::WaitWake; }
     // The link rate the board talks at.
     unsigned Baud() const { return baud_; }
+    void SetBaud(unsigned baud) { baud_ = baud; }
     // Every complete command line received, operands included.
     const std::vector<std::string>& Lines() const { return lines_; }
     // Register writes received through "setvalue": address text -> value text.

@@ -30,18 +30,22 @@ int main(int argc, char** argv) {
                  "types 7, 8, 10 and 11 print their prompt unasked; only securedown/securego are taken");
     app.add_option("--flash-id", options.flashId, "Flash chip ID the producer reports (e.g. 0x1740ef)")
         ->capture_default_str();
-    app.add_flag("--nand", options.nand, "The flash is SPI NAND (default SPI NOR)");
+    app.add_flag("--nand", options.nand, "The flash is SPI NAND (default SPI NOR): boot-loader pieces are programmed page by page and "
+                 "need the NAND parameters first");
     app.add_option("--flash-size", options.flashSize, "Flash size in bytes")->capture_default_str();
     app.add_option("--save-flash", saveFlash, "Write the flash content to FILE when vboard ends");
     app.add_option("--fault", faults,
                    "Inject a fault (repeatable): silent (never answers); no-prompt (never prints the boot "
                    "prompt); err-comm (answers every command's carriage return with \"Err Comm\"); bad-echo "
-                   "(never echoes once awake); drop-ack=K (never acknowledges data chunk K of a command); "
+                   "(never echoes download, go, sign and their secure forms); drop-ack=K (never acknowledges data chunk K of a command); "
                    "fail-code=C (answers producer command C with failure); disconnect=N (unplugs after N "
                    "received bytes); garbage (noise between reply frames)");
     app.add_flag("--pace", options.pace,
                  "Let bytes cross the virtual wire no faster than baud / 10 per second (8N1), as a real "
                  "serial line does");
+    app.add_flag("--follow-baud", options.followHostBaud,
+                 "Once the producer runs, follow the rate the host sets on its port (e.g. after a "
+                 "port rate change to 6000000)");
     app.add_flag("--stdin-quit", stdinQuit, "Also stop when standard input reaches its end");
     CLI11_PARSE(app, argc, argv);
     for (const std::string& fault : faults) {

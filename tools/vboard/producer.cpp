@@ -65,7 +65,7 @@ void Producer::Feed(const uint8_t* data, size_t size, std::string& out) {
         i += n;
         // Acknowledge each full chunk that is not the last one.
         size_t full = current_.data.size() / chunk_;
-        for (size_t k = before / chunk_; k < full && current_.data.size() < current_.length; ++k) {
+        for (size_t k = before / chunk_; k < full && (k + 1) * chunk_ < current_.length; ++k) {
             ++chunksSeen_;
             if (chunksSeen_ != options_.dropAckChunk) Status(true, out);
         }
@@ -103,18 +103,24 @@ void Producer::OnData(std::string& out) {
         case 12:
             bootOffset_ = 0;
             break;
+        case 5:
+            if (ok) nandPage_ = c.data[4] | c.data[5] << 8;
+            break;
         case 13:
+            // A NAND producer programs page by page: it needs the page size first,
+            // and no piece may span more than one page.
+            if (options_.nand && (nandPage_ == 0 || c.data.size() > nandPage_)) ok = false;
             ok = ok && Write(bootOffset_, c.data);
-            bootOffset_ += static_cast<uint32_t>(c.data.size());
+            if (ok) bootOffset_ += static_cast<uint32_t>(c.data.size());
             break;
         case 16:
             imageOffset_ = 0;
             break;
         case 17:
             ok = ok && Write(imageOffset_, c.data);
-            imageOffset_ += static_cast<uint32_t>(c.data.size());
+            if (ok) imageOffset_ += static_cast<uint32_t>(c.data.size());
             break;
-        case 3: case 5: case 7: case 34: case 49: case 57: case 104: case 111:
+        case 3: case 7: case 34: case 49: case 57: case 104: case 111:
             break;
         default:
             ok = false;  // a command this producer does not know

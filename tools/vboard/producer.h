@@ -41,6 +41,7 @@ private:
     bool inData_ = false;
     size_t chunksSeen_ = 0;
     uint32_t bootOffset_ = 0, imageOffset_ = 0;
+    uint32_t nandPage_ = 0;  // page size from the last NAND parameters, 0 before them
     std::vector<ReceivedCommand> commands_;
 };
 

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <sys/eventfd.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace vboard {
@@ -105,20 +106,77 @@ Clock::duration WireTime(size_t bytes, unsigned baud) {
 }
 // How many bytes may go at once: about 2 ms of wire time, at least a few.
 size_t WireBurst(unsigned baud) { return std::max<size_t>(16, baud / 10 / 500); }
+
 }  // namespace
 
+// Sends what the board has to say. With pacing, a burst is handed to the
+// terminal when its last byte would have landed on a real wire.
 void VirtualBoard::Flush(Clock::time_point now) {
+    outBlocked_ = false;
     while (!pending_.empty() && master_ >= 0) {
         size_t n = pending_.size();
+        Clock::time_point landAt = now;
         if (options_.pace) {
-            if (now < outFreeAt_) return;
+            if (outIdle_) {
+                outFreeAt_ = now;
+                outIdle_ = false;
+            }
             n = std::min(n, WireBurst(rom_.Baud()));
+            landAt = outFreeAt_ + WireTime(n, rom_.Baud());
+            if (now < landAt) return;
         }
         ssize_t written = ::write(master_, pending_.data(), n);
-        if (written <= 0) return;  // the terminal is full; poll tells when it has room
+        if (written <= 0) {
+            outBlocked_ = true;  // the terminal is full; poll tells when it has room
+            return;
+        }
         pending_.erase(0, static_cast<size_t>(written));
-        if (options_.pace) outFreeAt_ = std::max(outFreeAt_, now) + WireTime(static_cast<size_t>(written), rom_.Baud());
+        if (options_.pace) outFreeAt_ += WireTime(static_cast<size_t>(written), rom_.Baud());
     }
+    outIdle_ = true;
+}
+
+// Reads what the host sent and hands it to the board. With pacing, bytes are
+// taken no faster than the wire carries them and handed over when their last
+// byte would have landed; a board that woke late catches up on bytes that were
+// already waiting, but a wire that fell silent starts afresh.
+bool VirtualBoard::Receive(Clock::time_point now, std::vector<uint8_t>& buffer) {
+    size_t want = buffer.size();
+    Clock::time_point start = now;
+    if (options_.pace) {
+        unsigned baud = rom_.Baud();
+        want = WireBurst(baud);
+        if (!inIdle_) {
+            start = inFreeAt_;
+            want += static_cast<size_t>(std::chrono::duration<double>(now - inFreeAt_).count() * baud / 10);
+        }
+        want = std::min(want, buffer.size());
+    }
+    ssize_t n = ::read(master_, buffer.data(), want);
+    if (n <= 0) {
+        inIdle_ = true;
+        return true;
+    }
+    if (options_.pace) {
+        inIdle_ = false;
+        inFreeAt_ = start + WireTime(static_cast<size_t>(n), rom_.Baud());
+        std::this_thread::sleep_until(inFreeAt_);
+    }
+    std::lock_guard lock(mutex_);
+    received_ += static_cast<size_t>(n);
+    unsigned hostBaud = TerminalBaud(slave_);
+    if (options_.followHostBaud && rom_.RunningProducer() != nullptr && hostBaud != 0) rom_.SetBaud(hostBaud);
+    // Bytes sent at another rate than the board's arrive as noise.
+    if (hostBaud != 0 && hostBaud != rom_.Baud()) {
+        garbled_ += static_cast<size_t>(n);
+    } else {
+        rom_.Feed(buffer.data(), static_cast<size_t>(n), pending_);
+    }
+    if (options_.disconnectAfter != 0 && received_ >= options_.disconnectAfter) {
+        Unplug();  // the board is gone: the host sees the port hang up
+        return false;
+    }
+    return true;
 }
 
 void VirtualBoard::Unplug() {
@@ -132,13 +190,17 @@ void VirtualBoard::Run() {
     auto nextTick = Clock::now();
     for (;;) {
         auto now = Clock::now();
-        bool mayRead = !options_.pace || now >= inFreeAt_;
-        bool mayWrite = !pending_.empty() && (!options_.pace || now >= outFreeAt_);
-        pollfd fds[2] = {{master_, static_cast<short>((mayRead ? POLLIN : 0) | (mayWrite ? POLLOUT : 0)), 0},
-                         {wake_, POLLIN, 0}};
+        // Paced and busy receiving: the next bytes are due when the last ones landed.
+        bool receiveDue = options_.pace && !inIdle_;
+        short events = static_cast<short>((receiveDue ? 0 : POLLIN) | (outBlocked_ ? POLLOUT : 0));
+        pollfd fds[2] = {{master_, events, 0}, {wake_, POLLIN, 0}};
         auto wakeAt = nextTick;
-        if (!mayRead) wakeAt = std::min(wakeAt, inFreeAt_);
-        if (!pending_.empty() && !mayWrite) wakeAt = std::min(wakeAt, outFreeAt_);
+        if (receiveDue) wakeAt = std::min(wakeAt, inFreeAt_);
+        if (options_.pace && !pending_.empty() && !outBlocked_) {
+            std::lock_guard lock(mutex_);
+            auto landAt = (outIdle_ ? now : outFreeAt_) + WireTime(std::min(pending_.size(), WireBurst(rom_.Baud())), rom_.Baud());
+            wakeAt = std::min(wakeAt, landAt);
+        }
         auto wait = std::max(Clock::duration::zero(), wakeAt - now);
         auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
         timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
@@ -146,26 +208,9 @@ void VirtualBoard::Run() {
         if (fds[1].revents != 0) return;
         now = Clock::now();
 
-        if (fds[0].revents & POLLIN) {
-            std::lock_guard lock(mutex_);
-            size_t want = options_.pace ? std::min(buffer.size(), WireBurst(rom_.Baud())) : buffer.size();
-            ssize_t n = ::read(master_, buffer.data(), want);
-            if (n > 0) {
-                if (options_.pace) inFreeAt_ = std::max(inFreeAt_, now) + WireTime(static_cast<size_t>(n), rom_.Baud());
-                received_ += static_cast<size_t>(n);
-                // Bytes sent at another rate than the board's arrive as noise.
-                unsigned hostBaud = TerminalBaud(slave_);
-                if (hostBaud != 0 && hostBaud != rom_.Baud()) {
-                    garbled_ += static_cast<size_t>(n);
-                } else {
-                    rom_.Feed(buffer.data(), static_cast<size_t>(n), pending_);
-                }
-                if (options_.disconnectAfter != 0 && received_ >= options_.disconnectAfter) {
-                    Unplug();  // the board is gone: the host sees the port hang up
-                    return;
-                }
-            }
-        }
+        bool receive = options_.pace ? (receiveDue ? now >= inFreeAt_ : (fds[0].revents & POLLIN) != 0)
+                                     : (fds[0].revents & POLLIN) != 0;
+        if (receive && !Receive(now, buffer)) return;
         if (now >= nextTick) {
             nextTick = now + std::chrono::milliseconds(kTickMs);
             std::string announce;
@@ -180,7 +225,7 @@ void VirtualBoard::Run() {
             }
         }
         std::lock_guard lock(mutex_);
-        Flush(now);
+        Flush(Clock::now());
     }
 }
 

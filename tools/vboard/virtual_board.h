@@ -41,8 +41,10 @@ public:
     bool SaveFlash(const std::string& path) const;
 
 private:
+    using Clock = std::chrono::steady_clock;
     void Run();
-    void Flush(std::chrono::steady_clock::time_point now);
+    bool Receive(Clock::time_point now, std::vector<uint8_t>& buffer);  // false once unplugged
+    void Flush(Clock::time_point now);
     void Unplug();
 
     BoardOptions options_;
@@ -52,8 +54,11 @@ private:
     std::string portPath_;
     std::string pending_;  // answer bytes not yet taken by the terminal
     size_t received_ = 0;
-    // With pacing: when the wire is free again in each direction.
+    // With pacing: when the last byte of each direction lands, and whether the
+    // direction fell silent since.
     std::chrono::steady_clock::time_point inFreeAt_{}, outFreeAt_{};
+    bool inIdle_ = true, outIdle_ = true;
+    bool outBlocked_ = false;  // the terminal had no room for the last write
 
     mutable std::mutex mutex_;  // guards rom_ and garbled_
     BootRom rom_;
