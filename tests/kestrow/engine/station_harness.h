@@ -151,6 +151,7 @@ protected:
         watcher_.Start();
         auto outcome = Pump(1);
         watcher_.Stop();
+        link_.DetachUart(board.PortPath());  // the library lets go of the port, as `kestrow burn` does
         return outcome[1];
     }
 
