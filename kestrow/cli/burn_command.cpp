@@ -3,6 +3,9 @@
 // engine, configuration and logs as the window. Prints each status as it
 // arrives, a live progress bar on a terminal, and a summary.
 //
+// With --json, standard output carries one JSON record per board and nothing
+// else; the status lines go to standard error.
+//
 // Exit status: 0 when the requested number of boards all passed, 1 when a
 // burn failed, 2 for a usage or configuration error, 3 on time-out.
 #include "kestrow/cli/command_registry.h"
@@ -113,10 +116,12 @@ public:
             CorvelLink& link)
         : options_(options),
           config_(config),
+          link_(link),
           state_(config, language, link, window_),
           engine_(config, link, state_, window_),
           watcher_(config, link, state_, window_),
-          tty_(::isatty(STDOUT_FILENO) == 1 && !options.json) {}
+          human_(options.json ? std::cerr : std::cout),
+          tty_(::isatty(options.json ? STDERR_FILENO : STDOUT_FILENO) == 1) {}
 
     int Run(unsigned channels) {
         state_.RefreshRows(static_cast<int>(channels));
@@ -129,6 +134,7 @@ public:
         watcher_.Start();
         int status = Loop();
         watcher_.Stop();
+        link_.DetachUart(config_.uart_com[0]);  // the port is free for other programs again
         // Let a burn that is still ending leave the engine before it goes away.
         while (engine_.RunningBurns() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
         BurnEngine::Install(nullptr);
@@ -189,7 +195,7 @@ private:
         if (info->kind == StatusKind::Command && info->code != status::kReady) return;
         const RowRecord& row = state_.Rows().at(channel - 1);
         EndProgressLine();
-        std::cout << "[ch" << channel << "] " << row.text << std::endl;
+        human_ << "[ch" << channel << "] " << row.text << std::endl;
         if (info->kind == StatusKind::Success || info->kind == StatusKind::Failure) Finish(channel, row.text,
                                                                                             info->kind == StatusKind::Success);
     }
@@ -211,7 +217,7 @@ private:
             std::snprintf(text, sizeof text, "board %zu on channel %u: %s in %.1f s, flash ID %s, %u bytes",
                           results_.size(), channel, passed ? "passed" : "FAILED", r.seconds,
                           FlashIdText(r.flash_id).c_str(), r.bytes);
-            std::cout << text << std::endl;
+            human_ << text << std::endl;
         }
     }
 
@@ -223,38 +229,35 @@ private:
         double seconds = std::chrono::duration<double>(Clock::now() - board.start).count();
         if (tty_) {
             int filled = row.percent * kBarWidth / 100;
-            std::cout << "\r[ch" << channel << "] [" << std::string(filled, '#') << std::string(kBarWidth - filled, '-')
+            human_ << "\r[ch" << channel << "] [" << std::string(filled, '#') << std::string(kBarWidth - filled, '-')
                       << "] " << row.percent << "%  " << Elapsed(seconds) << std::flush;
             line_open_ = true;
-        } else if (!options_.json && row.percent / kPlainProgressStep != board.last_step) {
+        } else if (row.percent / kPlainProgressStep != board.last_step) {
             board.last_step = row.percent / kPlainProgressStep;
-            std::cout << "[ch" << channel << "] " << row.percent << "% " << Elapsed(seconds) << std::endl;
+            human_ << "[ch" << channel << "] " << row.percent << "% " << Elapsed(seconds) << std::endl;
         }
     }
 
     void EndProgressLine() {
         if (!line_open_) return;
-        std::cout << "\r\033[K";
+        human_ << "\r\033[K";
         line_open_ = false;
     }
 
-    void Info(const std::string& text) {
-        if (!options_.json) std::cout << text << std::endl;
-    }
+    void Info(const std::string& text) { human_ << text << std::endl; }
 
     void PrintSummary() {
         EndProgressLine();
-        if (options_.json) return;
         std::size_t passed = 0;
         for (const BoardResult& r : results_) passed += r.passed;
-        std::cout << "summary: " << passed << " passed, " << results_.size() - passed << " failed\n";
+        human_ << "summary: " << passed << " passed, " << results_.size() - passed << " failed\n";
         for (std::size_t i = 0; i < results_.size(); ++i) {
             char text[96];
             std::snprintf(text, sizeof text, "  board %zu: %s, %.1f s\n", i + 1,
                           results_[i].passed ? "passed" : "failed", results_[i].seconds);
-            std::cout << text;
+            human_ << text;
         }
-        std::cout << std::flush;
+        human_ << std::flush;
     }
 
     struct Board {
@@ -266,10 +269,13 @@ private:
 
     const BurnOptions& options_;
     config::BurnConfig& config_;
+    BoardLink& link_;
     QueuedWindow window_;
     StationState state_;
     BurnEngine engine_;
     PortWatcher watcher_;
+    // With --json, standard output carries only the records; the rest goes to stderr.
+    std::ostream& human_;
     bool tty_;
     bool line_open_ = false;
     unsigned progress_channel_ = 0;

@@ -1,5 +1,6 @@
 #include "kestrow/engine/burn_engine.h"
 
+#include "kestrow/config/file_io.h"
 #include "kestrow/config/message_sink.h"
 #include "kestrow/config/station_folder.h"
 #include "kestrow/engine/channel_log.h"
@@ -45,10 +46,9 @@ struct BurnEngine::Burn {
 };
 
 std::uint64_t GetBurnFileLength(const std::string& path) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in) return 0;
-    auto end = in.tellg();
-    return end < 0 ? 0 : static_cast<std::uint64_t>(end);
+    auto size = config::RegularFileSize(path);  // a folder or a device is no burn file
+    if (!size || !std::ifstream(path, std::ios::binary)) return 0;
+    return *size;
 }
 
 unsigned NandBootBlocks(std::uint64_t length, unsigned pageSize, unsigned pagesPerBlock) {

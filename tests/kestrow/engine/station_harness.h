@@ -49,7 +49,7 @@ protected:
 
     StationE2eTest() : language_(dir_.string()) {
         language_.SetLanguage("");
-        config_.device_channel = 2;
+        config_.device_channel = 3;
         config_.uart_baud = 115200;
         config_.chip_type = 8;
         config_.chip_mode = 1;
@@ -108,8 +108,11 @@ protected:
     }
 
     // Hands every queued message to the station state until `channels` boards
-    // have ended or the time is up; the outcome of each channel.
-    std::map<unsigned, ChannelOutcome> Pump(std::size_t channels, std::chrono::seconds limit = std::chrono::seconds(30)) {
+    // have ended or the time is up; the outcome of each channel. Without
+    // `handleReady` the Ready statuses are only recorded: the caller starts
+    // the run once for boards it attached together.
+    std::map<unsigned, ChannelOutcome> Pump(std::size_t channels, bool handleReady = true,
+                                            std::chrono::seconds limit = std::chrono::seconds(30)) {
         std::map<unsigned, ChannelOutcome> out;
         std::size_t done = 0;
         auto until = std::chrono::steady_clock::now() + limit;
@@ -134,7 +137,7 @@ protected:
                     ++done;
                 }
             }
-            state_.OnBurnStatus(m->wparam, m->lparam);
+            if (handleReady || m->lparam != status::kReady) state_.OnBurnStatus(m->wparam, m->lparam);
         }
         // Let the burn threads leave the engine before the test looks at the logs.
         while (engine_.RunningBurns() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -148,6 +151,7 @@ protected:
         watcher_.Start();
         auto outcome = Pump(1);
         watcher_.Stop();
+        link_.DetachUart(board.PortPath());  // the library lets go of the port, as `kestrow burn` does
         return outcome[1];
     }
 

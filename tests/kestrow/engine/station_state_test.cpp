@@ -1,0 +1,257 @@
+#include "engine_fakes.h"
+#include "kestrow/config/language_table.h"
+#include "kestrow/engine/port_watcher.h"
+#include "kestrow/engine/station_state.h"
+#include "kestrow/engine/status_codes.h"
+
+namespace kestrow::engine {
+namespace {
+
+using testing::FakeLink;
+using testing::LinkCall;
+using testing::RecordingWindow;
+
+class StationStateTest : public testing::StationFolderFixture {
+protected:
+    StationStateTest() : language_(dir_.string()) {
+        language_.SetLanguage("");
+        config_.device_channel = 2;
+        config_.uart_com[0] = "/dev/ttyUSB0";
+        config_.uart_com[1] = "/dev/ttyUSB1";
+        config_.chip_mode = 1;
+        config_.chip_type = 8;
+        state_.RefreshRows(2);
+        state_.OpenMainLog();
+    }
+    void Status(unsigned channel, unsigned code) { state_.OnBurnStatus(channel + kChannelParamBase, code); }
+    std::string MainLog() { return ReadFile(kMainLogName); }
+
+    config::BurnConfig config_;
+    config::LanguageTable language_;
+    FakeLink link_;
+    RecordingWindow window_;
+    StationState state_{config_, language_, link_, window_};
+};
+
+TEST_F(StationStateTest, MainLogOpensWithItsHeaderAndTheCleanUp) {
+    const std::string rule(50, '-');
+    EXPECT_EQ(MainLog(), std::string(81, '*') + "\r\nDate: 2026-3-14 [09:26:53]Open kestrow.exe\r\n" + rule +
+                             "\r\n[09:26:53]Clear history logfiles:\r\n[09:26:53]End!\r\n" + rule + "\r\n");
+}
+
+TEST_F(StationStateTest, ProgressStatusChangesOnlyTheText) {
+    Status(2, status::kSetMode);
+    EXPECT_EQ(state_.Rows()[1].text, "Set burn mode");
+    EXPECT_EQ(state_.Rows()[1].bar_colour, kColourReady);
+    EXPECT_TRUE(state_.Rows()[0].text.empty());
+}
+
+TEST_F(StationStateTest, FlashIdTextFollowsTheConfiguredMedium) {
+    struct Case {
+        int chip_mode;
+        const char* text;
+    } cases[] = {{1, "Begin to get SPI NOR Flash chip ID"},
+                 {5, "Begin to get SPI NAND Flash chip ID"},
+                 {6, "Begin to get SPI NAND Flash chip ID"},
+                 {7, "Begin to get SPI NAND Flash chip ID"}};
+    for (const Case& c : cases) {
+        config_.chip_mode = c.chip_mode;
+        Status(1, status::kFlashId);
+        EXPECT_EQ(state_.Rows()[0].text, c.text) << c.chip_mode;
+    }
+}
+
+TEST_F(StationStateTest, FailureDuringARunEndsTheChannelAndTheRun) {
+    state_.SetAutoStart();
+    state_.BeginChannel(1);
+    state_.BeginChannel(2);
+    Status(1, status::kTestFailed);
+    EXPECT_EQ(state_.Rows()[0].text, "Failed to test");
+    EXPECT_EQ(state_.Rows()[0].bar_colour, kColourFailure);
+    EXPECT_EQ(link_.CallsNamed("DetachUart")[0].text, "/dev/ttyUSB0");
+    EXPECT_EQ(state_.WorkNumber(), 1);
+    EXPECT_EQ(state_.TimerChannel(1), 0u);
+    EXPECT_EQ(state_.TimerChannel(2), 2u);
+    EXPECT_EQ(window_.end_of_runs, 0);
+    EXPECT_FALSE(state_.AutoStart());
+    EXPECT_TRUE(window_.close_button_visible);
+
+    Status(2, status::kDownloadBootFailed);
+    EXPECT_EQ(link_.CallsNamed("DetachUart")[1].text, "/dev/ttyUSB1");
+    EXPECT_EQ(state_.WorkNumber(), 0);
+    EXPECT_EQ(window_.end_of_runs, 1);
+    EXPECT_EQ(window_.BarChanges(), std::vector<bool>{true});
+    std::string log = MainLog();
+    EXPECT_NE(log.find("!!terminate\n!!terminate\n"), std::string::npos);
+}
+
+TEST_F(StationStateTest, FailureOutsideARunLeavesTheRunStateAlone) {
+    Status(1, status::kSetNandParamFailed);
+    EXPECT_EQ(state_.Rows()[0].bar_colour, kColourFailure);
+    EXPECT_EQ(link_.CallsNamed("DetachUart").size(), 1u);
+    EXPECT_EQ(state_.WorkNumber(), 0);
+    EXPECT_EQ(window_.end_of_runs, 0);
+    EXPECT_EQ(MainLog().find("!!terminate"), std::string::npos);
+}
+
+TEST_F(StationStateTest, SuccessShowsCompletionOrTheReadBackText) {
+    struct Case {
+        bool bin, spi_nor;
+        const char* text;
+    } cases[] = {{false, false, "Completion"},
+                 {true, false, nullptr},
+                 {false, true, "Read back SPI NOR Flash completed."},
+                 {true, true, "Read back SPI NOR Flash completed."}};
+    for (const Case& c : cases) {
+        state_.SetAutoStart();
+        state_.bin_read_back = c.bin;
+        state_.spi_nor_read_back = c.spi_nor;
+        Status(1, status::kCompletion);
+        const RowRecord& row = state_.Rows()[0];
+        EXPECT_EQ(row.text, c.text ? c.text : language_.GetString(kTextBinReadBackDone));
+        EXPECT_EQ(row.bar_colour, kColourSuccess);
+        EXPECT_EQ(row.percent, 100);
+        EXPECT_FALSE(state_.AutoStart());
+    }
+    EXPECT_EQ(link_.CallsNamed("DetachUart").size(), 4u);
+    EXPECT_NE(MainLog().find("!!sucesss\n"), std::string::npos);
+}
+
+TEST_F(StationStateTest, ReadyStartsTheRunOnceABoardIsAttached) {
+    state_.OnBurnProgress(101, 500);
+    state_.TickTimers();
+    state_.SetAutoStart();
+    Status(1, status::kReady);
+    const RowRecord& row = state_.Rows()[0];
+    EXPECT_EQ(row.text, "Ready");
+    EXPECT_EQ(row.percent, 0);
+    EXPECT_EQ(row.bar_colour, kColourReady);
+    EXPECT_EQ(row.seconds, 0u);
+    EXPECT_EQ(link_.Names(), std::vector<std::string>{"Start"});
+    EXPECT_TRUE(state_.RunActive());
+    EXPECT_EQ(state_.PendingCount(), 1);
+    EXPECT_NE(MainLog().find("KW_Start \nKW_Start_g_workTotalnum :1 \n"), std::string::npos);
+}
+
+TEST_F(StationStateTest, ReadyDuringARunRestartsWithoutAutoStart) {
+    state_.Start();
+    Status(2, status::kReady);
+    EXPECT_EQ(link_.CallsNamed("Start").size(), 2u);
+    EXPECT_NE(MainLog().find("OnTbtnStart \n"), std::string::npos);
+}
+
+TEST_F(StationStateTest, ReadyWithoutAutoStartOrRunStartsNothing) {
+    link_.SetResult("Start", 0);
+    Status(1, status::kReady);
+    EXPECT_TRUE(link_.Calls().empty());
+    state_.Start();
+    EXPECT_EQ(MainLog().find("KW_Start_g_workTotalnum"), std::string::npos);  // nothing was started
+}
+
+TEST_F(StationStateTest, RefreshListRebuildsTheConfiguredRowsAndUnknownCodesChangeNothing) {
+    Status(1, status::kTest);
+    config_.device_channel = 4;
+    state_.OnBurnStatus(kChannelParamBase, status::kRefreshList);
+    ASSERT_EQ(state_.Rows().size(), 4u);
+    EXPECT_TRUE(state_.Rows()[0].text.empty());
+    Status(1, 1);
+    Status(1, 161);
+    Status(9, status::kTest);  // no such row
+    EXPECT_TRUE(state_.Rows()[0].text.empty());
+}
+
+TEST_F(StationStateTest, ProgressUsesTheTransferTotal) {
+    state_.SetTransferTotal(2000);
+    state_.OnBurnProgress(101, 500);
+    EXPECT_EQ(state_.Rows()[0].percent, 25);
+    state_.OnBurnProgress(101, 4000);
+    EXPECT_EQ(state_.Rows()[0].percent, 100);
+}
+
+TEST_F(StationStateTest, TimersCountArmedChannelsOnly) {
+    state_.BeginChannel(2);
+    for (int i = 0; i < 3; ++i) state_.TickTimers();
+    EXPECT_EQ(state_.Rows()[1].seconds, 3u);
+    EXPECT_EQ(state_.Rows()[0].seconds, 0u);
+    state_.DisarmTimer(2);
+    state_.TickTimers();
+    EXPECT_EQ(state_.Rows()[1].seconds, 3u);  // the last value stays visible
+}
+
+class PortWatcherTest : public StationStateTest {
+protected:
+    PortWatcher watcher_{config_, link_, state_, window_};
+};
+
+TEST_F(PortWatcherTest, AttachFollowsTheHandshakeResults) {
+    struct Case {
+        const char* name;
+        int chip_type, boot_mode_flag;
+        const char* failing_call;
+        unsigned result;
+        bool attached, detached;
+    } cases[] = {
+        {"baud handshake", 8, 0, nullptr, 0, true, false},
+        {"no prompt yet", 8, 0, "ChooseBaud", 2, false, false},
+        {"handshake refused", 8, 0, "ChooseBaud", 0, false, true},
+        {"secure check", 8, 2, nullptr, 0, true, false},
+        {"secure prompt not yet", 8, 2, "CheckSecureEn", 2, false, false},
+        {"secure check refused", 8, 2, "CheckSecureEn", 0, false, true},
+        {"RAM check first", 11, 0, nullptr, 0, true, false},
+        {"RAM check without prompt", 11, 0, "DownloadRam", 2, false, false},
+        {"RAM check failed", 11, 0, "DownloadRam", 0, false, true},
+        {"no channel", 8, 0, "AttachUart", 0, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeLink link;
+        RecordingWindow window;
+        StationState state(config_, language_, link, window);
+        PortWatcher watcher(config_, link, state, window);
+        config_.chip_type = c.chip_type;
+        config_.boot_mode_flag = c.boot_mode_flag;
+        config_.uart_baud = 921600;
+        config_.path_ram = "ram.bin";
+        link.attach_channel = 1;
+        if (c.failing_call) link.SetResult(c.failing_call, c.result);
+        EXPECT_EQ(watcher.Attach("/dev/ttyUSB0", 0), c.attached);
+        EXPECT_EQ(state.AutoStart(), c.attached);
+        EXPECT_EQ(!link.CallsNamed("DetachUart").empty(), c.detached);
+        if (c.attached) {
+            EXPECT_EQ(window.Statuses(1), std::vector<unsigned>{status::kReady});
+            EXPECT_FALSE(window.close_button_visible);
+            LinkCall attach = link.CallsNamed("AttachUart")[0];
+            EXPECT_EQ(attach.values, (std::vector<unsigned>{921600, 0}));
+        } else {
+            EXPECT_TRUE(window.Posts().empty());
+        }
+        if (c.chip_type == 11) {
+            LinkCall ram = link.CallsNamed("DownloadRam")[0];
+            EXPECT_EQ(ram.channel, 1u);
+            EXPECT_EQ(ram.text, Path("ram.bin"));
+            EXPECT_EQ(ram.values[0], 0xD2800100u);
+        }
+    }
+}
+
+TEST_F(PortWatcherTest, WatchesUntilABoardIsAttachedThenWaitsForItsResult) {
+    link_.SetResult("ChooseBaud", 2);
+    std::atomic<int> rounds{0};
+    link_.OnCall("ChooseBaud", [&](unsigned) {
+        if (++rounds == 3) link_.SetResult("ChooseBaud", 1);
+    });
+    watcher_.Start();
+    while (!state_.AutoStart()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const std::size_t wakes = link_.CallsNamed("StartRead").size();
+    EXPECT_EQ(wakes, 4u);  // three rounds without a prompt, then the board answered
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(link_.CallsNamed("AttachUart").size(), 1u);  // the attached board's port is left alone
+    EXPECT_EQ(link_.CallsNamed("StartRead").size(), wakes);
+    Status(1, status::kTestFailed);  // its result frees the port
+    while (link_.CallsNamed("StartRead").size() <= wakes) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    watcher_.Stop();
+    EXPECT_EQ(link_.CallsNamed("StartRead")[0].text, "/dev/ttyUSB0");
+}
+
+}  // namespace
+}  // namespace kestrow::engine
