@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
-# Sets the machine up, builds the station and runs it on its embedded default:
-# a virtual board (vboard) on a pseudo-terminal, burned with `kestrow burn`
-# from a copy of the sample station, then its flash compared with the burn file.
+# Sets the machine up, builds the station and runs it on its embedded default,
+# a virtual board (vboard) on a pseudo-terminal. With a display the station
+# window opens and burns the board by itself (scripts/run-window.sh); without
+# one the board is burned with `kestrow burn` from a copy of the sample
+# station, then its flash is compared with the burn file.
 #
 #   scripts/run-station.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  exec bash scripts/run-window.sh "$@"
+fi
 bash scripts/setup.sh
+echo "no display: burning the virtual board with kestrow burn instead of the window"
 
 cmake -S . -B build -G Ninja >/dev/null
 cmake --build build -j "$(nproc)" --target kestrow vboard
@@ -23,6 +29,7 @@ coproc VBOARD { exec build/tools/vboard/vboard --chip-type 8 --flash-id 0xef4017
 vboard_pid=$VBOARD_PID
 trap 'exec {VBOARD[1]}>&- 2>/dev/null || true; wait "$vboard_pid" 2>/dev/null || true' EXIT
 read -r port <&"${VBOARD[0]}"
+echo "$port" > "$station/virtual_ports.txt"
 echo "virtual board on $port"
 
 status=0
