@@ -15,6 +15,11 @@ function(kestrow_add_test name)
     DISCOVERY_MODE PRE_TEST
     PROPERTIES LABELS "${T_LABELS}" ENVIRONMENT "KESTROW_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
     DISCOVERY_TIMEOUT 60)
+  # gtest_discover_tests passes a list-valued property on as separate words, so
+  # only the first label would stick; set the whole list once the tests are known.
+  set(label_file ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)
+  file(WRITE ${label_file} "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${T_LABELS}\")\nendif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${label_file})
   if("threaded" IN_LIST T_LABELS)
     add_dependencies(threaded_tests ${name})
   endif()

@@ -1,0 +1,92 @@
+#pragma once
+// The library's state: the channel table and the library-wide settings. All of
+// it lives for the whole process (there is no shutdown call); worker threads
+// block on it until the process ends, so it is never destroyed.
+#include "corvel/core/events.h"
+#include "corvel/include/corvel.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+namespace corvel {
+
+inline bool IsValidHandle(KW_HANDLE h) { return h != KW_INVALID_HANDLE && h != nullptr; }
+
+// Channel states.
+enum : unsigned { kIdle = 0, kAttached = 1, kBurning = 2, kUsbSpeedSwitch = 3, kDeviceLeft = 4 };
+
+// Download phase: whether producer downloads are serialised across channels.
+enum : unsigned { kNoBurn = 0, kSerialised = 1, kSerialisationOver = 2 };
+
+constexpr unsigned kNoReply = 2;  // g_ret_flag value while no status frame has arrived
+
+struct BurnObject {
+    std::atomic<KW_HANDLE> hDevice{KW_INVALID_HANDLE};
+    Event startEvent{true};
+    Event attachEvent{true};
+    Event replyEvent{false};
+    Event workerReady{false};  // set once the worker waits for its first start
+    std::atomic<unsigned> nID{0};
+    std::atomic<unsigned> state{kIdle};
+    std::atomic<unsigned> dl_length{0};
+    std::atomic<unsigned> flash_chip_count{0};
+    std::atomic<unsigned> bConnected{0};
+    std::atomic<int> retFlag{kNoReply};     // status of the last reply frame
+    std::atomic<unsigned> lastCommand{0};   // code of the last framed command sent
+
+    // Flash parameters last sent to the producer (written and read by the channel's worker).
+    tag_Nand_Phy_Info NandPhyInfo{};
+    T_SFLASH_PHY_INFO SpiPhyInfo{};
+
+    // Device and hub names are written by the program's threads and read by others.
+    std::wstring DevName() const;
+    void SetDevName(const std::wstring& name);
+    std::wstring HubLocation() const;
+    void SetHubLocation(const std::wstring& name);
+
+private:
+    mutable std::mutex nameMutex_;
+    std::wstring devName_;
+    std::wstring hubLocation_;
+};
+
+struct Library {
+    std::array<BurnObject, KW_MAX_CHANNELS> channels;
+    std::atomic<unsigned> count{0};   // active channel count N
+    unsigned initialised = 0;         // entries that have their worker thread
+    std::mutex initMutex;             // serialises KW_Init calls
+    std::atomic<KW_BURN_ENTRY> burnEntry{nullptr};
+    std::atomic<KW_PROGRESS> progress{nullptr};
+
+    std::atomic<unsigned> downloadPhase{kNoBurn};
+    std::atomic<unsigned> chipType{SOC_FA_V8};
+    std::atomic<unsigned> platformType{2};
+    std::atomic<unsigned> attachWaitSeconds{30};
+    std::atomic<unsigned> usbMode{1};
+    std::atomic<int> bindChannels{1};
+    std::atomic<unsigned> secureBoot{0};
+    std::atomic<int> jiggleMode{0};
+    std::atomic<bool> ramTableRecorded{false};
+    std::atomic<unsigned> mediumMode{0};    // 1 SPI NOR, 3 NAND, after a mode command
+    std::atomic<unsigned> nandTransferUnit{0};
+    std::atomic<unsigned> lastExParameter{0};
+    std::timed_mutex producerMutex;         // serialises producer downloads
+
+    // The RAM table as recorded by the first RAM-table call after KW_Start.
+    static constexpr unsigned kMaxRamEntries = 100;
+    std::mutex ramTableMutex;
+    std::array<T_RAM_REG, kMaxRamEntries> ramTable{};
+    unsigned ramTableCount = 0;
+};
+
+Library& Lib();
+
+// The channel object for `nID` (1..N), or nullptr when out of range.
+BurnObject* ChannelByID(unsigned nID);
+// Adds `bytes` to the channel's transfer count and reports the new total.
+void AddProgress(unsigned nID, unsigned bytes);
+
+}  // namespace corvel

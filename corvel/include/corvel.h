@@ -1,0 +1,221 @@
+/* corvel: the board transfer library of the Kestrow station.
+ *
+ * A flat C interface. Every function is named KW_...; channels are numbered
+ * 1..N (nID) except the serial handshake functions, which take the channel
+ * index (nID - 1). Results: 1 (KW_SUCCESS) success, 0 failure, and for the
+ * file transfers also 2 (file or transfer error) and 4 (bad argument or channel
+ * not open). Names and paths are wide strings; port names are device paths
+ * ("/dev/ttyUSB0", "/dev/pts/4") or "COMn", which means /dev/ttyS(n-1).
+ * Records are plain little-endian structures with natural alignment; their
+ * layouts are fixed below. The library reads caller records during the call only.
+ */
+#ifndef CORVEL_H
+#define CORVEL_H
+
+#include <stddef.h>
+#include <stdint.h>
+#include <wchar.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(CORVEL_BUILDING)
+#define KW_API __attribute__((visibility("default")))
+#else
+#define KW_API
+#endif
+
+#define KW_SUCCESS 1u
+#define KW_MAX_CHANNELS 32u
+
+/* A port or device handle; all bits set means "no handle". */
+typedef void* KW_HANDLE;
+#define KW_INVALID_HANDLE ((KW_HANDLE)(~(uintptr_t)0))
+
+typedef enum {
+    SOC_FB_V1 = 0,
+    SOC_FA_V9 = 1,
+    SOC_FA_V8 = 2,
+    SOC_FA_V7 = 3,
+    SOC_FB_V2 = 4,
+    SOC_FA_V6 = 5,
+    SOC_FA_V5 = 6,
+    SOC_FA_V4 = 7,
+    SOC_FC_E1 = 8,
+    SOC_FA_V3 = 9,
+    SOC_FA_V2 = 10,
+    SOC_FA_V1 = 11,
+    RESERVER = 12
+} E_CHIP_TYPE;
+
+/* Burn entry: called on the channel's worker thread with nID; result ignored. */
+typedef int (*KW_BURN_ENTRY)(unsigned nID);
+/* Progress: (nID, bytes transferred so far in the current burn). */
+typedef void (*KW_PROGRESS)(unsigned nID, unsigned bytes);
+
+typedef struct {
+    uint32_t event_time;    /* attach wait in seconds; 0 keeps the current value */
+    uint32_t platform_type; /* 1 LINUX, 2 RTOS */
+    uint32_t chip_type;     /* E_CHIP_TYPE */
+} T_CORVEL_PARA;
+
+/* One DDR register write of a RAM table. Two addresses are markers. */
+typedef struct {
+    uint32_t addr;
+    uint32_t value;
+} T_RAM_REG;
+#define KW_RAM_PAUSE 0x66668888u /* value: pause length, nothing is sent */
+#define KW_RAM_END 0x88888888u   /* end of the table */
+
+/* A framed producer command (the USB side commits the same record). */
+typedef struct {
+    uint32_t code;
+    uint32_t direction; /* 0 none, 1 data from the board, 2 data to the board */
+    uint32_t param1;
+    uint32_t param2;
+    void* data;
+    uint32_t length;
+    uint32_t result;
+} T_USB_CORVEL;
+
+/* Burn medium and mode, passed by value. */
+typedef struct {
+    uint8_t eMedium;
+    uint8_t burn_mode;
+    uint8_t erase_before_burn; /* used when burn_mode is 1 */
+    uint8_t no_erase;          /* used when burn_mode is 1 */
+} T_MODE_CONTROL;
+
+/* Burned-parameter block, sent unchanged. */
+typedef struct {
+    uint32_t burned_mode;
+    uint32_t param[5];
+} T_BURNED_PARAM;
+
+/* NAND flash parameters. The library keeps and reads 68 bytes; the first 36 travel. */
+typedef struct tag_Nand_Phy_Info {
+    uint32_t chip_id;
+    uint16_t page_size;
+    uint16_t page_per_block;
+    uint16_t block_count;
+    uint16_t group_block_count;
+    uint16_t plane_count;
+    uint16_t spare_size;
+    uint8_t col_cycle;   /* 1 selects 2048-byte boot pieces */
+    uint8_t lst_col_mask;
+    uint8_t row_cycle;
+    uint8_t delay_cnt;
+    uint32_t custom_nd;
+    uint32_t flag;
+    uint32_t cmd_len;
+    uint32_t clock;      /* NAND clock in Hz */
+    uint32_t data_len;
+    uint32_t reserved[7];
+} tag_Nand_Phy_Info;
+
+/* SPI NOR flash parameters, all 60 bytes travel. */
+typedef struct {
+    uint32_t chip_id;
+    uint32_t total_size;
+    uint32_t page_size;
+    uint32_t program_size;
+    uint32_t erase_size;
+    uint32_t clock;      /* SPI clock in Hz */
+    uint8_t flag;
+    uint8_t protect_mask;
+    uint8_t reserved;
+    uint8_t boot_blocks; /* boot-area block count, or the extended parameter */
+    char name[32];
+} T_SFLASH_PHY_INFO;
+
+/* A file to write into the flash. */
+typedef struct {
+    wchar_t path[261];
+    char name[8];      /* zero-padded, e.g. "spiflash" or "UBOOT" */
+    uint32_t param1;   /* forwarded */
+    uint32_t length;   /* length to reserve in the flash */
+    uint32_t param3;   /* forwarded */
+    uint8_t flag;      /* forwarded */
+} T_DOWNLOAD_BIN;
+
+/* ---- library frame ---- */
+KW_API unsigned KW_Init(unsigned count, KW_BURN_ENTRY burnEntry, KW_PROGRESS progress);
+KW_API unsigned KW_Start(void);
+KW_API void KW_GetVersion(unsigned* major, unsigned* minor, unsigned* build);
+KW_API unsigned KW_SetCorvelParam(unsigned unused, T_CORVEL_PARA* para);
+KW_API void KW_SetEventParam(unsigned seconds);
+KW_API unsigned KW_WaitUSBAttach(unsigned nID);
+KW_API unsigned KW_Is_Bind_channels_flag(int value);
+KW_API unsigned KW_Secuse_boot_flag(unsigned flag);
+KW_API unsigned KW_DownloadImg_length(unsigned nID, unsigned bytes);
+KW_API unsigned KW_set_jiggle_mode_no_vin_chg(int value);
+
+/* ---- serial link and boot handshake (channel index, not nID) ---- */
+KW_API unsigned KW_Start_Read(const wchar_t* portName, unsigned index, E_CHIP_TYPE chipType);
+KW_API unsigned KW_check_secure_en(unsigned index);
+KW_API unsigned KW_Choose_Baud(const wchar_t* portName, unsigned index, unsigned baud);
+KW_API unsigned KW_Attach_Uart(const wchar_t* portName, unsigned linkBaud, unsigned index);
+KW_API unsigned KW_ChangeCom(const wchar_t* portName, unsigned nID, unsigned baud);
+KW_API unsigned KW_Detach_Uart(const wchar_t* portName);
+KW_API unsigned KW_CloseUart(KW_HANDLE handle, unsigned index);
+
+/* ---- boot ROM: registers, RAM tables and uploads ---- */
+KW_API unsigned KW_Uart_Setvalue(unsigned nID, const char* address, const char* value);
+KW_API unsigned KW_Uart_SetRamParam(unsigned nID, const T_RAM_REG* regs, unsigned count);
+KW_API unsigned KW_SetRamParam_no_CommitCorvel(unsigned nID, const T_RAM_REG* regs, unsigned count);
+KW_API unsigned KW_Uart_DownloadProducer(unsigned nID, const wchar_t* path, unsigned unused);
+KW_API unsigned KW_DownloadProducer_uart(unsigned nID, const wchar_t* path, unsigned unused);
+KW_API unsigned KW_Uart_DownloadRam(unsigned nID, const wchar_t* path, unsigned runAddress);
+KW_API unsigned KW_Download_1k_Data_uart(unsigned nID, const wchar_t* path, unsigned unused);
+
+/* ---- producer commands ---- */
+KW_API unsigned KW_Uart_TestConnection(unsigned nID);
+KW_API unsigned KW_Uart_SetMode(unsigned nID, T_MODE_CONTROL mode);
+KW_API unsigned KW_Uart_GetFlashID(unsigned nID, unsigned p1, unsigned p2, unsigned* id, unsigned* count);
+KW_API unsigned KW_Uart_SetNandParam(unsigned nID, const tag_Nand_Phy_Info* info);
+KW_API unsigned KW_Uart_InitSecArea(unsigned nID, unsigned value);
+KW_API unsigned KW_Uart_Close(unsigned nID);
+KW_API unsigned KW_Uart_SetSPIParam(unsigned nID, const T_SFLASH_PHY_INFO* info);
+KW_API unsigned KW_Uart_Set_Ex_Parameter(unsigned nID, unsigned value);
+KW_API unsigned KW_Uart_SetBurnedParam(unsigned nID, const T_BURNED_PARAM* param);
+KW_API unsigned KW_Uart_SetEraseMode(unsigned nID, unsigned value);
+
+/* ---- boot loader and whole-flash image ---- */
+KW_API unsigned KW_Uart_Download_spi_img(unsigned nID, const T_DOWNLOAD_BIN* bin);
+KW_API unsigned KW_Uart_DownloadBoot(unsigned nID, const wchar_t* path, const T_DOWNLOAD_BIN* bin, E_CHIP_TYPE chipType);
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+#ifdef __cplusplus
+#define CORVEL_STATIC_ASSERT static_assert
+#else
+#define CORVEL_STATIC_ASSERT _Static_assert
+#endif
+CORVEL_STATIC_ASSERT(sizeof(unsigned) == 4, "corvel needs a 32-bit unsigned");
+CORVEL_STATIC_ASSERT(sizeof(T_CORVEL_PARA) == 12, "T_CORVEL_PARA layout");
+CORVEL_STATIC_ASSERT(offsetof(T_CORVEL_PARA, platform_type) == 4, "T_CORVEL_PARA layout");
+CORVEL_STATIC_ASSERT(offsetof(T_CORVEL_PARA, chip_type) == 8, "T_CORVEL_PARA layout");
+CORVEL_STATIC_ASSERT(sizeof(E_CHIP_TYPE) == 4, "E_CHIP_TYPE travels as 32 bits");
+CORVEL_STATIC_ASSERT(sizeof(T_RAM_REG) == 8, "T_RAM_REG layout");
+CORVEL_STATIC_ASSERT(offsetof(T_USB_CORVEL, data) == 16, "T_USB_CORVEL layout");
+CORVEL_STATIC_ASSERT(offsetof(T_USB_CORVEL, length) == 16 + sizeof(void*), "T_USB_CORVEL layout");
+CORVEL_STATIC_ASSERT(sizeof(T_MODE_CONTROL) == 4, "T_MODE_CONTROL layout");
+CORVEL_STATIC_ASSERT(sizeof(T_BURNED_PARAM) == 24, "T_BURNED_PARAM layout");
+CORVEL_STATIC_ASSERT(sizeof(tag_Nand_Phy_Info) == 68, "tag_Nand_Phy_Info layout");
+CORVEL_STATIC_ASSERT(offsetof(tag_Nand_Phy_Info, page_size) == 4, "tag_Nand_Phy_Info layout");
+CORVEL_STATIC_ASSERT(offsetof(tag_Nand_Phy_Info, spare_size) == 14, "tag_Nand_Phy_Info layout");
+CORVEL_STATIC_ASSERT(offsetof(tag_Nand_Phy_Info, col_cycle) == 16, "tag_Nand_Phy_Info layout");
+CORVEL_STATIC_ASSERT(offsetof(tag_Nand_Phy_Info, clock) == 32, "tag_Nand_Phy_Info layout");
+CORVEL_STATIC_ASSERT(sizeof(T_SFLASH_PHY_INFO) == 60, "T_SFLASH_PHY_INFO layout");
+CORVEL_STATIC_ASSERT(offsetof(T_SFLASH_PHY_INFO, erase_size) == 16, "T_SFLASH_PHY_INFO layout");
+CORVEL_STATIC_ASSERT(offsetof(T_SFLASH_PHY_INFO, clock) == 20, "T_SFLASH_PHY_INFO layout");
+CORVEL_STATIC_ASSERT(offsetof(T_SFLASH_PHY_INFO, boot_blocks) == 27, "T_SFLASH_PHY_INFO layout");
+CORVEL_STATIC_ASSERT(offsetof(T_SFLASH_PHY_INFO, name) == 28, "T_SFLASH_PHY_INFO layout");
+CORVEL_STATIC_ASSERT(offsetof(T_DOWNLOAD_BIN, name) == 261 * sizeof(wchar_t), "T_DOWNLOAD_BIN layout");
+CORVEL_STATIC_ASSERT(offsetof(T_DOWNLOAD_BIN, length) == 261 * sizeof(wchar_t) + 12, "T_DOWNLOAD_BIN layout");
+CORVEL_STATIC_ASSERT(offsetof(T_DOWNLOAD_BIN, flag) == 261 * sizeof(wchar_t) + 20, "T_DOWNLOAD_BIN layout");
+
+#endif /* CORVEL_H */

@@ -1,0 +1,286 @@
+// Boot-ROM work before the producer runs: register writes, RAM tables and the
+// uploads of the producer, the RAM test program and the signed 1K data block.
+#include "corvel/core/library.h"
+#include "corvel/core/transfer_log.h"
+#include "corvel/platform/os.h"
+#include "corvel/uart/commands.h"
+#include "corvel/uart/uart_link.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <optional>
+#include <thread>
+#include <vector>
+
+using namespace corvel;
+using namespace corvel::uart;
+
+namespace {
+
+constexpr auto kAfterSetvalue = 20ms;
+constexpr auto kAfterRamWrite = 20ms;
+constexpr auto kAfterRamTable = 5ms;
+constexpr auto kAfterOpen = 10ms;
+constexpr auto kAfterUploadChunk = 5ms;
+constexpr auto kAfterUpload = 500ms;
+constexpr auto kAfterDownloadCommand = 23ms;  // 3 ms after the return, then 20 ms
+constexpr auto kAfterGoCommand = 3ms;
+constexpr auto kAfterRamGo = 700ms;
+constexpr auto kAfterSignCommand = 25ms;
+constexpr auto kRetryAfterDownload = 1ms;
+constexpr auto kRetryAfterGo = 100ms;
+constexpr int kCommandTries = 3;
+constexpr auto kProducerMutexWait = 150000ms;
+constexpr uint32_t kRamPause = KW_RAM_PAUSE;
+constexpr uint32_t kRamEnd = KW_RAM_END;
+constexpr size_t kProducerPatchEnd = 60;  // the producer's patch words end here
+constexpr size_t kSecureChunk = 8192;
+constexpr const char* kRamRunAddress = "d2800100";
+
+bool SecureBoot() { return Lib().secureBoot.load() == 2; }
+
+std::optional<std::vector<uint8_t>> ReadWholeFile(const wchar_t* path) {
+    std::ifstream in(platform::ToUtf8(path), std::ios::binary);
+    if (!in) return std::nullopt;
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) return std::nullopt;
+    return bytes;
+}
+
+void PutLE32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// Sends a download- or go-type command, retrying after an echo time-out.
+bool SendWithRetries(unsigned index, const char* first, const char* second, std::chrono::milliseconds retryPause) {
+    UartChannel& link = Uart(index);
+    for (int attempt = 0; attempt < kCommandTries; ++attempt) {
+        bool sent = second == nullptr ? SendTextCommand(index, first) : SendTwoPartCommand(index, first, second);
+        if (sent) return true;
+        if (link.echoTimeout.load() == 0) return false;
+        link.echoTimeout = 0;
+        SendByte(index, '\r');
+        std::this_thread::sleep_for(retryPause);
+    }
+    return false;
+}
+
+// The boot ROM's upload format: length (file + 6), the file, a 16-bit byte sum.
+std::vector<uint8_t> BuildUpload(const std::vector<uint8_t>& file) {
+    std::vector<uint8_t> image(file.size() + 6);
+    PutLE32(image.data(), static_cast<uint32_t>(image.size()));
+    std::copy(file.begin(), file.end(), image.begin() + 4);
+    uint32_t sum = 0;
+    for (uint8_t b : file) sum += b;
+    image[4 + file.size()] = static_cast<uint8_t>(sum);
+    image[5 + file.size()] = static_cast<uint8_t>(sum >> 8);
+    return image;
+}
+
+bool Upload(unsigned nID, const std::vector<uint8_t>& image, size_t chunk) {
+    for (size_t sent = 0; sent < image.size();) {
+        size_t n = std::min(chunk, image.size() - sent);
+        if (!SendBytes(nID - 1, image.data() + sent, n)) return false;
+        AddProgress(nID, static_cast<unsigned>(n));
+        sent += n;
+        std::this_thread::sleep_for(kAfterUploadChunk);
+    }
+    return true;
+}
+
+// Records the table on the first RAM-table call after KW_Start; false when it is too long.
+bool RecordRamTable(const T_RAM_REG* regs, unsigned count) {
+    Library& lib = Lib();
+    if (lib.ramTableRecorded.load()) return true;
+    if (count > Library::kMaxRamEntries) return false;
+    std::lock_guard lock(lib.ramTableMutex);
+    std::copy(regs, regs + count, lib.ramTable.begin());
+    lib.ramTableCount = count;
+    return true;
+}
+
+BurnObject* OpenChannel(unsigned nID) {
+    BurnObject* ch = ChannelByID(nID);
+    return (ch != nullptr && IsValidHandle(ch->hDevice.load())) ? ch : nullptr;
+}
+
+void DropPort(BurnObject& ch, unsigned index) {
+    KW_CloseUart(ch.hDevice.load(), index);
+    ch.hDevice = KW_INVALID_HANDLE;
+}
+
+}  // namespace
+
+extern "C" {
+
+KW_API unsigned KW_Uart_Setvalue(unsigned nID, const char* address, const char* value) {
+    BurnObject* ch = ChannelByID(nID);
+    if (ch == nullptr) return 0;
+    Library& lib = Lib();
+    lib.downloadPhase = kSerialisationOver;
+    if (!IsValidHandle(ch->hDevice.load()) || address == nullptr || value == nullptr) return 0;
+    unsigned index = nID - 1;
+    if (SendTextCommand(index, "setvalue") && SendTextCommand(index, address) && SendTextCommand(index, value)) {
+        std::this_thread::sleep_for(kAfterSetvalue);
+        lib.downloadPhase = kSerialisationOver;
+        return 1;
+    }
+    DropPort(*ch, index);
+    return 0;
+}
+
+KW_API unsigned KW_Uart_SetRamParam(unsigned nID, const T_RAM_REG* regs, unsigned count) {
+    BurnObject* ch = ChannelByID(nID);
+    if (ch == nullptr || regs == nullptr || count == 0) return 0;
+    Library& lib = Lib();
+    lib.downloadPhase = kSerialisationOver;
+    if (!IsValidHandle(ch->hDevice.load())) return 0;
+    if (!RecordRamTable(regs, count)) return 0;
+    unsigned index = nID - 1;
+    if (!SendTextCommand(index, "draminit")) {
+        DropPort(*ch, index);
+        return 0;
+    }
+    bool ended = false;
+    for (unsigned i = 0; i < count && !ended; ++i) {
+        uint8_t words[8];
+        PutLE32(words, regs[i].addr);
+        PutLE32(words + 4, regs[i].value);
+        if (regs[i].addr == kRamPause) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(regs[i].value));
+        } else if (regs[i].addr == kRamEnd) {
+            SendBytes(index, words, 4);
+            ended = true;
+        } else {
+            SendBytes(index, words, 8);
+            std::this_thread::sleep_for(kAfterRamWrite);
+        }
+    }
+    if (!ended) {
+        // The boot ROM reads pairs until the end marker; a table without one
+        // would swallow whatever the host sends next.
+        uint8_t end[4];
+        PutLE32(end, kRamEnd);
+        SendBytes(index, end, 4);
+    }
+    std::this_thread::sleep_for(kAfterRamTable);
+    lib.downloadPhase = kSerialisationOver;
+    lib.ramTableRecorded = true;
+    return 1;
+}
+
+KW_API unsigned KW_SetRamParam_no_CommitCorvel(unsigned nID, const T_RAM_REG* regs, unsigned count) {
+    BurnObject* ch = ChannelByID(nID);
+    if (ch == nullptr || regs == nullptr || count == 0) return 0;
+    Library& lib = Lib();
+    lib.downloadPhase = kSerialisationOver;
+    if (!IsValidHandle(ch->hDevice.load())) return 0;
+    if (!RecordRamTable(regs, count)) return 0;
+    for (unsigned i = 0; i < count && regs[i].addr != kRamEnd; ++i)
+        if (regs[i].addr == kRamPause) std::this_thread::sleep_for(std::chrono::milliseconds(regs[i].value / 1000));
+    lib.downloadPhase = kSerialisationOver;
+    lib.ramTableRecorded = true;
+    return 1;
+}
+
+KW_API unsigned KW_DownloadProducer_uart(unsigned nID, const wchar_t* path, unsigned) {
+    BurnObject* ch = OpenChannel(nID);
+    if (ch == nullptr || path == nullptr) return 4;
+    unsigned index = nID - 1;
+    Uart(index).echoTimeout = 0;
+    auto file = ReadWholeFile(path);
+    if (!file) return 2;
+    bool secure = SecureBoot();
+    if (!secure && file->size() < kProducerPatchEnd) {
+        TransferLogf("producer of %zu bytes is too short for its link words\r\n", file->size());
+        return 2;
+    }
+    std::this_thread::sleep_for(kAfterOpen);
+
+    if (!SendWithRetries(index, secure ? "securedown" : "download", nullptr, kRetryAfterDownload)) return 0;
+    SendByte(index, '\r');
+    std::this_thread::sleep_for(kAfterDownloadCommand);
+
+    if (!secure) {
+        PutLE32(file->data() + 52, Link().linkBaud.load());
+        PutLE32(file->data() + 56, Link().linkAttached.load());
+    }
+    if (!Upload(nID, BuildUpload(*file), secure ? kSecureChunk : LinkChunkSize())) return 2;
+    std::this_thread::sleep_for(kAfterUpload);
+
+    if (!SendWithRetries(index, secure ? "securego" : "go", nullptr, kRetryAfterGo)) return 0;
+    SendByte(index, '\r');
+    std::this_thread::sleep_for(kAfterGoCommand);
+    return 1;
+}
+
+KW_API unsigned KW_Uart_DownloadProducer(unsigned nID, const wchar_t* path, unsigned unused) {
+    BurnObject* ch = ChannelByID(nID);
+    if (ch == nullptr || path == nullptr) {
+        TransferLog("pstrPath NULL\r\n");
+        return 4;
+    }
+    if (!IsValidHandle(ch->hDevice.load())) {
+        TransferLog("hHandle fail\r\n");
+        return 4;
+    }
+    Library& lib = Lib();
+    if (lib.downloadPhase.load() != kSerialised) return KW_DownloadProducer_uart(nID, path, unused);
+
+    std::unique_lock lock(lib.producerMutex, kProducerMutexWait);
+    if (!lock.owns_lock()) {
+        TransferLog("WaitForSingleObject 000 fail\r\n");
+        return 0;
+    }
+    unsigned result = KW_DownloadProducer_uart(nID, path, unused);
+    if (result == 1) return 1;
+    ch->bConnected = 0;
+    ch->state = kIdle;
+    lock.unlock();
+    TransferLog("WaitForSingleObject fail\r\n");
+    return 0;
+}
+
+KW_API unsigned KW_Uart_DownloadRam(unsigned nID, const wchar_t* path, unsigned) {
+    if (ChannelByID(nID) == nullptr || path == nullptr) return 4;
+    unsigned index = nID - 1;
+    UartChannel& link = Uart(index);
+    link.echoTimeout = 0;
+    auto file = ReadWholeFile(path);
+    if (!file) return 2;
+    std::this_thread::sleep_for(kAfterOpen);
+    if (link.promptSeen.load() == 0) {
+        link.promptWait = 0;
+        return 2;
+    }
+    if (!SendWithRetries(index, "download", kRamRunAddress, kRetryAfterDownload)) return 0;
+    std::this_thread::sleep_for(20ms);
+    if (!Upload(nID, BuildUpload(*file), LinkChunkSize())) return 2;
+    std::this_thread::sleep_for(kAfterUpload);
+
+    StopWatcher(index);
+    link.ramTestWait = 1;
+    link.ramTestFound = 0;
+    StartWatcher(index);
+    if (!SendWithRetries(index, "go", kRamRunAddress, kRetryAfterGo)) return 0;
+    std::this_thread::sleep_for(kAfterRamGo);
+    return link.ramTestFound.exchange(0) != 0 ? 1 : 0;
+}
+
+KW_API unsigned KW_Download_1k_Data_uart(unsigned nID, const wchar_t* path, unsigned) {
+    BurnObject* ch = OpenChannel(nID);
+    if (ch == nullptr || path == nullptr) return 4;
+    unsigned index = nID - 1;
+    Uart(index).echoTimeout = 0;
+    auto file = ReadWholeFile(path);
+    if (!file) return 2;
+    std::this_thread::sleep_for(kAfterOpen);
+    if (!SendWithRetries(index, "sign", nullptr, kRetryAfterDownload)) return 0;
+    std::this_thread::sleep_for(kAfterSignCommand);
+    if (!Upload(nID, BuildUpload(*file), LinkChunkSize())) return 2;
+    std::this_thread::sleep_for(kAfterUpload);
+    return 1;
+}
+
+}  // extern "C"

@@ -1,0 +1,144 @@
+// The exported producer commands: each one block, an optional data phase and a status.
+#include "corvel/core/library.h"
+#include "corvel/core/transfer_log.h"
+#include "corvel/uart/commands.h"
+#include "corvel/uart/replies.h"
+#include "corvel/uart/uart_link.h"
+
+#include <cstring>
+
+using namespace corvel;
+using namespace corvel::uart;
+
+namespace {
+
+enum Code : unsigned {
+    kTestConnection = 2,
+    kSetMode = 3,
+    kGetFlashID = 4,
+    kSetNandParam = 5,
+    kInitSecArea = 7,
+    kClose = 34,
+    kSetSPIParam = 49,
+    kSetExParameter = 57,
+    kSetBurnedParam = 104,
+    kSetEraseMode = 111,
+};
+constexpr unsigned kFromBoard = 1, kToBoard = 2;
+constexpr size_t kNandParamBytes = 36;
+constexpr uint32_t kFlashIdBytes = 8;
+constexpr uint32_t kNandUnitLimit = 65536;
+
+// The channel object when `nID` is in range and has a port, else nullptr.
+BurnObject* OpenChannel(unsigned nID) {
+    BurnObject* ch = ChannelByID(nID);
+    return (ch != nullptr && IsValidHandle(ch->hDevice.load())) ? ch : nullptr;
+}
+
+unsigned Run(unsigned nID, unsigned code, unsigned p1 = 0, unsigned p2 = 0, const void* data = nullptr,
+             uint32_t length = 0) {
+    if (OpenChannel(nID) == nullptr) return 0;
+    T_USB_CORVEL command{code, data != nullptr ? kToBoard : 0u, p1, p2, const_cast<void*>(data), length, 0};
+    if (!SendCommand(nID, command, data)) return 0;
+    return WaitStatus(nID - 1, kStatusTimeout) ? 1 : 0;
+}
+
+uint32_t LE32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+
+}  // namespace
+
+extern "C" {
+
+KW_API unsigned KW_Uart_TestConnection(unsigned nID) { return Run(nID, kTestConnection, 75, 87); }
+
+KW_API unsigned KW_Uart_SetMode(unsigned nID, T_MODE_CONTROL mode) {
+    if (OpenChannel(nID) == nullptr) return 0;
+    uint32_t word;
+    std::memcpy(&word, &mode, sizeof word);
+    if (mode.eMedium == 1) Lib().mediumMode = 1;
+    if (mode.eMedium == 5) Lib().mediumMode = 3;
+    return Run(nID, kSetMode, word);
+}
+
+KW_API unsigned KW_Uart_GetFlashID(unsigned nID, unsigned p1, unsigned p2, unsigned* id, unsigned* count) {
+    BurnObject* ch = OpenChannel(nID);
+    if (ch == nullptr || id == nullptr || count == nullptr) return 0;
+    unsigned index = nID - 1;
+    ReceivedData& received = Received(index);
+    {
+        std::lock_guard lock(received.mutex);
+        received.present = false;
+        received.bytes.clear();
+    }
+    ch->lastCommand = kGetFlashID;
+    received.dataExpected = 1;
+    T_USB_CORVEL command{kGetFlashID, kFromBoard, p1, p2, nullptr, kFlashIdBytes, 0};
+    if (!SendCommand(nID, command)) return 0;
+
+    UartChannel& link = Uart(index);
+    bool arrived = link.WaitUntil(kStatusTimeout, [&] {
+        std::lock_guard lock(received.mutex);
+        return received.dataExpected.load() == 0 && received.present;
+    });
+    if (!arrived) {
+        received.dataExpected = 0;
+        link.frameReception = 0;
+        ch->retFlag = kNoReply;
+        return 0;
+    }
+    std::vector<uint8_t> data;
+    {
+        std::lock_guard lock(received.mutex);
+        data = received.bytes;
+    }
+    // A reply too short to hold both words is no flash ID.
+    if (data.size() < 12) {
+        TransferLogf("flash id reply of %zu bytes\r\n", data.size());
+        WaitStatus(index, kStatusTimeout);
+        return 0;
+    }
+    *id = LE32(&data[4]);
+    *count = LE32(&data[8]);
+    ch->flash_chip_count = *count;
+    TransferLogf("%x", *id);
+    return WaitStatus(index, kStatusTimeout) ? 1 : 0;
+}
+
+KW_API unsigned KW_Uart_SetNandParam(unsigned nID, const tag_Nand_Phy_Info* info) {
+    BurnObject* ch = OpenChannel(nID);
+    if (ch == nullptr || info == nullptr) return 0;
+    ch->NandPhyInfo = *info;
+    unsigned unit = info->page_size + info->spare_size;
+    Lib().nandTransferUnit = unit == 0 ? 0 : unit * (kNandUnitLimit / unit);
+    return Run(nID, kSetNandParam, 0, 0, info, kNandParamBytes);
+}
+
+KW_API unsigned KW_Uart_InitSecArea(unsigned nID, unsigned value) { return Run(nID, kInitSecArea, value); }
+
+KW_API unsigned KW_Uart_Close(unsigned nID) {
+    if (BurnObject* ch = ChannelByID(nID)) ch->bConnected = 0;
+    return Run(nID, kClose);
+}
+
+KW_API unsigned KW_Uart_SetSPIParam(unsigned nID, const T_SFLASH_PHY_INFO* info) {
+    BurnObject* ch = OpenChannel(nID);
+    if (ch == nullptr || info == nullptr) return 0;
+    ch->SpiPhyInfo = *info;
+    ch->SpiPhyInfo.boot_blocks = static_cast<uint8_t>(Lib().lastExParameter.load());
+    return Run(nID, kSetSPIParam, 0, 0, info, sizeof *info);
+}
+
+KW_API unsigned KW_Uart_Set_Ex_Parameter(unsigned nID, unsigned value) {
+    if (OpenChannel(nID) == nullptr) return 0;
+    Lib().lastExParameter = value;
+    return Run(nID, kSetExParameter, value);
+}
+
+KW_API unsigned KW_Uart_SetBurnedParam(unsigned nID, const T_BURNED_PARAM* param) {
+    if (param == nullptr) return 0;
+    return Run(nID, kSetBurnedParam, 0, 0, param, sizeof *param);
+}
+
+KW_API unsigned KW_Uart_SetEraseMode(unsigned nID, unsigned value) { return Run(nID, kSetEraseMode, value); }
+
+}  // extern "C"

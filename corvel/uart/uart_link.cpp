@@ -1,0 +1,276 @@
+#include "corvel/uart/uart_link.h"
+
+#include "corvel/core/library.h"
+#include "corvel/platform/os.h"
+#include "corvel/uart/chip_table.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace corvel::uart {
+namespace {
+
+std::array<UartChannel, KW_MAX_CHANNELS>& Channels() {
+    // Never destroyed: readers and watchers may outlive static destruction.
+    static auto* channels = new std::array<UartChannel, KW_MAX_CHANNELS>;
+    return *channels;
+}
+
+// "log_file.txt": the raw console of every board after its prompt, one file for
+// all channels. It is (re)opened when a port opens, so it follows the station
+// folder and comes back if it was removed; writes and reopening share a lock.
+std::mutex g_consoleMutex;
+int g_consoleFd = -1;
+ino_t g_consoleInode = 0;
+
+void OpenConsoleCapture() {
+    std::string path = platform::StationFolder() + "/log_file.txt";
+    std::lock_guard lock(g_consoleMutex);
+    struct stat st {};
+    if (g_consoleFd >= 0 && ::stat(path.c_str(), &st) == 0 && st.st_ino == g_consoleInode) return;
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    if (g_consoleFd >= 0) ::close(g_consoleFd);
+    g_consoleFd = fd;
+    g_consoleInode = ::fstat(fd, &st) == 0 ? st.st_ino : 0;
+}
+
+void CaptureConsole(const uint8_t* data, size_t size) {
+    std::lock_guard lock(g_consoleMutex);
+    if (g_consoleFd >= 0) (void)!::write(g_consoleFd, data, size);
+}
+
+bool ContainsText(const uint8_t* data, size_t size, std::string_view text) {
+    return std::search(data, data + size, text.begin(), text.end()) != data + size;
+}
+
+// Ends the reader thread of `ch` and waits for it.
+void StopReader(UartChannel& ch) {
+    ch.readerRun = 0;
+    if (ch.readerWakeFd >= 0) {
+        uint64_t one = 1;
+        (void)!::write(ch.readerWakeFd, &one, sizeof one);
+    }
+    if (ch.reader.joinable()) ch.reader.join();
+    if (ch.readerWakeFd >= 0) ::close(ch.readerWakeFd);
+    ch.readerWakeFd = -1;
+}
+
+void ReaderLoop(unsigned index, int portFd, int wakeFd) {
+    UartChannel& ch = Uart(index);
+    std::array<uint8_t, kReadChunk> chunk;
+    while (ch.readerRun.load()) {
+        pollfd fds[2] = {{portFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        if (fds[1].revents != 0 || !ch.readerRun.load()) break;
+        if (fds[0].revents & POLLNVAL) break;
+        long n = ch.port.ReadAvailable(chunk.data(), chunk.size());
+        if (n < 0 || (n == 0 && (fds[0].revents & (POLLHUP | POLLERR)))) break;  // the device went away
+        if (n == 0) continue;
+        if (ch.capture.load()) CaptureConsole(chunk.data(), static_cast<size_t>(n));
+        ProcessChunk(index, chunk.data(), static_cast<size_t>(n));
+    }
+}
+
+void WatcherLoop(unsigned index) {
+    UartChannel& ch = Uart(index);
+    ch.WaitUntil(std::chrono::hours(24 * 365), [&] {
+        return ch.watcherStop.load() || ch.ramTestFound.load() || ch.promptSeen.load();
+    });
+    if (ch.watcherStop.load() || ch.ramTestFound.load()) return;
+    ch.handshake = 1;
+    ch.Notify();
+}
+
+bool SendEchoedChar(UartChannel& ch, unsigned index, uint8_t c, std::chrono::milliseconds after) {
+    ch.echoAck = 0;
+    ch.expectedEcho = c;
+    ch.echoWait = 1;
+    std::this_thread::sleep_for(kBeforeEchoedChar);
+    if (!SendByte(index, c)) {
+        ch.echoWait = 0;
+        return false;
+    }
+    if (!ch.WaitUntil(kEchoTimeout, [&] { return ch.echoAck.load() != 0; })) {
+        ch.echoTimeout = 1;
+        ch.echoWait = 0;
+        return false;
+    }
+    ch.echoAck = 0;
+    std::this_thread::sleep_for(after);
+    return true;
+}
+
+bool SendEchoedLine(unsigned index, std::string_view text, std::chrono::milliseconds after) {
+    if (text.size() > kMaxCommandText) return false;
+    UartChannel& ch = Uart(index);
+    for (char c : text)
+        if (!SendEchoedChar(ch, index, static_cast<uint8_t>(c), after)) return false;
+    return SendEchoedChar(ch, index, '\r', after);
+}
+
+}  // namespace
+
+void UartChannel::Notify() {
+    { std::lock_guard lock(signalMutex); }
+    signal.notify_all();
+}
+
+UartChannel& Uart(unsigned index) { return Channels()[index]; }
+
+KW_HANDLE PortHandle(unsigned index) { return &Channels()[index].port; }
+
+int IndexOfHandle(KW_HANDLE handle) {
+    auto& channels = Channels();
+    for (unsigned i = 0; i < channels.size(); ++i)
+        if (handle == &channels[i].port) return static_cast<int>(i);
+    return -1;
+}
+
+LinkSettings& Link() {
+    static LinkSettings settings;
+    return settings;
+}
+
+KW_HANDLE OpenUart(const std::wstring& name, unsigned baud, unsigned index) {
+    UartChannel& ch = Uart(index);
+    std::string path = platform::PortPath(platform::ToUtf8(name.c_str()));
+    std::lock_guard lock(ch.portMutex);
+    if (ch.port.IsOpen()) {
+        // The program repeats KW_Start_Read while it waits for the prompt.
+        if (ch.promptWait.load() && ch.port.Path() == path) return PortHandle(index);
+        StopReader(ch);
+        ch.port.Close();
+    }
+    StopReader(ch);  // a reader that ended by itself (its device went away)
+    if (ch.port.Open(path, baud) != platform::OpenError::None) return KW_INVALID_HANDLE;
+
+    ch.frames.Clear();
+    ch.promptText.Clear();
+    ch.readerWakeFd = ::eventfd(0, EFD_CLOEXEC);
+    if (ch.readerWakeFd < 0) {
+        ch.port.Close();
+        return KW_INVALID_HANDLE;
+    }
+    ch.readerRun = 1;
+    try {
+        ch.reader = std::thread(ReaderLoop, index, ch.port.Fd(), ch.readerWakeFd);
+    } catch (const std::system_error&) {
+        ch.readerRun = 0;
+        ::close(ch.readerWakeFd);
+        ch.readerWakeFd = -1;
+        ch.port.Close();
+        return KW_INVALID_HANDLE;
+    }
+    OpenConsoleCapture();
+    return PortHandle(index);
+}
+
+void ClosePort(unsigned index) {
+    UartChannel& ch = Uart(index);
+    {
+        std::lock_guard lock(ch.portMutex);
+        StopReader(ch);
+        ch.port.DropDtrAndPurge();
+        ch.port.Close();
+    }
+    StopWatcher(index);
+    std::this_thread::sleep_for(kAfterClose);
+}
+
+void StartWatcher(unsigned index) {
+    StopWatcher(index);
+    UartChannel& ch = Uart(index);
+    ch.watcherStop = false;
+    ch.watcher = std::thread(WatcherLoop, index);
+}
+
+void StopWatcher(unsigned index) {
+    UartChannel& ch = Uart(index);
+    ch.watcherStop = true;
+    ch.Notify();
+    if (ch.watcher.joinable()) ch.watcher.join();
+}
+
+bool SendByte(unsigned index, uint8_t byte) {
+    UartChannel& ch = Uart(index);
+    std::lock_guard lock(ch.portMutex);
+    return ch.port.WriteAll(&byte, 1, kByteWriteTimeout);
+}
+
+bool SendBytes(unsigned index, const void* data, size_t size) {
+    UartChannel& ch = Uart(index);
+    std::lock_guard lock(ch.portMutex);
+    return ch.port.WriteAll(data, size, kWriteTimeout);
+}
+
+bool SendTextCommand(unsigned index, std::string_view text) {
+    return SendEchoedLine(index, text, kAfterEchoedChar);
+}
+
+bool SendTwoPartCommand(unsigned index, std::string_view first, std::string_view second) {
+    if (!SendEchoedLine(index, first, kAfterEchoedChar)) return false;
+    std::this_thread::sleep_for(kBetweenCommandParts);
+    return SendEchoedLine(index, second, kAfterEchoedCharPart2);
+}
+
+void ProcessChunk(unsigned index, const uint8_t* data, size_t size) {
+    UartChannel& ch = Uart(index);
+    bool changed = false;
+
+    if (ch.echoWait.load()) {
+        uint8_t expected = ch.expectedEcho.load();
+        if (std::find(data, data + size, expected) != data + size) {
+            ch.expectedEcho = 0;
+            ch.echoWait = 0;
+            // The boot ROM answers a command it rejects with an error instead of
+            // the final carriage return's echo; that command must not pass.
+            if (!(expected == '\r' && ContainsText(data, size, kBootError))) ch.echoAck = 1;
+            changed = true;
+        }
+    }
+
+    unsigned chipType = Lib().chipType.load();
+    bool skipRest = false;
+    if (ch.ramTestWait.load() && chipType == SOC_FA_V1) {
+        ch.promptText.Append(data, size);
+        if (ch.promptText.Contains(kRamTestMarker)) {
+            ch.promptText.Clear();
+            ch.ramTestWait = 0;
+            ch.ramTestFound = 1;
+            changed = true;
+        } else {
+            skipRest = true;
+        }
+    }
+
+    if (!skipRest && ch.promptWait.load()) {
+        ch.promptText.Append(data, size);
+        const ChipBoot* boot = FindChipBoot(chipType);
+        bool seen = boot != nullptr && (ch.promptText.EndsWith(boot->prompt) ||
+                                        (!boot->securePrompt.empty() && ch.promptText.EndsWith(boot->securePrompt)));
+        if (seen) {
+            ch.promptText.Clear();
+            ch.promptWait = 0;
+            ch.promptSeen = 1;
+            ch.capture = 1;
+            changed = true;
+        }
+    } else if (!skipRest && ch.frameReception.load()) {
+        ch.frames.Feed(data, size, [&](const uint8_t* payload, size_t n) { DispatchReply(index, payload, n); });
+    }
+    if (changed) ch.Notify();
+}
+
+void ClearConsoleCapture(unsigned index) { Uart(index).capture = 0; }
+
+}  // namespace corvel::uart

@@ -1,0 +1,371 @@
+// kestrow burn: the station without its window. Watches one serial port and
+// burns every board that answers there, one after another, with the same
+// engine, configuration and logs as the window. Prints each status as it
+// arrives, a live progress bar on a terminal, and a summary.
+//
+// Exit status: 0 when the requested number of boards all passed, 1 when a
+// burn failed, 2 for a usage or configuration error, 3 on time-out.
+#include "kestrow/cli/command_registry.h"
+#include "kestrow/config/burn_config.h"
+#include "kestrow/config/language_table.h"
+#include "kestrow/config/station_folder.h"
+#include "kestrow/engine/burn_engine.h"
+#include "kestrow/engine/burn_station.h"
+#include "kestrow/engine/corvel_link.h"
+#include "kestrow/engine/port_watcher.h"
+#include "kestrow/engine/progress.h"
+#include "kestrow/engine/station_state.h"
+#include "kestrow/engine/status_codes.h"
+
+#include <nlohmann/json.hpp>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <iostream>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kestrow::cli {
+namespace {
+
+using namespace kestrow::engine;
+using Clock = std::chrono::steady_clock;
+
+struct BurnOptions {
+    std::string port;
+    unsigned boards = 1;
+    double timeoutSeconds = 0;  // 0: wait for ever
+    bool json = false;
+};
+
+constexpr int kExitPassed = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitTimeout = 3;
+constexpr auto kTick = std::chrono::seconds(1);
+constexpr int kBarWidth = 30;
+constexpr int kPlainProgressStep = 10;  // percent between progress lines off a terminal
+
+// Start-up's message boxes become lines on stderr.
+class StderrSink : public config::MessageSink {
+public:
+    void ShowMessage(const std::string& caption, const std::string& text, config::MessageIcon icon) override {
+        if (icon == config::MessageIcon::Information) return;
+        std::cerr << "kestrow burn: " << (caption.empty() ? "" : caption + ": ") << text << "\n";
+    }
+};
+
+// The window of this front: everything the engine posts is queued for the
+// main thread, which prints it; the message boxes become error lines.
+class TerminalWindow : public StationWindow {
+public:
+    struct Message {
+        unsigned message = 0, wparam = 0, lparam = 0;
+        std::string error;  // a message box's text
+    };
+
+    void Post(unsigned message, unsigned wparam, unsigned lparam) override { Push({message, wparam, lparam, {}}); }
+    void EnableBar(bool) override {}
+    void RefreshTitle() override {}
+    void EndOfRun() override {}
+    void ShowCloseButton(bool) override {}
+    void ShowMessageBox(const std::string&, const std::string& text) override { Push({0, 0, 0, text}); }
+
+    std::optional<Message> Pop(Clock::time_point until) {
+        std::unique_lock lock(mutex_);
+        if (!changed_.wait_until(lock, until, [this] { return !queue_.empty(); })) return std::nullopt;
+        Message m = std::move(queue_.front());
+        queue_.pop_front();
+        return m;
+    }
+
+private:
+    void Push(Message m) {
+        {
+            std::lock_guard lock(mutex_);
+            queue_.push_back(std::move(m));
+        }
+        changed_.notify_one();
+    }
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Message> queue_;
+};
+
+struct BoardResult {
+    std::string port;
+    unsigned channel = 0;
+    unsigned flash_id = 0;
+    bool passed = false;
+    std::string status;
+    double seconds = 0;
+    unsigned bytes = 0;
+};
+
+std::string Elapsed(double seconds) {
+    auto s = static_cast<long>(seconds);
+    char text[32];
+    std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+    return text;
+}
+
+std::string FlashIdText(unsigned id) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%x", id);
+    return text;
+}
+
+// Refuses what would make every burn fail before it starts; the message names
+// the configuration file and the value.
+std::optional<std::string> CheckConfiguration(const config::BurnConfig& c, const std::string& configFile) {
+    if (!MediumCode(c.chip_mode))
+        return configFile + ": chip mode " + std::to_string(c.chip_mode) +
+               " names no burn medium (use 0, 1, 2, 5, 6 or 7)";
+    struct Needed {
+        const char* key;
+        const std::string& name;
+        bool used;
+    } files[] = {
+        {"path producer", c.path_producer, true},
+        {"path nandboot", c.path_nandboot, true},
+        {"path 1k data", c.path_1k_data, c.boot_mode_flag == 2},
+        {"path ram", c.path_ram, c.chip_type == kChipTypeRamCheck},
+    };
+    for (const Needed& f : files) {
+        if (!f.used) continue;
+        std::string path = config::ResolveProgramPath(f.name);
+        if (GetBurnFileLength(path) == 0)
+            return configFile + ": " + f.key + " = " + f.name + ": " + path + " is missing or empty";
+    }
+    return std::nullopt;
+}
+
+class BurnRun {
+public:
+    BurnRun(const BurnOptions& options, config::BurnConfig& config, config::LanguageTable& language,
+            CorvelLink& link)
+        : options_(options),
+          config_(config),
+          state_(config, language, link, window_),
+          engine_(config, link, state_, window_),
+          watcher_(config, link, state_, window_),
+          tty_(::isatty(STDOUT_FILENO) == 1 && !options.json) {}
+
+    int Run(unsigned channels) {
+        state_.RefreshRows(static_cast<int>(channels));
+        state_.OpenMainLog();
+        TransferTotal total = ComputeTransferTotal(config_);
+        if (total.bytes) state_.SetTransferTotal(*total.bytes);
+        BurnEngine::Install(&engine_);
+        Info("watching " + config_.uart_com[0] + " for " + std::to_string(options_.boards) +
+             (options_.boards == 1 ? " board" : " boards") + " (log: " + config::ResolveProgramPath("log") + ")");
+        watcher_.Start();
+        int status = Loop();
+        watcher_.Stop();
+        // Let a burn that is still ending leave the engine before it goes away.
+        while (engine_.RunningBurns() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        BurnEngine::Install(nullptr);
+        PrintSummary();
+        return status;
+    }
+
+private:
+    int Loop() {
+        const auto started = Clock::now();
+        const std::optional<Clock::time_point> deadline =
+            options_.timeoutSeconds > 0
+                ? std::optional(started + std::chrono::duration_cast<Clock::duration>(
+                                              std::chrono::duration<double>(options_.timeoutSeconds)))
+                : std::nullopt;
+        auto nextTick = started + kTick;
+        while (results_.size() < options_.boards) {
+            auto until = deadline ? std::min(nextTick, *deadline) : nextTick;
+            if (auto m = window_.Pop(until)) {
+                Handle(*m);
+                continue;
+            }
+            if (deadline && Clock::now() >= *deadline) {
+                EndProgressLine();
+                std::cerr << "kestrow burn: timed out after " << options_.timeoutSeconds << " s with "
+                          << results_.size() << " of " << options_.boards << " boards done\n";
+                return kExitTimeout;
+            }
+            state_.TickTimers();
+            nextTick += kTick;
+            DrawProgress();
+        }
+        for (const BoardResult& r : results_)
+            if (!r.passed) return kExitFailed;
+        return kExitPassed;
+    }
+
+    void Handle(const TerminalWindow::Message& m) {
+        if (!m.error.empty()) {
+            EndProgressLine();
+            std::cerr << "error: " << m.error << "\n";
+            return;
+        }
+        unsigned channel = m.wparam - kChannelParamBase;
+        if (m.message == kMsgBurnProgress) {
+            state_.OnBurnProgress(m.wparam, m.lparam);
+            if (channel < boards_.size()) boards_[channel].bytes = m.lparam;
+            DrawProgress(channel);
+            return;
+        }
+        const StatusInfo* info = FindStatus(m.lparam);
+        if (m.message != kMsgBurnStatus || !info) return;
+        if (info->code == status::kReady && channel < boards_.size()) {
+            boards_[channel] = Board{Clock::now(), 0, -1, true};
+            progress_channel_ = channel;
+        }
+        state_.OnBurnStatus(m.wparam, m.lparam);
+        if (info->kind == StatusKind::Command && info->code != status::kReady) return;
+        const RowRecord& row = state_.Rows().at(channel - 1);
+        EndProgressLine();
+        std::cout << "[ch" << channel << "] " << row.text << std::endl;
+        if (info->kind == StatusKind::Success || info->kind == StatusKind::Failure) Finish(channel, row.text,
+                                                                                            info->kind == StatusKind::Success);
+    }
+
+    void Finish(unsigned channel, const std::string& text, bool passed) {
+        Board& board = boards_[channel];
+        if (!board.active) return;  // a late failure of a board already counted
+        board.active = false;
+        BoardResult r{config_.uart_com[channel - 1], channel, engine_.LastFlashId(channel), passed, text,
+                      std::chrono::duration<double>(Clock::now() - board.start).count(), board.bytes};
+        results_.push_back(r);
+        if (options_.json) {
+            nlohmann::json line = {{"port", r.port},       {"channel", r.channel},       {"flash_id", FlashIdText(r.flash_id)},
+                                   {"result", passed ? "passed" : "failed"}, {"status", r.status},
+                                   {"duration_s", r.seconds}, {"bytes", r.bytes}};
+            std::cout << line.dump() << std::endl;
+        } else {
+            char text[160];
+            std::snprintf(text, sizeof text, "board %zu on channel %u: %s in %.1f s, flash ID %s, %u bytes",
+                          results_.size(), channel, passed ? "passed" : "FAILED", r.seconds,
+                          FlashIdText(r.flash_id).c_str(), r.bytes);
+            std::cout << text << std::endl;
+        }
+    }
+
+    void DrawProgress(unsigned channel = 0) {
+        if (channel == 0) channel = progress_channel_;
+        if (channel == 0 || channel >= boards_.size() || !boards_[channel].active) return;
+        Board& board = boards_[channel];
+        const RowRecord& row = state_.Rows().at(channel - 1);
+        double seconds = std::chrono::duration<double>(Clock::now() - board.start).count();
+        if (tty_) {
+            int filled = row.percent * kBarWidth / 100;
+            std::cout << "\r[ch" << channel << "] [" << std::string(filled, '#') << std::string(kBarWidth - filled, '-')
+                      << "] " << row.percent << "%  " << Elapsed(seconds) << std::flush;
+            line_open_ = true;
+        } else if (!options_.json && row.percent / kPlainProgressStep != board.last_step) {
+            board.last_step = row.percent / kPlainProgressStep;
+            std::cout << "[ch" << channel << "] " << row.percent << "% " << Elapsed(seconds) << std::endl;
+        }
+    }
+
+    void EndProgressLine() {
+        if (!line_open_) return;
+        std::cout << "\r\033[K";
+        line_open_ = false;
+    }
+
+    void Info(const std::string& text) {
+        if (!options_.json) std::cout << text << std::endl;
+    }
+
+    void PrintSummary() {
+        EndProgressLine();
+        if (options_.json) return;
+        std::size_t passed = 0;
+        for (const BoardResult& r : results_) passed += r.passed;
+        std::cout << "summary: " << passed << " passed, " << results_.size() - passed << " failed\n";
+        for (std::size_t i = 0; i < results_.size(); ++i) {
+            char text[96];
+            std::snprintf(text, sizeof text, "  board %zu: %s, %.1f s\n", i + 1,
+                          results_[i].passed ? "passed" : "failed", results_[i].seconds);
+            std::cout << text;
+        }
+        std::cout << std::flush;
+    }
+
+    struct Board {
+        Clock::time_point start{};
+        unsigned bytes = 0;
+        int last_step = -1;
+        bool active = false;
+    };
+
+    const BurnOptions& options_;
+    config::BurnConfig& config_;
+    TerminalWindow window_;
+    StationState state_;
+    BurnEngine engine_;
+    PortWatcher watcher_;
+    bool tty_;
+    bool line_open_ = false;
+    unsigned progress_channel_ = 0;
+    std::vector<Board> boards_ = std::vector<Board>(kMaxStationChannels + 1);
+    std::vector<BoardResult> results_;
+};
+
+int RunBurn(const BurnOptions& options) {
+    StderrSink sink;
+    config::BurnConfig& config = config::TheBurnConfig();
+    config::LanguageTable language;
+    CorvelLink link;
+    BurnStationStartup startup = StartBurnStation(config, sink, link, language);
+    if (!startup.CanRun()) {
+        std::cerr << "kestrow burn: the station in " << config::StationFolder() << " cannot burn (see above)\n";
+        return kExitUsage;
+    }
+    const std::string configFile = config::ResolveProgramPath(startup.config.files.ActiveName());
+    if (!startup.config.config_file_read) std::cerr << "kestrow burn: " << configFile << " not found, using defaults\n";
+    if (!startup.library_ready) {
+        std::cerr << "kestrow burn: " << configFile << ": device channel " << config.device_channel
+                  << " cannot start the transfer library (use 1 to 16)\n";
+        return kExitUsage;
+    }
+    if (auto problem = CheckConfiguration(config, configFile)) {
+        std::cerr << "kestrow burn: " << *problem << "\n";
+        return kExitUsage;
+    }
+    if (!options.port.empty()) config.uart_com[0] = options.port;
+    if (config.uart_com[0].size() < 3) {
+        std::cerr << "kestrow burn: no port to watch: give --port or set \"uart com\" in " << configFile << "\n";
+        return kExitUsage;
+    }
+    BurnRun run(options, config, language, link);
+    return run.Run(startup.channels);
+}
+
+void Setup(CLI::App& app, Context& context) {
+    auto options = std::make_shared<BurnOptions>();
+    CLI::App* cmd = app.add_subcommand(
+        "burn", "Watch a serial port and burn every board that answers there, one after another, "
+                "as the station window does. Exit status: 0 all boards passed, 1 a burn failed, "
+                "2 usage or configuration error, 3 time-out.");
+    cmd->add_option("--port", options->port, "Serial port to watch (default: \"uart com\" of the configuration)");
+    cmd->add_option("--boards", options->boards, "Boards to burn before ending")
+        ->check(CLI::Range(1u, 1000000u))
+        ->capture_default_str();
+    cmd->add_option("--timeout", options->timeoutSeconds, "Give up after SECONDS (default: wait for ever)")
+        ->check(CLI::NonNegativeNumber);
+    cmd->add_flag("--json", options->json,
+                  "Print one JSON line per board (port, channel, flash ID, result, status, duration, bytes)");
+    cmd->callback([options, &context] {
+        context.run = [options](const Context&) { return RunBurn(*options); };
+    });
+}
+
+CommandRegistrar registrar(Setup);
+
+}  // namespace
+}  // namespace kestrow::cli

@@ -1,0 +1,104 @@
+// kestrow handshake: wakes the boot ROM of one board on a serial port, switches
+// its link rate and attaches it to channel 1, printing every step. Useful to
+// check the wiring of a station before a burn.
+#include "kestrow/cli/command_registry.h"
+
+#include "corvel.h"
+
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <thread>
+
+namespace kestrow::cli {
+namespace {
+
+struct HandshakeOptions {
+    std::string port;
+    unsigned chipType = 8;
+    unsigned baud = 921600;
+    bool secure = false;
+    unsigned timeoutSeconds = 10;
+};
+
+int BurnNothing(unsigned) { return 0; }
+void IgnoreProgress(unsigned, unsigned) {}
+
+constexpr unsigned kChannelIndex = 0;
+constexpr auto kRetryPause = std::chrono::milliseconds(100);
+
+int RunHandshake(const HandshakeOptions& opts) {
+    std::wstring port(opts.port.begin(), opts.port.end());
+    auto step = [](const std::string& text) { std::cout << text << std::endl; };
+
+    KW_Secuse_boot_flag(opts.secure ? 2 : 0);
+    T_CORVEL_PARA para{0, 2, opts.chipType};
+    KW_SetCorvelParam(0, &para);
+    if (KW_Init(1, BurnNothing, IgnoreProgress) != KW_SUCCESS) {
+        std::cerr << "handshake: the transfer library did not initialise\n";
+        return 1;
+    }
+    unsigned major = 0, minor = 0, build = 0;
+    KW_GetVersion(&major, &minor, &build);
+    step("corvel " + std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(build) +
+         ", chip type " + std::to_string(opts.chipType) + (opts.secure ? " (secure boot)" : ""));
+
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(opts.timeoutSeconds);
+    unsigned attempt = 0;
+    for (;;) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            std::cerr << "handshake: no boot prompt from " << opts.port << " within " << opts.timeoutSeconds
+                      << " s (board off, wrong port or wrong chip type?)\n";
+            KW_Detach_Uart(port.c_str());
+            return 1;
+        }
+        if (KW_Start_Read(port.c_str(), kChannelIndex, static_cast<E_CHIP_TYPE>(opts.chipType)) == 0) {
+            std::cerr << "handshake: cannot open " << opts.port << " (missing, or in use by another program)\n";
+            return 1;
+        }
+        if (attempt++ == 0) step("port " + opts.port + " open at 115200 baud, wake characters sent");
+        std::this_thread::sleep_for(kRetryPause);
+        unsigned result = opts.secure ? KW_check_secure_en(kChannelIndex)
+                                      : KW_Choose_Baud(port.c_str(), kChannelIndex, opts.baud);
+        if (result == 2) continue;  // no prompt yet: wake the board again
+        if (result == 0) {
+            std::cerr << "handshake: the boot ROM did not accept the "
+                      << (opts.secure ? "secure handshake" : "baud rate command") << "\n";
+            KW_Detach_Uart(port.c_str());
+            return 1;
+        }
+        break;
+    }
+    step(opts.secure ? "secure boot prompt recognised"
+                     : "boot prompt recognised, baud rate command sent for " + std::to_string(opts.baud));
+    unsigned linkBaud = opts.secure ? 115200 : opts.baud;
+    if (KW_Attach_Uart(port.c_str(), linkBaud, kChannelIndex) == 0) {
+        std::cerr << "handshake: attaching the board failed (see the transfer log)\n";
+        KW_Detach_Uart(port.c_str());
+        return 1;
+    }
+    step("board attached to channel 1 at link rate " + std::to_string(linkBaud));
+    KW_Detach_Uart(port.c_str());
+    step("port closed");
+    step("handshake complete");
+    return 0;
+}
+
+void Setup(CLI::App& app, Context& context) {
+    auto opts = std::make_shared<HandshakeOptions>();
+    CLI::App* cmd = app.add_subcommand("handshake", "Wake a board's boot ROM on a serial port and attach it (a wiring check)");
+    cmd->add_option("--port", opts->port, "Serial port: a device path such as /dev/ttyUSB0, or COMn")->required();
+    cmd->add_option("--chip-type", opts->chipType, "Chip type of the board, 6 to 11")
+        ->check(CLI::Range(6u, 11u))
+        ->capture_default_str();
+    cmd->add_option("--baud", opts->baud, "Link rate to switch the boot ROM to")->capture_default_str();
+    cmd->add_flag("--secure", opts->secure, "The board boots in secure mode");
+    cmd->add_option("--timeout", opts->timeoutSeconds, "Seconds to wait for the boot prompt")->capture_default_str();
+    cmd->callback([opts, &context] { context.run = [opts](const Context&) { return RunHandshake(*opts); }; });
+}
+
+CommandRegistrar reg(Setup);
+
+}  // namespace
+}  // namespace kestrow::cli

@@ -1,0 +1,89 @@
+#pragma once
+// The burn of one board on one channel: the first download (1 KB signature
+// data or RAM parameters), the producer, the optional baud switch, the
+// producer's set-up and one of the two flash paths (SPI NOR, or SPI NAND).
+// Runs on the library's worker thread of the channel; reports through posted
+// status codes, the channel log and the station state.
+#include "kestrow/config/burn_config.h"
+#include "kestrow/engine/board_link.h"
+#include "kestrow/engine/station_state.h"
+#include "kestrow/engine/station_window.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+namespace kestrow::engine {
+
+// Settings of this build that the configuration file does not carry.
+struct EngineOptions {
+    bool carrier_burn = false;         // RAM parameters are not sent, only timed
+    std::uint8_t erase_before_burn = 0;
+    std::uint8_t no_erase = 0;
+};
+
+inline constexpr unsigned k1kDataMagic = 0x5349474E;  // "NGIS" read little-endian
+inline constexpr unsigned kFlashIdQuery = 254;       // both parameters of the flash-ID query
+inline constexpr unsigned kDefaultBaud = 115200;
+inline constexpr std::size_t kMaxRamRegisters = 64;
+inline constexpr unsigned kMaxStationChannels = 16;
+
+class BurnEngine {
+public:
+    BurnEngine(const config::BurnConfig& config, BoardLink& link, StationState& state, StationWindow& window,
+               EngineOptions options = {});
+
+    // The whole burn of `channel`: 1 when the board was burned, 0 on failure.
+    int BurnChannel(unsigned channel);
+    // Progress callback of the library: bytes so far in the current burn.
+    void ReportProgress(unsigned channel, unsigned bytes);
+
+    // Flash ID the channel's last burn read (0 when none was read).
+    unsigned LastFlashId(unsigned channel) const;
+    // Burns still inside BurnChannel; a station waits for 0 before it ends.
+    int RunningBurns() const { return running_; }
+
+    // The engine the library's plain-function callbacks reach.
+    static void Install(BurnEngine* engine);
+    static int BurnEntry(unsigned channel);
+    static void ProgressEntry(unsigned channel, unsigned bytes);
+
+private:
+    struct Burn;  // one call's log path and channel
+
+    int RunBurn(unsigned channel);
+
+    void Post(unsigned channel, unsigned code);
+    bool SetRamParam(const Burn& burn);
+    bool TestConnection(const Burn& burn);
+    bool SetBurnPara(const Burn& burn);
+    bool SetBurnMode(const Burn& burn, ModeControl mode);
+    bool BurnSpiFlash(const Burn& burn, config::SpiNorInfo& info);
+    bool BurnSpiImage(const Burn& burn, bool& succeeded);
+    bool GetFlashIdAndSetNandParam(const Burn& burn, config::SpiNandInfo& info, unsigned& bootBlocks);
+    bool SetBootAreaSize(const Burn& burn, const std::string& path, const config::SpiNandInfo& info,
+                         unsigned& bootBlocks);
+    bool BurnNandBoot(const Burn& burn, const config::SpiNandInfo& info);
+    bool CloseProducer(const Burn& burn);
+    // A failure that the operator must see before the board's burn ends.
+    void FailWithMessage(const Burn& burn, unsigned code, const std::string& text);
+    bool BurnFileStillExists() const;
+
+    const config::BurnConfig& config_;
+    BoardLink& link_;
+    StationState& state_;
+    StationWindow& window_;
+    EngineOptions options_;
+    std::array<std::atomic<unsigned>, kMaxStationChannels + 1> flash_ids_{};
+    std::atomic<int> running_{0};
+};
+
+// Size of a file in bytes; 0 when it cannot be opened or measured.
+std::uint64_t GetBurnFileLength(const std::string& path);
+
+// Blocks a NAND boot loader of `length` bytes needs with a tenth reserved for
+// bad blocks; 0 for an empty NAND record.
+unsigned NandBootBlocks(std::uint64_t length, unsigned pageSize, unsigned pagesPerBlock);
+
+}  // namespace kestrow::engine

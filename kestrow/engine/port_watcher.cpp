@@ -1,0 +1,89 @@
+#include "kestrow/engine/port_watcher.h"
+
+#include "kestrow/config/station_folder.h"
+#include "kestrow/engine/progress.h"
+#include "kestrow/engine/status_codes.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+namespace kestrow::engine {
+namespace {
+
+// After waking the boot ROM, give it this long to print its prompt.
+constexpr auto kPromptWait = std::chrono::milliseconds(100);
+// Pause between two watch rounds.
+constexpr auto kRoundPause = std::chrono::milliseconds(2);
+constexpr std::size_t kMinPortNameChars = 3;
+constexpr int kSecureBootMode = 2;
+
+// Sleeps `time` unless `stop` is requested first; false when stopped.
+bool SleepFor(std::stop_token stop, std::chrono::milliseconds time) {
+    std::mutex m;
+    std::condition_variable_any cv;
+    std::unique_lock lock(m);
+    return !cv.wait_for(lock, stop, time, [] { return false; }) && !stop.stop_requested();
+}
+
+}  // namespace
+
+PortWatcher::PortWatcher(const config::BurnConfig& config, BoardLink& link, StationState& state,
+                         StationWindow& window)
+    : config_(config), link_(link), state_(state), window_(window) {}
+
+void PortWatcher::Start() {
+    if (!thread_.joinable()) thread_ = std::jthread([this](std::stop_token stop) { Watch(stop); });
+}
+
+void PortWatcher::Stop() {
+    if (!thread_.joinable()) return;
+    thread_.request_stop();
+    thread_.join();
+}
+
+void PortWatcher::Watch(std::stop_token stop) {
+    while (!stop.stop_requested()) {
+        if (state_.AutoStart()) {
+            if (!state_.WaitForAutoStartClear(stop)) return;
+            continue;
+        }
+        const std::string port = config_.uart_com[0];
+        if (port.size() >= kMinPortNameChars) {
+            link_.StartRead(port, 0, static_cast<unsigned>(config_.chip_type));
+            if (!SleepFor(stop, kPromptWait)) return;
+            Attach(port, 0);
+        }
+        if (!SleepFor(stop, kRoundPause)) return;
+    }
+}
+
+bool PortWatcher::Attach(const std::string& port, unsigned slot) {
+    if (config_.chip_type == kChipTypeRamCheck) {
+        unsigned r = link_.DownloadRam(kRamCheckChannel, config::ResolveProgramPath(config_.path_ram), kRamCheckAddress);
+        if (r == kLinkNoPrompt) return false;
+        if (r != kLinkSuccess) {
+            link_.DetachUart(port);
+            return false;
+        }
+    }
+    unsigned handshake = config_.boot_mode_flag == kSecureBootMode
+                             ? link_.CheckSecureEn(slot)
+                             : link_.ChooseBaud(port, slot, static_cast<unsigned>(config_.uart_baud));
+    if (handshake == kLinkNoPrompt) return false;
+    if (handshake == 0) {
+        link_.DetachUart(port);
+        return false;
+    }
+    unsigned channel = link_.AttachUart(port, static_cast<unsigned>(config_.uart_baud), slot);
+    if (channel == 0) {
+        link_.DetachUart(port);
+        return false;
+    }
+    state_.SetAutoStart();
+    window_.ShowCloseButton(false);
+    window_.Post(kMsgBurnStatus, channel + kChannelParamBase, status::kReady);
+    return true;
+}
+
+}  // namespace kestrow::engine

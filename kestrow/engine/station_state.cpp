@@ -1,0 +1,209 @@
+#include "kestrow/engine/station_state.h"
+
+#include "kestrow/config/station_folder.h"
+#include "kestrow/engine/log_cleanup.h"
+#include "kestrow/engine/progress.h"
+#include "kestrow/engine/status_codes.h"
+
+#include <filesystem>
+
+namespace kestrow::engine {
+namespace {
+
+constexpr int kTextCompletion = 67;
+
+// Holds g_workSemaphore for one scope.
+class WorkLock {
+public:
+    explicit WorkLock(std::binary_semaphore& s) : s_(s) { s_.acquire(); }
+    ~WorkLock() { s_.release(); }
+    WorkLock(const WorkLock&) = delete;
+    WorkLock& operator=(const WorkLock&) = delete;
+
+private:
+    std::binary_semaphore& s_;
+};
+
+}  // namespace
+
+StationState::StationState(config::BurnConfig& config, config::LanguageTable& language, BoardLink& link,
+                           StationWindow& window)
+    : config_(config), language_(language), link_(link), window_(window) {}
+
+void StationState::OpenMainLog() {
+    std::error_code ec;
+    std::filesystem::create_directories(config::ResolveProgramPath(kLogFolder), ec);
+    ChannelLog::DeleteIfLarger(kMainLogName, kMainLogLimit);
+    main_log_.Open(kMainLogName);
+    main_log_.Write(0, "%s\r\n", std::string(81, '*').c_str());
+    main_log_.Write(kLogTime | kLogDate, "Open kestrow.exe\r\n");
+    CleanOldChannelLogs(config::ResolveProgramPath(kLogFolder), main_log_, ChannelLog::Now());
+}
+
+void StationState::RefreshRows(int count) {
+    rows_.assign(static_cast<std::size_t>(std::max(count, 0)), RowRecord{});
+}
+
+std::string StationState::PortOfRow(std::size_t row) const {
+    return row < config_.uart_com.size() ? config_.uart_com[row] : std::string();
+}
+
+void StationState::OnBurnStatus(unsigned wparam, unsigned code) {
+    const StatusInfo* info = FindStatus(code);
+    if (!info) return;
+    if (code == status::kRefreshList) {
+        RefreshRows(config_.device_channel);
+        return;
+    }
+    std::size_t row = wparam - kChannelParamBase - 1;
+    if (wparam <= kChannelParamBase || row >= rows_.size()) return;
+    std::string text = language_.GetString(static_cast<std::size_t>(StatusTextIndex(*info, config_.chip_mode)));
+    switch (info->kind) {
+        case StatusKind::Progress: rows_[row].text = text; break;
+        case StatusKind::Failure: OnChannelFail(row, text); break;
+        case StatusKind::Success: OnChannelSuccess(row); break;
+        case StatusKind::Command: OnReady(row, text); break;
+    }
+}
+
+void StationState::OnChannelFail(std::size_t row, const std::string& text) {
+    rows_[row].text = text;
+    rows_[row].bar_colour = kColourFailure;
+    link_.DetachUart(PortOfRow(row));
+    bool runEnded = false;
+    {
+        WorkLock lock(work_semaphore_);
+        if (work_number_ != 0) {
+            main_log_.Write(0, "!!terminate\n");
+            --work_number_;
+            if (work_total_ != 0) --work_total_;
+            if (pending_ > 0) --pending_;
+            DisarmTimer(static_cast<unsigned>(row + 1));
+            runEnded = work_number_ == 0;
+        }
+    }
+    if (runEnded) EndOfRun();
+    window_.ShowCloseButton(true);
+    ClearAutoStart();
+    window_.RefreshTitle();
+}
+
+void StationState::OnChannelSuccess(std::size_t row) {
+    int text = kTextCompletion;
+    if (bin_read_back) text = kTextBinReadBackDone;
+    if (spi_nor_read_back) text = kTextSpiNorReadBackDone;
+    rows_[row].text = language_.GetString(static_cast<std::size_t>(text));
+    rows_[row].bar_colour = kColourSuccess;
+    rows_[row].percent = 100;
+    link_.DetachUart(PortOfRow(row));
+    window_.ShowCloseButton(true);
+    ClearAutoStart();
+    main_log_.Write(0, "!!sucesss\n");
+}
+
+void StationState::OnReady(std::size_t row, const std::string& text) {
+    rows_[row].text = text;
+    rows_[row].percent = 0;
+    rows_[row].bar_colour = kColourReady;
+    rows_[row].seconds = 0;
+    bool runWasActive = run_active_;
+    if (auto_start_) {
+        Start();
+    } else if (runWasActive) {
+        // A board attached during a run joins it at once.
+        main_log_.Write(0, "OnTbtnStart \n");
+        restart_ = true;
+        Start();
+    }
+}
+
+void StationState::OnBurnProgress(unsigned wparam, unsigned bytes) {
+    std::size_t row = wparam - kChannelParamBase - 1;
+    if (wparam <= kChannelParamBase || row >= rows_.size()) return;
+    rows_[row].percent = ProgressPercent(bytes, transfer_total_, config_.chip_type, config_.update != 0);
+}
+
+unsigned StationState::Start() {
+    pending_ = 0;
+    run_active_ = true;
+    udisk_scan_ = true;
+    main_log_.Write(0, "KW_Start \n");
+    unsigned started = link_.Start();
+    {
+        WorkLock lock(work_semaphore_);
+        work_total_ = static_cast<int>(started);
+    }
+    if (started > 0) {
+        pending_ += static_cast<int>(started);
+        main_log_.Write(0, "KW_Start_g_workTotalnum :%u \n", started);
+    }
+    restart_ = false;
+    return started;
+}
+
+void StationState::TickTimers() {
+    for (std::size_t i = 0; i < rows_.size() && i + 1 < timers_.size(); ++i) {
+        unsigned channel = timers_[i + 1].channel;
+        if (channel == 0 || channel >= timers_.size()) continue;
+        std::uint32_t seconds = ++timers_[channel].seconds;
+        if (channel - 1 < rows_.size()) rows_[channel - 1].seconds = seconds;
+    }
+}
+
+int StationState::BeginChannel(unsigned channel) {
+    if (channel < timers_.size()) {
+        timers_[channel].seconds = 0;
+        timers_[channel].channel = channel;
+    }
+    WorkLock lock(work_semaphore_);
+    return ++work_number_;
+}
+
+int StationState::EndChannel() {
+    WorkLock lock(work_semaphore_);
+    if (work_number_ == 0) return -1;
+    return --work_number_;
+}
+
+void StationState::DisarmTimer(unsigned channel) {
+    if (channel < timers_.size()) timers_[channel].channel = 0;
+}
+
+int StationState::WorkNumber() const {
+    WorkLock lock(work_semaphore_);
+    return work_number_;
+}
+
+void StationState::ClearRunFlags() {
+    erase_mode = false;
+    run_active_ = false;
+    udisk_scan_ = false;
+    pending_ = 0;
+}
+
+void StationState::EndOfRun() {
+    ClearRunFlags();
+    window_.EnableBar(true);
+    for (std::size_t i = 1; i < timers_.size(); ++i) timers_[i].channel = 0;
+    window_.EndOfRun();
+}
+
+void StationState::SetAutoStart() {
+    std::lock_guard lock(auto_start_mutex_);
+    auto_start_ = true;
+}
+
+void StationState::ClearAutoStart() {
+    {
+        std::lock_guard lock(auto_start_mutex_);
+        auto_start_ = false;
+    }
+    auto_start_changed_.notify_all();
+}
+
+bool StationState::WaitForAutoStartClear(std::stop_token stop) {
+    std::unique_lock lock(auto_start_mutex_);
+    return auto_start_changed_.wait(lock, stop, [this] { return !auto_start_; });
+}
+
+}  // namespace kestrow::engine

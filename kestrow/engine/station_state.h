@@ -1,0 +1,134 @@
+#pragma once
+// The station behind the window, without widgets: the channel rows, the run
+// bookkeeping shared with the burn threads (work number, timers, run flags),
+// the handling of status and progress messages, the Start command and the end
+// of a run. The Qt window draws these rows; the command line prints them.
+//
+// Threads: OnBurnStatus, OnBurnProgress, Start, RefreshRows and TickTimers run
+// on the window thread, which alone touches the rows and the window's log. The
+// work number, the timer table and the run flags are shared with the burn
+// threads and guarded as noted.
+#include "kestrow/config/burn_config.h"
+#include "kestrow/config/language_table.h"
+#include "kestrow/engine/board_link.h"
+#include "kestrow/engine/channel_log.h"
+#include "kestrow/engine/station_window.h"
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <ctime>
+#include <mutex>
+#include <semaphore>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+namespace kestrow::engine {
+
+inline constexpr std::uint32_t kColourReady = 0xFF0000;    // blue (0x00BBGGRR)
+inline constexpr std::uint32_t kColourSuccess = 0x00C800;  // green
+inline constexpr std::uint32_t kColourFailure = 0x0000FF;  // red
+inline constexpr std::uint32_t kRowTextColour = 0x646464;
+
+// Language entries of the success texts while a read-back flag is set.
+inline constexpr int kTextBinReadBackDone = 337;
+inline constexpr int kTextSpiNorReadBackDone = 339;
+
+struct RowRecord {
+    int percent = 0;
+    std::uint32_t text_colour = kRowTextColour;
+    std::uint32_t bar_colour = kColourReady;
+    std::uint32_t seconds = 0;
+    std::string text;  // "Status Description"
+};
+
+class StationState {
+public:
+    StationState(config::BurnConfig& config, config::LanguageTable& language, BoardLink& link,
+                 StationWindow& window);
+
+    // ---- window thread ----
+    // The window's log: creates the log folder, trims an oversized log, writes
+    // the opening lines and cleans up old channel logs.
+    void OpenMainLog();
+    ChannelLog& MainLog() { return main_log_; }
+    void RefreshRows(int count);
+    const std::vector<RowRecord>& Rows() const { return rows_; }
+    void OnBurnStatus(unsigned wparam, unsigned code);
+    void OnBurnProgress(unsigned wparam, unsigned bytes);
+    // Start command: hands the attached channels to the library; the count started.
+    unsigned Start();
+    // One-second tick of the channel timers.
+    void TickTimers();
+    void SetTransferTotal(std::uint64_t bytes) { transfer_total_ = bytes; }
+    std::uint64_t TransferTotal() const { return transfer_total_; }
+
+    // ---- burn threads (and the window thread) ----
+    // Arms the channel's timer and counts it as running; the new work number.
+    int BeginChannel(unsigned channel);
+    // Counts a successful channel as ended when a run is counted; the new work
+    // number, or -1 when there was none. At 0 the caller ends the run.
+    int EndChannel();
+    void DisarmTimer(unsigned channel);
+    int WorkNumber() const;
+    // The last channel of a run has ended.
+    void EndOfRun();
+
+    // Auto-start: set by the attach thread when a board is ready, cleared by the
+    // board's result. The attach thread waits here while a board is on the port.
+    void SetAutoStart();
+    bool AutoStart() const { return auto_start_; }
+    // False when `stop` was requested before the flag cleared.
+    bool WaitForAutoStartClear(std::stop_token stop);
+
+    bool RunActive() const { return run_active_; }
+    unsigned TimerChannel(unsigned channel) const { return timers_[channel].channel; }
+    std::uint32_t TimerSeconds(unsigned channel) const { return timers_[channel].seconds; }
+    int PendingCount() const { return pending_; }
+
+    // Set by the read-back features; cleared by every successful burn.
+    std::atomic<bool> spi_nor_read_back{false};
+    std::atomic<bool> bin_read_back{false};
+    std::atomic<bool> erase_mode{false};
+    std::atomic<int> udisk_burn_number{0};
+
+private:
+    void OnChannelFail(std::size_t row, const std::string& text);
+    void OnChannelSuccess(std::size_t row);
+    void OnReady(std::size_t row, const std::string& text);
+    void ClearAutoStart();
+    void ClearRunFlags();
+    std::string PortOfRow(std::size_t row) const;
+
+    struct Timer {
+        std::atomic<unsigned> channel{0};
+        std::atomic<std::uint32_t> seconds{0};
+    };
+
+    config::BurnConfig& config_;
+    config::LanguageTable& language_;
+    BoardLink& link_;
+    StationWindow& window_;
+    ChannelLog main_log_;
+    std::vector<RowRecord> rows_;
+    std::uint64_t transfer_total_ = 0;
+
+    // g_workNumber and g_workTotalnum, changed only under work_semaphore_.
+    mutable std::binary_semaphore work_semaphore_{1};
+    int work_number_ = 0;
+    int work_total_ = 0;
+    std::array<Timer, 17> timers_;
+
+    std::atomic<bool> run_active_{false};
+    std::atomic<bool> udisk_scan_{false};
+    std::atomic<int> pending_{0};
+    std::atomic<bool> restart_{false};
+
+    std::mutex auto_start_mutex_;
+    std::condition_variable_any auto_start_changed_;
+    std::atomic<bool> auto_start_{false};
+};
+
+}  // namespace kestrow::engine

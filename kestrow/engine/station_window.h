@@ -1,0 +1,25 @@
+#pragma once
+// What the engine and the station state need from the window. The Qt window
+// implements it with queued events on its own thread, the command line with
+// terminal output, tests with a recorder. Post never waits.
+#include <string>
+
+namespace kestrow::engine {
+
+class StationWindow {
+public:
+    virtual ~StationWindow() = default;
+    // Queues (message, wparam, lparam) for the window thread; never blocks.
+    virtual void Post(unsigned message, unsigned wparam, unsigned lparam) = 0;
+    // Enables or disables the bar of controls above the channel list.
+    virtual void EnableBar(bool enabled) = 0;
+    virtual void RefreshTitle() = 0;
+    // The window's part of the end of a run (after the station state's reset).
+    virtual void EndOfRun() = 0;
+    // Shows or hides the bar's "Close"/"Open" button.
+    virtual void ShowCloseButton(bool visible) = 0;
+    // A modal error box; returns when the operator has closed it.
+    virtual void ShowMessageBox(const std::string& caption, const std::string& text) = 0;
+};
+
+}  // namespace kestrow::engine

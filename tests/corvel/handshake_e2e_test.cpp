@@ -1,0 +1,205 @@
+// The boot handshake over a pseudo-terminal with a virtual board, through the
+// exported functions of libcorvel.so alone.
+#include "corvel.h"
+#include "tools/vboard/virtual_board.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+#include <sstream>
+#include <thread>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+int NoBurn(unsigned) { return 0; }
+void NoProgress(unsigned, unsigned) {}
+
+std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+// Every test runs in its own station folder, where the logs go.
+class Handshake : public ::testing::Test {
+protected:
+    void SetUp() override {
+        station_ = fs::temp_directory_path() / ("corvel-e2e-" + std::to_string(::getpid()));
+        fs::create_directories(station_);
+        ::setenv("KESTROW_STATION", station_.c_str(), 1);
+        ASSERT_EQ(KW_Init(2, NoBurn, NoProgress), 1u);
+    }
+    void TearDown() override {
+        if (board_) KW_Detach_Uart(port_.c_str());
+        board_.reset();
+        fs::remove_all(station_);
+    }
+    vboard::VirtualBoard& Board(unsigned chip, bool secure, std::vector<vboard::Fault> faults = {}) {
+        vboard::BoardOptions options;
+        options.chipType = chip;
+        options.secure = secure;
+        options.faults = faults;
+        board_ = std::make_unique<vboard::VirtualBoard>(options);
+        port_ = Wide(board_->PortPath());
+        KW_Secuse_boot_flag(secure ? 2 : 0);
+        T_CORVEL_PARA para{0, 2, chip};
+        KW_SetCorvelParam(0, &para);
+        return *board_;
+    }
+    // Wakes the board as the station's attach loop does: open, wake, ask, and
+    // start over while the answer is "no prompt yet".
+    unsigned WakeAndChoose(unsigned chip, bool secure, unsigned baud) {
+        for (int attempt = 0; attempt < 30; ++attempt) {
+            if (KW_Start_Read(port_.c_str(), 0, static_cast<E_CHIP_TYPE>(chip)) != 1) return 0;
+            std::this_thread::sleep_for(30ms);
+            unsigned r = secure ? KW_check_secure_en(0) : KW_Choose_Baud(port_.c_str(), 0, baud);
+            // 0 from the secure check means "seen, not yet confirmed": the station starts over.
+            if (secure && r == 0) {
+                KW_Detach_Uart(port_.c_str());
+                continue;
+            }
+            if (r != 2) return r;
+        }
+        return 2;
+    }
+    std::string ReadStationFile(const std::string& name) {
+        std::ifstream in(station_ / name, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+    fs::path station_;
+    std::unique_ptr<vboard::VirtualBoard> board_;
+    std::wstring port_;
+};
+
+struct ChipCase {
+    unsigned chip;
+    bool secure;
+    bool setsRegister;  // the attach writes 080000e8 = aa000000
+    friend std::ostream& operator<<(std::ostream& os, const ChipCase& c) {
+        return os << "type " << c.chip << (c.secure ? " secure" : "");
+    }
+};
+
+class HandshakePerChip : public Handshake, public ::testing::WithParamInterface<ChipCase> {};
+
+TEST_P(HandshakePerChip, CompletesAndAttaches) {
+    const ChipCase& c = GetParam();
+    vboard::VirtualBoard& board = Board(c.chip, c.secure);
+    ASSERT_EQ(WakeAndChoose(c.chip, c.secure, 921600), 1u);
+    unsigned linkBaud = c.secure ? 115200 : 921600;
+    ASSERT_EQ(KW_Attach_Uart(port_.c_str(), linkBaud, 0), 1u);
+    EXPECT_EQ(board.Baud(), c.secure ? 115200u : 1000000u);
+    EXPECT_EQ(board.GarbledBytes(), 0u);
+    auto regs = board.Registers();
+    if (c.setsRegister) {
+        EXPECT_EQ(regs, (std::map<std::string, std::string>{{"080000e8", "aa000000"}}));
+    } else {
+        EXPECT_TRUE(regs.empty());
+    }
+    // The console after the prompt is captured in the station folder.
+    if (c.setsRegister) {
+        EXPECT_NE(ReadStationFile("log_file.txt").find("aa000000"), std::string::npos);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Chips, HandshakePerChip,
+                         ::testing::Values(ChipCase{6, false, false}, ChipCase{7, false, true},
+                                           ChipCase{8, false, true}, ChipCase{9, false, true},
+                                           ChipCase{10, false, true}, ChipCase{11, false, false},
+                                           ChipCase{6, true, false}, ChipCase{7, true, true},
+                                           ChipCase{8, true, true}, ChipCase{9, true, false},
+                                           ChipCase{10, true, true}, ChipCase{11, true, false}),
+                         [](const auto& info) {
+                             return "Type" + std::to_string(info.param.chip) + (info.param.secure ? "Secure" : "");
+                         });
+
+struct BaudCase {
+    unsigned requested;
+    unsigned boardBaud;
+    friend std::ostream& operator<<(std::ostream& os, const BaudCase& c) { return os << c.requested << " baud"; }
+};
+
+class BaudChoice : public Handshake, public ::testing::WithParamInterface<BaudCase> {};
+
+TEST_P(BaudChoice, BoardAndPortAgreeOnTheChosenRate) {
+    vboard::VirtualBoard& board = Board(8, false);
+    ASSERT_EQ(WakeAndChoose(8, false, GetParam().requested), 1u);
+    // The attach writes a register at the new rate: it only succeeds when both sides agree.
+    ASSERT_EQ(KW_Attach_Uart(port_.c_str(), GetParam().requested, 0), 1u);
+    EXPECT_EQ(board.Baud(), GetParam().boardBaud);
+    EXPECT_EQ(board.GarbledBytes(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, BaudChoice,
+                         ::testing::Values(BaudCase{115200, 115200}, BaudCase{921600, 1000000},
+                                           BaudCase{1000000, 1000000}, BaudCase{1500000, 1000000},
+                                           BaudCase{3000000, 2000000}, BaudCase{6000000, 2000000}),
+                         [](const auto& info) { return std::to_string(info.param.requested); });
+
+TEST_F(Handshake, SecureCheckIsTwoWhileSilentThenOneExactlyOnce) {
+    Board(9, true);
+    ASSERT_EQ(KW_Start_Read(port_.c_str(), 0, SOC_FA_V3), 1u);
+    std::vector<unsigned> results;
+    for (int i = 0; i < 200 && (results.empty() || results.back() != 1); ++i) {
+        results.push_back(KW_check_secure_en(0));
+        std::this_thread::sleep_for(5ms);
+    }
+    ASSERT_EQ(results.back(), 1u);
+    for (size_t i = 0; i + 1 < results.size(); ++i) EXPECT_EQ(results[i], 2u);
+    for (int i = 0; i < 5; ++i) EXPECT_NE(KW_check_secure_en(0), 1u);
+}
+
+TEST_F(Handshake, SilentBoardNeverAnswers) {
+    Board(8, false, {vboard::Fault::Silent});
+    ASSERT_EQ(KW_Start_Read(port_.c_str(), 0, SOC_FC_E1), 1u);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(KW_check_secure_en(0), 2u);
+    EXPECT_EQ(KW_Choose_Baud(port_.c_str(), 0, 921600), 2u);
+    EXPECT_FALSE(board_->Awake());
+}
+
+TEST_F(Handshake, RefusedBaudCommandFailsAfterTheEchoTimeoutAndFreesThePort) {
+    Board(8, false, {vboard::Fault::ErrComm});
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(WakeAndChoose(8, false, 921600), 0u);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 5s);
+    // The port was closed: another channel can open it now.
+    EXPECT_EQ(KW_Start_Read(port_.c_str(), 1, SOC_FC_E1), 2u);
+}
+
+TEST_F(Handshake, SecondOpenerOfAPortIsRefusedButTheSameChannelReusesIt) {
+    Board(8, false);
+    ASSERT_EQ(KW_Start_Read(port_.c_str(), 0, SOC_FC_E1), 1u);
+    EXPECT_EQ(KW_Start_Read(port_.c_str(), 1, SOC_FC_E1), 0u);  // in use by channel 1
+    EXPECT_EQ(KW_Start_Read(port_.c_str(), 0, SOC_FC_E1), 1u);  // the channel's own port
+    EXPECT_EQ(WakeAndChoose(8, false, 115200), 1u);
+}
+
+TEST_F(Handshake, DetachingAnUnknownNameChangesNothing) {
+    Board(6, false);
+    ASSERT_EQ(WakeAndChoose(6, false, 115200), 1u);
+    ASSERT_EQ(KW_Attach_Uart(port_.c_str(), 115200, 0), 1u);
+    EXPECT_EQ(KW_Detach_Uart(L"/dev/pts/no-such-port"), 0u);
+    EXPECT_EQ(KW_Detach_Uart(L""), 0u);
+    EXPECT_EQ(KW_Start_Read(port_.c_str(), 1, SOC_FA_V5), 0u);  // still held by channel 1
+    KW_Detach_Uart(port_.c_str());
+    EXPECT_EQ(KW_Start_Read(port_.c_str(), 1, SOC_FA_V5), 2u);  // released
+    KW_Detach_Uart(port_.c_str());
+}
+
+TEST_F(Handshake, ChangeComReopensTheChannelPort) {
+    Board(6, false);
+    ASSERT_EQ(WakeAndChoose(6, false, 115200), 1u);
+    ASSERT_EQ(KW_Attach_Uart(port_.c_str(), 115200, 0), 1u);
+    EXPECT_EQ(KW_ChangeCom(port_.c_str(), 1, 1000000), 1u);
+    EXPECT_EQ(KW_Start_Read(port_.c_str(), 1, SOC_FA_V5), 0u);  // held again by channel 1
+    EXPECT_EQ(KW_ChangeCom(L"/dev/pts/no-such-port", 1, 115200), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,45 @@
+#pragma once
+// How a virtual board behaves: its chip, its boot mode, its flash and the
+// faults it injects.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vboard {
+
+enum class Fault {
+    Silent,    // never answers anything
+    NoPrompt,  // wakes up but never prints its boot prompt
+    ErrComm,   // answers the carriage return of every boot-ROM command with "Err Comm"
+    BadEcho,   // never echoes command characters once awake
+    Garbage,   // puts noise before every reply frame
+};
+
+struct BoardOptions {
+    unsigned chipType = 8;  // 6..11
+    bool secure = false;    // boot ROM in secure mode
+    std::vector<Fault> faults;
+    unsigned dropAckChunk = 0;   // 1-based data chunk whose acknowledgement is never sent; 0 none
+    int failCode = -1;           // producer command code answered with failure; -1 none
+    size_t disconnectAfter = 0;  // bytes received before the board unplugs; 0 never
+
+    // The flash behind the producer.
+    uint32_t flashId = 0x001740EF;
+    bool nand = false;
+    uint32_t flashSize = 4 * 1024 * 1024;
+    uint32_t flashChips = 1;
+
+    bool pace = false;  // bytes cross the wire no faster than baud / 10 per second
+
+    bool Has(Fault f) const {
+        for (Fault x : faults)
+            if (x == f) return true;
+        return false;
+    }
+};
+
+// Applies one --fault value ("silent", "drop-ack=3", ...) to `options`; false when unknown.
+bool ApplyFault(const std::string& spec, BoardOptions& options);
+
+}  // namespace vboard

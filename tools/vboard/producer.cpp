@@ -1,0 +1,125 @@
+#include "tools/vboard/producer.h"
+
+#include <algorithm>
+
+namespace vboard {
+namespace {
+
+constexpr size_t kBlockSize = 31;
+constexpr size_t kStatusPayload = 32;
+constexpr size_t kParamBlock = 40;
+
+uint32_t LE32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+
+std::string Word(uint32_t v) {
+    std::string s(4, '\0');
+    for (int i = 0; i < 4; ++i) s[i] = static_cast<char>(v >> (8 * i));
+    return s;
+}
+
+// Data-phase lengths the producer insists on.
+size_t ExpectedLength(unsigned code) {
+    switch (code) {
+        case 5: return 36;
+        case 12: case 16: return kParamBlock;
+        case 49: return 60;
+        case 104: return 24;
+        default: return 0;  // any length
+    }
+}
+
+}  // namespace
+
+Producer::Producer(const BoardOptions& options, unsigned linkBaud)
+    : options_(options), chunk_(linkBaud == 115200 ? 8192 : 16384), flash_(options.flashSize, 0xFF) {}
+
+void Producer::Frame(const std::string& payload, std::string& out) {
+    if (options_.Has(Fault::Garbage)) out += "\r\n#noise</D>#";
+    out += "<DA>" + payload + "</D>";
+}
+
+void Producer::Status(bool ok, std::string& out) {
+    std::string payload(kStatusPayload, '\0');
+    payload[16] = ok ? 1 : 0;
+    Frame(payload, out);
+}
+
+bool Producer::Write(uint32_t offset, const std::vector<uint8_t>& bytes) {
+    if (offset > flash_.size() || bytes.size() > flash_.size() - offset) return false;  // beyond the flash
+    std::copy(bytes.begin(), bytes.end(), flash_.begin() + offset);
+    return true;
+}
+
+void Producer::Feed(const uint8_t* data, size_t size, std::string& out) {
+    for (size_t i = 0; i < size;) {
+        if (!inData_) {
+            size_t n = std::min(kBlockSize - block_.size(), size - i);
+            block_.insert(block_.end(), data + i, data + i + n);
+            i += n;
+            if (block_.size() == kBlockSize) OnBlock(out);
+            continue;
+        }
+        size_t n = std::min<size_t>(current_.length - current_.data.size(), size - i);
+        size_t before = current_.data.size();
+        current_.data.insert(current_.data.end(), data + i, data + i + n);
+        i += n;
+        // Acknowledge each full chunk that is not the last one.
+        size_t full = current_.data.size() / chunk_;
+        for (size_t k = before / chunk_; k < full && current_.data.size() < current_.length; ++k) {
+            ++chunksSeen_;
+            if (chunksSeen_ != options_.dropAckChunk) Status(true, out);
+        }
+        if (current_.data.size() == current_.length) {
+            inData_ = false;
+            OnData(out);
+        }
+    }
+}
+
+void Producer::OnBlock(std::string& out) {
+    current_ = ReceivedCommand{block_[16], block_[12], LE32(&block_[8]), LE32(&block_[20]), LE32(&block_[24]), {}};
+    block_.clear();
+    if (current_.direction == 2 && current_.length > 0) {
+        inData_ = true;
+        chunksSeen_ = 0;
+        return;
+    }
+    OnData(out);
+}
+
+void Producer::OnData(std::string& out) {
+    const ReceivedCommand& c = current_;
+    commands_.push_back(c);
+    bool ok = static_cast<int>(c.code) != options_.failCode;
+    size_t expected = ExpectedLength(c.code);
+    if (expected != 0 && c.data.size() != expected) ok = false;
+    switch (c.code) {
+        case 2:
+            ok = ok && c.param1 == 75 && c.param2 == 87;
+            break;
+        case 4:  // the ID goes out even when the status will report failure
+            Frame(Word(0) + Word(options_.flashId) + Word(options_.flashChips), out);
+            break;
+        case 12:
+            bootOffset_ = 0;
+            break;
+        case 13:
+            ok = ok && Write(bootOffset_, c.data);
+            bootOffset_ += static_cast<uint32_t>(c.data.size());
+            break;
+        case 16:
+            imageOffset_ = 0;
+            break;
+        case 17:
+            ok = ok && Write(imageOffset_, c.data);
+            imageOffset_ += static_cast<uint32_t>(c.data.size());
+            break;
+        case 3: case 5: case 7: case 34: case 49: case 57: case 104: case 111:
+            break;
+        default:
+            ok = false;  // a command this producer does not know
+    }
+    Status(ok, out);
+}
+
+}  // namespace vboard

@@ -1,0 +1,47 @@
+#pragma once
+// The producer agent as the board runs it after "go": 31-byte command blocks,
+// data phases acknowledged chunk by chunk, framed replies, and an emulated
+// SPI NOR or SPI NAND flash.
+#include "tools/vboard/board_options.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vboard {
+
+struct ReceivedCommand {
+    unsigned code, direction, length, param1, param2;
+    std::vector<uint8_t> data;  // the data phase, when there was one
+};
+
+class Producer {
+public:
+    Producer(const BoardOptions& options, unsigned linkBaud);
+
+    void Feed(const uint8_t* data, size_t size, std::string& out);
+
+    const std::vector<ReceivedCommand>& Commands() const { return commands_; }
+    const std::vector<uint8_t>& Flash() const { return flash_; }
+    // The data chunk size both sides use at the link rate the producer was given.
+    size_t ChunkSize() const { return chunk_; }
+
+private:
+    void OnBlock(std::string& out);
+    void OnData(std::string& out);
+    bool Write(uint32_t offset, const std::vector<uint8_t>& bytes);
+    void Frame(const std::string& payload, std::string& out);
+    void Status(bool ok, std::string& out);
+
+    BoardOptions options_;
+    size_t chunk_;
+    std::vector<uint8_t> flash_;
+    std::vector<uint8_t> block_;
+    ReceivedCommand current_{};
+    bool inData_ = false;
+    size_t chunksSeen_ = 0;
+    uint32_t bootOffset_ = 0, imageOffset_ = 0;
+    std::vector<ReceivedCommand> commands_;
+};
+
+}  // namespace vboard
