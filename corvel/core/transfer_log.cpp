@@ -13,6 +13,7 @@ namespace {
 
 std::mutex g_logMutex;
 int g_logFd = -1;
+std::string g_logPath;  // the file g_logFd writes to
 
 void WriteText(const std::string& text) {
     // One write per piece of text, so lines of different channels never interleave.
@@ -49,9 +50,16 @@ std::string TransferLogPath() {
 
 void TransferLog(std::string_view text, unsigned level) {
     std::lock_guard lock(g_logMutex);
+    // A new day (or another station folder) starts a new file.
+    std::string path = TransferLogPath();
+    if (g_logFd >= 0 && path != g_logPath) {
+        ::close(g_logFd);
+        g_logFd = -1;
+    }
     if (g_logFd < 0) {
-        g_logFd = ::open(TransferLogPath().c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        g_logFd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
         if (g_logFd < 0) return;
+        g_logPath = path;
         auto t = platform::Now();
         WriteText("\r\n\r\n=============Corvel Information =============\r\n" +
                   Printf("Print Time: %d-%02d-%02d %02d:%02d:%02d\r\n\r\n", t.year, t.month, t.day, t.hour,

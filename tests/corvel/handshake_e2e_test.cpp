@@ -1,7 +1,6 @@
 // The boot handshake over a pseudo-terminal with a virtual board, through the
 // exported functions of libcorvel.so alone.
-#include "corvel.h"
-#include "tools/vboard/virtual_board.h"
+#include "tests/corvel/board_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -18,64 +17,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-int NoBurn(unsigned) { return 0; }
-void NoProgress(unsigned, unsigned) {}
-
-std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
-
-// Every test runs in its own station folder, where the logs go.
-class Handshake : public ::testing::Test {
-protected:
-    void SetUp() override {
-        station_ = fs::temp_directory_path() / ("corvel-e2e-" + std::to_string(::getpid()));
-        fs::create_directories(station_);
-        ::setenv("KESTROW_STATION", station_.c_str(), 1);
-        ASSERT_EQ(KW_Init(2, NoBurn, NoProgress), 1u);
-    }
-    void TearDown() override {
-        if (board_) KW_Detach_Uart(port_.c_str());
-        board_.reset();
-        fs::remove_all(station_);
-    }
-    vboard::VirtualBoard& Board(unsigned chip, bool secure, std::vector<vboard::Fault> faults = {}) {
-        vboard::BoardOptions options;
-        options.chipType = chip;
-        options.secure = secure;
-        options.faults = faults;
-        board_ = std::make_unique<vboard::VirtualBoard>(options);
-        port_ = Wide(board_->PortPath());
-        KW_Secuse_boot_flag(secure ? 2 : 0);
-        T_CORVEL_PARA para{0, 2, chip};
-        KW_SetCorvelParam(0, &para);
-        return *board_;
-    }
-    // Wakes the board as the station's attach loop does: open, wake, ask, and
-    // start over while the answer is "no prompt yet".
-    unsigned WakeAndChoose(unsigned chip, bool secure, unsigned baud) {
-        for (int attempt = 0; attempt < 30; ++attempt) {
-            if (KW_Start_Read(port_.c_str(), 0, static_cast<E_CHIP_TYPE>(chip)) != 1) return 0;
-            std::this_thread::sleep_for(30ms);
-            unsigned r = secure ? KW_check_secure_en(0) : KW_Choose_Baud(port_.c_str(), 0, baud);
-            // 0 from the secure check means "seen, not yet confirmed": the station starts over.
-            if (secure && r == 0) {
-                KW_Detach_Uart(port_.c_str());
-                continue;
-            }
-            if (r != 2) return r;
-        }
-        return 2;
-    }
-    std::string ReadStationFile(const std::string& name) {
-        std::ifstream in(station_ / name, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-
-    fs::path station_;
-    std::unique_ptr<vboard::VirtualBoard> board_;
-    std::wstring port_;
-};
+using namespace corvel_test;
+using Handshake = BoardTest;
 
 struct ChipCase {
     unsigned chip;
@@ -86,7 +29,7 @@ struct ChipCase {
     }
 };
 
-class HandshakePerChip : public Handshake, public ::testing::WithParamInterface<ChipCase> {};
+class HandshakePerChip : public BoardTest, public ::testing::WithParamInterface<ChipCase> {};
 
 TEST_P(HandshakePerChip, CompletesAndAttaches) {
     const ChipCase& c = GetParam();
@@ -125,7 +68,7 @@ struct BaudCase {
     friend std::ostream& operator<<(std::ostream& os, const BaudCase& c) { return os << c.requested << " baud"; }
 };
 
-class BaudChoice : public Handshake, public ::testing::WithParamInterface<BaudCase> {};
+class BaudChoice : public BoardTest, public ::testing::WithParamInterface<BaudCase> {};
 
 TEST_P(BaudChoice, BoardAndPortAgreeOnTheChosenRate) {
     vboard::VirtualBoard& board = Board(8, false);

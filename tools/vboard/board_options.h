@@ -12,7 +12,7 @@ enum class Fault {
     Silent,    // never answers anything
     NoPrompt,  // wakes up but never prints its boot prompt
     ErrComm,   // answers the carriage return of every boot-ROM command with "Err Comm"
-    BadEcho,   // never echoes command characters once awake
+    BadEcho,   // never echoes the commands that load or start code (download, go, sign ...)
     Garbage,   // puts noise before every reply frame
 };
 

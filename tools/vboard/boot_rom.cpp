@@ -1,6 +1,7 @@
 #include "tools/vboard/boot_rom.h"
 
 #include <algorithm>
+#include <string_view>
 #include <type_traits>
 
 namespace vboard {
@@ -34,6 +35,15 @@ constexpr uint32_t kRamEnd = 0x88888888;
 constexpr size_t kProducerBaudOffset = 52;
 
 uint32_t LE32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+
+// Whether `line` can only become a command that loads or starts code.
+bool LoadsCode(const std::string& line) {
+    static const char* const loaders[] = {"download", "securedown", "go", "securego", "sign"};
+    static const char* const others[] = {"draminit", "setvalue", "baudrate"};
+    auto prefixOf = [&](const char* command) { return std::string_view(command).starts_with(line); };
+    return std::any_of(std::begin(loaders), std::end(loaders), prefixOf) &&
+           std::none_of(std::begin(others), std::end(others), prefixOf);
+}
 
 unsigned SelectorBaud(char selector) {
     switch (selector) {
@@ -134,8 +144,8 @@ void BootRom::Feed(const uint8_t* data, size_t size, std::string& out) {
                     OnLine(line, out);
                     continue;
                 }
-                if (!options_.Has(Fault::BadEcho)) out += c;
                 line_ += c;
+                if (!(options_.Has(Fault::BadEcho) && LoadsCode(line_))) out += c;
                 // A host that wakes the ROM again while it already listens gets the prompt again.
                 if (!wake_.empty() && line_ == wake_) {
                     line_.clear();

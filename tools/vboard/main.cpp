@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
     app.add_option("--fault", faults,
                    "Inject a fault (repeatable): silent (never answers); no-prompt (never prints the boot "
                    "prompt); err-comm (answers every command's carriage return with \"Err Comm\"); bad-echo "
-                   "(never echoes once awake); drop-ack=K (never acknowledges data chunk K of a command); "
+                   "(never echoes download, go, sign and their secure forms); drop-ack=K (never acknowledges data chunk K of a command); "
                    "fail-code=C (answers producer command C with failure); disconnect=N (unplugs after N "
                    "received bytes); garbage (noise between reply frames)");
     app.add_flag("--pace", options.pace,
