@@ -43,6 +43,7 @@ TEST(FaultMatrix, EveryFaultFailsItsBoardCleanlyAndTheNextBoardBurns) {
         {"a board that never answers", {"silent"}, std::nullopt, false, ""},
         {"no boot prompt", {"no-prompt"}, std::nullopt, false, ""},
         {"unplugged during the handshake", {"disconnect=30"}, std::nullopt, false, ""},
+        {"boot ROM refuses every command", {"err-comm"}, std::nullopt, false, ""},
         {"unplugged while the RAM table goes out", {"disconnect=150"}, "Failed to download producer", false,
          "download producer fail"},
         {"unplugged during the producer upload", {"disconnect=3000"}, "Failed to download producer", false,
