@@ -29,4 +29,25 @@ run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo -- -LE slow
 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DKESTROW_SANITIZE=address -- -LE slow
 build_target=(--target threaded_tests)
 run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DKESTROW_SANITIZE=thread -DKESTROW_GUI=OFF -- -L threaded -LE slow
+# Fuzzing: every reader of outside input under libFuzzer (clang, ASan + UBSan),
+# each target for KESTROW_FUZZ_SECONDS (30 s keeps CI inside its budget; run
+# longer locally, e.g. KESTROW_FUZZ_SECONDS=300). A finding fails the run and
+# leaves its input in build-fuzz/findings/<target>/.
+fuzz_seconds=${KESTROW_FUZZ_SECONDS:-30}
+echo "=== build-fuzz (${fuzz_seconds} s per target) ==="
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DKESTROW_FUZZ=ON -DKESTROW_GUI=OFF >/dev/null
+cmake --build build-fuzz -j "$jobs" --target fuzz_targets
+for target in build-fuzz/tests/fuzz/*_fuzz; do
+  name=$(basename "$target" _fuzz)
+  work=build-fuzz/corpus/$name findings=build-fuzz/findings/$name
+  mkdir -p "$work" "$findings"
+  echo "--- $name"
+  "$target" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=0 \
+    -artifact_prefix="$findings/" "$work" "tests/fuzz/corpus/$name" 2>&1 | grep -E '^Done|ERROR|SUMMARY' || true
+  if [ -n "$(ls -A "$findings")" ]; then
+    echo "fuzz target $name found a problem; inputs in $findings"
+    exit 1
+  fi
+done
 echo "=== all suites passed ==="

@@ -79,6 +79,7 @@ void ReaderLoop(unsigned index, int portFd, int wakeFd) {
         if (ch.capture.load()) CaptureConsole(chunk.data(), static_cast<size_t>(n));
         ProcessChunk(index, chunk.data(), static_cast<size_t>(n));
     }
+    ch.readerRun = 0;  // also when the device went away: the port is dead
 }
 
 void WatcherLoop(unsigned index) {
@@ -147,7 +148,9 @@ KW_HANDLE OpenUart(const std::wstring& name, unsigned baud, unsigned index) {
     std::lock_guard lock(ch.portMutex);
     if (ch.port.IsOpen()) {
         // The program repeats KW_Start_Read while it waits for the prompt.
-        if (ch.promptWait.load() && ch.port.Path() == path) return PortHandle(index);
+        // A port whose device went away (a board unplugged while it was
+        // awaited) is opened afresh, or the next board there is never seen.
+        if (ch.promptWait.load() && ch.port.Path() == path && ch.readerRun.load()) return PortHandle(index);
         StopReader(ch);
         ch.port.Close();
     }

@@ -444,7 +444,18 @@ PartitionHandle* Partition_Open(const char* name) {
         Print("partition name is not exist, open fail\r\n");
         return nullptr;
     }
-    StartSession(DecodePartitionEntry(EntryAt(table, *at)), false);
+    // The table comes from the flash and may be damaged: an entry whose area
+    // leaves the flash or covers the table blocks would be erased and written there.
+    const PartitionEntry entry = DecodePartitionEntry(EntryAt(table, *at));
+    const uint64_t blockBytes = uint64_t(g.pageSize) * g.pagesPerBlock;
+    const uint64_t end = uint64_t(entry.start) + uint64_t(entry.sizeKiB) * 1024;
+    if (entry.start % blockBytes != 0 || entry.start / g.pageSize < g.tablePage + 2ull * g.pagesPerBlock ||
+        end > uint64_t(g.totalPages) * g.pageSize) {
+        Print("part: Sflash_Open partition %s lies outside the free flash, start:%u, size:%uKB\r\n",
+              entry.name.c_str(), entry.start, entry.sizeKiB);
+        return nullptr;
+    }
+    StartSession(entry, false);
     return &*g.open;
 }
 

@@ -107,6 +107,28 @@ TEST_F(Handshake, SilentBoardNeverAnswers) {
     EXPECT_FALSE(board_->Awake());
 }
 
+// A board that never answered is unplugged and another plugged in under the
+// same port name (a USB adapter comes back as the same device): the port held
+// for the first one is dead, and the next wake must reach the new board.
+TEST_F(Handshake, BoardPluggedInWhereASilentOneWasUnpluggedIsFound) {
+    Board(8, false, {vboard::Fault::Silent});
+    const fs::path link = station_ / "port";
+    fs::create_symlink(board_->PortPath(), link);
+    port_ = Wide(link.string());
+    ASSERT_EQ(KW_Start_Read(port_.c_str(), 0, SOC_FC_E1), 1u);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(KW_Choose_Baud(port_.c_str(), 0, 115200), 2u);
+
+    vboard::BoardOptions good;
+    good.chipType = 8;
+    auto next = std::make_unique<vboard::VirtualBoard>(good);
+    board_.reset();  // the silent board is unplugged
+    fs::remove(link);
+    fs::create_symlink(next->PortPath(), link);
+    board_ = std::move(next);
+    EXPECT_EQ(WakeAndChoose(8, false, 115200), 1u);
+}
+
 TEST_F(Handshake, RefusedBaudCommandFailsAfterTheEchoTimeoutAndFreesThePort) {
     Board(8, false, {vboard::Fault::ErrComm});
     auto start = std::chrono::steady_clock::now();

@@ -184,6 +184,34 @@ TEST_F(PartitionTest, EmptyFlashHoldsNoPartitions) {
     EXPECT_EQ(TableCount(), 1u);
 }
 
+// A table read back from a flash can be damaged. An entry whose area runs past
+// the flash or onto the table blocks must not be opened: writing it would erase
+// blocks that are not there, or the table itself.
+TEST_F(PartitionTest, OpenRefusesAnEntryOutsideTheFreeFlash) {
+    struct Case {
+        const char* what;
+        uint32_t start, sizeKiB;
+    } cases[] = {
+        {"past the flash end", kTotal - kBlock, 128},
+        {"start beyond the flash", kTotal + kBlock, 64},
+        {"on the table blocks", kTablePage * kPage, 64},
+        {"inside a block", kFirstFree + kPage, 64},
+    };
+    Create(Request("A", 64));
+    const size_t entryAt = size_t(kTablePage) * kPage + 4;
+    for (const Case& c : cases) {
+        PartitionEntry e = TableEntry(0);
+        e.start = c.start;
+        e.sizeKiB = c.sizeKiB;
+        EncodePartitionEntry(e, flash.bytes.data() + entryAt);
+        flash.erased.clear();
+        flash.writes.clear();
+        EXPECT_EQ(Partition_Open("A"), nullptr) << c.what;
+        EXPECT_TRUE(flash.Printed("lies outside the free flash")) << c.what;
+        EXPECT_TRUE(flash.erased.empty() && flash.writes.empty()) << c.what;
+    }
+}
+
 TEST_F(PartitionTest, SizesRoundUpToWholeBlocksAndPartitionsFollowEachOther) {
     struct Case {
         const char* name;

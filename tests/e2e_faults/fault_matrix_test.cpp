@@ -1,0 +1,108 @@
+// Faults of a board at every stage of a burn, end to end through `kestrow burn`
+// on virtual boards. For each fault the board's result is the right failure
+// (or none, for a board that never completes its handshake), the channel log
+// says what failed, the station holds no more descriptors or threads than
+// before, and the next good board on the same port burns.
+#include "tests/e2e_faults/station_run.h"
+
+#include <set>
+
+namespace kestrow::e2e {
+namespace {
+
+struct FaultCase {
+    std::string what;
+    std::vector<std::string> faults;  // vboard --fault values
+    std::optional<std::string> status;  // the board's result; nothing: the board is never attached
+    bool passes = false;
+    std::string logText;  // a line of the channel log that says what failed
+};
+
+vboard::BoardOptions WithFaults(const std::vector<std::string>& faults) {
+    vboard::BoardOptions options = GoodBoard();
+    for (const std::string& f : faults) EXPECT_TRUE(vboard::ApplyFault(f, options)) << f;
+    return options;
+}
+
+// The producer commands a good SPI NOR burn sends, in order of first use.
+std::vector<unsigned> CommandsOfAGoodBurn() {
+    StationRun run(1, 60);
+    vboard::VirtualBoard& board = run.Plug(GoodBoard());
+    auto record = run.NextRecord(60s);
+    EXPECT_TRUE(record && (*record)["result"] == "passed");
+    std::vector<unsigned> codes;
+    std::set<unsigned> seen;
+    for (const auto& c : board.ProducerCommands())
+        if (seen.insert(c.code).second) codes.push_back(c.code);
+    EXPECT_EQ(run.Wait(10s), 0);
+    return codes;
+}
+
+TEST(FaultMatrix, EveryFaultFailsItsBoardCleanlyAndTheNextBoardBurns) {
+    std::vector<FaultCase> cases = {
+        {"a board that never answers", {"silent"}, std::nullopt, false, ""},
+        {"no boot prompt", {"no-prompt"}, std::nullopt, false, ""},
+        {"unplugged during the handshake", {"disconnect=30"}, std::nullopt, false, ""},
+        {"boot ROM refuses every command", {"err-comm"}, std::nullopt, false, ""},
+        {"unplugged while the RAM table goes out", {"disconnect=150"}, "Failed to download producer", false,
+         "download producer fail"},
+        {"unplugged during the producer upload", {"disconnect=3000"}, "Failed to download producer", false,
+         "download producer fail"},
+        {"unplugged in the middle of the image", {"disconnect=30000"}, "Failed to download boot", false, "fail"},
+        {"load and go commands not echoed", {"bad-echo"}, "Failed to download producer", false,
+         "download producer fail"},
+        {"a lost acknowledgement", {"drop-ack=1"}, "Failed to download boot", false, "fail"},
+        {"garbage between reply frames", {"garbage"}, "Completion", true, ""},
+    };
+    for (unsigned code : CommandsOfAGoodBurn())
+        cases.push_back({"producer command " + std::to_string(code) + " answers with failure",
+                         {"fail-code=" + std::to_string(code)}, "", false, "fail"});
+    ASSERT_GT(cases.size(), 8u) << "a good burn sent no producer commands";
+
+    unsigned records = 2;  // the warm-up board, and the last one that ends the run
+    for (const FaultCase& c : cases) records += c.status ? 2 : 1;
+    StationRun run(records, 1200);
+
+    // A first good board opens whatever the station keeps open for good (logs).
+    run.Plug(GoodBoard());
+    auto warmUp = run.NextRecord(60s);
+    ASSERT_TRUE(warmUp && (*warmUp)["result"] == "passed");
+    run.Unplug();
+    const Resources before = run.IdleCeiling();
+
+    for (const FaultCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const size_t logBefore = run.ChannelLog().size();
+        run.Plug(WithFaults(c.faults));
+        if (c.status) {
+            auto record = run.NextRecord(90s);
+            ASSERT_TRUE(record) << "no result";
+            EXPECT_EQ((*record)["result"], c.passes ? "passed" : "failed");
+            if (!c.status->empty()) {
+                EXPECT_EQ((*record)["status"], *c.status);
+            }
+            const std::string log = run.ChannelLog().substr(logBefore);
+            if (!c.logText.empty()) {
+                EXPECT_NE(log.find(c.logText), std::string::npos) << log;
+            }
+        } else {
+            EXPECT_FALSE(run.NextRecord(4s)) << "a board that never attached got a result";
+        }
+        run.Unplug();
+        EXPECT_TRUE(run.SettlesWithin(before)) << "descriptors or threads left behind";
+
+        run.Plug(GoodBoard());
+        auto next = run.NextRecord(60s);
+        ASSERT_TRUE(next) << "the next good board was not burned";
+        EXPECT_EQ((*next)["result"], "passed") << (*next)["status"];
+        run.Unplug();
+        EXPECT_TRUE(run.SettlesWithin(before)) << "descriptors or threads left behind after the good board";
+    }
+    run.Plug(GoodBoard());
+    auto last = run.NextRecord(60s);
+    EXPECT_TRUE(last && (*last)["result"] == "passed");
+    EXPECT_EQ(run.Wait(30s), 1);  // some boards failed
+}
+
+}  // namespace
+}  // namespace kestrow::e2e

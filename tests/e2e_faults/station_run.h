@@ -1,0 +1,200 @@
+#pragma once
+// `kestrow burn` run as the factory runs it, against virtual boards plugged in
+// and out of one port: the station is a copy of the sample station, the port a
+// symbolic link that the test points at each new board's pseudo-terminal.
+#include "tools/vboard/virtual_board.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kestrow::e2e {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// A board whose flash is one of the sample station's SPI NOR parts.
+inline vboard::BoardOptions GoodBoard() {
+    vboard::BoardOptions o;
+    o.chipType = 8;
+    o.flashId = 0xef4017;
+    o.flashSize = 8 << 20;
+    return o;
+}
+
+// Open descriptors and threads of a process.
+struct Resources {
+    size_t fds = 0, threads = 0;
+    bool operator==(const Resources&) const = default;
+};
+
+inline size_t CountEntries(const fs::path& dir) {
+    std::error_code ec;
+    size_t n = 0;
+    for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) ++n;
+    return n;
+}
+
+inline Resources ResourcesOf(pid_t pid) {
+    const fs::path proc = "/proc/" + std::to_string(pid);
+    return {CountEntries(proc / "fd"), CountEntries(proc / "task")};
+}
+
+inline std::ostream& operator<<(std::ostream& out, const Resources& r) {
+    return out << r.fds << " descriptors, " << r.threads << " threads";
+}
+
+class StationRun {
+public:
+    // Copies the sample station and starts `kestrow burn --json` for `boards` results.
+    StationRun(unsigned boards, int timeoutSeconds) {
+        dir_ = fs::temp_directory_path() / ("kw_faults_" + std::to_string(::getpid()));
+        fs::remove_all(dir_);
+        fs::copy(fs::path(KESTROW_SOURCE_ROOT) / "station", dir_, fs::copy_options::recursive);
+        port_ = (dir_ / "port").string();
+        int out[2];
+        if (::pipe(out) != 0) throw std::runtime_error("pipe");
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(out[1], STDOUT_FILENO);
+            ::close(out[0]);
+            ::close(out[1]);
+            const std::string boardsText = std::to_string(boards), timeoutText = std::to_string(timeoutSeconds);
+            ::execl(KESTROW_PROGRAM, "kestrow", "burn", "--station", dir_.c_str(), "--port", port_.c_str(),
+                    "--boards", boardsText.c_str(), "--timeout", timeoutText.c_str(), "--json", nullptr);
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        out_ = out[0];
+    }
+    ~StationRun() {
+        board_.reset();
+        if (pid_ > 0 && !exited_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        if (out_ >= 0) ::close(out_);
+        fs::remove_all(dir_);
+    }
+    StationRun(const StationRun&) = delete;
+    StationRun& operator=(const StationRun&) = delete;
+
+    // Plugs a new board into the port (unplugging the one before).
+    vboard::VirtualBoard& Plug(const vboard::BoardOptions& options) {
+        Unplug();
+        board_ = std::make_unique<vboard::VirtualBoard>(options);
+        const fs::path link = dir_ / "port.new";
+        fs::create_symlink(board_->PortPath(), link);
+        fs::rename(link, port_);
+        return *board_;
+    }
+    void Unplug() {
+        std::error_code ec;
+        fs::remove(port_, ec);
+        board_.reset();
+    }
+
+    // The next JSON record, or nothing within `timeout`.
+    std::optional<nlohmann::json> NextRecord(std::chrono::milliseconds timeout) {
+        const auto until = Clock::now() + timeout;
+        for (;;) {
+            size_t end = buffer_.find('\n');
+            if (end != std::string::npos) {
+                std::string line = buffer_.substr(0, end);
+                buffer_.erase(0, end + 1);
+                if (!line.empty() && line[0] == '{') return nlohmann::json::parse(line);
+                continue;
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+            if (left.count() <= 0) return std::nullopt;
+            pollfd p{out_, POLLIN, 0};
+            if (::poll(&p, 1, int(left.count())) <= 0) continue;
+            char chunk[4096];
+            ssize_t n = ::read(out_, chunk, sizeof chunk);
+            if (n <= 0) return std::nullopt;
+            buffer_.append(chunk, size_t(n));
+        }
+    }
+
+    Resources Now() const { return ResourcesOf(pid_); }
+    // The most descriptors and threads the idle station holds over a second:
+    // its port watcher starts a short-lived thread on each round.
+    Resources IdleCeiling() const {
+        Resources most;
+        for (auto start = Clock::now(); Clock::now() - start < 1s;) {
+            Resources now = Now();
+            most.fds = std::max(most.fds, now.fds);
+            most.threads = std::max(most.threads, now.threads);
+            std::this_thread::sleep_for(20ms);
+        }
+        return most;
+    }
+    // True once the station is back within `ceiling` (a burn that just ended
+    // may still be closing its port); false when it stays above it.
+    bool SettlesWithin(const Resources& ceiling, std::chrono::milliseconds timeout = 10s) const {
+        const auto until = Clock::now() + timeout;
+        for (;;) {
+            Resources now = Now();
+            if (now.fds <= ceiling.fds && now.threads <= ceiling.threads) return true;
+            if (Clock::now() >= until) {
+                ADD_FAILURE() << "now " << now << ", idle station at most " << ceiling;
+                return false;
+            }
+            std::this_thread::sleep_for(50ms);
+        }
+    }
+
+    // Exit status of `kestrow burn`, or -1 when it does not end within `timeout`.
+    int Wait(std::chrono::milliseconds timeout) {
+        const auto until = Clock::now() + timeout;
+        int status = 0;
+        while (Clock::now() < until) {
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                exited_ = true;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        return -1;
+    }
+
+    // Everything channel 1's logs hold so far.
+    std::string ChannelLog() const {
+        std::string all;
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(dir_ / "log", ec)) {
+            if (entry.path().filename().string().rfind("ch[1]_log", 0) != 0) continue;
+            std::ifstream in(entry.path(), std::ios::binary);
+            std::stringstream s;
+            s << in.rdbuf();
+            all += s.str();
+        }
+        return all;
+    }
+    pid_t Pid() const { return pid_; }
+
+private:
+    fs::path dir_;
+    std::string port_;
+    pid_t pid_ = -1;
+    int out_ = -1;
+    bool exited_ = false;
+    std::string buffer_;
+    std::unique_ptr<vboard::VirtualBoard> board_;
+};
+
+}  // namespace kestrow::e2e
