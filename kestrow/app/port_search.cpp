@@ -31,8 +31,7 @@ bool NaturalLess(const std::string& a, const std::string& b) {
 }
 
 bool SamePort(const std::string& found, const std::string& remembered) {
-    return !remembered.empty() &&
-           found.substr(0, kRememberedPortChars) == remembered.substr(0, kRememberedPortChars);
+    return !remembered.empty() && found == remembered;
 }
 
 }  // namespace

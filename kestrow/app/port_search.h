@@ -13,9 +13,6 @@ inline constexpr int kPortInUse = -1;
 inline constexpr int kPortUnusable = 0;
 inline constexpr int kPortUsable = 1;
 inline constexpr std::size_t kPortTableSize = 16;
-// Characters of a remembered port name compared with the names found (the
-// configuration file keeps no more of it).
-inline constexpr std::size_t kRememberedPortChars = 10;
 // A virtual board writes the terminal it plays on as one line of this file.
 inline constexpr const char* kVirtualPortsFile = "virtual_ports.txt";
 

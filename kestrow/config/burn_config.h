@@ -19,6 +19,9 @@
 namespace kestrow::config {
 
 inline constexpr int kMaxBurnChannels = 16;  // device_channel is cut to this at start-up
+// A port is a device path here (/dev/ttyUSB0, /dev/serial/by-path/...), not a
+// short COMn name, so the stored name is as long as a path may be.
+inline constexpr std::size_t kPortNameChars = 260;
 inline constexpr int kPoolChannels = 32;     // channels an address-pool file may name
 
 // Chip types; the index is the value passed to the transfer library.
@@ -109,7 +112,7 @@ struct BurnConfig {
     // ---- stored in the configuration file ----
     std::string project_name;                          // 64 characters
     std::int32_t device_channel = 0;
-    std::array<std::string, kMaxBurnChannels> uart_com;  // 10 characters; only entry 0 is stored
+    std::array<std::string, kMaxBurnChannels> uart_com;  // kPortNameChars characters; only entry 0 is stored
     std::int32_t uart_baud = 0;
     std::string path_producer;                         // 260 characters each
     std::string path_nandboot;

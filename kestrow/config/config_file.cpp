@@ -260,7 +260,7 @@ int BurnConfig::Load(const std::string& name, ConfigNotes* notes) {
         } else if (key == "device channel") {
             device_channel = ReadDecimal(value);
         } else if (StartsWith(key, "uart")) {
-            if (key == "uart com") uart_com[0] = CutToChars(value, 10);
+            if (key == "uart com") uart_com[0] = CutToChars(value, kPortNameChars);
             else if (key == "uart baud") uart_baud = ReadDecimal(value);
         } else if (StartsWith(key, "path")) {
             if (key == "path producer") path_producer = CutToChars(value, 260);

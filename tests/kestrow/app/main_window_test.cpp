@@ -222,7 +222,7 @@ TEST_F(MainWindowTest, CancelledBurnFileKeepsThePathAndRecountsTheTotal) {
 
 TEST_F(MainWindowTest, StartUpSearchSelectsTheRememberedPortThenWatches) {
     config_.uart_com[0] = "/dev/ttyUSB1";
-    ports_.candidates = {"/dev/ttyS0", "/dev/ttyUSB1"};
+    ports_.candidates = {"/dev/ttyUSB0", "/dev/ttyUSB1"};  // alike in their first ten characters
     link_.SetResult("ChooseBaud", engine::kLinkNoPrompt);  // no board answers
     auto w = OpenWindow();
     w->StartPortThreads();
@@ -230,7 +230,7 @@ TEST_F(MainWindowTest, StartUpSearchSelectsTheRememberedPortThenWatches) {
     EXPECT_EQ(w->PortList()->count(), 2);
     EXPECT_EQ(w->PortList()->currentText(), "/dev/ttyUSB1");
     EXPECT_EQ(config_.uart_com[0], "/dev/ttyUSB1");
-    EXPECT_EQ(config_.uart_com[1], "/dev/ttyS0");
+    EXPECT_EQ(config_.uart_com[1], "/dev/ttyUSB0");
     EXPECT_TRUE(ProcessUntil([&] { return !link_.CallsNamed("StartRead").empty(); }));
     EXPECT_EQ(link_.CallsNamed("StartRead")[0].text, "/dev/ttyUSB1");
 }

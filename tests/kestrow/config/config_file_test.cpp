@@ -133,6 +133,7 @@ TEST_F(ConfigFileTest, ValuesAndKeysAreReadAsTheFileHasAlwaysBeenRead) {
                        "  project name = NimbraP3  \r\n"  // a leading blank is no comment
                        " #chip model = PN99\r\n"          // not a comment either: key "#chip model" fits nothing
                        "uart baud=921600\r\n"
+                       "uart com = /dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0\r\n"
                        "boot mode flag = 2\r\n"
                        "no separator here\r\n"),
               1);
@@ -142,6 +143,7 @@ TEST_F(ConfigFileTest, ValuesAndKeysAreReadAsTheFileHasAlwaysBeenRead) {
     EXPECT_EQ(config.project_name, "NimbraP3");
     EXPECT_EQ(config.chip_model, "");
     EXPECT_EQ(config.uart_baud, 921600);
+    EXPECT_EQ(config.uart_com[0], "/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0");  // a whole device path
     EXPECT_EQ(config.boot_mode_flag, 2);
     EXPECT_EQ(config.saved.chip_type, 11);  // Load ends with Apply
     EXPECT_NE(config.FormatConfigText().find("\r\nchip type = SOC_FA_V1\r\n"), std::string::npos);
