@@ -8,6 +8,7 @@
 #include "kestrow/engine/progress.h"
 #include "kestrow/engine/status_codes.h"
 #include "corvel/include/corvel.h"
+#include "usbcorvel/access_loader.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -30,11 +31,6 @@ namespace {
 
 constexpr int kSecondMs = 1000;
 
-// The USB access library is not loaded by the serial station; its version
-// reads as 0.0 until it is.
-constexpr unsigned kUsbLibMajor = 0;
-constexpr unsigned kUsbLibMinor = 0;
-
 }  // namespace
 
 QString WindowTitle(const config::LanguageTable& language, const engine::StationState& state) {
@@ -50,8 +46,12 @@ QString WindowTitle(const config::LanguageTable& language, const engine::Station
 QString AboutVersionLine(const config::BurnConfig& config) {
     unsigned major = 0, minor = 0, build = 0;
     KW_GetVersion(&major, &minor, &build);
+    // The USB access library reads 0.0 on a station without it (serial burning needs none).
+    unsigned usbMajor = 0, usbMinor = 0;
+    std::string why;
+    if (const usbcorvel::AccessCalls* usb = usbcorvel::LoadAccessLibrary(why)) usb->GetUSBLibVersion(&usbMajor, &usbMinor);
     QString libraries = QString::asprintf("CorvelLib V%u.%u.%02u; ", major, minor, build) +
-                        QString::asprintf("USBLib V%u.%u; ", kUsbLibMajor, kUsbLibMinor) +
+                        QString::asprintf("USBLib V%u.%u; ", usbMajor, usbMinor) +
                         QString::asprintf("Producer V%u.%u.%02u ", config.producer_version[0],
                                           config.producer_version[1], config.producer_version[2]);
     return QString::asprintf("V%d.%d.%02d ( ", kVersionMajor, kVersionMinor, kVersionBuild) + libraries + ")";

@@ -277,7 +277,7 @@ TEST_F(MainWindowTest, AboutBoxShowsTheVersionLine) {
     config_.producer_version = {2, 3, 4, 0};  // opening the window read the sample producer's
     QMessageBox* box = w->ShowAbout();
     EXPECT_TRUE(box->text().contains(QRegularExpression(
-        R"(V1\.1\.26 \( CorvelLib V\d+\.\d+\.\d\d; USBLib V0\.0; Producer V2\.3\.04 \))")))
+        R"(V1\.1\.26 \( CorvelLib V\d+\.\d+\.\d\d; USBLib V1\.0; Producer V2\.3\.04 \))")))
         << box->text().toStdString();
     box->close();
 }
