@@ -53,6 +53,9 @@ KW_API unsigned KW_Start_Read(const wchar_t* portName, unsigned index, E_CHIP_TY
 
     KW_HANDLE handle = OpenUart(portName, kBootBaud, index);
     if (!IsValidHandle(handle)) {
+        // The board went away while its prompt was awaited: nothing is left to
+        // watch, and a watcher kept waiting would outlive every later round.
+        StopWatcher(index);
         TransferLog("KW_Start_Read: Open_Uart handle fail\r\n");
         return 0;
     }

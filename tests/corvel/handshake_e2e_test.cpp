@@ -129,6 +129,34 @@ TEST_F(Handshake, BoardPluggedInWhereASilentOneWasUnpluggedIsFound) {
     EXPECT_EQ(WakeAndChoose(8, false, 115200), 1u);
 }
 
+// The station keeps waking a port whose board never answered; once that board
+// is unplugged, the threads that served the port must end with it.
+TEST_F(Handshake, UnpluggedSilentBoardLeavesNoThreadBehind) {
+    auto threads = [] {
+        return std::distance(fs::directory_iterator("/proc/self/task"), fs::directory_iterator());
+    };
+    const auto before = threads();
+    Board(8, false, {vboard::Fault::Silent});
+    const fs::path link = station_ / "port";
+    fs::create_symlink(board_->PortPath(), link);
+    port_ = Wide(link.string());
+    ASSERT_EQ(KW_Start_Read(port_.c_str(), 0, SOC_FC_E1), 1u);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(KW_Choose_Baud(port_.c_str(), 0, 115200), 2u);
+
+    board_.reset();
+    fs::remove(link);
+    // The port's reader notices the hang-up on its own time; until then the
+    // port still looks open and the wake goes out as before.
+    unsigned woken = 1;
+    for (int round = 0; round < 100 && woken != 0; ++round) {
+        std::this_thread::sleep_for(20ms);
+        woken = KW_Start_Read(port_.c_str(), 0, SOC_FC_E1);
+    }
+    EXPECT_EQ(woken, 0u);
+    EXPECT_EQ(threads(), before);
+}
+
 TEST_F(Handshake, RefusedBaudCommandFailsAfterTheEchoTimeoutAndFreesThePort) {
     Board(8, false, {vboard::Fault::ErrComm});
     auto start = std::chrono::steady_clock::now();

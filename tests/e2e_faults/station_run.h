@@ -131,17 +131,17 @@ public:
     }
 
     Resources Now() const { return ResourcesOf(pid_); }
-    // The most descriptors and threads the idle station holds over a second:
-    // its port watcher starts a short-lived thread on each round.
+    // The most descriptors and threads the idle station holds, once a burn
+    // that just ended has finished closing: the most over one second, taken
+    // again until two seconds in a row agree.
     Resources IdleCeiling() const {
-        Resources most;
-        for (auto start = Clock::now(); Clock::now() - start < 1s;) {
-            Resources now = Now();
-            most.fds = std::max(most.fds, now.fds);
-            most.threads = std::max(most.threads, now.threads);
-            std::this_thread::sleep_for(20ms);
+        Resources last = MostOverASecond();
+        for (int round = 0; round < 10; ++round) {
+            Resources next = MostOverASecond();
+            if (next == last) break;
+            last = next;
         }
-        return most;
+        return last;
     }
     // True once the station is back within `ceiling` (a burn that just ended
     // may still be closing its port); false when it stays above it.
@@ -188,6 +188,17 @@ public:
     pid_t Pid() const { return pid_; }
 
 private:
+    Resources MostOverASecond() const {
+        Resources most;
+        for (auto start = Clock::now(); Clock::now() - start < 1s;) {
+            Resources now = Now();
+            most.fds = std::max(most.fds, now.fds);
+            most.threads = std::max(most.threads, now.threads);
+            std::this_thread::sleep_for(20ms);
+        }
+        return most;
+    }
+
     fs::path dir_;
     std::string port_;
     pid_t pid_ = -1;
