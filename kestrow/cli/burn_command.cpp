@@ -313,7 +313,7 @@ int RunBurn(const BurnOptions& options) {
     return run.Run(startup.channels);
 }
 
-void Setup(CLI::App& app, Context& context) {
+void SetupBurnCommand(CLI::App& app, Context& context) {
     auto options = std::make_shared<BurnOptions>();
     CLI::App* cmd = app.add_subcommand(
         "burn", "Watch a serial port and burn every board that answers there, one after another, "
@@ -332,7 +332,7 @@ void Setup(CLI::App& app, Context& context) {
     });
 }
 
-CommandRegistrar registrar(Setup);
+CommandRegistrar burnRegistrar(SetupBurnCommand);
 
 }  // namespace
 }  // namespace kestrow::cli

@@ -111,7 +111,7 @@ void PrintConfiguration(const BurnConfig& c, const StationStartup& s) {
     Line("Language", language);
 }
 
-void Setup(CLI::App& app, Context& context) {
+void SetupConfigCommand(CLI::App& app, Context& context) {
     CLI::App* command = app.add_subcommand(
         "config", "Load the station as start-up does and print the effective configuration; "
                   "exit status 0 when it can burn as configured, 2 otherwise");
@@ -130,7 +130,7 @@ void Setup(CLI::App& app, Context& context) {
     });
 }
 
-CommandRegistrar registrar(Setup);
+CommandRegistrar configRegistrar(SetupConfigCommand);
 
 }  // namespace
 }  // namespace kestrow::cli

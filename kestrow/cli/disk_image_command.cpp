@@ -117,7 +117,7 @@ int Run(const Options& o) {
     return 0;
 }
 
-void Setup(CLI::App& app, kestrow::cli::Context& context) {
+void SetupDiskImageCommand(CLI::App& app, kestrow::cli::Context& context) {
     auto options = std::make_shared<Options>();
     CLI::App* cmd = app.add_subcommand("disk-image", "Build a FAT disk image (.img) from a folder");
     cmd->add_option("--source", options->source, "Folder whose tree goes into the image")->required();
@@ -134,6 +134,6 @@ void Setup(CLI::App& app, kestrow::cli::Context& context) {
     });
 }
 
-kestrow::cli::CommandRegistrar registrar(Setup);
+kestrow::cli::CommandRegistrar diskImageRegistrar(SetupDiskImageCommand);
 
 }  // namespace

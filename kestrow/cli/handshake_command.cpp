@@ -85,7 +85,7 @@ int RunHandshake(const HandshakeOptions& opts) {
     return 0;
 }
 
-void Setup(CLI::App& app, Context& context) {
+void SetupHandshakeCommand(CLI::App& app, Context& context) {
     auto opts = std::make_shared<HandshakeOptions>();
     CLI::App* cmd = app.add_subcommand("handshake", "Wake a board's boot ROM on a serial port and attach it (a wiring check)");
     cmd->add_option("--port", opts->port, "Serial port: a device path such as /dev/ttyUSB0, or COMn")->required();
@@ -98,7 +98,7 @@ void Setup(CLI::App& app, Context& context) {
     cmd->callback([opts, &context] { context.run = [opts](const Context&) { return RunHandshake(*opts); }; });
 }
 
-CommandRegistrar reg(Setup);
+CommandRegistrar handshakeRegistrar(SetupHandshakeCommand);
 
 }  // namespace
 }  // namespace kestrow::cli

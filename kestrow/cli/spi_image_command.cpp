@@ -64,7 +64,7 @@ int Inspect(const std::string& path) {
     return layout.tablesAgree ? 0 : 1;
 }
 
-void Setup(CLI::App& app, kestrow::cli::Context& context) {
+void SetupSpiImageCommand(CLI::App& app, kestrow::cli::Context& context) {
     auto options = std::make_shared<SpiImageOptions>();
     CLI::App* cmd = app.add_subcommand(
         "spi-image",
@@ -93,6 +93,6 @@ void Setup(CLI::App& app, kestrow::cli::Context& context) {
     });
 }
 
-kestrow::cli::CommandRegistrar registrar(Setup);
+kestrow::cli::CommandRegistrar spiImageRegistrar(SetupSpiImageCommand);
 
 }  // namespace

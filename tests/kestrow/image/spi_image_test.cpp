@@ -22,10 +22,9 @@ namespace {
 
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
-using config::testing::TempFolder;
 
 constexpr uint32_t kMiB = 1024 * 1024;
-constexpr uint32_t kBlock = 65536;
+constexpr uint32_t kFlashBlock = 65536;
 
 class Recorder : public SpiImageReporter {
 public:
@@ -45,7 +44,7 @@ config::SpiNorInfo NorRecord(const char* name, uint32_t totalSize, uint32_t cloc
     r.total_size = totalSize;
     r.page_size = 256;
     r.program_size = 256;
-    r.erase_size = kBlock;
+    r.erase_size = kFlashBlock;
     r.clock = clock;
     r.flag = 0x12;
     r.ex_flag = 0x34;
@@ -129,7 +128,7 @@ protected:
     }
     std::string LastMessage() const { return recorder.messages.empty() ? "" : recorder.messages.back(); }
 
-    TempFolder folder;
+    config::testing::TempFolder folder;
     config::BurnConfig cfg;
     Recorder recorder;
 };
@@ -156,7 +155,7 @@ TEST_F(SpiImageTest, BuildsTheWholeLayout) {
     EXPECT_EQ(Le32(image, 32), 0x80100000u);
     EXPECT_EQ(image.substr(40, 160), boot.substr(40, 160));
     EXPECT_EQ(image.substr(264, 100000 - 264), boot.substr(264));
-    EXPECT_EQ(image.substr(100000, 2 * kBlock - 100000), std::string(2 * kBlock - 100000, '\xFF'));
+    EXPECT_EQ(image.substr(100000, 2 * kFlashBlock - 100000), std::string(2 * kFlashBlock - 100000, '\xFF'));
     // The flash record after the marker carries the boot block count.
     config::SpiNorInfo record{};
     std::memcpy(&record, image.data() + 204, sizeof record);
@@ -166,7 +165,7 @@ TEST_F(SpiImageTest, BuildsTheWholeLayout) {
 
     // Table at block 2, identical backup at block 3, partitions from block 4.
     const auto table = ParseTable(image, 131072);
-    EXPECT_EQ(image.substr(131072, 4 + 32 * 5), image.substr(131072 + kBlock, 4 + 32 * 5));
+    EXPECT_EQ(image.substr(131072, 4 + 32 * 5), image.substr(131072 + kFlashBlock, 4 + 32 * 5));
     ASSERT_EQ(table.size(), 5u);
     struct Expected {
         const char* name;
@@ -202,7 +201,7 @@ TEST_F(SpiImageTest, BuildsTheWholeLayout) {
     EXPECT_EQ(table[2].length, 591u);
     EXPECT_EQ(Le32(image, table[2].start), 587u);
     EXPECT_EQ(image.substr(table[2].start + 4, 587), std::string(kDefaultEnvironment));
-    EXPECT_EQ(image.substr(table[2].start + 591, kBlock - 591), std::string(kBlock - 591, '\xFF'));
+    EXPECT_EQ(image.substr(table[2].start + 591, kFlashBlock - 591), std::string(kFlashBlock - 591, '\xFF'));
     EXPECT_EQ(image.substr(table[0].start, 2 * kMiB), std::string(2 * kMiB, '\xFF'));
     EXPECT_TRUE(image.find_first_not_of('\xFF', 262144 + 7296 * 1024) == std::string::npos);
 }
@@ -222,7 +221,7 @@ TEST_F(SpiImageTest, InspectReadsBackWhatWasBuilt) {
 
     // A damaged backup is reported.
     std::string image = Image();
-    image[131072 + kBlock + 4 + 8] ^= 0x01;
+    image[131072 + kFlashBlock + 4 + 8] ^= 0x01;
     folder.Write("image.bin", image);
     ASSERT_TRUE(ReadSpiImageLayout(Output(), layout, error)) << error;
     EXPECT_FALSE(layout.tablesAgree);
@@ -409,7 +408,7 @@ TEST(SampleStationImageTest, SixteenMebibyteImageReadsBackFieldByField) {
     QuietSink sink;
     ASSERT_TRUE(config::StartStation(cfg, sink, /*readOnly=*/true).CanRun());
 
-    TempFolder folder;
+    config::testing::TempFolder folder;
     Recorder recorder;
     const std::string output = folder.Path("W25Q128JV.bin");
     ASSERT_TRUE(MakeSpiImage(cfg, "W25Q128JV", output, recorder)) << recorder.messages.back();
@@ -430,19 +429,19 @@ TEST(SampleStationImageTest, SixteenMebibyteImageReadsBackFieldByField) {
     EXPECT_EQ(Le32(image, record + 4), 16u * kMiB);
     EXPECT_EQ(Le32(image, record + 8), 256u);
     EXPECT_EQ(Le32(image, record + 12), 256u);
-    EXPECT_EQ(Le32(image, record + 16), kBlock);
+    EXPECT_EQ(Le32(image, record + 16), kFlashBlock);
     EXPECT_EQ(Le32(image, record + 20), 20000000u);
     EXPECT_EQ(uint8_t(image[record + 24]), 0x00);
     EXPECT_EQ(uint8_t(image[record + 25]), 0x1C);
     EXPECT_EQ(uint8_t(image[record + 27]), bootBlocks);
     EXPECT_EQ(std::string(image.c_str() + record + 28), "W25Q128JV");
     EXPECT_EQ(image.substr(record + 60, loader.size() - record - 60), loader.substr(record + 60));
-    EXPECT_EQ(image.substr(loader.size(), bootBlocks * kBlock - loader.size()),
-              std::string(bootBlocks * kBlock - loader.size(), '\xFF'));
+    EXPECT_EQ(image.substr(loader.size(), bootBlocks * kFlashBlock - loader.size()),
+              std::string(bootBlocks * kFlashBlock - loader.size(), '\xFF'));
 
     // Both tables, equal, with the partitions of config.txt back to back.
-    const size_t tableAt = bootBlocks * kBlock;
-    EXPECT_EQ(image.substr(tableAt, 4 + 7 * 32), image.substr(tableAt + kBlock, 4 + 7 * 32));
+    const size_t tableAt = bootBlocks * kFlashBlock;
+    EXPECT_EQ(image.substr(tableAt, 4 + 7 * 32), image.substr(tableAt + kFlashBlock, 4 + 7 * 32));
     const auto table = ParseTable(image, tableAt);
     ASSERT_EQ(table.size(), 7u);
     struct Expected {
@@ -453,7 +452,7 @@ TEST(SampleStationImageTest, SixteenMebibyteImageReadsBackFieldByField) {
     const Expected expected[] = {{"KERNEL", 1, 0x01, 2048}, {"A", 2, 0x01, 8192}, {"B", 2, 0x01, 4096},
                                  {"MAC", 0, 0x01, 64},      {"SEQ", 0, 0x01, 64}, {"ENV", 0, 0x01, 64},
                                  {"BTADDR", 0, 0x11, 64}};
-    uint32_t start = (bootBlocks + 2) * kBlock;
+    uint32_t start = (bootBlocks + 2) * kFlashBlock;
     for (size_t i = 0; i < 7; ++i) {
         SCOPED_TRACE(expected[i].name);
         EXPECT_EQ(table[i].name, expected[i].name);
@@ -484,7 +483,7 @@ TEST(SampleStationImageTest, SixteenMebibyteImageReadsBackFieldByField) {
     EXPECT_EQ(Le32(image, table[5].start), 587u);
     EXPECT_EQ(image.substr(table[5].start + 4, 587), std::string(kDefaultEnvironment));
     std::string erased = image;  // boot area and tables blanked, then the two records
-    erased.replace(0, tableAt + kBlock + 4 + 7 * 32, tableAt + kBlock + 4 + 7 * 32, '\xFF');
+    erased.replace(0, tableAt + kFlashBlock + 4 + 7 * 32, tableAt + kFlashBlock + 4 + 7 * 32, '\xFF');
     erased.replace(table[3].start, 4 + mac.size(), 4 + mac.size(), '\xFF');
     erased.replace(table[5].start, 591, 591, '\xFF');
     EXPECT_EQ(erased.find_first_not_of('\xFF'), std::string::npos);
