@@ -92,6 +92,12 @@ void WatcherLoop(unsigned index) {
     ch.Notify();
 }
 
+void JoinWatcher(UartChannel& ch) {
+    ch.watcherStop = true;
+    ch.Notify();
+    if (ch.watcher.joinable()) ch.watcher.join();
+}
+
 bool SendEchoedChar(UartChannel& ch, unsigned index, uint8_t c, std::chrono::milliseconds after) {
     ch.echoAck = 0;
     ch.expectedEcho = c;
@@ -197,17 +203,17 @@ void DropChannelPort(unsigned index) {
 }
 
 void StartWatcher(unsigned index) {
-    StopWatcher(index);
     UartChannel& ch = Uart(index);
+    std::lock_guard lock(ch.watcherMutex);
+    JoinWatcher(ch);
     ch.watcherStop = false;
     ch.watcher = std::thread(WatcherLoop, index);
 }
 
 void StopWatcher(unsigned index) {
     UartChannel& ch = Uart(index);
-    ch.watcherStop = true;
-    ch.Notify();
-    if (ch.watcher.joinable()) ch.watcher.join();
+    std::lock_guard lock(ch.watcherMutex);
+    JoinWatcher(ch);
 }
 
 bool SendByte(unsigned index, uint8_t byte) {

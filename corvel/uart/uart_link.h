@@ -44,6 +44,10 @@ struct UartChannel {
     std::thread reader;
     int readerWakeFd = -1;  // written to stop the reader
     std::atomic<unsigned> readerRun{0};
+    // The prompt watcher is started and stopped from the attach thread and from
+    // burn workers (closing the port); `watcherMutex` keeps them from joining
+    // the same thread twice.
+    std::mutex watcherMutex;
     std::thread watcher;
     std::atomic<bool> watcherStop{false};
 

@@ -157,6 +157,19 @@ TEST_F(Handshake, UnpluggedSilentBoardLeavesNoThreadBehind) {
     EXPECT_EQ(threads(), before);
 }
 
+// The attach thread wakes a port while a burn worker closes it: both stop the
+// port's prompt watcher, and a thread must never be joined twice.
+TEST_F(Handshake, WakingAndClosingAPortAtOnceIsSafe) {
+    Board(8, false, {vboard::Fault::Silent});
+    const auto until = std::chrono::steady_clock::now() + 300ms;
+    std::thread closer([&] {
+        while (std::chrono::steady_clock::now() < until) KW_Detach_Uart(port_.c_str());
+    });
+    while (std::chrono::steady_clock::now() < until) KW_Start_Read(port_.c_str(), 0, SOC_FC_E1);
+    closer.join();
+    EXPECT_EQ(KW_Start_Read(port_.c_str(), 0, SOC_FC_E1), 1u);
+}
+
 TEST_F(Handshake, RefusedBaudCommandFailsAfterTheEchoTimeoutAndFreesThePort) {
     Board(8, false, {vboard::Fault::ErrComm});
     auto start = std::chrono::steady_clock::now();
