@@ -43,6 +43,36 @@ BurnObject* AttachedChannel(unsigned nID) {
     return (ch != nullptr && IsValidHandle(ch->hDevice.load())) ? ch : nullptr;
 }
 
+unsigned DetachChannel(const std::function<bool(const std::wstring&)>& matches,
+                       const std::function<void(unsigned, KW_HANDLE)>& close) {
+    Library& lib = Lib();
+    unsigned n = lib.count.load();
+    bool burnRunning = lib.downloadPhase.load() != kNoBurn;
+    for (unsigned i = 0; i < n; ++i) {
+        BurnObject& ch = lib.channels[i];
+        KW_HANDLE device = ch.hDevice.load();
+        if (!IsValidHandle(device) || !matches(ch.DevName())) continue;
+        close(i, device);
+        ch.hDevice = KW_INVALID_HANDLE;
+        ch.SetDevName(L"");
+        if (burnRunning && (ch.state.load() == kUsbSpeedSwitch || ch.bConnected.load() != 0)) {
+            ch.state = kDeviceLeft;
+            return 0;
+        }
+        ch.state = kIdle;
+        return i + 1;
+    }
+    for (unsigned i = 0; i < n; ++i) {
+        BurnObject& ch = lib.channels[i];
+        if (!matches(ch.DevName())) continue;
+        ch.SetDevName(L"");
+        if (burnRunning) return 0;
+        ch.state = kIdle;
+        return i + 1;
+    }
+    return 0;
+}
+
 void AddProgress(unsigned nID, unsigned bytes) {
     BurnObject* ch = ChannelByID(nID);
     if (ch == nullptr) return;

@@ -8,6 +8,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -95,5 +96,13 @@ BurnObject* ChannelByID(unsigned nID);
 BurnObject* AttachedChannel(unsigned nID);
 // Adds `bytes` to the channel's transfer count and reports the new total.
 void AddProgress(unsigned nID, unsigned bytes);
+
+// Frees the channel a removed device or port belonged to: the first channel
+// with a device whose name `matches` has it closed by `close(index, handle)`;
+// otherwise the first channel that only remembers such a name forgets it.
+// Returns the channel number, or 0 when none matched or a burn still counts
+// on that channel (it is then marked as left).
+unsigned DetachChannel(const std::function<bool(const std::wstring&)>& matches,
+                       const std::function<void(unsigned, KW_HANDLE)>& close);
 
 }  // namespace corvel

@@ -164,31 +164,8 @@ KW_API unsigned KW_ChangeCom(const wchar_t* portName, unsigned nID, unsigned bau
 KW_API unsigned KW_Detach_Uart(const wchar_t* portName) {
     // An empty name would match every channel that has no device.
     if (portName == nullptr || *portName == L'\0') return 0;
-    Library& lib = Lib();
-    unsigned n = lib.count.load();
-    bool burnRunning = lib.downloadPhase.load() != kNoBurn;
-    for (unsigned i = 0; i < n; ++i) {
-        BurnObject& ch = lib.channels[i];
-        if (!IsValidHandle(ch.hDevice.load()) || ch.DevName() != portName) continue;
-        ClosePort(i);
-        ch.hDevice = KW_INVALID_HANDLE;
-        ch.SetDevName(L"");
-        if (burnRunning && (ch.state.load() == kUsbSpeedSwitch || ch.bConnected.load() != 0)) {
-            ch.state = kDeviceLeft;
-            return 0;
-        }
-        ch.state = kIdle;
-        return i + 1;
-    }
-    for (unsigned i = 0; i < n; ++i) {
-        BurnObject& ch = lib.channels[i];
-        if (ch.DevName() != portName) continue;
-        ch.SetDevName(L"");
-        if (burnRunning) return 0;
-        ch.state = kIdle;
-        return i + 1;
-    }
-    return 0;
+    return DetachChannel([&](const std::wstring& name) { return name == portName; },
+                         [](unsigned index, KW_HANDLE) { ClosePort(index); });
 }
 
 KW_API unsigned KW_CloseUart(KW_HANDLE handle, unsigned) {

@@ -190,34 +190,10 @@ KW_API unsigned KW_AttachUSB(const wchar_t* path, E_USB_TYPE usbType, E_CHIP_TYP
 
 KW_API unsigned KW_DetachUSB(const wchar_t* path, E_USB_TYPE usbType) {
     if (path == nullptr || *path == L'\0' || usbType == KW_USB_TYPE_NONE) return 0;
-    Library& lib = Lib();
     std::lock_guard lock(g_attachMutex);
     std::wstring key = DetachKey(path);
-    unsigned n = lib.count.load();
-    bool burnRunning = lib.downloadPhase.load() != kNoBurn;
-    for (unsigned i = 0; i < n; ++i) {
-        BurnObject& ch = lib.channels[i];
-        KW_HANDLE device = ch.hDevice.load();
-        if (!IsValidHandle(device) || DetachKey(ch.DevName()) != key) continue;
-        CloseDevice(device);
-        ch.hDevice = KW_INVALID_HANDLE;
-        ch.SetDevName(L"");
-        if (burnRunning && (ch.state.load() == kUsbSpeedSwitch || ch.bConnected.load() != 0)) {
-            ch.state = kDeviceLeft;
-            return 0;
-        }
-        ch.state = kIdle;
-        return i + 1;
-    }
-    for (unsigned i = 0; i < n; ++i) {
-        BurnObject& ch = lib.channels[i];
-        if (DetachKey(ch.DevName()) != key) continue;
-        ch.SetDevName(L"");
-        if (burnRunning) return 0;
-        ch.state = kIdle;
-        return i + 1;
-    }
-    return 0;
+    return DetachChannel([&](const std::wstring& name) { return DetachKey(name) == key; },
+                         [](unsigned, KW_HANDLE device) { CloseDevice(device); });
 }
 
 }  // extern "C"
