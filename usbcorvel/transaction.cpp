@@ -8,10 +8,6 @@ namespace {
 
 constexpr uint32_t kNoData = 0, kFromBoard = 1, kToBoard = 2;
 
-void PutLE32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 uint32_t LE32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 
 bool WriteAll(BulkPipe& pipe, const uint8_t* data, size_t size, unsigned timeoutMs, std::string& error) {
@@ -38,15 +34,6 @@ bool ReadAll(BulkPipe& pipe, uint8_t* data, size_t size, std::string& error) {
 }
 
 }  // namespace
-
-void BuildCommandBlock(const T_USB_CORVEL& command, uint8_t block[kCommandBlockSize]) {
-    std::memset(block, 0, kCommandBlockSize);
-    PutLE32(block + 8, command.length);
-    block[12] = static_cast<uint8_t>(command.direction);
-    block[16] = static_cast<uint8_t>(command.code);
-    PutLE32(block + 20, command.param1);
-    PutLE32(block + 24, command.param2);
-}
 
 bool Commit(BulkPipe& pipe, T_USB_CORVEL& command, std::string& error) {
     if (command.direction > kToBoard) {

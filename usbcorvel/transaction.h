@@ -1,6 +1,7 @@
 #pragma once
 // One board transaction over a pair of bulk endpoints, independent of libusb so
 // it can be driven by a simulated device.
+#include "corvel/core/command_block.h"
 #include "corvel.h"
 
 #include <cstddef>
@@ -9,7 +10,8 @@
 
 namespace usbcorvel {
 
-constexpr size_t kCommandBlockSize = 31;
+using corvel::BuildCommandBlock;
+using corvel::kCommandBlockSize;
 constexpr size_t kStatusSize = 8;
 constexpr size_t kMaxPieceSize = 64 * 1024;  // one bulk submission of a data phase
 constexpr unsigned kBlockTimeoutMs = 5000;
@@ -27,10 +29,6 @@ public:
     // `received` may be less than `size` when the device ends the transfer early.
     virtual bool Read(uint8_t* data, size_t size, size_t& received, unsigned timeoutMs, std::string& error) = 0;
 };
-
-// The 31 bytes of a command block: length at 8, direction at 12, code at 16,
-// param1 at 20, param2 at 24 (little-endian), every other byte zero.
-void BuildCommandBlock(const T_USB_CORVEL& command, uint8_t block[kCommandBlockSize]);
 
 // Block, data phase and status. True only when all three succeeded and the
 // status reports success; fills command.data (direction 1) and command.result

@@ -38,15 +38,6 @@ bool SendDataPhase(unsigned nID, uint32_t length, const DataSource& source) {
 
 size_t LinkChunkSize() { return Link().linkBaud.load() == kBootBaud ? 8192 : 16384; }
 
-void BuildCommandBlock(const T_USB_CORVEL& command, uint8_t block[kCommandBlockSize]) {
-    std::memset(block, 0, kCommandBlockSize);
-    PutLE32(block + 8, command.length);
-    block[12] = static_cast<uint8_t>(command.direction);
-    block[16] = static_cast<uint8_t>(command.code);
-    PutLE32(block + 20, command.param1);
-    PutLE32(block + 24, command.param2);
-}
-
 bool SendCommand(unsigned nID, const T_USB_CORVEL& command, const DataSource& source) {
     BurnObject& ch = Lib().channels[nID - 1];
     unsigned index = nID - 1;

@@ -1,6 +1,7 @@
 #pragma once
 // The framed command layer of the producer: 31-byte command blocks, data
 // phases with per-chunk acknowledgements, and the wait for a status reply.
+#include "corvel/core/command_block.h"
 #include "corvel/include/corvel.h"
 
 #include <chrono>
@@ -12,7 +13,6 @@ namespace corvel::uart {
 
 using namespace std::chrono_literals;
 
-constexpr size_t kCommandBlockSize = 31;
 constexpr auto kAfterCommandBlock = 5ms;
 constexpr auto kStatusTimeout = 5000ms;
 constexpr auto kAckTimeout = 10000ms;
@@ -34,8 +34,5 @@ bool SendCommand(unsigned nID, const T_USB_CORVEL& command, const void* data);
 // Waits for the status reply of the last command; false (and a log line) when
 // none arrived or it reports failure.
 bool WaitStatus(unsigned index, std::chrono::milliseconds timeout);
-
-// The 31 bytes of a command block.
-void BuildCommandBlock(const T_USB_CORVEL& command, uint8_t block[kCommandBlockSize]);
 
 }  // namespace corvel::uart
