@@ -1,6 +1,6 @@
 #include "kestrow/fat/fat_drive.h"
-
 #include "kestrow/fat/fat_names.h"
+#include "kestrow/fat/little_endian.h"
 
 #include <algorithm>
 #include <cstring>
@@ -23,17 +23,6 @@ constexpr std::uint32_t kFsInfoStruct = 0x61417272;
 constexpr std::uint32_t kFsInfoTrail = 0xAA550000;
 // The UTF-16 units of a long name held by one entry, at these byte offsets.
 constexpr std::size_t kLongNameOffsets[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
-
-void Put16(std::uint8_t* p, std::uint32_t v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-void Put32(std::uint8_t* p, std::uint32_t v) {
-    Put16(p, v);
-    Put16(p + 2, v >> 16);
-}
-std::uint32_t Get16(const std::uint8_t* p) { return p[0] | (p[1] << 8); }
-std::uint32_t Get32(const std::uint8_t* p) { return Get16(p) | (Get16(p + 2) << 16); }
 
 // The current local time as FAT date and time words.
 void DosNow(std::uint16_t& date, std::uint16_t& time) {

@@ -1,6 +1,6 @@
 #include "kestrow/fat/fat_layout.h"
-
 #include "kestrow/fat/medium.h"
+#include "kestrow/fat/little_endian.h"
 
 #include <cstring>
 
@@ -14,17 +14,6 @@ constexpr std::uint32_t kMaxFat16Clusters = 65524;
 constexpr std::uint32_t kMaxFat32Clusters = 0x0FFFFFF5;
 constexpr std::uint32_t kMaxClusterBytes = 32768;
 constexpr std::uint8_t kMediaFixedDisk = 0xF8;
-
-void Put16(std::uint8_t* p, std::uint32_t v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-void Put32(std::uint8_t* p, std::uint32_t v) {
-    Put16(p, v);
-    Put16(p + 2, v >> 16);
-}
-std::uint32_t Get16(const std::uint8_t* p) { return p[0] | (p[1] << 8); }
-std::uint32_t Get32(const std::uint8_t* p) { return Get16(p) | (Get16(p + 2) << 16); }
 
 // Usual cluster size by volume size, counted in 512-byte units.
 std::uint32_t UsualClusterBytes(FatType type, std::uint64_t units512) {

@@ -107,17 +107,27 @@ TEST_F(Handshake, SilentBoardNeverAnswers) {
     EXPECT_FALSE(board_->Awake());
 }
 
+// A silent board behind a symbolic link named as the port, woken once as the
+// station wakes it: no prompt comes.
+class SilentBoardBehindALink : public BoardTest {
+protected:
+    fs::path WakeSilentBoardBehindALink() {
+        Board(8, false, {vboard::Fault::Silent});
+        const fs::path link = station_ / "port";
+        fs::create_symlink(board_->PortPath(), link);
+        port_ = Wide(link.string());
+        EXPECT_EQ(KW_Start_Read(port_.c_str(), 0, SOC_FC_E1), 1u);
+        std::this_thread::sleep_for(100ms);
+        EXPECT_EQ(KW_Choose_Baud(port_.c_str(), 0, 115200), 2u);
+        return link;
+    }
+};
+
 // A board that never answered is unplugged and another plugged in under the
 // same port name (a USB adapter comes back as the same device): the port held
 // for the first one is dead, and the next wake must reach the new board.
-TEST_F(Handshake, BoardPluggedInWhereASilentOneWasUnpluggedIsFound) {
-    Board(8, false, {vboard::Fault::Silent});
-    const fs::path link = station_ / "port";
-    fs::create_symlink(board_->PortPath(), link);
-    port_ = Wide(link.string());
-    ASSERT_EQ(KW_Start_Read(port_.c_str(), 0, SOC_FC_E1), 1u);
-    std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(KW_Choose_Baud(port_.c_str(), 0, 115200), 2u);
+TEST_F(SilentBoardBehindALink, BoardPluggedInWhereItWasUnpluggedIsFound) {
+    const fs::path link = WakeSilentBoardBehindALink();
 
     vboard::BoardOptions good;
     good.chipType = 8;
@@ -131,18 +141,12 @@ TEST_F(Handshake, BoardPluggedInWhereASilentOneWasUnpluggedIsFound) {
 
 // The station keeps waking a port whose board never answered; once that board
 // is unplugged, the threads that served the port must end with it.
-TEST_F(Handshake, UnpluggedSilentBoardLeavesNoThreadBehind) {
+TEST_F(SilentBoardBehindALink, UnpluggedLeavesNoThreadBehind) {
     auto threads = [] {
         return std::distance(fs::directory_iterator("/proc/self/task"), fs::directory_iterator());
     };
     const auto before = threads();
-    Board(8, false, {vboard::Fault::Silent});
-    const fs::path link = station_ / "port";
-    fs::create_symlink(board_->PortPath(), link);
-    port_ = Wide(link.string());
-    ASSERT_EQ(KW_Start_Read(port_.c_str(), 0, SOC_FC_E1), 1u);
-    std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(KW_Choose_Baud(port_.c_str(), 0, 115200), 2u);
+    const fs::path link = WakeSilentBoardBehindALink();
 
     board_.reset();
     fs::remove(link);
