@@ -217,7 +217,7 @@ void MainWindow::BuildBar() {
 
 void MainWindow::BuildMenus() {
     tools_menu_ = menuBar()->addMenu(QString());
-    spi_image_action_ = tools_menu_->addAction(QString(), this, [this] { RunSpiImageCommand(config_, this); });
+    spi_image_action_ = tools_menu_->addAction(QString(), this, [this] { RunSpiImageCommand(config_, &language_, this); });
     disk_image_action_ = tools_menu_->addAction(QString(), this, [this] {
         DiskImageDialog dialog(config_.chip_mode, &language_, this);
         dialog.exec();

@@ -18,31 +18,35 @@ namespace kestrow::app {
 
 namespace {
 
-const char* const kCaption = "SPI NOR Flash Image";
+// The dialog's language entries.
+constexpr int kCaption = 322, kChooseFlash = 323, kSpiLabel = 324, kNoSpiNorFlash = 325;
+
+// Entry `index` of the station's language, or of the built-in English table
+// when the dialog was given none.
+QString DialogText(const config::LanguageTable* texts, int index) {
+    const std::string text = texts != nullptr ? texts->GetString(static_cast<std::size_t>(index))
+                                              : std::string(config::BuiltinEnglishTexts()[static_cast<std::size_t>(index)]);
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 // Message boxes for the build's outcome; the diagnostics are not shown.
 class MessageBoxReporter : public image::SpiImageReporter {
 public:
-    explicit MessageBoxReporter(QWidget* parent) : parent_(parent) {}
+    MessageBoxReporter(QWidget* parent, QString caption) : parent_(parent), caption_(std::move(caption)) {}
     void ShowMessage(const std::string& text, Kind kind) override {
         const QString message = QString::fromStdString(text);
         if (kind == Kind::Done) {
-            QMessageBox::information(parent_, kCaption, message);
+            QMessageBox::information(parent_, caption_, message);
         } else {
-            QMessageBox::warning(parent_, kCaption, message);
+            QMessageBox::warning(parent_, caption_, message);
         }
     }
     void Diagnostic(const std::string&) override {}
 
 private:
     QWidget* parent_;
+    QString caption_;
 };
-
-QString ChooseImageFile(QWidget* parent) {
-    QString path = QFileDialog::getSaveFileName(parent, kCaption, QString(), "BIN Files(*.bin);;All Files (*.*)");
-    if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty()) path += ".bin";
-    return path;
-}
 
 // The button a chip type checks on opening: its own, else the one of type 4.
 int InitialChipType(int chipType) {
@@ -54,13 +58,18 @@ int InitialChipType(int chipType) {
 
 }  // namespace
 
-SpiImageDialog::SpiImageDialog(config::BurnConfig& config, QWidget* parent)
+SpiImageDialog::SpiImageDialog(config::BurnConfig& config, const config::LanguageTable* texts, QWidget* parent)
     : QDialog(parent),
       config_(config),
+      caption_(DialogText(texts, kCaption)),
       flashList_(new QComboBox(this)),
       chipButtons_(new QButtonGroup(this)),
-      chooseFile_(ChooseImageFile) {
-    setWindowTitle(kCaption);
+      chooseFile_([caption = caption_](QWidget* owner) {
+          QString path = QFileDialog::getSaveFileName(owner, caption, QString(), "BIN Files(*.bin);;All Files (*.*)");
+          if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty()) path += ".bin";
+          return path;
+      }) {
+    setWindowTitle(caption_);
     for (const config::SpiNorInfo& record : config_.spinor_list) {
         flashList_->addItem(QString::fromLocal8Bit(record.part_number,
                                                    int(strnlen(record.part_number, sizeof record.part_number))));
@@ -68,7 +77,7 @@ SpiImageDialog::SpiImageDialog(config::BurnConfig& config, QWidget* parent)
     flashList_->setCurrentIndex(0);
 
     auto* flashRow = new QHBoxLayout;
-    flashRow->addWidget(new QLabel("SPI", this));
+    flashRow->addWidget(new QLabel(DialogText(texts, kSpiLabel), this));
     flashRow->addWidget(flashList_, 1);
 
     auto* chipGroup = new QGroupBox(this);
@@ -91,7 +100,7 @@ SpiImageDialog::SpiImageDialog(config::BurnConfig& config, QWidget* parent)
     connect(buttons, &QDialogButtonBox::rejected, this, &SpiImageDialog::reject);
 
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel("Please choose the flash:", this));
+    layout->addWidget(new QLabel(DialogText(texts, kChooseFlash), this));
     layout->addLayout(flashRow);
     layout->addWidget(chipGroup);
     layout->addWidget(buttons);
@@ -100,7 +109,7 @@ SpiImageDialog::SpiImageDialog(config::BurnConfig& config, QWidget* parent)
 void SpiImageDialog::accept() {
     const QString path = chooseFile_(this);
     if (!path.isEmpty()) {
-        MessageBoxReporter boxes(this);
+        MessageBoxReporter boxes(this, caption_);
         image::SpiImageReporter& reporter = reporter_ != nullptr ? *reporter_ : boxes;
         image::MakeSpiImage(config_, flashList_->currentText().toLocal8Bit().toStdString(), path.toStdString(),
                             reporter);
@@ -108,18 +117,18 @@ void SpiImageDialog::accept() {
     QDialog::accept();  // the dialog closes whether or not a file was chosen
 }
 
-void RunSpiImageCommand(config::BurnConfig& config, QWidget* parent,
+void RunSpiImageCommand(config::BurnConfig& config, const config::LanguageTable* texts, QWidget* parent,
                         const std::function<void(const QString&)>& showMessage) {
     if (config.spinor_list.empty()) {
-        const QString text = "No SPI NOR Flash to choose.";
+        const QString text = DialogText(texts, kNoSpiNorFlash);
         if (showMessage) {
             showMessage(text);
         } else {
-            QMessageBox::information(parent, kCaption, text);
+            QMessageBox::information(parent, DialogText(texts, kCaption), text);
         }
         return;
     }
-    SpiImageDialog dialog(config, parent);
+    SpiImageDialog dialog(config, texts, parent);
     dialog.exec();
 }
 

@@ -2,6 +2,7 @@
 // The SPI NOR image dialog: pick a flash of the configuration's SPI NOR list
 // and a chip family, choose the output file, and build the image.
 #include "kestrow/config/burn_config.h"
+#include "kestrow/config/language_table.h"
 #include "kestrow/image/spi_image.h"
 
 #include <QDialog>
@@ -19,7 +20,9 @@ public:
     // The chip types offered, in button order.
     static constexpr int kChipTypes[] = {2, 5, 4, 3, 6};
 
-    explicit SpiImageDialog(config::BurnConfig& config, QWidget* parent = nullptr);
+    // `texts` gives the dialog's words in the station's language; without it
+    // they are English.
+    SpiImageDialog(config::BurnConfig& config, const config::LanguageTable* texts = nullptr, QWidget* parent = nullptr);
 
     // Asks for the output file; an empty result cancels. The default is a
     // save-file dialog that adds ".bin" to a name typed without an extension.
@@ -34,6 +37,7 @@ public:
 
 private:
     config::BurnConfig& config_;
+    QString caption_;
     QComboBox* flashList_;
     QButtonGroup* chipButtons_;
     std::function<QString(QWidget*)> chooseFile_;
@@ -43,7 +47,7 @@ private:
 // The Tools command: the dialog, or the message "No SPI NOR Flash to choose."
 // when the configuration lists no SPI NOR flash. `showMessage` defaults to a
 // message box.
-void RunSpiImageCommand(config::BurnConfig& config, QWidget* parent,
+void RunSpiImageCommand(config::BurnConfig& config, const config::LanguageTable* texts, QWidget* parent,
                         const std::function<void(const QString&)>& showMessage = {});
 
 }  // namespace kestrow::app

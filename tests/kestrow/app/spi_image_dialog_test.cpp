@@ -99,8 +99,23 @@ TEST(SpiImageDialogTest, OkBuildsTheChosenFlashIntoTheChosenFile) {
 TEST(SpiImageDialogTest, CommandWithoutSpiNorFlashOnlyTellsSo) {
     config::BurnConfig cfg;
     QString shown;
-    RunSpiImageCommand(cfg, nullptr, [&](const QString& text) { shown = text; });
+    RunSpiImageCommand(cfg, nullptr, nullptr, [&](const QString& text) { shown = text; });
     EXPECT_EQ(shown, "No SPI NOR Flash to choose.");
+}
+
+TEST(SpiImageDialogTest, WordsComeFromTheActiveLanguage) {
+    QTemporaryDir station;
+    config::LanguageTable chinese(station.path().toStdString());
+    ASSERT_TRUE(chinese.LoadLanguage(config::LanguageTable::kChinese));
+    config::BurnConfig cfg;
+    QString shown;
+    RunSpiImageCommand(cfg, &chinese, nullptr, [&](const QString& text) { shown = text; });
+    EXPECT_EQ(shown.toStdString(), chinese.GetString(325));
+
+    cfg.spinor_list = {Flash("FIRST")};
+    SpiImageDialog dialog(cfg, &chinese);
+    EXPECT_EQ(dialog.windowTitle().toStdString(), chinese.GetString(322));
+    EXPECT_NE(chinese.GetString(322), "SPI NOR Flash Image");
 }
 
 }  // namespace
