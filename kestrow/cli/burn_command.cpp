@@ -98,7 +98,7 @@ std::optional<std::string> CheckConfiguration(const config::BurnConfig& c, const
     } files[] = {
         {"path producer", c.path_producer, true},
         {"path nandboot", c.path_nandboot, true},
-        {"path 1k data", c.path_1k_data, c.boot_mode_flag == 2},
+        {"path 1k data", c.path_1k_data, c.boot_mode_flag == config::kSecureBootMode},
         {"path ram", c.path_ram, c.chip_type == kChipTypeRamCheck},
     };
     for (const Needed& f : files) {

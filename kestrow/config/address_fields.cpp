@@ -5,11 +5,6 @@
 #include <cctype>
 
 namespace kestrow::config {
-namespace {
-
-bool IsHex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
-
-}  // namespace
 
 FilteredField FilterMacField(const std::string& before, const std::string& typed) {
     for (std::size_t i = 0; i < typed.size(); ++i) {

@@ -21,8 +21,6 @@ std::string PoolKey(const std::string& prefix, int channel, char kind) {
     return prefix + "_" + std::to_string(channel) + "_" + kind;
 }
 
-bool IsHex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
-
 }  // namespace
 
 bool IsMacLowPart(const std::string& text) {

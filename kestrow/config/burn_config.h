@@ -29,6 +29,8 @@ inline constexpr std::array<std::string_view, 13> kChipTypeNames = {
     "SOC_FB_V1", "SOC_FA_V9", "SOC_FA_V8", "SOC_FA_V7", "SOC_FB_V2", "SOC_FA_V6", "SOC_FA_V5",
     "SOC_FA_V4", "SOC_FC_E1", "SOC_FA_V3", "SOC_FA_V2", "SOC_FA_V1", "RESERVER"};
 inline constexpr int kChipTypeReserved = 12;
+// boot_mode_flag of a board that boots only signed code.
+inline constexpr int kSecureBootMode = 2;
 // Index of the first equal name; kChipTypeReserved for a name not in the table.
 int ChipTypeFromName(std::string_view name);
 // Name of a chip type; "RESERVER" for an index outside the table.
@@ -124,7 +126,7 @@ struct BurnConfig {
     std::int32_t chip_type = 0;
     std::string chip_model;                            // 30 characters
     std::int32_t chip_mode = 0;
-    std::int32_t boot_mode_flag = 0;                   // 0, 1 or 2, see the settings page
+    std::int32_t boot_mode_flag = 0;                   // 0, 1 or kSecureBootMode, see the settings page
     std::int32_t burned_mode = 0;                      // 1 none, 2 reset, other power off
     std::vector<SpiNandInfo> spinand_list;
     std::vector<SpiNorInfo> spinor_list;

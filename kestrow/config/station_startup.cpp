@@ -87,7 +87,7 @@ std::vector<StationFile> StationFiles(const BurnConfig& c) {
     return {
         {"producer", c.path_producer, true, ""},
         {"boot loader", c.path_nandboot, bootImage, "medium " + std::to_string(c.chip_mode)},
-        {"signature data", c.path_1k_data, c.boot_mode_flag == 2, "boot mode " + std::to_string(c.boot_mode_flag)},
+        {"signature data", c.path_1k_data, c.boot_mode_flag == kSecureBootMode, "boot mode " + std::to_string(c.boot_mode_flag)},
         {"RAM file", c.path_ram, c.chip_type == 11, "chip type " + std::to_string(c.chip_type)},
         {"chip tables", kChipTablesFile, true, ""},
         {"address pool", kPoolFile, false, ""},

@@ -10,6 +10,8 @@ namespace kestrow::config {
 
 // Blanks, tabs, CR, LF, VT and FF.
 bool IsBlank(char32_t c);
+// 0-9, a-f, A-F.
+inline bool IsHex(char c) { return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'f'); }
 std::string Trim(std::string_view s);
 std::string TrimRight(std::string_view s);
 

@@ -24,7 +24,6 @@ constexpr int kChipTypeNoRamFirst = 0;   // these two chip types take no RAM par
 constexpr int kChipTypeNoRamSecond = 4;
 constexpr int kFirstRamTableChip = 6;
 constexpr int kLastRamTableChip = 11;
-constexpr int kSecureBootMode = 2;
 
 std::atomic<BurnEngine*> g_installed{nullptr};
 
@@ -123,7 +122,7 @@ int BurnEngine::RunBurn(unsigned channel) {
                                               static_cast<std::uint32_t>(config_.platform_type),
                                               static_cast<std::uint32_t>(config_.chip_type)});
 
-    if (config_.boot_mode_flag == kSecureBootMode) {
+    if (config_.boot_mode_flag == config::kSecureBootMode) {
         log.Write(kLogTime, "++Start download 1k data ++\r\n");
         log.Write(0, "1k data path: %s\n", config_.path_1k_data.c_str());
         Post(channel, status::k1kData);

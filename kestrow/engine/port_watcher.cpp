@@ -16,7 +16,6 @@ constexpr auto kPromptWait = std::chrono::milliseconds(100);
 // Pause between two watch rounds.
 constexpr auto kRoundPause = std::chrono::milliseconds(2);
 constexpr std::size_t kMinPortNameChars = 3;
-constexpr int kSecureBootMode = 2;
 
 // Sleeps `time` unless `stop` is requested first; false when stopped.
 bool SleepFor(std::stop_token stop, std::chrono::milliseconds time) {
@@ -67,7 +66,7 @@ bool PortWatcher::Attach(const std::string& port, unsigned slot) {
             return false;
         }
     }
-    unsigned handshake = config_.boot_mode_flag == kSecureBootMode
+    unsigned handshake = config_.boot_mode_flag == config::kSecureBootMode
                              ? link_.CheckSecureEn(slot)
                              : link_.ChooseBaud(port, slot, static_cast<unsigned>(config_.uart_baud));
     if (handshake == kLinkNoPrompt) return false;

@@ -1,5 +1,7 @@
 #include "kestrow/image/partition.h"
 
+#include "kestrow/config/little_endian.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -9,14 +11,6 @@
 namespace kestrow::image {
 
 namespace {
-
-uint32_t Get32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-void Put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
 
 constexpr uint32_t kTableHeaderSize = 4;  // the entry count word
 constexpr uint32_t kNoBlock = 0xFFFFFFFF;

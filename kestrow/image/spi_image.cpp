@@ -1,6 +1,7 @@
 #include "kestrow/image/spi_image.h"
 
 #include "kestrow/config/file_io.h"
+#include "kestrow/config/little_endian.h"
 #include "kestrow/config/station_folder.h"
 #include "kestrow/image/partition.h"
 #include "kestrow/image/spi_image_format.h"
@@ -56,15 +57,6 @@ constexpr uint32_t kRamMarkerB = 0x88888888;
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
     return text;
-}
-
-void Put16(uint8_t* p, uint16_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-
-void Put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
 }
 
 // pwrite/pread of the whole range; the result is the byte count moved, or -1.

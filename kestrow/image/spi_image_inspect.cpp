@@ -1,5 +1,6 @@
 #include "kestrow/image/spi_image_inspect.h"
 
+#include "kestrow/config/little_endian.h"
 #include "kestrow/image/spi_image_format.h"
 
 #include <cstdio>
@@ -9,10 +10,6 @@
 namespace kestrow::image {
 
 namespace {
-
-uint32_t Get32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 bool ReadAt(std::ifstream& in, uint64_t offset, uint8_t* data, size_t length) {
     in.clear();
