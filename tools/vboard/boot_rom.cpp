@@ -222,6 +222,7 @@ void BootRom::OnUploadComplete(std::string& out) {
     uint32_t sum = 0;
     for (uint8_t b : upload_.file) sum += b;
     uint32_t sent = binary_[4 + fileSize] | binary_[5 + fileSize] << 8;
+    if (options_.Has(Fault::BadChecksum)) ++sum;
     upload_.valid = (sum & 0xFFFF) == sent;
     uploads_.push_back(upload_);
     binary_.clear();
@@ -250,10 +251,14 @@ void BootRom::Go(const std::string& command, const std::string& address, std::st
         PrintPrompt(out);
         return;
     }
-    // The producer learns the link rate from its patched words; a secure one is not patched.
+    // The producer learns the link rate from its patched words and talks at it
+    // from then on: the boot ROM only knows its selector rates, so the host
+    // follows with a port switch. A secure producer is not patched and stays
+    // at the ROM's rate.
     unsigned linkBaud = 115200;
     if (!secureGo && last->file.size() >= kProducerBaudOffset + 4) linkBaud = LE32(&last->file[kProducerBaudOffset]);
     producer_.emplace(options_, linkBaud);
+    if (!secureGo && linkBaud != 0) baud_ = linkBaud;
 }
 
 bool ApplyFault(const std::string& spec, BoardOptions& options) {
@@ -270,6 +275,7 @@ bool ApplyFault(const std::string& spec, BoardOptions& options) {
     else if (name == "err-comm") options.faults.push_back(Fault::ErrComm);
     else if (name == "bad-echo") options.faults.push_back(Fault::BadEcho);
     else if (name == "garbage") options.faults.push_back(Fault::Garbage);
+    else if (name == "bad-checksum") options.faults.push_back(Fault::BadChecksum);
     else if (name == "drop-ack") return number(options.dropAckChunk);
     else if (name == "fail-code") return number(options.failCode);
     else if (name == "disconnect") return number(options.disconnectAfter);
