@@ -194,6 +194,10 @@ void BootRom::OnLine(std::string line, std::string& out) {
     if ((secureOnly && !options_.secure) || (plainOnly && options_.secure)) {
         out += "Err Comm\r\n";
         PrintPrompt(out);
+    } else if ((line == "go" || line == "securego") && !HasCodeToRun(line == "securego")) {
+        // A refused upload shows at the next command: nothing to start.
+        out += "Err Comm\r\n";
+        PrintPrompt(out);
     } else if (line == "baudrate") {
         state_ = State::Selector;
     } else if (line == "setvalue") {
@@ -231,16 +235,21 @@ void BootRom::OnUploadComplete(std::string& out) {
     PrintPrompt(out);
 }
 
+const Upload* BootRom::LastCodeUpload() const {
+    for (auto it = uploads_.rbegin(); it != uploads_.rend(); ++it)
+        if (it->command != "sign") return &*it;
+    return nullptr;
+}
+
+bool BootRom::HasCodeToRun(bool secureGo) const {
+    const Upload* last = LastCodeUpload();
+    return last != nullptr && last->valid && (last->command == "securedown") == secureGo;
+}
+
 void BootRom::Go(const std::string& command, const std::string& address, std::string& out) {
     bool secureGo = command == "securego";
-    const Upload* last = nullptr;
-    for (auto it = uploads_.rbegin(); it != uploads_.rend(); ++it)
-        if (it->command != "sign") {
-            last = &*it;
-            break;
-        }
-    if (last == nullptr || !last->valid || last->address != address ||
-        (last->command == "securedown") != secureGo) {
+    const Upload* last = LastCodeUpload();
+    if (!HasCodeToRun(secureGo) || last->address != address) {
         out += "Err Comm\r\n";  // nothing valid to run there
         PrintPrompt(out);
         return;
