@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <stdexcept>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -292,7 +293,8 @@ void VirtualBoard::Run() {
             continue;
         }
         // Bytes the host wrote before it closed are still taken first.
-        if ((fds[0].revents & (POLLHUP | POLLIN)) == POLLHUP && slave_ < 0) {
+        int waiting = 0;
+        if ((fds[0].revents & POLLHUP) != 0 && slave_ < 0 && (::ioctl(master_, FIONREAD, &waiting) != 0 || waiting == 0)) {
             hungUpSince_ = now;
             continue;
         }
