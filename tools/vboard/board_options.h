@@ -37,8 +37,8 @@ struct BoardOptions {
     unsigned boards = 1;
 
     bool pace = false;  // bytes cross the wire no faster than baud / 10 per second
-    // Once the producer runs, take whatever rate the host sets on its port (a
-    // producer told to change its rate); the boot ROM knows only its selector rates.
+    // Once the producer runs, take whatever rate the host sets on its port, not
+    // only the link rate patched into the producer.
     bool followHostBaud = false;
 
     bool Has(Fault f) const {

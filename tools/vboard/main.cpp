@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
                                   "(the producer is closed, or the host closes the port and does not open it "
                                   "again within a second) the next board appears after 0.3 s, in its boot ROM "
                                   "with a blank flash and the same faults")
-                       ->check(CLI::PositiveNumber);
+                       ->check(CLI::Range(1u, 1000000u));
     app.add_option("--save-flash", saveFlash,
                    "Write the flash content to FILE when vboard ends; with --boards N above 1, each board's "
                    "flash to FILE.1, FILE.2, ... when its burn ends (the board on the port when vboard is "
@@ -57,8 +57,8 @@ int main(int argc, char** argv) {
                  "Let bytes cross the virtual wire no faster than baud / 10 per second (8N1), as a real "
                  "serial line does");
     app.add_flag("--follow-baud", options.followHostBaud,
-                 "Once the producer runs, follow the rate the host sets on its port (e.g. after a "
-                 "port rate change to 6000000)");
+                 "Once the producer runs, follow whatever rate the host sets on its port, even one "
+                 "other than the link rate patched into the producer");
     app.add_flag("--stdin-quit", stdinQuit, "Also stop when standard input reaches its end");
     CLI11_PARSE(app, argc, argv);
     for (const std::string& fault : faults) {
