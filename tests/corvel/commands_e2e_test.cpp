@@ -10,11 +10,15 @@ using namespace corvel_test;
 
 class Producer : public BoardTest {
 protected:
-    // Handshake, then a running producer at `linkBaud`.
+    // Handshake, then a running producer at `linkBaud`, the port switched to
+    // that rate as the station does.
     vboard::VirtualBoard& Running(vboard::BoardOptions options, unsigned linkBaud = 921600) {
         vboard::VirtualBoard& board = Board(options);
         Attach(options.chipType, false, linkBaud);
         EXPECT_EQ(KW_Uart_DownloadProducer(1, WriteFile("producer.bin", Pattern(2000)).c_str(), 0), 1u);
+        if (linkBaud != 115200) {
+            EXPECT_EQ(KW_ChangeCom(port_.c_str(), 1, linkBaud), 1u);
+        }
         return board;
     }
     vboard::VirtualBoard& Running(unsigned chip = 8) {

@@ -28,7 +28,8 @@ TEST_F(Downloads, ProducerIsPatchedWithTheLinkWordsAndSentAsOneChunk) {
     auto progress = Progress();
     EXPECT_EQ(std::vector<unsigned>(progress.begin() + static_cast<long>(before), progress.end()),
               std::vector<unsigned>{base + 1006});  // one 1006-byte chunk
-    // The producer now runs at the link rate it was given.
+    // The producer now runs at the link rate it was given; the station's port follows it there.
+    ASSERT_EQ(KW_ChangeCom(port_.c_str(), 1, 921600), 1u);
     EXPECT_EQ(KW_Uart_TestConnection(1), 1u);
 }
 

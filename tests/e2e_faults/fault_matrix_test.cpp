@@ -58,6 +58,7 @@ TEST_P(FaultMatrix, EveryFaultFailsItsBoardCleanlyAndTheNextBoardBurns) {
         {"load and go commands not echoed", {"bad-echo"}, "Failed to download producer", false,
          "download producer fail"},
         {"a lost acknowledgement", {"drop-ack=1"}, "Failed to download boot", false, "fail"},
+        {"upload checksum refused", {"bad-checksum"}, "Failed to download producer", false, "download producer fail"},
         {"garbage between reply frames", {"garbage"}, "Completion", true, ""},
     };
     for (unsigned code : CommandsOfAGoodBurn())

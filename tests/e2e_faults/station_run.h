@@ -97,11 +97,16 @@ public:
     vboard::VirtualBoard& Plug(const vboard::BoardOptions& options) {
         Unplug();
         board_ = std::make_unique<vboard::VirtualBoard>(options);
-        const fs::path link = dir_ / "port.new";
-        fs::create_symlink(board_->PortPath(), link);
-        fs::rename(link, port_);
+        PlugPort(board_->PortPath());
         return *board_;
     }
+    // Points the station's port at `device`, a board played by another process.
+    void PlugPort(const std::string& device) {
+        const fs::path link = dir_ / "port.new";
+        fs::create_symlink(device, link);
+        fs::rename(link, port_);
+    }
+    const fs::path& Dir() const { return dir_; }
     void Unplug() {
         std::error_code ec;
         fs::remove(port_, ec);

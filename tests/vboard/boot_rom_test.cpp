@@ -106,7 +106,8 @@ TEST(BootRom, UploadIsCheckedAndGoStartsTheProducerMidRead) {
     Send(rom, "download\r\r" + UploadOf(producer, 1));
     ASSERT_EQ(rom.Uploads().size(), 1u);
     EXPECT_FALSE(rom.Uploads()[0].valid);
-    EXPECT_NE(Send(rom, "go\r\r").find("Err Comm"), std::string::npos);  // nothing valid to run
+    EXPECT_NE(Send(rom, "go\r").find("Err Comm"), std::string::npos);  // refused at the go line itself
+    Send(rom, "\r");
     EXPECT_EQ(rom.RunningProducer(), nullptr);
 
     Send(rom, "download\r\r" + UploadOf(producer));
@@ -120,6 +121,45 @@ TEST(BootRom, UploadIsCheckedAndGoStartsTheProducerMidRead) {
     ASSERT_NE(rom.RunningProducer(), nullptr);
     ASSERT_EQ(rom.RunningProducer()->Commands().size(), 1u);
     EXPECT_NE(answer.find("<DA>"), std::string::npos);
+}
+
+TEST(BootRom, BadChecksumFaultRefusesAGoodUpload) {
+    BootRom rom = Rom(8, false, {Fault::BadChecksum});
+    Send(rom, "kkk");
+    EXPECT_NE(Send(rom, "download\r\r" + UploadOf(std::string(100, 'p'))).find("checksum error"), std::string::npos);
+    ASSERT_EQ(rom.Uploads().size(), 1u);
+    EXPECT_FALSE(rom.Uploads()[0].valid);
+}
+
+// The boot ROM talks at its selector rate; the producer it starts talks at the
+// link rate the host patched in at offset 52, or stays at the ROM's rate when
+// it is a secure one, which is not patched.
+TEST(BootRom, ProducerTakesTheLinkRateFromItsPatchedWord) {
+    struct Case {
+        bool secure;
+        char selector;
+        uint32_t linkBaud;
+        unsigned romBaud, producerBaud;
+    } cases[] = {
+        {false, '2', 921600, 1000000, 921600},
+        {false, '3', 6000000, 2000000, 6000000},
+        {false, '1', 115200, 115200, 115200},
+        {true, '2', 921600, 1000000, 1000000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.linkBaud);
+        BootRom rom = Rom(9, c.secure);
+        Send(rom, c.secure ? "sss" : "kkk");
+        Send(rom, std::string("baudrate\r") + c.selector + "\r");
+        EXPECT_EQ(rom.Baud(), c.romBaud);
+        std::string producer(100, '\0');
+        for (int i = 0; i < 4; ++i) producer[52 + i] = static_cast<char>(c.linkBaud >> (8 * i));
+        const std::string down = c.secure ? "securedown" : "download", go = c.secure ? "securego" : "go";
+        Send(rom, down + "\r\r" + UploadOf(producer));
+        Send(rom, go + "\r\r");
+        ASSERT_NE(rom.RunningProducer(), nullptr);
+        EXPECT_EQ(rom.Baud(), c.producerBaud);
+    }
 }
 
 TEST(BootRom, SecureRomRefusesThePlainDownload) {

@@ -14,6 +14,7 @@ enum class Fault {
     ErrComm,   // answers the carriage return of every boot-ROM command with "Err Comm"
     BadEcho,   // never echoes the commands that load or start code (download, go, sign ...)
     Garbage,   // puts noise before every reply frame
+    BadChecksum,  // sums every upload wrongly, so each one is refused with "checksum error"
 };
 
 struct BoardOptions {
@@ -30,9 +31,14 @@ struct BoardOptions {
     uint32_t flashSize = 4 * 1024 * 1024;
     uint32_t flashChips = 1;
 
+    // Boards played one after another on the same port: when a burn ends (the
+    // producer is closed, or the host lets go of the port for good) the next
+    // board appears after a short pause, in its boot ROM with a blank flash.
+    unsigned boards = 1;
+
     bool pace = false;  // bytes cross the wire no faster than baud / 10 per second
-    // Once the producer runs, take whatever rate the host sets on its port (a
-    // producer told to change its rate); the boot ROM knows only its selector rates.
+    // Once the producer runs, take whatever rate the host sets on its port, not
+    // only the link rate patched into the producer.
     bool followHostBaud = false;
 
     bool Has(Fault f) const {

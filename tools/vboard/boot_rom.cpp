@@ -194,6 +194,10 @@ void BootRom::OnLine(std::string line, std::string& out) {
     if ((secureOnly && !options_.secure) || (plainOnly && options_.secure)) {
         out += "Err Comm\r\n";
         PrintPrompt(out);
+    } else if ((line == "go" || line == "securego") && !HasCodeToRun(line == "securego")) {
+        // A refused upload shows at the next command: nothing to start.
+        out += "Err Comm\r\n";
+        PrintPrompt(out);
     } else if (line == "baudrate") {
         state_ = State::Selector;
     } else if (line == "setvalue") {
@@ -222,6 +226,7 @@ void BootRom::OnUploadComplete(std::string& out) {
     uint32_t sum = 0;
     for (uint8_t b : upload_.file) sum += b;
     uint32_t sent = binary_[4 + fileSize] | binary_[5 + fileSize] << 8;
+    if (options_.Has(Fault::BadChecksum)) ++sum;
     upload_.valid = (sum & 0xFFFF) == sent;
     uploads_.push_back(upload_);
     binary_.clear();
@@ -230,16 +235,21 @@ void BootRom::OnUploadComplete(std::string& out) {
     PrintPrompt(out);
 }
 
+const Upload* BootRom::LastCodeUpload() const {
+    for (auto it = uploads_.rbegin(); it != uploads_.rend(); ++it)
+        if (it->command != "sign") return &*it;
+    return nullptr;
+}
+
+bool BootRom::HasCodeToRun(bool secureGo) const {
+    const Upload* last = LastCodeUpload();
+    return last != nullptr && last->valid && (last->command == "securedown") == secureGo;
+}
+
 void BootRom::Go(const std::string& command, const std::string& address, std::string& out) {
     bool secureGo = command == "securego";
-    const Upload* last = nullptr;
-    for (auto it = uploads_.rbegin(); it != uploads_.rend(); ++it)
-        if (it->command != "sign") {
-            last = &*it;
-            break;
-        }
-    if (last == nullptr || !last->valid || last->address != address ||
-        (last->command == "securedown") != secureGo) {
+    const Upload* last = LastCodeUpload();
+    if (!HasCodeToRun(secureGo) || last->address != address) {
         out += "Err Comm\r\n";  // nothing valid to run there
         PrintPrompt(out);
         return;
@@ -250,10 +260,14 @@ void BootRom::Go(const std::string& command, const std::string& address, std::st
         PrintPrompt(out);
         return;
     }
-    // The producer learns the link rate from its patched words; a secure one is not patched.
+    // The producer learns the link rate from its patched words and talks at it
+    // from then on: the boot ROM only knows its selector rates, so the host
+    // follows with a port switch. A secure producer is not patched and stays
+    // at the ROM's rate.
     unsigned linkBaud = 115200;
     if (!secureGo && last->file.size() >= kProducerBaudOffset + 4) linkBaud = LE32(&last->file[kProducerBaudOffset]);
     producer_.emplace(options_, linkBaud);
+    if (!secureGo && linkBaud != 0) baud_ = linkBaud;
 }
 
 bool ApplyFault(const std::string& spec, BoardOptions& options) {
@@ -270,6 +284,7 @@ bool ApplyFault(const std::string& spec, BoardOptions& options) {
     else if (name == "err-comm") options.faults.push_back(Fault::ErrComm);
     else if (name == "bad-echo") options.faults.push_back(Fault::BadEcho);
     else if (name == "garbage") options.faults.push_back(Fault::Garbage);
+    else if (name == "bad-checksum") options.faults.push_back(Fault::BadChecksum);
     else if (name == "drop-ack") return number(options.dropAckChunk);
     else if (name == "fail-code") return number(options.failCode);
     else if (name == "disconnect") return number(options.disconnectAfter);

@@ -51,6 +51,10 @@ private:
     void OnLine(std::string line, std::string& out);
     void OnUploadComplete(std::string& out);
     void Go(const std::string& command, const std::string& address, std::string& out);
+    // The last "download" or "securedown", and whether it left code that the go
+    // command of that kind can start.
+    const Upload* LastCodeUpload() const;
+    bool HasCodeToRun(bool secureGo) const;
     void PrintPrompt(std::string& out);
 
     BoardOptions options_;

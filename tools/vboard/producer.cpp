@@ -120,7 +120,10 @@ void Producer::OnData(std::string& out) {
             ok = ok && Write(imageOffset_, c.data);
             if (ok) imageOffset_ += static_cast<uint32_t>(c.data.size());
             break;
-        case 3: case 7: case 34: case 49: case 57: case 104: case 111:
+        case 34:
+            closed_ = true;
+            break;
+        case 3: case 7: case 49: case 57: case 104: case 111:
             break;
         default:
             ok = false;  // a command this producer does not know

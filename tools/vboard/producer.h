@@ -23,6 +23,8 @@ public:
 
     const std::vector<ReceivedCommand>& Commands() const { return commands_; }
     const std::vector<uint8_t>& Flash() const { return flash_; }
+    // True once the host has sent the close command: the burn is over.
+    bool Closed() const { return closed_; }
     // The data chunk size both sides use at the link rate the producer was given.
     size_t ChunkSize() const { return chunk_; }
 
@@ -43,6 +45,7 @@ private:
     uint32_t bootOffset_ = 0, imageOffset_ = 0;
     uint32_t nandPage_ = 0;  // page size from the last NAND parameters, 0 before them
     std::vector<ReceivedCommand> commands_;
+    bool closed_ = false;
 };
 
 }  // namespace vboard

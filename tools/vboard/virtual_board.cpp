@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <stdexcept>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -16,28 +17,41 @@ namespace vboard {
 namespace {
 
 constexpr int kTickMs = 100;  // how often an unasked ROM announces itself
+// A host that closes the port and opens it again within this time is changing
+// its rate, not letting go of the board.
+constexpr auto kReopenGrace = std::chrono::milliseconds(1000);
+constexpr auto kHangUpCheck = std::chrono::milliseconds(20);
+// Between one board's end and the next one's boot ROM, as an operator swaps boards.
+constexpr auto kBoardSwapPause = std::chrono::milliseconds(300);
 
 void Check(bool ok, const char* what) {
     if (!ok) throw std::runtime_error(std::string("vboard: ") + what + " failed");
 }
 
+int OpenTerminal(const std::string& path) { return ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); }
+
+// Raw at 115200: the terminal must not echo or translate what the host writes.
+bool MakeRaw(int fd) {
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0) return false;
+    ::cfmakeraw(&tio);
+    ::cfsetspeed(&tio, B115200);
+    return ::tcsetattr(fd, TCSANOW, &tio) == 0;
+}
+
 }  // namespace
 
-VirtualBoard::VirtualBoard(const BoardOptions& options) : options_(options), rom_(options) {
+VirtualBoard::VirtualBoard(const BoardOptions& options, BoardEnded onEnded)
+    : options_(options), onEnded_(std::move(onEnded)), rom_(options) {
     master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     Check(master_ >= 0, "posix_openpt");
     Check(::grantpt(master_) == 0 && ::unlockpt(master_) == 0, "unlockpt");
     char name[128];
     Check(::ptsname_r(master_, name, sizeof name) == 0, "ptsname");
     portPath_ = name;
-    slave_ = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    slave_ = OpenTerminal(portPath_);
     Check(slave_ >= 0, "opening the terminal");
-    // Raw from the start: the terminal must not echo or translate what the host writes.
-    termios tio{};
-    Check(::tcgetattr(slave_, &tio) == 0, "tcgetattr");
-    ::cfmakeraw(&tio);
-    ::cfsetspeed(&tio, B115200);
-    Check(::tcsetattr(slave_, TCSANOW, &tio) == 0, "tcsetattr");
+    Check(MakeRaw(slave_), "setting the terminal raw");
     wake_ = ::eventfd(0, EFD_CLOEXEC);
     Check(wake_ >= 0, "eventfd");
     thread_ = std::thread(&VirtualBoard::Run, this);
@@ -90,11 +104,12 @@ std::vector<uint8_t> VirtualBoard::Flash() const {
     const Producer* p = rom_.RunningProducer();
     return p ? p->Flash() : std::vector<uint8_t>{};
 }
-bool VirtualBoard::SaveFlash(const std::string& path) const {
-    std::vector<uint8_t> flash = Flash();
+bool VirtualBoard::SaveFlash(const std::string& path) const { return SaveBytes(path, Flash()); }
+
+bool SaveBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(flash.data()), static_cast<std::streamsize>(flash.size()));
-    return static_cast<bool>(out);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out.flush());
 }
 
 namespace {
@@ -162,9 +177,10 @@ bool VirtualBoard::Receive(Clock::time_point now, std::vector<uint8_t>& buffer) 
         inFreeAt_ = start + WireTime(static_cast<size_t>(n), rom_.Baud());
         std::this_thread::sleep_until(inFreeAt_);
     }
+    hostSpoke_ = true;
     std::lock_guard lock(mutex_);
     received_ += static_cast<size_t>(n);
-    unsigned hostBaud = TerminalBaud(slave_);
+    unsigned hostBaud = HostBaud();
     if (options_.followHostBaud && rom_.RunningProducer() != nullptr && hostBaud != 0) rom_.SetBaud(hostBaud);
     // Bytes sent at another rate than the board's arrive as noise.
     if (hostBaud != 0 && hostBaud != rom_.Baud()) {
@@ -181,20 +197,84 @@ bool VirtualBoard::Receive(Clock::time_point now, std::vector<uint8_t>& buffer) 
 
 void VirtualBoard::Unplug() {
     ::close(master_);
-    ::close(slave_);
+    if (slave_ >= 0) ::close(slave_);
     master_ = slave_ = -1;
+    done_ = true;
+}
+
+// The rate the host set on its end; read through a descriptor of our own
+// when the board no longer holds the terminal.
+unsigned VirtualBoard::HostBaud() {
+    if (slave_ >= 0) return TerminalBaud(slave_);
+    int fd = OpenTerminal(portPath_);
+    if (fd < 0) return 0;
+    unsigned baud = TerminalBaud(fd);
+    ::close(fd);
+    return baud;
+}
+
+bool VirtualBoard::BurnEnded(Clock::time_point now) const {
+    if (done_) return false;
+    if (hungUpSince_ && now - *hungUpSince_ >= kReopenGrace) return true;
+    std::lock_guard lock(mutex_);
+    const Producer* producer = rom_.RunningProducer();
+    return producer != nullptr && producer->Closed() && pending_.empty();
+}
+
+bool VirtualBoard::EndBoard() {
+    if (onEnded_) onEnded_(boardNumber_, Flash());
+    if (boardNumber_ >= options_.boards) {
+        done_ = true;  // the last board keeps its state for whoever inspects it
+        return true;
+    }
+    pollfd wake{wake_, POLLIN, 0};
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(kBoardSwapPause).count();
+    if (::poll(&wake, 1, static_cast<int>(ms)) > 0) return false;
+    NextBoard();
+    return true;
+}
+
+// A fresh board on the same terminal: boot ROM, blank flash, faults as configured.
+void VirtualBoard::NextBoard() {
+    if (slave_ < 0) {
+        slave_ = OpenTerminal(portPath_);
+        // Only a port no host holds is set back to the boot rate; a host that
+        // still has it open keeps its own settings.
+        if (slave_ >= 0 && hungUpSince_) MakeRaw(slave_);
+    }
+    ::tcflush(master_, TCIOFLUSH);  // nothing of the last board's talk reaches the next one
+    std::lock_guard lock(mutex_);
+    rom_ = BootRom(options_);
+    garbled_ = 0;
+    received_ = 0;
+    pending_.clear();
+    inIdle_ = outIdle_ = true;
+    outBlocked_ = false;
+    hostSpoke_ = false;
+    hungUpSince_.reset();
+    ++boardNumber_;
 }
 
 void VirtualBoard::Run() {
     std::vector<uint8_t> buffer(4096);
     auto nextTick = Clock::now();
+    bool severalBoards = options_.boards > 1;
     for (;;) {
         auto now = Clock::now();
+        if (BurnEnded(now) && !EndBoard()) return;
+        // Several boards: once the host speaks, let go of the terminal so that
+        // its closing the port shows as a hang-up.
+        if (severalBoards && hostSpoke_ && slave_ >= 0 && !done_) {
+            ::close(slave_);
+            slave_ = -1;
+        }
         // Paced and busy receiving: the next bytes are due when the last ones landed.
         bool receiveDue = options_.pace && !inIdle_;
         short events = static_cast<short>((receiveDue ? 0 : POLLIN) | (outBlocked_ ? POLLOUT : 0));
-        pollfd fds[2] = {{master_, events, 0}, {wake_, POLLIN, 0}};
+        // A hung-up master reports so on every poll: look again now and then instead.
+        pollfd fds[2] = {{hungUpSince_ ? -1 : master_, events, 0}, {wake_, POLLIN, 0}};
         auto wakeAt = nextTick;
+        if (hungUpSince_) wakeAt = std::min(wakeAt, now + kHangUpCheck);
         if (receiveDue) wakeAt = std::min(wakeAt, inFreeAt_);
         if (options_.pace && !pending_.empty() && !outBlocked_) {
             std::lock_guard lock(mutex_);
@@ -207,6 +287,17 @@ void VirtualBoard::Run() {
         if (::ppoll(fds, 2, &ts, nullptr) < 0 && errno != EINTR) return;
         if (fds[1].revents != 0) return;
         now = Clock::now();
+        if (hungUpSince_) {
+            pollfd master{master_, 0, 0};
+            if (::poll(&master, 1, 0) >= 0 && (master.revents & POLLHUP) == 0) hungUpSince_.reset();  // the host is back
+            continue;
+        }
+        // Bytes the host wrote before it closed are still taken first.
+        int waiting = 0;
+        if ((fds[0].revents & POLLHUP) != 0 && slave_ < 0 && (::ioctl(master_, FIONREAD, &waiting) != 0 || waiting == 0)) {
+            hungUpSince_ = now;
+            continue;
+        }
 
         bool receive = options_.pace ? (receiveDue ? now >= inFreeAt_ : (fds[0].revents & POLLIN) != 0)
                                      : (fds[0].revents & POLLIN) != 0;
@@ -220,7 +311,7 @@ void VirtualBoard::Run() {
             }
             // Nobody may be listening yet: keep only the newest announcement.
             if (!announce.empty() && pending_.empty()) {
-                ::tcflush(slave_, TCIFLUSH);
+                if (slave_ >= 0) ::tcflush(slave_, TCIFLUSH);
                 pending_ = announce;
             }
         }

@@ -3,12 +3,17 @@
 // serial port; the board keeps the terminal (and its own state) alive while the
 // host closes and reopens the port, as a real board stays powered across a
 // baud change.
+//
+// With BoardOptions::boards above 1 the port stands for a line position: when
+// a burn ends, the next board appears on the same path after a short pause.
 #include "tools/vboard/boot_rom.h"
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,7 +22,11 @@ namespace vboard {
 
 class VirtualBoard {
 public:
-    explicit VirtualBoard(const BoardOptions& options);
+    // Told, on the board's own thread, each time a board's burn ends: its
+    // number (from 1) and its flash (empty when the producer never ran).
+    using BoardEnded = std::function<void(unsigned board, const std::vector<uint8_t>& flash)>;
+
+    explicit VirtualBoard(const BoardOptions& options, BoardEnded onEnded = {});
     ~VirtualBoard();
     VirtualBoard(const VirtualBoard&) = delete;
     VirtualBoard& operator=(const VirtualBoard&) = delete;
@@ -40,16 +49,30 @@ public:
     std::vector<uint8_t> Flash() const;
     bool SaveFlash(const std::string& path) const;
 
+    // The board on the port now, from 1; the last one stays once it has ended.
+    unsigned BoardNumber() const { return boardNumber_; }
+    // True once the last board's burn has ended (or the board was unplugged).
+    bool Done() const { return done_; }
+
 private:
     using Clock = std::chrono::steady_clock;
     void Run();
     bool Receive(Clock::time_point now, std::vector<uint8_t>& buffer);  // false once unplugged
     void Flush(Clock::time_point now);
     void Unplug();
+    unsigned HostBaud();
+    // Whether the burn of the board on the port is over.
+    bool BurnEnded(Clock::time_point now) const;
+    // Ends the board on the port; false when the board was stopped during the pause.
+    bool EndBoard();
+    void NextBoard();
 
     BoardOptions options_;
     int master_ = -1;
-    int slave_ = -1;  // held open so the terminal survives the host closing it
+    // Held open so the terminal survives the host closing it. With several
+    // boards it is let go once the host speaks, so that the host closing the
+    // port shows as a hang-up on the master side.
+    int slave_ = -1;
     int wake_ = -1;   // eventfd that stops the thread
     std::string portPath_;
     std::string pending_;  // answer bytes not yet taken by the terminal
@@ -59,12 +82,20 @@ private:
     std::chrono::steady_clock::time_point inFreeAt_{}, outFreeAt_{};
     bool inIdle_ = true, outIdle_ = true;
     bool outBlocked_ = false;  // the terminal had no room for the last write
+    BoardEnded onEnded_;
+    bool hostSpoke_ = false;  // the host has sent this board something
+    std::optional<Clock::time_point> hungUpSince_;  // no host holds the port since then
+    std::atomic<unsigned> boardNumber_{1};
+    std::atomic<bool> done_{false};
 
     mutable std::mutex mutex_;  // guards rom_ and garbled_
     BootRom rom_;
     size_t garbled_ = 0;
     std::thread thread_;
 };
+
+// Writes `bytes` to the file at `path`, replacing it; false when that fails.
+bool SaveBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 
 // The baud rate the host has set on the terminal behind `fd`, 0 when unknown.
 unsigned TerminalBaud(int fd);

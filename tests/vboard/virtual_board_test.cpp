@@ -1,0 +1,175 @@
+// Several boards played one after another on one pseudo-terminal, as boards
+// are swapped at a line position: each new board starts in its boot ROM with
+// a blank flash, on the same port path.
+#include "tools/vboard/virtual_board.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <poll.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// The host end of the port, raw at 115200 as the station opens it.
+class HostPort {
+public:
+    explicit HostPort(const std::string& path) : fd_(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)) {
+        termios tio{};
+        if (fd_ < 0 || ::tcgetattr(fd_, &tio) != 0) return;
+        ::cfmakeraw(&tio);
+        ::cfsetspeed(&tio, B115200);
+        ::tcsetattr(fd_, TCSANOW, &tio);
+    }
+    ~HostPort() { Close(); }
+    bool Open() const { return fd_ >= 0; }
+    void Close() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+    void Send(const std::string& bytes) { ASSERT_EQ(::write(fd_, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
+    // Reads until what arrived contains `text`; everything read, or "" on time-out.
+    std::string ReadUntil(const std::string& text, std::chrono::milliseconds timeout = 3s) {
+        std::string got;
+        for (auto until = Clock::now() + timeout; Clock::now() < until;) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0) continue;
+            char chunk[512];
+            ssize_t n = ::read(fd_, chunk, sizeof chunk);
+            if (n > 0) got.append(chunk, size_t(n));
+            if (got.find(text) != std::string::npos) return got;
+        }
+        return "";
+    }
+
+private:
+    int fd_;
+};
+
+// A 31-byte producer command block, with its data phase appended.
+std::string Command(uint8_t code, const std::string& data = "") {
+    std::string block(31, '\0');
+    uint32_t length = static_cast<uint32_t>(data.size());
+    std::memcpy(&block[8], &length, 4);
+    block[12] = data.empty() ? 0 : 2;
+    block[16] = static_cast<char>(code);
+    return block + data;
+}
+
+// The boot ROM's upload format: length, bytes, 16-bit byte sum.
+std::string UploadOf(const std::string& file) {
+    uint32_t length = static_cast<uint32_t>(file.size() + 6), sum = 0;
+    for (unsigned char c : file) sum += c;
+    std::string out(4, '\0');
+    std::memcpy(&out[0], &length, 4);
+    return out + file + static_cast<char>(sum) + static_cast<char>(sum >> 8);
+}
+
+// Wakes the ROM, uploads a producer that keeps the link at 115200, and starts it.
+void StartProducer(HostPort& host) {
+    host.Send("kkk");
+    ASSERT_NE(host.ReadUntil("Q4_UART_BOOT>#"), "");
+    std::string producer(64, '\0');
+    uint32_t baud = 115200;
+    std::memcpy(&producer[52], &baud, 4);
+    for (char c : std::string("download\r\r")) {
+        host.Send(std::string(1, c));
+        std::this_thread::sleep_for(2ms);  // one command character at a time, as the station sends them
+    }
+    host.Send(UploadOf(producer));
+    ASSERT_NE(host.ReadUntil("Q4_UART_BOOT>#"), "");
+    host.Send("go\r\r");
+    ASSERT_NE(host.ReadUntil("go"), "");
+}
+
+bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 5s) {
+    for (auto until = Clock::now() + timeout; Clock::now() < until; std::this_thread::sleep_for(10ms))
+        if (condition()) return true;
+    return condition();
+}
+
+class SeveralBoards : public ::testing::Test {
+protected:
+    vboard::BoardOptions Options(unsigned boards) {
+        vboard::BoardOptions o;
+        o.chipType = 8;
+        o.flashSize = 4096;
+        o.boards = boards;
+        return o;
+    }
+    vboard::VirtualBoard::BoardEnded Record() {
+        return [this](unsigned number, const std::vector<uint8_t>& flash) {
+            std::lock_guard lock(mutex_);
+            ended_.emplace_back(number, flash);
+        };
+    }
+    std::vector<std::pair<unsigned, std::vector<uint8_t>>> Ended() {
+        std::lock_guard lock(mutex_);
+        return ended_;
+    }
+    std::mutex mutex_;
+    std::vector<std::pair<unsigned, std::vector<uint8_t>>> ended_;
+};
+
+TEST_F(SeveralBoards, CloseCommandBringsTheNextBoardInItsBootRomWithABlankFlash) {
+    vboard::VirtualBoard board(Options(2), Record());
+    const std::string path = board.PortPath();
+    {
+        HostPort host(path);
+        ASSERT_TRUE(host.Open());
+        StartProducer(host);
+        host.Send(Command(16, std::string(40, '\0')) + Command(17, "ABCD"));
+        host.Send(Command(34));
+        ASSERT_TRUE(WaitFor([&] { return board.BoardNumber() == 2; }));
+    }
+    EXPECT_EQ(board.PortPath(), path);
+    EXPECT_FALSE(board.Awake());
+    EXPECT_TRUE(board.Flash().empty());  // no producer runs yet
+    EXPECT_TRUE(board.Uploads().empty());
+    EXPECT_FALSE(board.Done());
+    auto ended = Ended();
+    ASSERT_EQ(ended.size(), 1u);
+    EXPECT_EQ(ended[0].first, 1u);
+    EXPECT_EQ(std::string(ended[0].second.begin(), ended[0].second.begin() + 4), "ABCD");
+
+    // The second board wakes on the same path and its producer finds the flash erased.
+    HostPort host(path);
+    StartProducer(host);
+    ASSERT_TRUE(WaitFor([&] { return !board.Flash().empty(); }));
+    EXPECT_EQ(board.Flash(), std::vector<uint8_t>(4096, 0xFF));
+    host.Send(Command(34));
+    ASSERT_TRUE(WaitFor([&] { return board.Done(); }));
+    EXPECT_EQ(board.BoardNumber(), 2u);
+    EXPECT_FALSE(board.Flash().empty());  // the last board stays as it ended
+    EXPECT_EQ(Ended().size(), 2u);
+}
+
+TEST_F(SeveralBoards, HostLettingGoOfThePortEndsTheBoardButAQuickReopenDoesNot) {
+    vboard::VirtualBoard board(Options(3), Record());
+    {
+        HostPort host(board.PortPath());
+        host.Send("kkk");
+        ASSERT_NE(host.ReadUntil("Q4_UART_BOOT>#"), "");
+    }
+    // Closed and opened again at once, as for a rate change: the same board.
+    std::this_thread::sleep_for(30ms);
+    HostPort again(board.PortPath());
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(board.BoardNumber(), 1u);
+    EXPECT_TRUE(board.Awake());
+    again.Close();
+    ASSERT_TRUE(WaitFor([&] { return board.BoardNumber() == 2; }));
+    EXPECT_FALSE(board.Awake());
+    EXPECT_EQ(Ended().size(), 1u);
+    EXPECT_TRUE(Ended()[0].second.empty());  // that board's producer never ran
+}
+
+}  // namespace
