@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 
 namespace vboard {
 namespace {
@@ -55,7 +56,7 @@ unsigned SelectorBaud(char selector) {
 
 }  // namespace
 
-BootRom::BootRom(const BoardOptions& options) : options_(options) {
+BootRom::BootRom(const BoardOptions& options) : options_(options), blankFlash_(BlankFlash(options)) {
     const ChipRom& rom = FindRom(options.chipType);
     prompt_ = options.secure ? rom.securePrompt : rom.prompt;
     const char* wake = options.secure ? rom.secureWake : rom.wake;
@@ -266,7 +267,8 @@ void BootRom::Go(const std::string& command, const std::string& address, std::st
     // at the ROM's rate.
     unsigned linkBaud = 115200;
     if (!secureGo && last->file.size() >= kProducerBaudOffset + 4) linkBaud = LE32(&last->file[kProducerBaudOffset]);
-    producer_.emplace(options_, linkBaud);
+    if (blankFlash_.size() != options_.flashSize) blankFlash_ = BlankFlash(options_);  // a second go
+    producer_.emplace(options_, linkBaud, std::move(blankFlash_));
     if (!secureGo && linkBaud != 0) baud_ = linkBaud;
 }
 

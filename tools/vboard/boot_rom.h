@@ -73,6 +73,7 @@ private:
     std::vector<std::pair<uint32_t, uint32_t>> ramPairs_;
     std::vector<Upload> uploads_;
     Upload upload_;
+    std::vector<uint8_t> blankFlash_;  // made with the board, handed to the producer at "go"
     std::optional<Producer> producer_;
 };
 

@@ -1,6 +1,7 @@
 #include "tools/vboard/producer.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace vboard {
 namespace {
@@ -30,8 +31,12 @@ size_t ExpectedLength(unsigned code) {
 
 }  // namespace
 
-Producer::Producer(const BoardOptions& options, unsigned linkBaud)
-    : options_(options), chunk_(linkBaud == 115200 ? 8192 : 16384), flash_(options.flashSize, 0xFF) {}
+std::vector<uint8_t> BlankFlash(const BoardOptions& options) { return std::vector<uint8_t>(options.flashSize, 0xFF); }
+
+Producer::Producer(const BoardOptions& options, unsigned linkBaud) : Producer(options, linkBaud, BlankFlash(options)) {}
+
+Producer::Producer(const BoardOptions& options, unsigned linkBaud, std::vector<uint8_t> blankFlash)
+    : options_(options), chunk_(linkBaud == 115200 ? 8192 : 16384), flash_(std::move(blankFlash)) {}
 
 void Producer::Frame(const std::string& payload, std::string& out) {
     if (options_.Has(Fault::Garbage)) out += "\r\n#noise</D>#";
