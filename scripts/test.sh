@@ -7,9 +7,6 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
 jobs=$(nproc)
-# Most end-to-end tests spend their time waiting for a board's time-outs, so
-# twice as many run at once as there are cores.
-test_jobs=$((2 * jobs))
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
@@ -34,10 +31,15 @@ run_suite() {  # build-dir, cmake options..., then ctest arguments after --
 optimised=(-DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -DNDEBUG"
            "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -DNDEBUG")
 sanitized=(-DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_FLAGS_DEBUG=-g1 -DCMAKE_CXX_FLAGS_DEBUG=-g1)
+# Most end-to-end tests spend their time waiting for a board's time-outs, so
+# more run at once than there are cores: three per core, two under TSan, whose
+# tests need the processor far more.
 build_target=()
+test_jobs=$((3 * jobs))
 run_suite build "${optimised[@]}" -- -LE slow
 run_suite build-asan "${sanitized[@]}" -DKESTROW_SANITIZE=address -- -LE slow
 build_target=(--target threaded_tests)
+test_jobs=$((2 * jobs))
 run_suite build-tsan "${sanitized[@]}" -DKESTROW_SANITIZE=thread -DKESTROW_GUI=OFF -- -L threaded -LE slow
 # Fuzzing: every reader of outside input under libFuzzer (clang, ASan + UBSan),
 # each target for KESTROW_FUZZ_SECONDS (30 s keeps CI inside its budget; run
