@@ -14,6 +14,7 @@
 #include "kestrow/engine/queued_window.h"
 #include "kestrow/engine/station_state.h"
 #include "kestrow/engine/status_codes.h"
+#include "tests/kestrow/engine/spi_nor_station.h"
 #include "tools/vboard/virtual_board.h"
 
 #include <sys/resource.h>
@@ -55,20 +56,9 @@ void WriteRandom(const std::string& path, std::size_t size, unsigned seed) {
 struct Station {
     explicit Station(const std::string& folder) : language(folder) {
         language.SetLanguage("");
-        config.device_channel = static_cast<int>(kMaxStationChannels);
-        config.uart_baud = 115200;
-        config.chip_type = 8;
-        config.chip_mode = 1;
+        testing::UseSpiNorStation(config, static_cast<int>(kMaxStationChannels), kFlashId, kFlashSize, 65536);
+        config.spinor_list[0].clock = 20000000;
         config.platform_type = 2;
-        config.path_producer = "producer.bin";
-        config.path_nandboot = "boot.bin";
-        config.producer_run_addr = 0x80000000;
-        config::SpiNorInfo nor{};
-        nor.chip_id = kFlashId;
-        nor.total_size = kFlashSize;
-        nor.erase_size = 65536;
-        nor.clock = 20000000;
-        config.spinor_list = {nor};
         config.active_ram_tables = {{{0x08000000, 0x11}}};
         state.RefreshRows(config.device_channel);
         BurnEngine::Install(&engine);

@@ -1,4 +1,5 @@
 #include "engine_fakes.h"
+#include "spi_nor_station.h"
 #include "kestrow/config/language_table.h"
 #include "kestrow/engine/burn_engine.h"
 #include "kestrow/engine/status_codes.h"
@@ -26,23 +27,12 @@ class BurnChannelTest : public testing::StationFolderFixture {
 protected:
     BurnChannelTest() : language_(dir_.string()) {
         language_.SetLanguage("");
-        config_.device_channel = 2;
+        testing::UseSpiNorStation(config_, 2, kNorId, kNorSize, kNorErase);
         config_.uart_com[0] = kPort;
         config_.uart_com[1] = "/dev/pts/98";
-        config_.uart_baud = 115200;
-        config_.chip_type = 8;
-        config_.chip_mode = 1;
         config_.boot_mode_flag = 0;
         config_.burned_mode = 1;
-        config_.path_producer = "producer.bin";
-        config_.path_nandboot = "boot.bin";
         config_.path_1k_data = "sign.bin";
-        config_.producer_run_addr = 0x80000000;
-        config::SpiNorInfo nor{};
-        nor.chip_id = kNorId;
-        nor.total_size = kNorSize;
-        nor.erase_size = kNorErase;
-        config_.spinor_list = {nor};
         config::SpiNandInfo nand{};
         nand.chip_id = kNandId;
         nand.page_size = 2048;

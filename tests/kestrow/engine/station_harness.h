@@ -3,6 +3,7 @@
 // station state, the port watcher and the transfer library, burning virtual
 // boards on pseudo-terminals.
 #include "engine_fakes.h"
+#include "spi_nor_station.h"
 #include "kestrow/config/language_table.h"
 #include "kestrow/engine/burn_engine.h"
 #include "kestrow/engine/corvel_link.h"
@@ -49,25 +50,15 @@ protected:
 
     StationE2eTest() : language_(dir_.string()) {
         language_.SetLanguage("");
-        config_.device_channel = 3;
-        config_.uart_baud = 115200;
-        config_.chip_type = 8;
-        config_.chip_mode = 1;
-        config_.platform_type = 2;
-        config_.burned_mode = 1;
-        config_.path_producer = "producer.bin";
-        config_.path_nandboot = "boot.bin";
-        config_.path_1k_data = "sign.bin";
-        config_.path_ram = "ram.bin";
-        config_.producer_run_addr = 0x80000000;
-        config::SpiNorInfo nor{};
-        nor.chip_id = kE2eNorId;
-        nor.total_size = kE2eNorSize;
+        UseSpiNorStation(config_, 3, kE2eNorId, kE2eNorSize, kE2eErase);
+        config::SpiNorInfo& nor = config_.spinor_list[0];
         nor.page_size = 256;
         nor.program_size = 256;
-        nor.erase_size = kE2eErase;
         nor.clock = 20000000;
-        config_.spinor_list = {nor};
+        config_.platform_type = 2;
+        config_.burned_mode = 1;
+        config_.path_1k_data = "sign.bin";
+        config_.path_ram = "ram.bin";
         config::SpiNandInfo nand{};
         nand.chip_id = kE2eNandId;
         nand.page_size = 2048;
