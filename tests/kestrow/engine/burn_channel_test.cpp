@@ -23,6 +23,17 @@ constexpr std::uint32_t kNandId = 0xC8D1;
 constexpr std::size_t kBootBytes = 100000;
 const std::string kPort = "/dev/pts/99";
 
+// A link, window, station state and engine of their own around the fixture's
+// configuration, for cases that burn once per row of a table.
+struct FreshStation {
+    FreshStation(config::BurnConfig& config, config::LanguageTable& language)
+        : state(config, language, link, window), engine(config, link, state, window) {}
+    FakeLink link;
+    RecordingWindow window;
+    StationState state;
+    BurnEngine engine;
+};
+
 class BurnChannelTest : public testing::StationFolderFixture {
 protected:
     BurnChannelTest() : language_(dir_.string()) {
@@ -174,10 +185,8 @@ TEST_F(BurnChannelTest, FirstDownloadFollowsBootModeAndChipType) {
         {1, 8, {2, 7, 63}, "SetRamParam"},
     };
     for (const Case& c : cases) {
-        FakeLink link;
-        RecordingWindow window;
-        StationState state(config_, language_, link, window);
-        BurnEngine engine(config_, link, state, window);
+        FreshStation fresh(config_, language_);
+        auto& [link, window, state, engine] = fresh;
         config_.boot_mode_flag = c.boot_mode_flag;
         config_.chip_type = c.chip_type;
         ASSERT_EQ(engine.BurnChannel(1), 1) << c.boot_mode_flag << "/" << c.chip_type;
@@ -195,10 +204,8 @@ TEST_F(BurnChannelTest, FirstDownloadFollowsBootModeAndChipType) {
 
 TEST_F(BurnChannelTest, PortSwitchesOnlyForAWorkingBaudOtherThan115200) {
     for (int baud : {115200, 921600}) {
-        FakeLink link;
-        RecordingWindow window;
-        StationState state(config_, language_, link, window);
-        BurnEngine engine(config_, link, state, window);
+        FreshStation fresh(config_, language_);
+        auto& [link, window, state, engine] = fresh;
         config_.uart_baud = baud;
         ASSERT_EQ(engine.BurnChannel(1), 1);
         auto switches = link.CallsNamed("ChangeCom");
@@ -246,11 +253,9 @@ TEST_F(BurnChannelTest, EveryFailingStepPostsOneFailureAndItsLogLine) {
     };
     for (const Case& c : cases) {
         std::filesystem::remove(Path(ChannelLogName(1, FixedNow())));
-        FakeLink link;
-        RecordingWindow window;
-        StationState state(config_, language_, link, window);
+        FreshStation fresh(config_, language_);
+        auto& [link, window, state, engine] = fresh;
         state.RefreshRows(1);
-        BurnEngine engine(config_, link, state, window);
         config_.chip_mode = c.chip_mode;
         config_.boot_mode_flag = c.boot_mode_flag;
         config_.uart_baud = c.baud;
@@ -284,10 +289,8 @@ TEST_F(BurnChannelTest, UnknownFlashIdFailsWithTheMediumsStatus) {
         unsigned status;
     } cases[] = {{1, 49}, {5, 96}};
     for (const Case& c : cases) {
-        FakeLink link;
-        RecordingWindow window;
-        StationState state(config_, language_, link, window);
-        BurnEngine engine(config_, link, state, window);
+        FreshStation fresh(config_, language_);
+        auto& [link, window, state, engine] = fresh;
         config_.chip_mode = c.chip_mode;
         link.flash_id = 0x123456;
         EXPECT_EQ(engine.BurnChannel(1), 0);
@@ -298,10 +301,8 @@ TEST_F(BurnChannelTest, UnknownFlashIdFailsWithTheMediumsStatus) {
 
 TEST_F(BurnChannelTest, ChipModesWithoutAMediumAreRefusedBeforeAnyTransfer) {
     for (int chipMode : {3, 4, 8}) {
-        FakeLink link;
-        RecordingWindow window;
-        StationState state(config_, language_, link, window);
-        BurnEngine engine(config_, link, state, window);
+        FreshStation fresh(config_, language_);
+        auto& [link, window, state, engine] = fresh;
         config_.chip_mode = chipMode;
         EXPECT_EQ(engine.BurnChannel(1), 0);
         EXPECT_EQ(window.Statuses(1), std::vector<unsigned>{status::kSetModeFailed}) << chipMode;
@@ -313,10 +314,8 @@ TEST_F(BurnChannelTest, ChipModesWithoutAMediumAreRefusedBeforeAnyTransfer) {
 
 TEST_F(BurnChannelTest, NandPathWithoutFlashIdFailsTheBootLoaderInsteadOfDividingByZero) {
     for (int chipMode : {0, 2}) {
-        FakeLink link;
-        RecordingWindow window;
-        StationState state(config_, language_, link, window);
-        BurnEngine engine(config_, link, state, window);
+        FreshStation fresh(config_, language_);
+        auto& [link, window, state, engine] = fresh;
         config_.chip_mode = chipMode;
         EXPECT_EQ(engine.BurnChannel(1), 0);
         EXPECT_TRUE(link.CallsNamed("GetFlashId").empty());
@@ -342,10 +341,8 @@ TEST_F(BurnChannelTest, BurnFileProblemsShowAMessageAndEndTheBurn) {
         {0, 0, "nand获取到的文件长度为0", 78},
     };
     for (const Case& c : cases) {
-        FakeLink link;
-        RecordingWindow window;
-        StationState state(config_, language_, link, window);
-        BurnEngine engine(config_, link, state, window);
+        FreshStation fresh(config_, language_);
+        auto& [link, window, state, engine] = fresh;
         config_.chip_mode = c.chip_mode;
         WriteFile("boot.bin", std::string(c.size, 'b'));
         EXPECT_EQ(engine.BurnChannel(1), 0) << c.message;
@@ -382,10 +379,8 @@ TEST_F(BurnChannelTest, FailedBootDownloadOfAVanishedFileCountsAsDoneOnlyWhereAl
         int result;
     } cases[] = {{1, 1, 1}, {1, 0, 0}, {5, 0, 1}};
     for (const Case& c : cases) {
-        FakeLink link;
-        RecordingWindow window;
-        StationState state(config_, language_, link, window);
-        BurnEngine engine(config_, link, state, window);
+        FreshStation fresh(config_, language_);
+        auto& [link, window, state, engine] = fresh;
         config_.chip_mode = c.chip_mode;
         config_.update = c.update;
         link.flash_id = c.chip_mode == 5 ? kNandId : kNorId;
