@@ -18,21 +18,9 @@ std::string ReadAll(const fs::path& path) {
 class VboardProcess {
 public:
     explicit VboardProcess(std::vector<std::string> args) {
-        int out[2];
-        if (::pipe(out) != 0) throw std::runtime_error("pipe");
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(out[1], STDOUT_FILENO);
-            ::close(out[0]);
-            ::close(out[1]);
-            std::vector<char*> argv{const_cast<char*>(VBOARD_PROGRAM)};
-            for (std::string& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            ::execv(VBOARD_PROGRAM, argv.data());
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        FILE* in = ::fdopen(out[0], "r");
+        int output = -1;
+        pid_ = SpawnWithOutputPipe(VBOARD_PROGRAM, std::move(args), output);
+        FILE* in = ::fdopen(output, "r");
         char line[256] = {};
         if (in != nullptr && std::fgets(line, sizeof line, in) != nullptr) port_ = line;
         if (in != nullptr) std::fclose(in);

@@ -58,6 +58,27 @@ inline std::ostream& operator<<(std::ostream& out, const Resources& r) {
     return out << r.fds << " descriptors, " << r.threads << " threads";
 }
 
+// Starts `program` with `args` and its standard output on a pipe; `output`
+// receives the pipe's reading end. Throws when the pipe cannot be made.
+inline pid_t SpawnWithOutputPipe(const char* program, std::vector<std::string> args, int& output) {
+    int out[2];
+    if (::pipe(out) != 0) throw std::runtime_error("pipe");
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(out[1], STDOUT_FILENO);
+        ::close(out[0]);
+        ::close(out[1]);
+        std::vector<char*> argv{const_cast<char*>(program)};
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(program, argv.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    output = out[0];
+    return pid;
+}
+
 class StationRun {
 public:
     // Copies the sample station and starts `kestrow burn --json` for `boards` results.
@@ -66,20 +87,10 @@ public:
         fs::remove_all(dir_);
         fs::copy(fs::path(KESTROW_SOURCE_ROOT) / "station", dir_, fs::copy_options::recursive);
         port_ = (dir_ / "port").string();
-        int out[2];
-        if (::pipe(out) != 0) throw std::runtime_error("pipe");
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(out[1], STDOUT_FILENO);
-            ::close(out[0]);
-            ::close(out[1]);
-            const std::string boardsText = std::to_string(boards), timeoutText = std::to_string(timeoutSeconds);
-            ::execl(KESTROW_PROGRAM, "kestrow", "burn", "--station", dir_.c_str(), "--port", port_.c_str(),
-                    "--boards", boardsText.c_str(), "--timeout", timeoutText.c_str(), "--json", nullptr);
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        out_ = out[0];
+        pid_ = SpawnWithOutputPipe(KESTROW_PROGRAM,
+                                   {"burn", "--station", dir_.string(), "--port", port_, "--boards",
+                                    std::to_string(boards), "--timeout", std::to_string(timeoutSeconds), "--json"},
+                                   out_);
     }
     ~StationRun() {
         board_.reset();
