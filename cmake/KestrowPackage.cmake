@@ -5,14 +5,18 @@
 #       the kestrow-station@ service and the man pages (component "station");
 #   libcorvel-dev_<library version>_<arch>.deb   corvel.h, libcorvel.so and
 #       corvel.pc (component "dev").
-# The packages install into /usr whatever CMAKE_INSTALL_PREFIX says; the udev
-# rule and the unit go where Debian 12 keeps them.
+# The packages install into /usr whatever CMAKE_INSTALL_PREFIX says, and the
+# unit and the desktop entry name /usr/bin and /usr/libexec; the udev rule and
+# the unit go where Debian 12 keeps them (a cmake --install elsewhere may move them).
 set(KESTROW_PACKAGE_MAINTAINER "Kestrow developers <kestrow@example.com>" CACHE STRING
     "Maintainer field of the Debian packages")
+set(KESTROW_UDEV_RULES_DIR /lib/udev/rules.d CACHE PATH "Where the udev rule is installed")
+set(KESTROW_SYSTEMD_UNIT_DIR /lib/systemd/system CACHE PATH "Where the station service unit is installed")
 set(packaging ${PROJECT_SOURCE_DIR}/packaging)
 set(package_files ${PROJECT_BINARY_DIR}/package-files)
 
-# The sample station (without its generator and git attributes) is what a new station folder is made from.
+# The sample station (without its generator and git attributes): what a new
+# station folder is made from.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/station/ DESTINATION ${CMAKE_INSTALL_DATADIR}/kestrow/station
         COMPONENT station PATTERN "*.py" EXCLUDE PATTERN ".*" EXCLUDE)
 install(FILES ${packaging}/kestrow.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT station)
@@ -20,8 +24,8 @@ install(FILES ${packaging}/kestrow.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icon
         COMPONENT station)
 install(PROGRAMS ${packaging}/prepare-station ${packaging}/kestrow-training
         DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/kestrow COMPONENT station)
-install(FILES ${packaging}/60-kestrow.rules DESTINATION /lib/udev/rules.d COMPONENT station)
-install(FILES ${packaging}/kestrow-station@.service DESTINATION /lib/systemd/system COMPONENT station)
+install(FILES ${packaging}/60-kestrow.rules DESTINATION ${KESTROW_UDEV_RULES_DIR} COMPONENT station)
+install(FILES ${packaging}/kestrow-station@.service DESTINATION ${KESTROW_SYSTEMD_UNIT_DIR} COMPONENT station)
 
 # Each package's /usr/share/doc: copyright and a changelog for its version.
 function(kestrow_package_docs package version component)
