@@ -13,6 +13,7 @@ packages=(
   dosfstools mtools                            # outside checkers for disk images
   xvfb xauth                                   # showing the window on a headless machine
   python3-minimal                              # the sample station generator
+  dpkg-dev help2man lintian man-db systemd     # the Debian packages: making, man pages, checks, unit check
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets the machine up and runs every test: a normal build, an AddressSanitizer +
-# UndefinedBehaviorSanitizer build, and a ThreadSanitizer build of the threaded tests.
+# Sets the machine up and runs every test: a normal build, its Debian packages,
+# an AddressSanitizer + UndefinedBehaviorSanitizer build, and a ThreadSanitizer
+# build of the threaded tests.
 # Tests labelled `slow` (the soak) are left out; run them with `ctest -L slow`.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -37,6 +38,13 @@ sanitized=(-DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_FLAGS_DEBUG=-g1 -DCMAKE_CXX_FLAGS_
 build_target=()
 test_jobs=$((3 * jobs))
 run_suite build "${optimised[@]}" -- -LE slow
+# The Debian packages, made from the normal build and checked unpacked: lintian,
+# the programs run from the unpacked root, the man pages, the service unit.
+echo "=== package ==="
+package_start=$SECONDS
+bash scripts/package.sh build
+bash tests/packaging/check_packages.sh build
+echo "=== package: $((SECONDS - package_start)) s ==="
 run_suite build-asan "${sanitized[@]}" -DKESTROW_SANITIZE=address -- -LE slow
 build_target=(--target threaded_tests)
 test_jobs=$((2 * jobs))

@@ -28,7 +28,8 @@ struct AccessCalls {
     }
 };
 
-constexpr const char* kAccessLibraryName = "libusbcorvel.so";
+// Its SONAME: the name the library is installed under, and a link beside it in the build.
+constexpr const char* kAccessLibraryName = "libusbcorvel.so.1";
 
 namespace detail {
 

@@ -59,6 +59,7 @@ std::string BootModeText(std::int32_t mode) {
 
 void PrintConfiguration(const BurnConfig& c, const StationStartup& s) {
     Line("Station folder", StationFolder());
+    Line("Chosen as", StationFolderReason());
     std::string files;
     for (const std::string& name : s.files.names) files += (files.empty() ? "" : ", ") + name;
     Line("Configuration", s.files.ActiveName() + (s.config_file_read ? "" : " (missing: defaults used)") +

@@ -24,7 +24,8 @@ int main(int argc, char** argv) {
     Context context;
     app.add_option("--station", context.station,
                    "Station folder (configuration, tables, logs); default $KESTROW_STATION, "
-                   "else the program's folder")
+                   "else for an installed program ~/.local/share/kestrow/station (made from the "
+                   "sample station), else the program's folder")
         ->check(CLI::ExistingDirectory);
     app.fallthrough();  // --station may also follow the subcommand
     for (CommandSetup setup : RegisteredCommands()) setup(app, context);
