@@ -13,6 +13,8 @@ packages=(
   dosfstools mtools                            # outside checkers for disk images
   xvfb xauth                                   # showing the window on a headless machine
   python3-minimal                              # the sample station generator
+  libsqlite3-dev libpq-dev                     # the records store: SQLite, PostgreSQL
+  postgresql                                   # throwaway servers for the records tests and benchmarks
 )
 
 missing=()
