@@ -136,6 +136,9 @@ int SchemaVersion(SqlConnection& connection) {
 int MigrateSchema(SqlConnection& connection, int target) {
     const int latest = LatestSchemaVersion();
     if (target < 0 || target > latest) target = latest;
+    // A store already at the version asked for is only read: opening one costs no write.
+    if (const int found = SchemaVersion(connection); found >= 1 && found == target && !StoreId(connection).empty())
+        return 0;
     const bool postgres = connection.IsPostgres();
     WriteTransaction transaction(connection);
     if (postgres) connection.Exec(std::string("SELECT pg_advisory_xact_lock(") + kMigrationLockKey + ")");
