@@ -168,11 +168,9 @@ void SetupPoolsCommand(CLI::App& app, Context& context) {
     auto options = std::make_shared<PoolsOptions>();
     CLI::App* command = app.add_subcommand(
         "pools", "Show the MAC, serial-number and Bluetooth pools (range, next, handed out) and set them");
-    command->add_option("--records", options->records,
-                        "Records store: postgresql://... or an SQLite file; default burn.ini [Records] Url, "
-                        "else records.db in the station folder");
-    command->add_option("--mac-start", options->mac_start, "First MAC address, e.g. 01:02:03:AA:00:00");
-    command->add_option("--mac-end", options->mac_end, "Last MAC address, e.g. 01:02:03:AA:FF:FF");
+    command->add_option("--records", options->records, records::kRecordsOptionHelp);
+    command->add_option("--mac-start", options->mac_start, "First MAC address, e.g. 00:11:22:AA:00:00");
+    command->add_option("--mac-end", options->mac_end, "Last MAC address, e.g. 00:11:22:AA:FF:FF");
     command->add_option("--serial-prefix", options->serial_prefix, "Serial number prefix (32 characters)");
     command->add_option("--serial-start", options->serial_start, "First serial number low part (0 .. 999999)");
     command->add_option("--serial-end", options->serial_end, "Last serial number low part");

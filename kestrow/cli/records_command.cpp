@@ -47,11 +47,20 @@ std::int64_t NowUs() {
     return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
 }
 
+constexpr const char* kTableColumns = "%-19s  %-12s %-14s %2s  %-11s ";
+
+void PrintTableHeader() {
+    char head[160];
+    std::snprintf(head, sizeof head, kTableColumns, "time (UTC)", "station", "port", "ch", "result");
+    std::cout << head << "MAC / serial / Bluetooth / status\n";
+}
+
 void PrintTableLine(const BurnRecord& r) {
     auto orDash = [](const std::string& s) { return s.empty() ? std::string("-") : s; };
     char head[160];
-    std::snprintf(head, sizeof head, "%-19s  %-12s %-14s %2u  %-11s ", FormatUtcTime(r.start.start_time_us).substr(0, 19).c_str(),
-                  r.station.c_str(), r.start.port.c_str(), r.start.channel, std::string(BurnResultName(r.end.result)).c_str());
+    std::snprintf(head, sizeof head, kTableColumns, FormatUtcTime(r.start.start_time_us).substr(0, 19).c_str(),
+                  r.station.c_str(), r.start.port.c_str(), std::to_string(r.start.channel).c_str(),
+                  std::string(BurnResultName(r.end.result)).c_str());
     std::cout << head << orDash(r.identity.mac) << "  " << orDash(r.identity.serial) << "  "
               << orDash(r.identity.bluetooth) << "  " << r.end.status << "\n";
 }
@@ -85,6 +94,7 @@ int ListRecords(const RecordsOptions& o, const Context& context) {
         return kExitListed;
     }
     if (o.csv) std::cout << records::CsvHeader() << "\n";
+    if (!o.json && !o.csv) PrintTableHeader();
     StoreStatus listed = store->ForEachRecord(filter, [&o](const BurnRecord& r) {
         if (o.json)
             std::cout << records::RecordJson(r).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
@@ -95,22 +105,16 @@ int ListRecords(const RecordsOptions& o, const Context& context) {
     });
     std::cout.flush();
     if (listed) return kExitListed;
-    // A station that has never burned has no records.db yet: nothing to list.
-    if (listed.error().kind == StoreErrorKind::NotFound) {
-        std::cerr << "kestrow records: " << listed.error().message << "\n";
-        return kExitListed;
-    }
     std::cerr << "kestrow records: " << listed.error().message << "\n";
-    return kExitStoreError;
+    // A station that has never burned has no records.db yet: nothing to list.
+    return listed.error().kind == StoreErrorKind::NotFound ? kExitListed : kExitStoreError;
 }
 
 void SetupRecordsCommand(CLI::App& app, Context& context) {
     auto options = std::make_shared<RecordsOptions>();
     CLI::App* command = app.add_subcommand(
         "records", "List the burn records: one line per board (table, --json lines or --csv), or --summary per hour");
-    command->add_option("--records", options->records,
-                        "Records store: postgresql://... or an SQLite file; default burn.ini [Records] Url, "
-                        "else records.db in the station folder");
+    command->add_option("--records", options->records, records::kRecordsOptionHelp);
     command->add_option("--since", options->since, "Only burns started at or after TIME (UTC: 2024-05-01T10:00) or within an age (12h, 7d)");
     command->add_option("--result", options->result, "Only burns with this result: passed, failed, interrupted (or running)");
     command->add_option("--mac", options->mac, "Only the board that got this MAC address");

@@ -14,6 +14,10 @@ inline constexpr const char* kRecordsFile = "records.db";
 // Burn results that could not reach the store wait here (station folder).
 inline constexpr const char* kOutboxFile = "records_outbox.jsonl";
 inline constexpr const char* kRecordsSection = "Records";  // burn.ini section: Url, Station
+// The --records option of the commands that open a store.
+inline constexpr const char* kRecordsOptionHelp =
+    "Records store: postgresql://... or an SQLite file; default burn.ini [Records] Url, else records.db in the "
+    "station folder";
 
 struct RecordsLocation {
     enum class Backend { Sqlite, Postgres };
