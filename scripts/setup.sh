@@ -14,6 +14,8 @@ packages=(
   xvfb xauth                                   # showing the window on a headless machine
   python3-minimal                              # the sample station generator
   dpkg-dev help2man lintian man-db systemd     # the Debian packages: making, man pages, checks, unit check
+  libsqlite3-dev libpq-dev                     # the records store: SQLite, PostgreSQL
+  postgresql                                   # throwaway servers for the records tests and benchmarks
 )
 
 missing=()

@@ -33,7 +33,8 @@ int main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        return app.exit(e);
+        // Help and version exit 0; every usage error exits 2, after the parser has said why.
+        return app.exit(e) == 0 ? 0 : 2;
     }
     // corvel reads KESTROW_STATION, so both halves of the station share one folder.
     context.station = kestrow::config::UseStationFolder(context.station);
