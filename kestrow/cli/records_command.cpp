@@ -113,7 +113,7 @@ int ListRecords(const RecordsOptions& o, const Context& context) {
 void SetupRecordsCommand(CLI::App& app, Context& context) {
     auto options = std::make_shared<RecordsOptions>();
     CLI::App* command = app.add_subcommand(
-        "records", "List the burn records: one line per board (table, --json lines or --csv), or --summary per hour");
+        "records", "List the burn records: one line per board (a table, JSON lines or CSV), or a summary per hour");
     command->add_option("--records", options->records, records::kRecordsOptionHelp);
     command->add_option("--since", options->since, "Only burns started at or after TIME (UTC: 2024-05-01T10:00) or within an age (12h, 7d)");
     command->add_option("--result", options->result, "Only burns with this result: passed, failed, interrupted (or running)");
