@@ -361,8 +361,8 @@ void MainWindow::StartPortThreads() {
     remembered_port_ = config_.uart_com[0];
     search_finished_ = false;
     search_thread_ = std::jthread([this, remembered = remembered_port_] {
-        PortTable table;
-        PortSearchResult result = SearchPorts(ports_, remembered, table);
+        engine::PortTable table;
+        engine::PortSearchResult result = engine::SearchPorts(ports_, remembered, table);
         QMetaObject::invokeMethod(
             this,
             [this, result, table] {
@@ -376,7 +376,7 @@ void MainWindow::StartPortThreads() {
     });
 }
 
-void MainWindow::ShowPortList(const PortSearchResult& result) {
+void MainWindow::ShowPortList(const engine::PortSearchResult& result) {
     port_list_->clear();
     for (const std::string& port : result.found) port_list_->addItem(QString::fromStdString(port));
     if (result.selected >= 0) port_list_->setCurrentIndex(result.selected);
@@ -391,8 +391,8 @@ void MainWindow::SearchPortsNow() {
         port.clear();
     }
     port_list_->clear();
-    PortTable table;
-    ShowPortList(SearchPorts(ports_, remembered_port_, table));
+    engine::PortTable table;
+    ShowPortList(engine::SearchPorts(ports_, remembered_port_, table));
     config_.uart_com = table;
     RefreshRows();
     search_button_->setEnabled(true);
@@ -402,7 +402,7 @@ void MainWindow::SearchPortsNow() {
 void MainWindow::ToggleWatching() {
     const std::string port = config_.uart_com[0];
     if (!watching_) {
-        if (ports_.Probe(port) == kPortInUse) {
+        if (ports_.Probe(port) == engine::kPortInUse) {
             prompter_.Show(this, ProgramCaption(language_), kPortOccupiedText, config::MessageIcon::Warning);
             return;
         }
@@ -414,7 +414,7 @@ void MainWindow::ToggleWatching() {
     watching_ = false;
     PauseWatcher();
     // Held, normally by the transfer library from the last watch round.
-    if (ports_.Probe(port) == kPortInUse) link_.DetachUart(port);
+    if (ports_.Probe(port) == engine::kPortInUse) link_.DetachUart(port);
     close_button_->setText("Open");
 }
 

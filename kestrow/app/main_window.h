@@ -6,12 +6,12 @@
 // through the StationWindow interface, whose calls are queued onto this
 // window's thread.
 #include "kestrow/app/channel_model.h"
-#include "kestrow/app/port_search.h"
 #include "kestrow/app/prompter.h"
 #include "kestrow/config/burn_config.h"
 #include "kestrow/config/language_table.h"
 #include "kestrow/engine/board_link.h"
 #include "kestrow/engine/burn_engine.h"
+#include "kestrow/engine/port_search.h"
 #include "kestrow/engine/port_watcher.h"
 #include "kestrow/engine/station_state.h"
 #include "kestrow/engine/station_window.h"
@@ -67,7 +67,7 @@ struct StationParts {
     config::BurnConfig& config;
     config::LanguageTable& language;
     engine::BoardLink& link;
-    const PortProber& ports;
+    const engine::PortProber& ports;
     Prompter& prompter;
     std::string config_file;  // the active configuration file, saved after the settings dialog
 };
@@ -138,7 +138,7 @@ private:
     void RefreshRows();
     void SetCheckInfo();
     void RecomputeTransferTotal();
-    void ShowPortList(const PortSearchResult& result);
+    void ShowPortList(const engine::PortSearchResult& result);
     void OnPortChosen(int entry);
     void OnBaudChosen(int entry);
     // The attach thread reads the configuration: it is paused at the top of
@@ -149,7 +149,7 @@ private:
     config::BurnConfig& config_;
     config::LanguageTable& language_;
     engine::BoardLink& link_;
-    const PortProber& ports_;
+    const engine::PortProber& ports_;
     Prompter& prompter_;
     std::string config_file_;
 

@@ -238,7 +238,7 @@ TEST_F(MainWindowTest, StartUpSearchSelectsTheRememberedPortThenWatches) {
 TEST_F(MainWindowTest, CloseAndOpenButtonsFreeAndGuardThePort) {
     config_.uart_com[0] = "/dev/ttyUSB0";
     auto w = OpenWindow();
-    ports_.results["/dev/ttyUSB0"] = kPortInUse;  // held by the library's last watch round
+    ports_.results["/dev/ttyUSB0"] = engine::kPortInUse;  // held by the library's last watch round
     w->CloseButton()->click();
     EXPECT_FALSE(w->Watching());
     EXPECT_EQ(w->CloseButton()->text(), "Open");

@@ -6,6 +6,7 @@
 #include "kestrow/config/station_folder.h"
 #include "kestrow/engine/board_link.h"
 #include "kestrow/engine/channel_log.h"
+#include "kestrow/engine/port_search.h"
 #include "kestrow/engine/station_window.h"
 
 #include <gtest/gtest.h>
@@ -176,6 +177,18 @@ private:
     std::vector<LinkCall> calls_;
     std::map<std::string, unsigned> results_;
     std::map<std::string, std::function<void(unsigned)>> hooks_;
+};
+
+// Ports whose probe results are scripted; a port not named is usable.
+class FakePorts : public PortProber {
+public:
+    std::vector<std::string> Candidates() const override { return candidates; }
+    int Probe(const std::string& port) const override {
+        auto it = results.find(port);
+        return it == results.end() ? kPortUsable : it->second;
+    }
+    std::vector<std::string> candidates;
+    std::map<std::string, int> results;
 };
 
 struct Posted {

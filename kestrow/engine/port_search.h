@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace kestrow::app {
+namespace kestrow::engine {
 
 inline constexpr int kPortInUse = -1;
 inline constexpr int kPortUnusable = 0;
@@ -50,4 +50,4 @@ struct PortSearchResult {
 // entry 0. A port in use is not listed.
 PortSearchResult SearchPorts(const PortProber& prober, const std::string& remembered, PortTable& table);
 
-}  // namespace kestrow::app
+}  // namespace kestrow::engine

@@ -1,4 +1,4 @@
-#include "kestrow/app/port_search.h"
+#include "kestrow/engine/port_search.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -13,7 +13,7 @@
 #include <fstream>
 #include <thread>
 
-namespace kestrow::app {
+namespace kestrow::engine {
 namespace {
 
 // After closing a probed port: let the driver settle before anyone reopens it.
@@ -112,4 +112,4 @@ PortSearchResult SearchPorts(const PortProber& prober, const std::string& rememb
     return result;
 }
 
-}  // namespace kestrow::app
+}  // namespace kestrow::engine

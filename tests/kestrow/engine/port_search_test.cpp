@@ -1,6 +1,6 @@
 // Port search over scripted ports, and the probe and the candidate list on
 // real files: a pseudo-terminal, one held by another opener, announced boards.
-#include "window_fixture.h"
+#include "engine_fakes.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -8,7 +8,7 @@
 
 #include <cstdlib>
 
-namespace kestrow::app::testing {
+namespace kestrow::engine {
 namespace {
 
 TEST(PortSearch, RemembersTheChosenPortAndSkipsPortsInUse) {
@@ -34,7 +34,7 @@ TEST(PortSearch, RemembersTheChosenPortAndSkipsPortsInUse) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        FakePorts ports;
+        testing::FakePorts ports;
         ports.candidates = c.candidates;
         ports.results = c.probes;
         PortTable table;
@@ -48,7 +48,7 @@ TEST(PortSearch, RemembersTheChosenPortAndSkipsPortsInUse) {
 }
 
 TEST(PortSearch, StopsAtSixteenPorts) {
-    FakePorts ports;
+    testing::FakePorts ports;
     for (int i = 0; i < 20; ++i) ports.candidates.push_back("/dev/ttyUSB" + std::to_string(i));
     PortTable table;
     PortSearchResult result = SearchPorts(ports, "", table);
@@ -56,7 +56,7 @@ TEST(PortSearch, StopsAtSixteenPorts) {
     EXPECT_EQ(table[15], "/dev/ttyUSB15");
 }
 
-class SystemPortsTest : public engine::testing::StationFolderFixture {};
+class SystemPortsTest : public testing::StationFolderFixture {};
 
 TEST_F(SystemPortsTest, ProbesAPseudoTerminalAndSeesAnotherHolder) {
     int master = ::posix_openpt(O_RDWR | O_NOCTTY);
@@ -88,4 +88,4 @@ TEST_F(SystemPortsTest, ListsAnnouncedBoardsThenDriverBoundTtysInNumberOrder) {
 }
 
 }  // namespace
-}  // namespace kestrow::app::testing
+}  // namespace kestrow::engine
