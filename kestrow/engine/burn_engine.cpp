@@ -315,11 +315,7 @@ bool BurnEngine::BurnSpiFlash(const Burn& burn, config::SpiNorInfo& info) {
         return false;
     }
     bin.length = RoundUp(length, info.erase_size);
-    if (link_.DownloadBoot(burn.channel, bin, static_cast<unsigned>(config_.chip_type)) != kLinkSuccess &&
-        !(config_.update != 0 && !BurnFileStillExists())) {
-        Post(burn.channel, status::kDownloadBootFailed);
-        return false;
-    }
+    if (!DownloadBoot(burn, bin)) return false;
     return CloseProducer(burn);
 }
 
@@ -403,12 +399,20 @@ bool BurnEngine::BurnNandBoot(const Burn& burn, const config::SpiNandInfo& info)
     }
     Post(burn.channel, status::kDownloadBoot);
     DownloadBin bin{path, TargetName("UBOOT"), RoundUp(length, block)};
-    if (link_.DownloadBoot(burn.channel, bin, static_cast<unsigned>(config_.chip_type)) != kLinkSuccess &&
-        BurnFileStillExists()) {
-        Post(burn.channel, status::kDownloadBootFailed);
-        return false;
-    }
+    if (!DownloadBoot(burn, bin)) return false;
     return CloseProducer(burn);
+}
+
+bool BurnEngine::DownloadBoot(const Burn& burn, const DownloadBin& bin) {
+    if (link_.DownloadBoot(burn.channel, bin, static_cast<unsigned>(config_.chip_type)) == kLinkSuccess) return true;
+    // A burn file that went away during the download (a dropped share, a
+    // replaced build) is the likeliest cause; the board has no boot loader
+    // either way.
+    if (!BurnFileStillExists())
+        ChannelLog(burn.log).Write(kLogTime, "->the burn file %s went away during the boot loader download, fail\r\n",
+                                   bin.path.c_str());
+    Post(burn.channel, status::kDownloadBootFailed);
+    return false;
 }
 
 bool BurnEngine::CloseProducer(const Burn& burn) {

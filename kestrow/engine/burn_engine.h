@@ -65,6 +65,8 @@ private:
     bool SetBootAreaSize(const Burn& burn, const std::string& path, const config::SpiNandInfo& info,
                          unsigned& bootBlocks);
     bool BurnNandBoot(const Burn& burn, const config::SpiNandInfo& info);
+    // The boot loader download of both paths; a failure posts 78.
+    bool DownloadBoot(const Burn& burn, const DownloadBin& bin);
     bool CloseProducer(const Burn& burn);
     // A failure that the operator must see before the board's burn ends.
     void FailWithMessage(const Burn& burn, unsigned code, const std::string& text);
