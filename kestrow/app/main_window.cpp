@@ -21,6 +21,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QShortcut>
+#include <QStatusBar>
 #include <QTableView>
 #include <QThread>
 #include <QTimer>
@@ -30,6 +31,8 @@ namespace kestrow::app {
 namespace {
 
 constexpr int kSecondMs = 1000;
+// How often the window looks whether serial devices came or went.
+constexpr int kPortRescanMs = 2000;
 
 }  // namespace
 
@@ -67,7 +70,7 @@ MainWindow::MainWindow(StationParts parts, QWidget* parent)
       config_file_(std::move(parts.config_file)),
       state_(config_, language_, link_, *this),
       engine_(config_, link_, state_, *this),
-      watcher_(config_, link_, state_, *this) {
+      watcher_(config_, link_, state_, *this, &parts.ports) {
     engine::BurnEngine::Install(&engine_);
     state_.OpenMainLog();
 
@@ -92,6 +95,8 @@ MainWindow::MainWindow(StationParts parts, QWidget* parent)
     layout->addWidget(bar_);
     layout->addWidget(list_, 1);
     setCentralWidget(central);
+    port_status_ = new QLabel(this);
+    statusBar()->addWidget(port_status_, 1);
 
     SelectConfiguredBaud();
     burn_file_->setText(QString::fromStdString(config_.path_nandboot));
@@ -110,6 +115,8 @@ MainWindow::MainWindow(StationParts parts, QWidget* parent)
         model_->Refresh();
     });
     second_timer_->start(kSecondMs);
+    port_rescan_timer_ = new QTimer(this);
+    connect(port_rescan_timer_, &QTimer::timeout, this, &MainWindow::RescanPortsIfChanged);
 
     for (auto key : {Qt::Key_Return, Qt::Key_Enter})
         connect(new QShortcut(QKeySequence(key), this), &QShortcut::activated, this, [this] { StartRun(); });
@@ -154,6 +161,18 @@ void MainWindow::ShowMessageBox(const std::string& caption, const std::string& t
     };
     if (QThread::currentThread() == thread()) show();
     else QMetaObject::invokeMethod(this, show, Qt::BlockingQueuedConnection);
+}
+
+void MainWindow::ReportPort(const std::string& port, const std::string& problem) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, port, problem] {
+            watched_port_problem_ = problem;
+            state_.MainLog().Write(engine::kLogTime, "%s\r\n",
+                                   problem.empty() ? (port + " opens again").c_str() : problem.c_str());
+            ShowPortStatus();
+        },
+        Qt::QueuedConnection);
 }
 
 void MainWindow::HandleMessage(unsigned message, unsigned wparam, unsigned lparam) {
@@ -347,6 +366,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         return;
     }
     second_timer_->stop();
+    port_rescan_timer_->stop();
     if (search_thread_.joinable()) search_thread_.join();
     watcher_.Stop();
     watcher_running_ = false;
@@ -362,15 +382,18 @@ void MainWindow::StartPortThreads() {
     search_finished_ = false;
     search_thread_ = std::jthread([this, remembered = remembered_port_] {
         engine::PortTable table;
+        std::vector<std::string> seen = ports_.Candidates();
         engine::PortSearchResult result = engine::SearchPorts(ports_, remembered, table);
         QMetaObject::invokeMethod(
             this,
-            [this, result, table] {
+            [this, result, table, seen] {
                 config_.uart_com = table;
+                seen_ports_ = seen;
                 ShowPortList(result);
                 HandleMessage(engine::kMsgBurnStatus, engine::kChannelParamBase, engine::status::kRefreshList);
                 search_finished_ = true;
                 ResumeWatcher();
+                port_rescan_timer_->start(kPortRescanMs);
             },
             Qt::QueuedConnection);
     });
@@ -380,6 +403,29 @@ void MainWindow::ShowPortList(const engine::PortSearchResult& result) {
     port_list_->clear();
     for (const std::string& port : result.found) port_list_->addItem(QString::fromStdString(port));
     if (result.selected >= 0) port_list_->setCurrentIndex(result.selected);
+    unlisted_problems_ = result.problems;
+    ShowPortStatus();
+}
+
+void MainWindow::ShowPortStatus() {
+    std::string text = watched_port_problem_;
+    if (text.empty())
+        for (const std::string& problem : unlisted_problems_) text += (text.empty() ? "" : "; ") + problem;
+    port_status_->setText(QString::fromStdString(text));
+}
+
+void MainWindow::RescanPortsIfChanged() {
+    std::vector<std::string> now = ports_.Candidates();
+    if (now == seen_ports_ || state_.AutoStart() || state_.WorkNumber() > 0) return;
+    PauseWatcher();
+    seen_ports_ = now;
+    engine::PortTable table;
+    engine::PortSearchResult result = engine::SearchPorts(ports_, config_.uart_com[0], table);
+    const bool portChanged = table[0] != config_.uart_com[0];
+    config_.uart_com = table;
+    ShowPortList(result);
+    if (portChanged) RefreshRows();
+    ResumeWatcher();
 }
 
 void MainWindow::SearchPortsNow() {
@@ -392,6 +438,7 @@ void MainWindow::SearchPortsNow() {
     }
     port_list_->clear();
     engine::PortTable table;
+    seen_ports_ = ports_.Candidates();
     ShowPortList(engine::SearchPorts(ports_, remembered_port_, table));
     config_.uart_com = table;
     RefreshRows();
@@ -402,7 +449,8 @@ void MainWindow::SearchPortsNow() {
 void MainWindow::ToggleWatching() {
     const std::string port = config_.uart_com[0];
     if (!watching_) {
-        if (ports_.Probe(port) == engine::kPortInUse) {
+        engine::PortInfo look = ports_.Inspect(port);
+        if (look.condition.state == engine::PortState::InUse && !look.held_here) {
             prompter_.Show(this, ProgramCaption(language_), kPortOccupiedText, config::MessageIcon::Warning);
             return;
         }
@@ -414,7 +462,7 @@ void MainWindow::ToggleWatching() {
     watching_ = false;
     PauseWatcher();
     // Held, normally by the transfer library from the last watch round.
-    if (ports_.Probe(port) == engine::kPortInUse) link_.DetachUart(port);
+    if (ports_.Inspect(port).condition.state == engine::PortState::InUse) link_.DetachUart(port);
     close_button_->setText("Open");
 }
 

@@ -22,6 +22,7 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <vector>
 
 class QComboBox;
 class QLabel;
@@ -91,6 +92,7 @@ public:
     void EndOfRun() override;
     void ShowCloseButton(bool visible) override;
     void ShowMessageBox(const std::string& caption, const std::string& text) override;
+    void ReportPort(const std::string& port, const std::string& problem) override;
 
     // ---- window thread ----
     // Start-up: searches the ports on a thread of its own, then starts watching
@@ -121,6 +123,11 @@ public:
     QLabel* PortLabel() const { return port_label_; }
     QLabel* BaudLabel() const { return baud_label_; }
     QLabel* CheckInfo() const { return check_info_; }
+    // The status line: why the watched port cannot be opened, else why ports
+    // the search found are not listed.
+    QLabel* PortStatus() const { return port_status_; }
+    // Searches again when serial devices have come or gone since the last look.
+    void RescanPortsIfChanged();
     QLineEdit* BurnFileEdit() const { return burn_file_; }
     QMenu* ToolsMenu() const { return tools_menu_; }
     QMenu* LanguageMenu() const { return language_menu_; }
@@ -139,6 +146,7 @@ private:
     void SetCheckInfo();
     void RecomputeTransferTotal();
     void ShowPortList(const engine::PortSearchResult& result);
+    void ShowPortStatus();
     void OnPortChosen(int entry);
     void OnBaudChosen(int entry);
     // The attach thread reads the configuration: it is paused at the top of
@@ -171,7 +179,9 @@ private:
     QPushButton* close_button_ = nullptr;
     QLabel* check_info_ = nullptr;
     QTableView* list_ = nullptr;
+    QLabel* port_status_ = nullptr;
     QTimer* second_timer_ = nullptr;
+    QTimer* port_rescan_timer_ = nullptr;
 
     QMenu* tools_menu_ = nullptr;
     QMenu* settings_menu_ = nullptr;
@@ -188,6 +198,9 @@ private:
     bool watcher_running_ = false;
     std::atomic<bool> search_finished_{false};
     std::string remembered_port_;
+    std::vector<std::string> seen_ports_;  // the candidates of the last search
+    std::string watched_port_problem_;     // from the attach thread
+    std::vector<std::string> unlisted_problems_;  // from the last search
     std::jthread search_thread_;
 };
 

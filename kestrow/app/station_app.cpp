@@ -45,7 +45,7 @@ int RunStationWindow(int argc, char** argv, const std::string& station, engine::
     engine::BurnStationStartup startup = engine::StartBurnStation(config, sink, link, language);
     if (!startup.CanRun()) return 1;
 
-    engine::SystemPorts ports(station);
+    engine::SystemPorts ports(link, station);
     const std::string configFile = startup.config.files.ActiveName();
     int status = 0;
     {

@@ -15,6 +15,7 @@
 #include "kestrow/engine/burn_engine.h"
 #include "kestrow/engine/burn_station.h"
 #include "kestrow/engine/corvel_link.h"
+#include "kestrow/engine/port_search.h"
 #include "kestrow/engine/port_watcher.h"
 #include "kestrow/engine/progress.h"
 #include "kestrow/engine/queued_window.h"
@@ -119,7 +120,8 @@ public:
           link_(link),
           state_(config, language, link, window_),
           engine_(config, link, state_, window_),
-          watcher_(config, link, state_, window_),
+          ports_(link, config::StationFolder()),
+          watcher_(config, link, state_, window_, &ports_),
           human_(options.json ? std::cerr : std::cout),
           tty_(::isatty(options.json ? STDERR_FILENO : STDOUT_FILENO) == 1) {}
 
@@ -176,6 +178,12 @@ private:
         if (!m.box_text.empty()) {
             EndProgressLine();
             std::cerr << "error: " << m.box_text << "\n";
+            return;
+        }
+        if (m.port_report) {
+            EndProgressLine();
+            if (m.port_problem.empty()) Info(m.port + " opens again; watching it for boards");
+            else std::cerr << "warning: " << m.port_problem << std::endl;
             return;
         }
         unsigned channel = m.wparam - kChannelParamBase;
@@ -273,6 +281,7 @@ private:
     QueuedWindow window_;
     StationState state_;
     BurnEngine engine_;
+    SystemPorts ports_;
     PortWatcher watcher_;
     // With --json, standard output carries only the records; the rest goes to stderr.
     std::ostream& human_;

@@ -28,8 +28,8 @@ bool SleepFor(std::stop_token stop, std::chrono::milliseconds time) {
 }  // namespace
 
 PortWatcher::PortWatcher(const config::BurnConfig& config, BoardLink& link, StationState& state,
-                         StationWindow& window)
-    : config_(config), link_(link), state_(state), window_(window) {}
+                         StationWindow& window, const PortProber* ports, std::chrono::milliseconds unopenablePause)
+    : config_(config), link_(link), state_(state), window_(window), ports_(ports), unopenable_pause_(unopenablePause) {}
 
 void PortWatcher::Start() {
     if (!thread_.joinable()) thread_ = std::jthread([this](std::stop_token stop) { Watch(stop); });
@@ -49,12 +49,37 @@ void PortWatcher::Watch(std::stop_token stop) {
         }
         const std::string port = config_.uart_com[0];
         if (port.size() >= kMinPortNameChars) {
-            link_.StartRead(port, 0, static_cast<unsigned>(config_.chip_type));
+            if (link_.StartRead(port, 0, static_cast<unsigned>(config_.chip_type)) == 0) {
+                // Missing, forbidden or held: said once, then tried about once a second.
+                Tell(port, WhyUnopenable(port));
+                if (!SleepFor(stop, unopenable_pause_)) return;
+                continue;
+            }
+            Tell(port, {});
             if (!SleepFor(stop, kPromptWait)) return;
             Attach(port, 0);
         }
         if (!SleepFor(stop, kRoundPause)) return;
     }
+}
+
+PortCondition PortWatcher::WhyUnopenable(const std::string& port) const {
+    PortCondition why = link_.PortError(port, 0);
+    if (why.state == PortState::Usable) why.state = PortState::OpenFailed;  // the library opened it but could not watch it
+    if (why.state == PortState::InUse && ports_ != nullptr) {
+        PortInfo look = ports_->Inspect(port);
+        if (look.condition.state == PortState::InUse && !look.condition.detail.empty()) why.detail = look.condition.detail;
+    }
+    return why;
+}
+
+void PortWatcher::Tell(const std::string& port, const PortCondition& condition) {
+    const bool problem = condition.state != PortState::Usable;
+    const bool toldProblem = told_.state != PortState::Usable;
+    if (problem ? toldProblem && port == told_port_ && condition == told_ : !toldProblem) return;
+    told_port_ = port;
+    told_ = condition;
+    window_.ReportPort(port, PortProblemText(port, condition));
 }
 
 bool PortWatcher::Attach(const std::string& port, unsigned slot) {

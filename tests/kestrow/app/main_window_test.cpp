@@ -222,7 +222,7 @@ TEST_F(MainWindowTest, CancelledBurnFileKeepsThePathAndRecountsTheTotal) {
 
 TEST_F(MainWindowTest, StartUpSearchSelectsTheRememberedPortThenWatches) {
     config_.uart_com[0] = "/dev/ttyUSB1";
-    ports_.candidates = {"/dev/ttyUSB0", "/dev/ttyUSB1"};  // alike in their first ten characters
+    ports_.Add("/dev/ttyUSB0").Add("/dev/ttyUSB1");  // alike in their first ten characters
     link_.SetResult("ChooseBaud", engine::kLinkNoPrompt);  // no board answers
     auto w = OpenWindow();
     w->StartPortThreads();
@@ -235,10 +235,78 @@ TEST_F(MainWindowTest, StartUpSearchSelectsTheRememberedPortThenWatches) {
     EXPECT_EQ(link_.CallsNamed("StartRead")[0].text, "/dev/ttyUSB1");
 }
 
+// An adapter plugged in later, or a stable by-id name: the configured port
+// stays selected, watched and saved, and later searches keep it too.
+TEST_F(MainWindowTest, ConfiguredPortAbsentAtStartUpIsKept) {
+    const std::string configured = "/dev/serial/by-id/usb-Line_Adapter_7-if00-port0";
+    config_.uart_com[0] = configured;
+    ports_.Add("/dev/ttyS0");
+    link_.SetResult("ChooseBaud", engine::kLinkNoPrompt);
+    auto w = OpenWindow();
+    w->StartPortThreads();
+    ASSERT_TRUE(ProcessUntil([&] { return w->PortSearchFinished(); }));
+    EXPECT_EQ(w->PortList()->currentText().toStdString(), configured);
+    EXPECT_EQ(w->PortList()->count(), 2);
+    EXPECT_EQ(config_.uart_com[0], configured);
+    EXPECT_TRUE(ProcessUntil([&] { return !link_.CallsNamed("StartRead").empty(); }));
+    EXPECT_EQ(link_.CallsNamed("StartRead")[0].text, configured);
+    w->SearchButton()->click();
+    EXPECT_EQ(config_.uart_com[0], configured);
+}
+
+TEST_F(MainWindowTest, PortThatCannotBeOpenedIsToldOnceInTheStatusLine) {
+    config_.uart_com[0] = "/dev/ttyUSB0";
+    ports_.Add("/dev/ttyUSB0");
+    link_.SetResult("StartRead", 0);
+    link_.SetPortError(0, {engine::PortState::NoPermission, "Permission denied"});
+    link_.SetResult("ChooseBaud", engine::kLinkNoPrompt);
+    auto w = OpenWindow();
+    w->StartPortThreads();
+    const QString problem =
+        "no permission to open /dev/ttyUSB0; add the station's user to the dialout group (then log in again)";
+    ASSERT_TRUE(ProcessUntil([&] { return w->PortStatus()->text() == problem; }));
+    ASSERT_TRUE(ProcessUntil([&] { return link_.CallsNamed("StartRead").size() >= 2; }));
+    link_.SetResult("StartRead", 1);
+    ASSERT_TRUE(ProcessUntil([&] { return w->PortStatus()->text().isEmpty(); }));
+    const std::string log = ReadFile(engine::kMainLogName);
+    const std::size_t first = log.find(problem.toStdString());
+    ASSERT_NE(first, std::string::npos) << log;
+    EXPECT_EQ(log.find(problem.toStdString(), first + 1), std::string::npos) << log;  // one line, not one per try
+    EXPECT_NE(log.find("/dev/ttyUSB0 opens again"), std::string::npos) << log;
+}
+
+TEST_F(MainWindowTest, SearchTellsWhyAPortIsNotListed) {
+    config_.uart_com[0] = "/dev/ttyS0";
+    ports_.Add("/dev/ttyUSB0", engine::PortState::NoPermission).Add("/dev/ttyS0");
+    auto w = OpenWindow();
+    w->SearchButton()->click();
+    EXPECT_EQ(w->PortList()->count(), 1);
+    EXPECT_EQ(w->PortStatus()->text(),
+              "no permission to open /dev/ttyUSB0; add the station's user to the dialout group (then log in again)");
+}
+
+TEST_F(MainWindowTest, ListFollowsSerialDevicesThatComeAndGo) {
+    config_.uart_com[0] = "/dev/ttyUSB0";
+    ports_.Add("/dev/ttyUSB0");
+    link_.SetResult("ChooseBaud", engine::kLinkNoPrompt);
+    auto w = OpenWindow();
+    w->StartPortThreads();
+    ASSERT_TRUE(ProcessUntil([&] { return w->PortSearchFinished(); }));
+    ASSERT_EQ(w->PortList()->count(), 1);
+    ports_.Add("/dev/ttyACM0");
+    w->RescanPortsIfChanged();
+    EXPECT_EQ(w->PortList()->count(), 2);
+    EXPECT_EQ(config_.uart_com[1], "/dev/ttyACM0");
+    ports_.ports.erase(ports_.ports.begin());  // the watched adapter is unplugged: it stays chosen
+    w->RescanPortsIfChanged();
+    EXPECT_EQ(config_.uart_com[0], "/dev/ttyUSB0");
+    EXPECT_EQ(w->PortList()->currentText(), "/dev/ttyUSB0");
+}
+
 TEST_F(MainWindowTest, CloseAndOpenButtonsFreeAndGuardThePort) {
     config_.uart_com[0] = "/dev/ttyUSB0";
     auto w = OpenWindow();
-    ports_.results["/dev/ttyUSB0"] = engine::kPortInUse;  // held by the library's last watch round
+    ports_.Add("/dev/ttyUSB0", engine::PortState::InUse);  // held by the library's last watch round
     w->CloseButton()->click();
     EXPECT_FALSE(w->Watching());
     EXPECT_EQ(w->CloseButton()->text(), "Open");
@@ -251,7 +319,7 @@ TEST_F(MainWindowTest, CloseAndOpenButtonsFreeAndGuardThePort) {
     ASSERT_EQ(prompter_.shown.size(), 1u);
     EXPECT_EQ(prompter_.shown[0].text, "Serial port occupied, please check it!");
 
-    ports_.results.clear();
+    ports_.ports.clear();
     w->CloseButton()->click();
     EXPECT_TRUE(w->Watching());
     EXPECT_EQ(w->CloseButton()->text(), "Close");
@@ -260,7 +328,7 @@ TEST_F(MainWindowTest, CloseAndOpenButtonsFreeAndGuardThePort) {
 TEST_F(MainWindowTest, SearchButtonDetachesEveryPortAndListsThemAgain) {
     config_.uart_com[0] = "/dev/ttyUSB0";
     config_.uart_com[1] = "/dev/ttyS4";
-    ports_.candidates = {"/dev/ttyACM0", "/dev/ttyUSB0"};
+    ports_.Add("/dev/ttyACM0").Add("/dev/ttyUSB0");
     auto w = OpenWindow();
     w->SearchButton()->click();
     std::vector<std::string> detached;
