@@ -27,10 +27,13 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <chrono>
+
 namespace kestrow::app {
 namespace {
 
 constexpr int kSecondMs = 1000;
+constexpr auto kBurnExitPoll = std::chrono::milliseconds(5);
 // How often the window looks whether serial devices came or went.
 constexpr int kPortRescanMs = 2000;
 
@@ -113,6 +116,7 @@ MainWindow::MainWindow(StationParts parts, QWidget* parent)
     connect(second_timer_, &QTimer::timeout, this, [this] {
         state_.TickTimers();
         model_->Refresh();
+        UpdateConfigActions();
     });
     second_timer_->start(kSecondMs);
     port_rescan_timer_ = new QTimer(this);
@@ -127,6 +131,9 @@ MainWindow::~MainWindow() {
     if (search_thread_.joinable()) search_thread_.join();
     watcher_.Stop();
     engine::BurnEngine::Install(nullptr);
+    // A burn whose result is in may still be on its way out of the engine,
+    // which uses this window's station state: it must leave first.
+    while (engine_.RunningBurns() > 0) std::this_thread::sleep_for(kBurnExitPoll);
     state_.MainLog().Close();
 }
 
@@ -138,7 +145,13 @@ void MainWindow::Post(unsigned message, unsigned wparam, unsigned lparam) {
 }
 
 void MainWindow::EnableBar(bool enabled) {
-    QMetaObject::invokeMethod(this, [this, enabled] { bar_->setEnabled(enabled); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this, enabled] {
+            bar_->setEnabled(enabled);
+            UpdateConfigActions();
+        },
+        Qt::QueuedConnection);
 }
 
 void MainWindow::RefreshTitle() {
@@ -181,6 +194,7 @@ void MainWindow::HandleMessage(unsigned message, unsigned wparam, unsigned lpara
         // The port search has finished and the rows are re-created: the port
         // column follows the port now selected.
         if (lparam == engine::status::kRefreshList) model_->Relabel();
+        UpdateConfigActions();
     } else if (message == engine::kMsgBurnProgress) {
         state_.OnBurnProgress(wparam, lparam);
     }
@@ -326,29 +340,34 @@ unsigned MainWindow::StartRun() {
 }
 
 void MainWindow::ChooseBurnFile() {
+    if (!BeginConfigChange()) return;
     QString chosen = prompter_.ChooseFile(this, "BIN Files (*.bin)", burn_file_->text());
     if (!chosen.isEmpty()) {
         burn_file_->setText(chosen);
         config_.path_nandboot = chosen.toStdString();
     }
     RecomputeTransferTotal();
+    ResumeWatcher();
 }
 
 void MainWindow::OpenSettings() {
-    PauseWatcher();
+    if (!BeginConfigChange()) return;
     BurnSettingsDialog dialog(config_, language_, link_, prompter_, this);
-    dialog.exec();
-    // OK and Cancel both leave settings that the window must show and keep.
-    RecomputeTransferTotal();
-    RefreshRows();
-    SetCheckInfo();
-    config_.Save(config_file_);
+    // Cancel keeps the rows and their results.
+    if (dialog.exec() == QDialog::Accepted) {
+        RecomputeTransferTotal();
+        RefreshRows();
+        SetCheckInfo();
+        config_.Save(config_file_);
+    }
     ResumeWatcher();
 }
 
 void MainWindow::OpenPasswordDialog() {
+    if (!BeginConfigChange()) return;
     ChangePasswordDialog dialog(config_, language_, prompter_, this);
     dialog.exec();
+    ResumeWatcher();
 }
 
 QMessageBox* MainWindow::ShowAbout() {
@@ -416,8 +435,7 @@ void MainWindow::ShowPortStatus() {
 
 void MainWindow::RescanPortsIfChanged() {
     std::vector<std::string> now = ports_.Candidates();
-    if (now == seen_ports_ || state_.AutoStart() || state_.WorkNumber() > 0) return;
-    PauseWatcher();
+    if (now == seen_ports_ || !BeginConfigChange()) return;
     seen_ports_ = now;
     engine::PortTable table;
     engine::PortSearchResult result = engine::SearchPorts(ports_, config_.uart_com[0], table);
@@ -429,7 +447,7 @@ void MainWindow::RescanPortsIfChanged() {
 }
 
 void MainWindow::SearchPortsNow() {
-    PauseWatcher();
+    if (!BeginConfigChange()) return;
     search_button_->setEnabled(false);
     remembered_port_ = config_.uart_com[0];
     for (std::string& port : config_.uart_com) {
@@ -468,7 +486,10 @@ void MainWindow::ToggleWatching() {
 
 void MainWindow::OnPortChosen(int entry) {
     if (entry < 0) return;
-    PauseWatcher();
+    if (!BeginConfigChange()) {
+        port_list_->setCurrentText(QString::fromStdString(config_.uart_com[0]));
+        return;
+    }
     config_.uart_com[0] = port_list_->itemText(entry).toStdString();
     remembered_port_ = config_.uart_com[0];
     RefreshRows();
@@ -477,7 +498,10 @@ void MainWindow::OnPortChosen(int entry) {
 
 void MainWindow::OnBaudChosen(int entry) {
     if (entry < 0) return;
-    PauseWatcher();
+    if (!BeginConfigChange()) {
+        baud_list_->setCurrentText(QString::number(config_.uart_baud));
+        return;
+    }
     config_.uart_baud = baud_list_->itemText(entry).toInt();
     RefreshRows();
     ResumeWatcher();
@@ -486,6 +510,26 @@ void MainWindow::OnBaudChosen(int entry) {
 void MainWindow::PauseWatcher() {
     watcher_.Stop();
     watcher_running_ = false;
+}
+
+bool MainWindow::StationBusy() const {
+    return state_.AutoStart() || state_.WorkNumber() > 0 || engine_.RunningBurns() > 0;
+}
+
+bool MainWindow::BeginConfigChange() {
+    PauseWatcher();
+    // With the attach thread stopped no board can arrive; one already
+    // attached or burning reads the configuration until its result.
+    if (!StationBusy()) return true;
+    ResumeWatcher();
+    UpdateConfigActions();
+    return false;
+}
+
+void MainWindow::UpdateConfigActions() {
+    const bool idle = !StationBusy();
+    settings_action_->setEnabled(idle);
+    password_action_->setEnabled(idle);
 }
 
 void MainWindow::ResumeWatcher() {

@@ -130,6 +130,9 @@ public:
     void RescanPortsIfChanged();
     QLineEdit* BurnFileEdit() const { return burn_file_; }
     QMenu* ToolsMenu() const { return tools_menu_; }
+    QAction* SettingsAction() const { return settings_action_; }
+    QAction* PasswordAction() const { return password_action_; }
+    bool WatcherRunning() const { return watcher_.Running(); }
     QMenu* LanguageMenu() const { return language_menu_; }
 
 protected:
@@ -153,6 +156,14 @@ private:
     // its loop while the window changes the port, the baud rate or the settings.
     void PauseWatcher();
     void ResumeWatcher();
+    // A board attached or burning reads the configuration until its result.
+    bool StationBusy() const;
+    // Pauses the attach thread for a change of the configuration (a dialog
+    // included); false, and nothing paused, while the station is busy. The
+    // change ends with ResumeWatcher().
+    bool BeginConfigChange();
+    // The menu commands that change the configuration follow StationBusy().
+    void UpdateConfigActions();
 
     config::BurnConfig& config_;
     config::LanguageTable& language_;

@@ -44,7 +44,9 @@ public:
     // Burns still inside BurnChannel; a station waits for 0 before it ends.
     int RunningBurns() const { return running_; }
 
-    // The engine the library's plain-function callbacks reach.
+    // The engine the library's plain-function callbacks reach. Returns once no
+    // callback is on its way into the engine installed before, so that
+    // engine's RunningBurns() counts every burn that will ever run in it.
     static void Install(BurnEngine* engine);
     static int BurnEntry(unsigned channel);
     static void ProgressEntry(unsigned channel, unsigned bytes);

@@ -17,6 +17,10 @@
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QTest>
+#include <QTimer>
+#include <QDialog>
+#include <QApplication>
+#include <QAction>
 
 #include <atomic>
 #include <thread>
@@ -147,6 +151,109 @@ TEST_F(MainWindowTest, EveryPostedStatusShowsItsTextAndColour) {
                                                                      : QColor(0, 0, 255);
         EXPECT_EQ(Bar(*w, 0), expected);
     }
+}
+
+// While a board burns its worker reads the configuration: nothing may change
+// it, neither the bar, the menus, nor a command reached some other way.
+TEST_F(MainWindowTest, NothingChangesTheConfigurationWhileABoardBurns) {
+    config_.device_channel = 1;
+    config_.uart_com[0] = "/dev/pts/7";
+    auto w = OpenWindow();
+    w->show();
+    std::atomic<bool> release{false};
+    std::thread worker;
+    link_.OnCall("Start", [&](unsigned) { worker = std::thread([&] { w->Engine().BurnChannel(1); }); });
+    link_.OnCall("DownloadBoot", [&](unsigned) {
+        while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    });
+    engine::PortWatcher watcher(config_, link_, w->State(), *w);
+    ASSERT_TRUE(watcher.Attach("/dev/pts/7", 0));
+    ASSERT_TRUE(ProcessUntil([&] { return !link_.CallsNamed("DownloadBoot").empty() && !w->Bar()->isEnabled(); }));
+    EXPECT_FALSE(w->SettingsAction()->isEnabled());
+    EXPECT_FALSE(w->PasswordAction()->isEnabled());
+
+    // Were a dialog to open, it is closed again so that the test goes on to fail.
+    bool dialogOpened = false;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            dialogOpened = true;
+            modal->close();
+        }
+    });
+    closer.start(20);
+    const std::string burnFile = config_.path_nandboot;
+    prompter_.next_file = "/elsewhere/other.bin";
+    w->OpenSettings();
+    w->OpenPasswordDialog();
+    w->ChooseBurnFile();
+    emit w->BaudList()->activated(7);
+    closer.stop();
+    EXPECT_FALSE(dialogOpened);
+    EXPECT_TRUE(prompter_.filters.empty());  // no file dialog either
+    EXPECT_EQ(config_.path_nandboot, burnFile);
+    EXPECT_EQ(config_.uart_baud, 115200);
+
+    release = true;
+    worker.join();
+    ASSERT_TRUE(ProcessUntil([&] { return w->Bar()->isEnabled() && w->SettingsAction()->isEnabled(); }));
+    EXPECT_TRUE(w->PasswordAction()->isEnabled());
+}
+
+// No board may start while the operator picks a burn file.
+TEST_F(MainWindowTest, BrowsePausesTheAttachThread) {
+    link_.SetResult("ChooseBaud", engine::kLinkNoPrompt);
+    auto w = OpenWindow();
+    w->StartPortThreads();
+    ASSERT_TRUE(ProcessUntil([&] { return w->PortSearchFinished() && w->WatcherRunning(); }));
+    bool watchingWhileChoosing = true;
+    prompter_.while_choosing = [&] { watchingWhileChoosing = w->WatcherRunning(); };
+    prompter_.next_file = QString::fromStdString(Path("u-boot.bin"));
+    w->ChooseBurnFile();
+    EXPECT_FALSE(watchingWhileChoosing);
+    EXPECT_EQ(config_.path_nandboot, Path("u-boot.bin"));
+    EXPECT_TRUE(w->WatcherRunning());
+}
+
+TEST_F(MainWindowTest, CancelledSettingsKeepTheResultRows) {
+    config_.device_channel = 1;
+    auto w = OpenWindow();
+    w->Post(kMsgBurnStatus, kChannel1, engine::status::kTestFailed);
+    ASSERT_TRUE(ProcessUntil([&] { return Cell(*w, 0, kColumnStatus) == "Failed to test"; }));
+    QTimer::singleShot(0, [] {
+        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) dialog->reject();
+    });
+    w->OpenSettings();
+    EXPECT_EQ(Cell(*w, 0, kColumnStatus), "Failed to test");
+    EXPECT_EQ(Bar(*w, 0), QColor(255, 0, 0));
+}
+
+// Closing the window ends the station only once no burn thread is left in
+// the engine, even when the work number has already dropped to 0.
+TEST_F(MainWindowTest, WindowEndsOnlyWhenNoBurnIsLeftInsideTheEngine) {
+    config_.device_channel = 1;
+    auto w = OpenWindow();
+    std::atomic<bool> release{false}, destroyed{false}, engineUsedAfterDestruction{false};
+    link_.OnCall("DownloadBoot", [&](unsigned) {
+        while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    });
+    link_.OnCall("CloseProducer", [&](unsigned) { engineUsedAfterDestruction = destroyed.load(); });
+    std::thread worker([] { engine::BurnEngine::BurnEntry(1); });
+    ASSERT_TRUE(ProcessUntil([&] { return !link_.CallsNamed("DownloadBoot").empty(); }));
+    // A failure already handled for the row drops the work number under the burn.
+    w->Post(kMsgBurnStatus, kChannel1, engine::status::kDownloadBootFailed);
+    ASSERT_TRUE(ProcessUntil([&] { return w->State().WorkNumber() == 0; }));
+    EXPECT_EQ(w->Engine().RunningBurns(), 1);
+
+    std::thread releaser([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        release = true;
+    });
+    w.reset();
+    destroyed = true;
+    releaser.join();
+    worker.join();
+    EXPECT_FALSE(engineUsedAfterDestruction);
 }
 
 TEST_F(MainWindowTest, ProgressAboveTheTotalShowsAHundred) {

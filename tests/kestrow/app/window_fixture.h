@@ -13,6 +13,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -35,6 +36,7 @@ public:
     }
     QString ChooseFile(QWidget*, const QString& filter, const QString&) override {
         filters.push_back(filter);
+        if (while_choosing) while_choosing();
         return next_file;
     }
     std::vector<Shown> shown;
@@ -42,6 +44,7 @@ public:
     std::vector<QString> filters;
     bool answer = true;
     QString next_file;
+    std::function<void()> while_choosing;  // runs while the file dialog would be open
 };
 
 using engine::testing::FakePorts;
