@@ -5,6 +5,7 @@
 #include "kestrow/app/progress_delegate.h"
 #include "kestrow/app/settings_dialog.h"
 #include "kestrow/app/spi_image_dialog.h"
+#include "kestrow/config/station_checks.h"
 #include "kestrow/engine/progress.h"
 #include "kestrow/engine/status_codes.h"
 #include "corvel/include/corvel.h"
@@ -426,7 +427,30 @@ void MainWindow::ShowPortList(const engine::PortSearchResult& result) {
     ShowPortStatus();
 }
 
+void MainWindow::WarnAboutStation() {
+    std::string unwritable;
+    for (const config::WriteProblem& problem :
+         config::UnwritableStationFiles(config_file_, engine::kLogFolder, engine::kMainLogName))
+        unwritable += (unwritable.empty() ? "" : "\n") + problem.text;
+    if (!unwritable.empty())
+        prompter_.Show(this, ProgramCaption(language_), QString::fromStdString(unwritable), config::MessageIcon::Warning);
+    std::string refused;
+    for (const std::string& refusal : config::BurnRefusals(config_, config_file_))
+        refused += (refused.empty() ? "" : "\n") + refusal;
+    if (!refused.empty())
+        prompter_.Show(this, ProgramCaption(language_),
+                       QString::fromStdString(refused + "\nNo board is burned until the settings are changed."),
+                       config::MessageIcon::Error);
+    ShowPortStatus();
+}
+
 void MainWindow::ShowPortStatus() {
+    // A configuration that cannot burn comes first: nothing is watched then.
+    std::vector<std::string> refusals = config::BurnRefusals(config_, config_file_);
+    if (!refusals.empty()) {
+        port_status_->setText(QString::fromStdString(refusals.front()));
+        return;
+    }
     std::string text = watched_port_problem_;
     if (text.empty())
         for (const std::string& problem : unlisted_problems_) text += (text.empty() ? "" : "; ") + problem;
@@ -533,7 +557,9 @@ void MainWindow::UpdateConfigActions() {
 }
 
 void MainWindow::ResumeWatcher() {
+    ShowPortStatus();
     if (!watching_ || !search_finished_ || watcher_running_) return;
+    if (!config::BurnRefusals(config_, config_file_).empty()) return;  // no board could pass
     watcher_.Start();
     watcher_running_ = true;
 }

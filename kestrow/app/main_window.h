@@ -13,6 +13,7 @@
 #include "kestrow/engine/burn_engine.h"
 #include "kestrow/engine/port_search.h"
 #include "kestrow/engine/port_watcher.h"
+#include "kestrow/engine/program_version.h"
 #include "kestrow/engine/station_state.h"
 #include "kestrow/engine/station_window.h"
 
@@ -36,9 +37,9 @@ class QWidget;
 
 namespace kestrow::app {
 
-inline constexpr int kVersionMajor = 1;
-inline constexpr int kVersionMinor = 1;
-inline constexpr int kVersionBuild = 26;
+inline constexpr int kVersionMajor = engine::kProgramVersionMajor;
+inline constexpr int kVersionMinor = engine::kProgramVersionMinor;
+inline constexpr int kVersionBuild = engine::kProgramVersionBuild;
 inline constexpr int kWindowWidth = 800;
 inline constexpr int kWindowHeight = 600;
 inline constexpr std::array<unsigned, 8> kBaudRates = {115200, 921600, 1000000, 1500000,
@@ -95,6 +96,10 @@ public:
     void ReportPort(const std::string& port, const std::string& problem) override;
 
     // ---- window thread ----
+    // Start-up: tells the operator in a message box what keeps the station
+    // from burning (the attach thread then waits until the settings change)
+    // or from keeping its logs and settings.
+    void WarnAboutStation();
     // Start-up: searches the ports on a thread of its own, then starts watching
     // the selected port.
     void StartPortThreads();

@@ -56,6 +56,7 @@ int RunStationWindow(int argc, char** argv, const std::string& station, engine::
             window.activateWindow();
         });
         window.show();
+        window.WarnAboutStation();
         window.StartPortThreads();
         status = app.exec();
         SaveStationAtExit(config, language, configFile);

@@ -256,6 +256,28 @@ TEST_F(MainWindowTest, WindowEndsOnlyWhenNoBurnIsLeftInsideTheEngine) {
     EXPECT_FALSE(engineUsedAfterDestruction);
 }
 
+// A configuration with which no board can pass is told at start and nothing
+// is watched until the settings change.
+TEST_F(MainWindowTest, ConfigurationThatCannotBurnIsToldAndNothingIsWatched) {
+    config_.chip_mode = 0;
+    auto w = OpenWindow();
+    w->WarnAboutStation();
+    const QString refusal =
+        "config.txt: chip mode 0 (Nandflash) reads no flash ID, so no board can pass (use 1, 5, 6 or 7)";
+    ASSERT_EQ(prompter_.shown.size(), 1u);
+    EXPECT_EQ(prompter_.shown[0].text, refusal + "\nNo board is burned until the settings are changed.");
+    EXPECT_EQ(prompter_.shown[0].icon, config::MessageIcon::Error);
+    w->StartPortThreads();
+    ASSERT_TRUE(ProcessUntil([&] { return w->PortSearchFinished(); }));
+    EXPECT_FALSE(w->WatcherRunning());
+    EXPECT_EQ(w->PortStatus()->text(), refusal);
+
+    config_.chip_mode = 1;  // as the settings would set it
+    w->SearchButton()->click();
+    EXPECT_TRUE(w->WatcherRunning());
+    EXPECT_TRUE(ProcessUntil([&] { return !link_.CallsNamed("StartRead").empty(); }));
+}
+
 TEST_F(MainWindowTest, ProgressAboveTheTotalShowsAHundred) {
     config_.device_channel = 1;
     auto w = OpenWindow();
