@@ -2,6 +2,7 @@
 // "Completion", a failure, every status of the table, the language switch, the
 // close question, Enter, the baud list and the port buttons.
 #include "window_fixture.h"
+#include "tests/kestrow/engine/expected_statuses.h"
 
 #include "kestrow/app/channel_model.h"
 #include "kestrow/engine/port_watcher.h"
@@ -137,19 +138,21 @@ TEST_F(MainWindowTest, FailingBoardTurnsRedAndGivesTheCloseButtonBack) {
 
 TEST_F(MainWindowTest, EveryPostedStatusShowsItsTextAndColour) {
     config_.device_channel = 1;
-    auto w = OpenWindow();
-    for (const engine::StatusInfo& info : engine::kStatusTable) {
-        if (info.kind == engine::StatusKind::Command) continue;
-        w->Post(kMsgBurnStatus, engine::kChannelParamBase, engine::status::kRefreshList);  // fresh rows
-        w->Post(kMsgBurnStatus, kChannel1, info.code);
-        ProcessUntil([] { return false; }, 30);
-        SCOPED_TRACE(info.code);
-        EXPECT_EQ(Cell(*w, 0, kColumnStatus),
-                  English(engine::StatusTextIndex(info, config_.chip_mode)));
-        QColor expected = info.kind == engine::StatusKind::Failure   ? QColor(255, 0, 0)
-                          : info.kind == engine::StatusKind::Success ? QColor(0, 200, 0)
-                                                                     : QColor(0, 0, 255);
-        EXPECT_EQ(Bar(*w, 0), expected);
+    for (int chipMode : {config::kModeSpiNor, config::kModeSpiNand}) {
+        config_.chip_mode = chipMode;
+        auto w = OpenWindow();
+        for (const engine::testing::ExpectedStatus& e : engine::testing::kExpectedStatuses) {
+            if (e.kind == engine::StatusKind::Command) continue;
+            SCOPED_TRACE(std::to_string(e.code) + " in chip mode " + std::to_string(chipMode));
+            w->Post(kMsgBurnStatus, engine::kChannelParamBase, engine::status::kRefreshList);  // fresh rows
+            w->Post(kMsgBurnStatus, kChannel1, e.code);
+            ProcessUntil([] { return false; }, 30);
+            EXPECT_EQ(Cell(*w, 0, kColumnStatus).toStdString(), chipMode == config::kModeSpiNor ? e.nor_text : e.nand_text);
+            QColor expected = e.kind == engine::StatusKind::Failure   ? QColor(255, 0, 0)
+                              : e.kind == engine::StatusKind::Success ? QColor(0, 200, 0)
+                                                                       : QColor(0, 0, 255);
+            EXPECT_EQ(Bar(*w, 0), expected);
+        }
     }
 }
 
