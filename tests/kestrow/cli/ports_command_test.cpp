@@ -2,11 +2,10 @@
 // station announcing virtual boards, and a user without access to a device.
 #include "tests/kestrow/cli/run_program.h"
 #include "tests/kestrow/config/temp_folder.h"
+#include "tests/kestrow/engine/pseudo_terminals.h"
 
-#include <fcntl.h>
 #include <grp.h>
 #include <nlohmann/json.hpp>
-#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -20,22 +19,11 @@ using testing::RunResult;
 
 class PortsCommandTest : public ::testing::Test {
 protected:
-    ~PortsCommandTest() override {
-        for (int fd : masters_) ::close(fd);
-    }
-    // A pseudo-terminal slave, kept alive by its master for the test.
-    std::string Terminal() {
-        int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-        EXPECT_GE(master, 0);
-        EXPECT_EQ(::grantpt(master), 0);
-        EXPECT_EQ(::unlockpt(master), 0);
-        masters_.push_back(master);
-        return ::ptsname(master);
-    }
+    std::string Terminal() { return terminals_.Open(); }
     std::string Station() const { return "--station '" + folder.Dir() + "'"; }
 
     config::testing::TempFolder folder;
-    std::vector<int> masters_;
+    engine::testing::PseudoTerminals terminals_;
 };
 
 TEST_F(PortsCommandTest, ListsAnnouncedBoardsWithTheirState) {

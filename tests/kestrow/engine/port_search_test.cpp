@@ -2,6 +2,7 @@
 // sysfs, /dev and by-id folders whose devices are pseudo-terminals.
 #include "engine_fakes.h"
 #include "kestrow/engine/corvel_link.h"
+#include "pseudo_terminals.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -120,18 +121,7 @@ protected:
         std::filesystem::create_directories(folders_.dev);
         std::filesystem::create_directories(folders_.by_id);
     }
-    ~SystemPortsTest() override {
-        for (int fd : masters_) ::close(fd);
-    }
-    // A pseudo-terminal slave's path; the master stays open for the test.
-    std::string Terminal() {
-        int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-        EXPECT_GE(master, 0);
-        EXPECT_EQ(::grantpt(master), 0);
-        EXPECT_EQ(::unlockpt(master), 0);
-        masters_.push_back(master);
-        return ::ptsname(master);
-    }
+    std::string Terminal() { return terminals_.Open(); }
     // A tty in the fixture sysfs bound to a driver, its /dev node a link to `terminal`.
     void AddTty(const std::string& name, const std::string& terminal, const std::string& usbDevice = "") {
         namespace fs = std::filesystem;
@@ -151,7 +141,7 @@ protected:
 
     CorvelLink link_;
     PortFolders folders_;
-    std::vector<int> masters_;
+    testing::PseudoTerminals terminals_;
 };
 
 TEST_F(SystemPortsTest, ListsAnnouncedBoardsThenUsbAdaptersThenOtherTtys) {
