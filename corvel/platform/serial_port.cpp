@@ -115,7 +115,8 @@ OpenError SerialPort::Open(const std::string& path, unsigned baud) {
     Close();
     open_detail_.clear();
     // Terminal programs announce the ports they use with a lock file.
-    if (std::string holder = UucpLockHolder(path); !holder.empty()) return Fail(OpenError::InUse, "lock file " + holder);
+    if (std::string holder = UucpLockHolder(path); !holder.empty())
+        return Fail(OpenError::InUse, "lock file " + holder);
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         int error = errno;

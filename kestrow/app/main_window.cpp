@@ -433,7 +433,8 @@ void MainWindow::WarnAboutStation() {
          config::UnwritableStationFiles(config_file_, engine::kLogFolder, engine::kMainLogName))
         unwritable += (unwritable.empty() ? "" : "\n") + problem.text;
     if (!unwritable.empty())
-        prompter_.Show(this, ProgramCaption(language_), QString::fromStdString(unwritable), config::MessageIcon::Warning);
+        prompter_.Show(this, ProgramCaption(language_), QString::fromStdString(unwritable),
+                       config::MessageIcon::Warning);
     std::string refused;
     for (const std::string& refusal : config::BurnRefusals(config_, config_file_))
         refused += (refused.empty() ? "" : "\n") + refusal;

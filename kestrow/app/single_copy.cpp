@@ -45,8 +45,8 @@ bool SingleCopy::Claim() {
     if (lock_fd_ < 0) {
         std::error_code ec;
         std::filesystem::path real = std::filesystem::weakly_canonical(station_, ec);
-        std::filesystem::path stand_in = std::filesystem::temp_directory_path(ec) /
-                                         ("kestrow-" + std::to_string(std::hash<std::string>{}(real.string())) + ".lock");
+        std::string name = "kestrow-" + std::to_string(std::hash<std::string>{}(real.string())) + ".lock";
+        std::filesystem::path stand_in = std::filesystem::temp_directory_path(ec) / name;
         lock_fd_ = ::open(stand_in.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
     }
     if (lock_fd_ < 0) return true;  // nowhere to lock: the station runs unguarded

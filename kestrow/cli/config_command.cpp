@@ -125,7 +125,8 @@ void SetupConfigCommand(CLI::App& app, Context& context) {
             PrintConfiguration(config, startup);
             std::vector<std::string> warnings = shown.warnings;
             for (const std::string& problem : StationProblems(config, startup)) warnings.push_back(problem);
-            for (const std::string& refusal : BurnRefusals(config, startup.files.ActiveName())) warnings.push_back(refusal);
+            for (const std::string& refusal : BurnRefusals(config, startup.files.ActiveName()))
+                warnings.push_back(refusal);
             for (const WriteProblem& problem :
                  UnwritableStationFiles(startup.files.ActiveName(), engine::kLogFolder, engine::kMainLogName))
                 warnings.push_back(problem.text);

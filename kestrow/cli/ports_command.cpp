@@ -37,7 +37,8 @@ std::string PortStateName(const PortInfo& port) {
 
 std::string UsbIdentity(const PortInfo& port) {
     if (port.usb_vendor.empty()) return "";
-    return "USB " + port.usb_vendor + ":" + port.usb_product + (port.usb_serial.empty() ? "" : " serial " + port.usb_serial);
+    std::string serial = port.usb_serial.empty() ? "" : " serial " + port.usb_serial;
+    return "USB " + port.usb_vendor + ":" + port.usb_product + serial;
 }
 
 void PrintPortLine(const PortInfo& port) {

@@ -17,7 +17,14 @@ inline constexpr unsigned kLinkSuccess = 1;
 inline constexpr unsigned kLinkNoPrompt = 2;
 
 // Why a serial port cannot be used, with the transfer library's values.
-enum class PortState : std::uint8_t { Usable = 0, Missing = 1, NoPermission = 2, InUse = 3, NotSerial = 4, OpenFailed = 5 };
+enum class PortState : std::uint8_t {
+    Usable = 0,
+    Missing = 1,
+    NoPermission = 2,
+    InUse = 3,
+    NotSerial = 4,
+    OpenFailed = 5,
+};
 struct PortCondition {
     PortState state = PortState::Usable;
     std::string detail;  // the holder, or the system's own words

@@ -222,7 +222,8 @@ SystemPorts::Holders SystemPorts::ReadHolders() const {
     for (const auto& entry : fs::directory_iterator(folders_.by_id, ec)) names.push_back(entry.path());
     std::sort(names.begin(), names.end());
     for (const fs::path& name : names)
-        if (std::string device = Canonical(name.string()); !device.empty()) holders.aliases.emplace(device, name.string());
+        if (std::string device = Canonical(name.string()); !device.empty())
+            holders.aliases.emplace(device, name.string());
     return holders;
 }
 

@@ -65,10 +65,12 @@ void PortWatcher::Watch(std::stop_token stop) {
 
 PortCondition PortWatcher::WhyUnopenable(const std::string& port) const {
     PortCondition why = link_.PortError(port, 0);
-    if (why.state == PortState::Usable) why.state = PortState::OpenFailed;  // the library opened it but could not watch it
+    // Opened, but the library could not start watching it.
+    if (why.state == PortState::Usable) why.state = PortState::OpenFailed;
     if (why.state == PortState::InUse && ports_ != nullptr) {
         PortInfo look = ports_->Inspect(port);
-        if (look.condition.state == PortState::InUse && !look.condition.detail.empty()) why.detail = look.condition.detail;
+        if (look.condition.state == PortState::InUse && !look.condition.detail.empty())
+            why.detail = look.condition.detail;
     }
     return why;
 }

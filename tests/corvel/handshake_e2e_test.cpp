@@ -266,7 +266,9 @@ TEST_F(Handshake, PortLockedByALiveProcessIsInUseAndAStaleLockIsIgnored) {
     ::setenv("KESTROW_LOCK_DIR", locks.c_str(), 1);
     const std::string device = fs::canonical(board_->PortPath()).string();  // /dev/pts/N
     const fs::path lock = locks / ("LCK.." + device.substr(5).replace(3, 1, "_"));
-    auto writeLock = [&](pid_t owner) { std::ofstream(lock) << std::string(10 - std::to_string(owner).size(), ' ') << owner << "\n"; };
+    auto writeLock = [&](pid_t owner) {
+        std::ofstream(lock) << std::string(10 - std::to_string(owner).size(), ' ') << owner << "\n";
+    };
 
     writeLock(::getppid());
     wchar_t detail[128];

@@ -147,7 +147,8 @@ TEST_F(MainWindowTest, EveryPostedStatusShowsItsTextAndColour) {
             w->Post(kMsgBurnStatus, engine::kChannelParamBase, engine::status::kRefreshList);  // fresh rows
             w->Post(kMsgBurnStatus, kChannel1, e.code);
             ProcessUntil([] { return false; }, 30);
-            EXPECT_EQ(Cell(*w, 0, kColumnStatus).toStdString(), chipMode == config::kModeSpiNor ? e.nor_text : e.nand_text);
+            EXPECT_EQ(Cell(*w, 0, kColumnStatus).toStdString(),
+                      chipMode == config::kModeSpiNor ? e.nor_text : e.nand_text);
             QColor expected = e.kind == engine::StatusKind::Failure   ? QColor(255, 0, 0)
                               : e.kind == engine::StatusKind::Success ? QColor(0, 200, 0)
                                                                        : QColor(0, 0, 255);

@@ -82,8 +82,10 @@ TEST_F(ConfigCommandTest, ConfigurationsThatCanNeverBurnAreRefused) {
         const char* changed;
         std::string refusal;
     } cases[] = {
-        {"chip mode = 1", "chip mode = 0", "chip mode 0 (Nandflash) reads no flash ID, so no board can pass (use 1, 5, 6 or 7)"},
-        {"chip mode = 1", "chip mode = 2", "chip mode 2 (SD) reads no flash ID, so no board can pass (use 1, 5, 6 or 7)"},
+        {"chip mode = 1", "chip mode = 0",
+         "chip mode 0 (Nandflash) reads no flash ID, so no board can pass (use 1, 5, 6 or 7)"},
+        {"chip mode = 1", "chip mode = 2",
+         "chip mode 2 (SD) reads no flash ID, so no board can pass (use 1, 5, 6 or 7)"},
         {"chip mode = 1", "chip mode = 4", "chip mode 4 names no burn medium (use 1, 5, 6 or 7)"},
         {"device channel = 1", "device channel = 0", "device channel 0 leaves no channel to burn on (use 1 to 16)"},
     };

@@ -47,11 +47,15 @@ TEST(PortSearch, KeepsTheRememberedPortAndListsOnlyUsablePorts) {
         {"by-id name after its device", FakePorts().Add("/dev/ttyUSB0", PortState::Usable, "/dev/serial/by-id/usb-A"),
          "/dev/serial/by-id/usb-A", {"/dev/ttyUSB0", "/dev/serial/by-id/usb-A"}, 1, "/dev/serial/by-id/usb-A", {}},
         {"unusable ports say why",
-         FakePorts().Add("/dev/ttyUSB0", PortState::NoPermission).Add("/dev/ttyUSB1", PortState::InUse).Add("/dev/ttyS0"),
+         FakePorts()
+             .Add("/dev/ttyUSB0", PortState::NoPermission)
+             .Add("/dev/ttyUSB1", PortState::InUse)
+             .Add("/dev/ttyS0"),
          "", {"/dev/ttyS0"}, 0, "/dev/ttyS0",
          {"no permission to open /dev/ttyUSB0; add the station's user to the dialout group (then log in again)",
           "/dev/ttyUSB1 is in use by another program"}},
-        {"remembered but forbidden stays selected", FakePorts().Add("/dev/ttyUSB0", PortState::NoPermission).Add("/dev/ttyS0"),
+        {"remembered but forbidden stays selected",
+         FakePorts().Add("/dev/ttyUSB0", PortState::NoPermission).Add("/dev/ttyS0"),
          "/dev/ttyUSB0", {"/dev/ttyUSB0", "/dev/ttyS0"}, 0, "/dev/ttyUSB0",
          {"no permission to open /dev/ttyUSB0; add the station's user to the dialout group (then log in again)"}},
         {"a port this station holds is listed", heldHere(FakePorts().Add("/dev/ttyUSB0"), 0), "/dev/ttyUSB0",

@@ -279,8 +279,9 @@ TEST_F(PortWatcherTest, UnopenablePortIsToldOnceAndTriedAgainAfterThePause) {
 
     using Report = std::pair<std::string, std::string>;
     EXPECT_EQ(window_.PortReports(),
-              (std::vector<Report>{{"/dev/ttyUSB0", "/dev/ttyUSB0 is in use by another program (opened by minicom (pid 77))"},
-                                   {"/dev/ttyUSB0", ""}}));
+              (std::vector<Report>{
+                  {"/dev/ttyUSB0", "/dev/ttyUSB0 is in use by another program (opened by minicom (pid 77))"},
+                  {"/dev/ttyUSB0", ""}}));
     // Each failed attempt waits out the pause; load can only make it longer.
     EXPECT_GE(opened - first, kFailures * kPause);
     // Nothing is asked of a port that did not open.

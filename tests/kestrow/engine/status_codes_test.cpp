@@ -28,7 +28,9 @@ TEST(StatusTable, CodesAreUniqueAndEveryShownCodeHasAText) {
 }
 
 TEST(StatusTable, EveryCodeHasItsKindAndEnglishText) {
-    auto english = [](int index) { return std::string(config::BuiltinEnglishTexts()[static_cast<std::size_t>(index)]); };
+    auto english = [](int index) {
+        return std::string(config::BuiltinEnglishTexts()[static_cast<std::size_t>(index)]);
+    };
     for (const testing::ExpectedStatus& e : testing::kExpectedStatuses) {
         SCOPED_TRACE(e.code);
         const StatusInfo* info = FindStatus(e.code);
