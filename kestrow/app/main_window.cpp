@@ -348,7 +348,7 @@ void MainWindow::ChooseBurnFile() {
         config_.path_nandboot = chosen.toStdString();
     }
     RecomputeTransferTotal();
-    ResumeWatcher();
+    EndConfigChange();
 }
 
 void MainWindow::OpenSettings() {
@@ -361,14 +361,14 @@ void MainWindow::OpenSettings() {
         SetCheckInfo();
         config_.Save(config_file_);
     }
-    ResumeWatcher();
+    EndConfigChange();
 }
 
 void MainWindow::OpenPasswordDialog() {
     if (!BeginConfigChange()) return;
     ChangePasswordDialog dialog(config_, language_, prompter_, this);
     dialog.exec();
-    ResumeWatcher();
+    EndConfigChange();
 }
 
 QMessageBox* MainWindow::ShowAbout() {
@@ -468,7 +468,7 @@ void MainWindow::RescanPortsIfChanged() {
     config_.uart_com = table;
     ShowPortList(result);
     if (portChanged) RefreshRows();
-    ResumeWatcher();
+    EndConfigChange();
 }
 
 void MainWindow::SearchPortsNow() {
@@ -486,7 +486,7 @@ void MainWindow::SearchPortsNow() {
     config_.uart_com = table;
     RefreshRows();
     search_button_->setEnabled(true);
-    ResumeWatcher();
+    EndConfigChange();
 }
 
 void MainWindow::ToggleWatching() {
@@ -518,7 +518,7 @@ void MainWindow::OnPortChosen(int entry) {
     config_.uart_com[0] = port_list_->itemText(entry).toStdString();
     remembered_port_ = config_.uart_com[0];
     RefreshRows();
-    ResumeWatcher();
+    EndConfigChange();
 }
 
 void MainWindow::OnBaudChosen(int entry) {
@@ -529,7 +529,7 @@ void MainWindow::OnBaudChosen(int entry) {
     }
     config_.uart_baud = baud_list_->itemText(entry).toInt();
     RefreshRows();
-    ResumeWatcher();
+    EndConfigChange();
 }
 
 void MainWindow::PauseWatcher() {
@@ -542,13 +542,23 @@ bool MainWindow::StationBusy() const {
 }
 
 bool MainWindow::BeginConfigChange() {
+    // One change at a time: a dialog's event loop also runs the timers.
+    if (changing_config_) return false;
     PauseWatcher();
     // With the attach thread stopped no board can arrive; one already
     // attached or burning reads the configuration until its result.
-    if (!StationBusy()) return true;
+    if (StationBusy()) {
+        ResumeWatcher();
+        UpdateConfigActions();
+        return false;
+    }
+    changing_config_ = true;
+    return true;
+}
+
+void MainWindow::EndConfigChange() {
+    changing_config_ = false;
     ResumeWatcher();
-    UpdateConfigActions();
-    return false;
 }
 
 void MainWindow::UpdateConfigActions() {
@@ -559,7 +569,7 @@ void MainWindow::UpdateConfigActions() {
 
 void MainWindow::ResumeWatcher() {
     ShowPortStatus();
-    if (!watching_ || !search_finished_ || watcher_running_) return;
+    if (!watching_ || !search_finished_ || watcher_running_ || changing_config_) return;
     if (!config::BurnRefusals(config_, config_file_).empty()) return;  // no board could pass
     watcher_.Start();
     watcher_running_ = true;

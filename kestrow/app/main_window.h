@@ -164,9 +164,10 @@ private:
     // A board attached or burning reads the configuration until its result.
     bool StationBusy() const;
     // Pauses the attach thread for a change of the configuration (a dialog
-    // included); false, and nothing paused, while the station is busy. The
-    // change ends with ResumeWatcher().
+    // included); false, and nothing paused, while the station is busy or
+    // another change is under way. The change ends with EndConfigChange().
     bool BeginConfigChange();
+    void EndConfigChange();
     // The menu commands that change the configuration follow StationBusy().
     void UpdateConfigActions();
 
@@ -212,6 +213,7 @@ private:
 
     bool watching_ = true;
     bool watcher_running_ = false;
+    bool changing_config_ = false;  // between BeginConfigChange and EndConfigChange
     std::atomic<bool> search_finished_{false};
     std::string remembered_port_;
     std::vector<std::string> seen_ports_;  // the candidates of the last search

@@ -212,11 +212,13 @@ PortInfo SystemPorts::Describe(const std::string& port, const Holders& holders) 
     return info;
 }
 
-SystemPorts::Holders SystemPorts::ReadHolders() const {
+SystemPorts::Holders SystemPorts::ReadHolders(const std::vector<std::string>& ports) const {
     Holders holders;
     holders.proc = folders_.proc;
     ReadLockTable(folders_.proc, holders.locks);
-    ReadOpeners(folders_.proc, holders.openers);
+    // Every process's descriptors are a long read; only real ports need it.
+    if (std::any_of(ports.begin(), ports.end(), [](const std::string& p) { return !IsPseudoTerminal(Canonical(p)); }))
+        ReadOpeners(folders_.proc, holders.openers);
     std::error_code ec;
     std::vector<fs::path> names;
     for (const auto& entry : fs::directory_iterator(folders_.by_id, ec)) names.push_back(entry.path());
@@ -228,10 +230,11 @@ SystemPorts::Holders SystemPorts::ReadHolders() const {
 }
 
 std::vector<PortInfo> SystemPorts::Survey() const {
-    const Holders holders = ReadHolders();
+    const std::vector<std::string> candidates = Candidates();
+    const Holders holders = ReadHolders(candidates);
     const std::vector<std::string> announced = Announced();
     std::vector<PortInfo> ports;
-    for (const std::string& port : Candidates()) {
+    for (const std::string& port : candidates) {
         ports.push_back(Describe(port, holders));
         ports.back().virtual_board = std::find(announced.begin(), announced.end(), port) != announced.end();
     }
@@ -239,7 +242,7 @@ std::vector<PortInfo> SystemPorts::Survey() const {
 }
 
 PortInfo SystemPorts::Inspect(const std::string& port) const {
-    PortInfo info = Describe(port, ReadHolders());
+    PortInfo info = Describe(port, ReadHolders({port}));
     const std::vector<std::string> announced = Announced();
     info.virtual_board = std::find(announced.begin(), announced.end(), port) != announced.end();
     return info;

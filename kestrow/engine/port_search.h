@@ -66,7 +66,8 @@ public:
 
 private:
     struct Holders;
-    Holders ReadHolders() const;
+    // Who holds what, as far as `ports` need it.
+    Holders ReadHolders(const std::vector<std::string>& ports) const;
     std::vector<std::string> Announced() const;
     PortInfo Describe(const std::string& port, const Holders& holders) const;
 

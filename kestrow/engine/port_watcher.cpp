@@ -51,11 +51,11 @@ void PortWatcher::Watch(std::stop_token stop) {
         if (port.size() >= kMinPortNameChars) {
             if (link_.StartRead(port, 0, static_cast<unsigned>(config_.chip_type)) == 0) {
                 // Missing, forbidden or held: said once, then tried about once a second.
-                Tell(port, WhyUnopenable(port));
+                TellUnopenable(port);
                 if (!SleepFor(stop, unopenable_pause_)) return;
                 continue;
             }
-            Tell(port, {});
+            TellOpen(port);
             if (!SleepFor(stop, kPromptWait)) return;
             Attach(port, 0);
         }
@@ -63,25 +63,28 @@ void PortWatcher::Watch(std::stop_token stop) {
     }
 }
 
-PortCondition PortWatcher::WhyUnopenable(const std::string& port) const {
+void PortWatcher::TellUnopenable(const std::string& port) {
     PortCondition why = link_.PortError(port, 0);
     // Opened, but the library could not start watching it.
     if (why.state == PortState::Usable) why.state = PortState::OpenFailed;
+    if (told_problem_ && port == told_port_ && why == told_) return;
+    told_problem_ = true;
+    told_port_ = port;
+    told_ = why;
+    // Who holds the port is looked up once per change: the process table is
+    // too long a read for every attempt.
     if (why.state == PortState::InUse && ports_ != nullptr) {
         PortInfo look = ports_->Inspect(port);
         if (look.condition.state == PortState::InUse && !look.condition.detail.empty())
             why.detail = look.condition.detail;
     }
-    return why;
+    window_.ReportPort(port, PortProblemText(port, why));
 }
 
-void PortWatcher::Tell(const std::string& port, const PortCondition& condition) {
-    const bool problem = condition.state != PortState::Usable;
-    const bool toldProblem = told_.state != PortState::Usable;
-    if (problem ? toldProblem && port == told_port_ && condition == told_ : !toldProblem) return;
-    told_port_ = port;
-    told_ = condition;
-    window_.ReportPort(port, PortProblemText(port, condition));
+void PortWatcher::TellOpen(const std::string& port) {
+    if (!told_problem_) return;
+    told_problem_ = false;
+    window_.ReportPort(port, "");
 }
 
 bool PortWatcher::Attach(const std::string& port, unsigned slot) {

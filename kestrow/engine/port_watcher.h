@@ -41,9 +41,10 @@ public:
 
 private:
     void Watch(std::stop_token stop);
-    PortCondition WhyUnopenable(const std::string& port) const;
-    // Tells the window about the port when its condition changed.
-    void Tell(const std::string& port, const PortCondition& condition);
+    // Tell the window why the port cannot be opened, and that it opens again,
+    // each only when that changed.
+    void TellUnopenable(const std::string& port);
+    void TellOpen(const std::string& port);
 
     const config::BurnConfig& config_;
     BoardLink& link_;
@@ -51,7 +52,9 @@ private:
     StationWindow& window_;
     const PortProber* ports_;
     std::chrono::milliseconds unopenable_pause_;
-    // What the window was last told; only the watch thread touches these.
+    // What the window was last told (the library's reason, before the holder
+    // is looked up); only the watch thread touches these.
+    bool told_problem_ = false;
     std::string told_port_;
     PortCondition told_;
     std::jthread thread_;

@@ -211,7 +211,11 @@ TEST_F(MainWindowTest, BrowsePausesTheAttachThread) {
     w->StartPortThreads();
     ASSERT_TRUE(ProcessUntil([&] { return w->PortSearchFinished() && w->WatcherRunning(); }));
     bool watchingWhileChoosing = true;
-    prompter_.while_choosing = [&] { watchingWhileChoosing = w->WatcherRunning(); };
+    prompter_.while_choosing = [&] {
+        ports_.Add("/dev/ttyACM9");  // an adapter plugged in meanwhile: the list waits for the dialog
+        w->RescanPortsIfChanged();
+        watchingWhileChoosing = w->WatcherRunning();
+    };
     prompter_.next_file = QString::fromStdString(Path("u-boot.bin"));
     w->ChooseBurnFile();
     EXPECT_FALSE(watchingWhileChoosing);
