@@ -49,6 +49,16 @@ typedef enum {
     RESERVER = 12
 } E_CHIP_TYPE;
 
+/* Why a serial port cannot be opened (KW_Uart_PortError). */
+typedef enum {
+    PORT_OK = 0,
+    PORT_MISSING = 1,       /* no such device: unplugged, renumbered or misspelt */
+    PORT_NO_PERMISSION = 2, /* the station's user may not open it */
+    PORT_IN_USE = 3,        /* held or locked by another program */
+    PORT_NOT_SERIAL = 4,    /* not a terminal device */
+    PORT_OPEN_FAILED = 5    /* any other reason; the detail says which */
+} E_PORT_ERROR;
+
 /* Burn entry: called on the channel's worker thread with nID; result ignored. */
 typedef int (*KW_BURN_ENTRY)(unsigned nID);
 /* Progress: (nID, bytes transferred so far in the current burn). */
@@ -248,6 +258,15 @@ KW_API unsigned KW_Attach_Uart(const wchar_t* portName, unsigned linkBaud, unsig
 KW_API unsigned KW_ChangeCom(const wchar_t* portName, unsigned nID, unsigned baud);
 KW_API unsigned KW_Detach_Uart(const wchar_t* portName);
 KW_API unsigned KW_CloseUart(KW_HANDLE handle, unsigned index);
+/* Why a serial port cannot be used, as an E_PORT_ERROR. With `index` below
+   KW_MAX_CHANNELS: the outcome of that channel's last port open (KW_Start_Read,
+   KW_Attach_Uart, KW_ChangeCom), PORT_OK after a success or before any open;
+   `portName` is not used. With any larger index: a look at `portName` without
+   opening it, so its modem lines stay as they are: missing, no permission, not
+   a terminal device, or a UUCP lock file of another live process. `detail`
+   (may be null) receives the system's words or the lock file and its process,
+   cut to `detailChars` wide characters with the terminator. */
+KW_API unsigned KW_Uart_PortError(const wchar_t* portName, unsigned index, wchar_t* detail, unsigned detailChars);
 
 /* ---- boot ROM: registers, RAM tables and uploads ---- */
 KW_API unsigned KW_Uart_Setvalue(unsigned nID, const char* address, const char* value);

@@ -1,9 +1,11 @@
 // The exported serial-port and boot-handshake functions.
 #include "corvel/core/library.h"
 #include "corvel/core/transfer_log.h"
+#include "corvel/platform/os.h"
 #include "corvel/uart/chip_table.h"
 #include "corvel/uart/uart_link.h"
 
+#include <algorithm>
 #include <thread>
 
 using namespace corvel;
@@ -32,6 +34,30 @@ BaudChoice ChooseBaud(unsigned baud) {
     return {'3', 2000000};
 }
 
+E_PORT_ERROR PublicError(platform::OpenError error) {
+    switch (error) {
+        case platform::OpenError::None: return PORT_OK;
+        case platform::OpenError::NotFound: return PORT_MISSING;
+        case platform::OpenError::NoPermission: return PORT_NO_PERMISSION;
+        case platform::OpenError::InUse: return PORT_IN_USE;
+        case platform::OpenError::NotATty: return PORT_NOT_SERIAL;
+        case platform::OpenError::Other: break;
+    }
+    return PORT_OPEN_FAILED;
+}
+
+const char* ErrorName(platform::OpenError error) {
+    switch (PublicError(error)) {
+        case PORT_OK: return "open";
+        case PORT_MISSING: return "missing";
+        case PORT_NO_PERMISSION: return "no permission";
+        case PORT_IN_USE: return "in use";
+        case PORT_NOT_SERIAL: return "not a serial port";
+        case PORT_OPEN_FAILED: break;
+    }
+    return "cannot be opened";
+}
+
 void BindPort(BurnObject& ch, KW_HANDLE handle, const wchar_t* name) {
     ch.hDevice = handle;
     ch.SetDevName(name);
@@ -51,12 +77,17 @@ KW_API unsigned KW_Start_Read(const wchar_t* portName, unsigned index, E_CHIP_TY
     link.promptWait = 1;
     link.promptSeen = 0;
 
+    const PortOpen before = LastPortOpen(index);
     KW_HANDLE handle = OpenUart(portName, kBootBaud, index);
     if (!IsValidHandle(handle)) {
         // The board went away while its prompt was awaited: nothing is left to
         // watch, and a watcher kept waiting would outlive every later round.
         StopWatcher(index);
-        TransferLog("KW_Start_Read: Open_Uart handle fail\r\n");
+        // The station retries a port that stays unopenable: one line per change.
+        const PortOpen now = LastPortOpen(index);
+        if (now != before)
+            TransferLogf("KW_Start_Read: Open_Uart handle fail (%s %s: %s)\r\n", now.path.c_str(),
+                         ErrorName(now.error), now.detail.c_str());
         return 0;
     }
     BurnObject& ch = lib.channels[index];
@@ -166,6 +197,29 @@ KW_API unsigned KW_Detach_Uart(const wchar_t* portName) {
     if (portName == nullptr || *portName == L'\0') return 0;
     return DetachChannel([&](const std::wstring& name) { return name == portName; },
                          [](unsigned index, KW_HANDLE) { ClosePort(index); });
+}
+
+KW_API unsigned KW_Uart_PortError(const wchar_t* portName, unsigned index, wchar_t* detail, unsigned detailChars) {
+    PortOpen look;
+    if (index < KW_MAX_CHANNELS) {
+        look = LastPortOpen(index);
+    } else if (portName != nullptr) {
+        look.path = platform::PortPath(platform::ToUtf8(portName));
+        look.error = platform::LookAtPort(look.path, look.detail);
+    } else {
+        look.error = platform::OpenError::Other;
+        look.detail = "no port name";
+    }
+    if (detail != nullptr && detailChars > 0) {
+        // The system's words are ASCII; anything else (a folder name) shows as '?'.
+        size_t n = std::min<size_t>(look.detail.size(), detailChars - 1);
+        for (size_t i = 0; i < n; ++i) {
+            auto c = static_cast<unsigned char>(look.detail[i]);
+            detail[i] = c < 0x80 ? static_cast<wchar_t>(c) : L'?';
+        }
+        detail[n] = L'\0';
+    }
+    return PublicError(look.error);
 }
 
 KW_API unsigned KW_CloseUart(KW_HANDLE handle, unsigned) {

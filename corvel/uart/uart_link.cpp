@@ -161,13 +161,16 @@ KW_HANDLE OpenUart(const std::wstring& name, unsigned baud, unsigned index) {
         ch.port.Close();
     }
     StopReader(ch);  // a reader that ended by itself (its device went away)
-    if (ch.port.Open(path, baud) != platform::OpenError::None) return KW_INVALID_HANDLE;
+    platform::OpenError error = ch.port.Open(path, baud);
+    ch.lastOpen = {error, path, ch.port.OpenDetail()};
+    if (error != platform::OpenError::None) return KW_INVALID_HANDLE;
 
     ch.frames.Clear();
     ch.promptText.Clear();
     ch.readerWakeFd = ::eventfd(0, EFD_CLOEXEC);
     if (ch.readerWakeFd < 0) {
         ch.port.Close();
+        ch.lastOpen = {platform::OpenError::Other, path, "no descriptor for the port's reader"};
         return KW_INVALID_HANDLE;
     }
     ch.readerRun = 1;
@@ -178,10 +181,17 @@ KW_HANDLE OpenUart(const std::wstring& name, unsigned baud, unsigned index) {
         ::close(ch.readerWakeFd);
         ch.readerWakeFd = -1;
         ch.port.Close();
+        ch.lastOpen = {platform::OpenError::Other, path, "no thread for the port's reader"};
         return KW_INVALID_HANDLE;
     }
     OpenConsoleCapture();
     return PortHandle(index);
+}
+
+PortOpen LastPortOpen(unsigned index) {
+    UartChannel& ch = Uart(index);
+    std::lock_guard lock(ch.portMutex);
+    return ch.lastOpen;
 }
 
 void ClosePort(unsigned index) {

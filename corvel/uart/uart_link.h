@@ -37,10 +37,19 @@ constexpr size_t kReadChunk = 8192;
 constexpr size_t kPromptBufferSize = 8192;
 constexpr unsigned kBootBaud = 115200;
 
+// The outcome of one port open: why it failed (None after a success), the
+// device path and the system's words.
+struct PortOpen {
+    platform::OpenError error = platform::OpenError::None;
+    std::string path, detail;
+    bool operator==(const PortOpen&) const = default;
+};
+
 struct UartChannel {
     // Port and reader thread. `portMutex` guards open, close and writes.
     std::mutex portMutex;
     platform::SerialPort port;
+    PortOpen lastOpen;  // the channel's last open, under portMutex
     std::thread reader;
     int readerWakeFd = -1;  // written to stop the reader
     std::atomic<unsigned> readerRun{0};
@@ -90,6 +99,8 @@ LinkSettings& Link();
 // channel waits for its prompt, a port it already holds is reused. Returns the
 // port handle or KW_INVALID_HANDLE.
 KW_HANDLE OpenUart(const std::wstring& name, unsigned baud, unsigned index);
+// The outcome of the last OpenUart of channel `index`.
+PortOpen LastPortOpen(unsigned index);
 // Closes the channel's port, its reader and its watcher (KW_CloseUart's work).
 void ClosePort(unsigned index);
 // Closes the port bound to channel `index` and marks its device invalid.

@@ -5,6 +5,7 @@
 #include "kestrow/app/progress_delegate.h"
 #include "kestrow/app/settings_dialog.h"
 #include "kestrow/app/spi_image_dialog.h"
+#include "kestrow/config/station_checks.h"
 #include "kestrow/engine/progress.h"
 #include "kestrow/engine/status_codes.h"
 #include "corvel/include/corvel.h"
@@ -21,15 +22,21 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QShortcut>
+#include <QStatusBar>
 #include <QTableView>
 #include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <chrono>
+
 namespace kestrow::app {
 namespace {
 
 constexpr int kSecondMs = 1000;
+constexpr auto kBurnExitPoll = std::chrono::milliseconds(5);
+// How often the window looks whether serial devices came or went.
+constexpr int kPortRescanMs = 2000;
 
 }  // namespace
 
@@ -67,7 +74,7 @@ MainWindow::MainWindow(StationParts parts, QWidget* parent)
       config_file_(std::move(parts.config_file)),
       state_(config_, language_, link_, *this),
       engine_(config_, link_, state_, *this),
-      watcher_(config_, link_, state_, *this) {
+      watcher_(config_, link_, state_, *this, &parts.ports) {
     engine::BurnEngine::Install(&engine_);
     state_.OpenMainLog();
 
@@ -92,6 +99,8 @@ MainWindow::MainWindow(StationParts parts, QWidget* parent)
     layout->addWidget(bar_);
     layout->addWidget(list_, 1);
     setCentralWidget(central);
+    port_status_ = new QLabel(this);
+    statusBar()->addWidget(port_status_, 1);
 
     SelectConfiguredBaud();
     burn_file_->setText(QString::fromStdString(config_.path_nandboot));
@@ -108,8 +117,11 @@ MainWindow::MainWindow(StationParts parts, QWidget* parent)
     connect(second_timer_, &QTimer::timeout, this, [this] {
         state_.TickTimers();
         model_->Refresh();
+        UpdateConfigActions();
     });
     second_timer_->start(kSecondMs);
+    port_rescan_timer_ = new QTimer(this);
+    connect(port_rescan_timer_, &QTimer::timeout, this, &MainWindow::RescanPortsIfChanged);
 
     for (auto key : {Qt::Key_Return, Qt::Key_Enter})
         connect(new QShortcut(QKeySequence(key), this), &QShortcut::activated, this, [this] { StartRun(); });
@@ -120,6 +132,9 @@ MainWindow::~MainWindow() {
     if (search_thread_.joinable()) search_thread_.join();
     watcher_.Stop();
     engine::BurnEngine::Install(nullptr);
+    // A burn whose result is in may still be on its way out of the engine,
+    // which uses this window's station state: it must leave first.
+    while (engine_.RunningBurns() > 0) std::this_thread::sleep_for(kBurnExitPoll);
     state_.MainLog().Close();
 }
 
@@ -131,7 +146,13 @@ void MainWindow::Post(unsigned message, unsigned wparam, unsigned lparam) {
 }
 
 void MainWindow::EnableBar(bool enabled) {
-    QMetaObject::invokeMethod(this, [this, enabled] { bar_->setEnabled(enabled); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this, enabled] {
+            bar_->setEnabled(enabled);
+            UpdateConfigActions();
+        },
+        Qt::QueuedConnection);
 }
 
 void MainWindow::RefreshTitle() {
@@ -156,12 +177,25 @@ void MainWindow::ShowMessageBox(const std::string& caption, const std::string& t
     else QMetaObject::invokeMethod(this, show, Qt::BlockingQueuedConnection);
 }
 
+void MainWindow::ReportPort(const std::string& port, const std::string& problem) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, port, problem] {
+            watched_port_problem_ = problem;
+            state_.MainLog().Write(engine::kLogTime, "%s\r\n",
+                                   problem.empty() ? (port + " opens again").c_str() : problem.c_str());
+            ShowPortStatus();
+        },
+        Qt::QueuedConnection);
+}
+
 void MainWindow::HandleMessage(unsigned message, unsigned wparam, unsigned lparam) {
     if (message == engine::kMsgBurnStatus) {
         state_.OnBurnStatus(wparam, lparam);
         // The port search has finished and the rows are re-created: the port
         // column follows the port now selected.
         if (lparam == engine::status::kRefreshList) model_->Relabel();
+        UpdateConfigActions();
     } else if (message == engine::kMsgBurnProgress) {
         state_.OnBurnProgress(wparam, lparam);
     }
@@ -307,29 +341,34 @@ unsigned MainWindow::StartRun() {
 }
 
 void MainWindow::ChooseBurnFile() {
+    if (!BeginConfigChange()) return;
     QString chosen = prompter_.ChooseFile(this, "BIN Files (*.bin)", burn_file_->text());
     if (!chosen.isEmpty()) {
         burn_file_->setText(chosen);
         config_.path_nandboot = chosen.toStdString();
     }
     RecomputeTransferTotal();
+    EndConfigChange();
 }
 
 void MainWindow::OpenSettings() {
-    PauseWatcher();
+    if (!BeginConfigChange()) return;
     BurnSettingsDialog dialog(config_, language_, link_, prompter_, this);
-    dialog.exec();
-    // OK and Cancel both leave settings that the window must show and keep.
-    RecomputeTransferTotal();
-    RefreshRows();
-    SetCheckInfo();
-    config_.Save(config_file_);
-    ResumeWatcher();
+    // Cancel keeps the rows and their results.
+    if (dialog.exec() == QDialog::Accepted) {
+        RecomputeTransferTotal();
+        RefreshRows();
+        SetCheckInfo();
+        config_.Save(config_file_);
+    }
+    EndConfigChange();
 }
 
 void MainWindow::OpenPasswordDialog() {
+    if (!BeginConfigChange()) return;
     ChangePasswordDialog dialog(config_, language_, prompter_, this);
     dialog.exec();
+    EndConfigChange();
 }
 
 QMessageBox* MainWindow::ShowAbout() {
@@ -347,6 +386,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         return;
     }
     second_timer_->stop();
+    port_rescan_timer_->stop();
     if (search_thread_.joinable()) search_thread_.join();
     watcher_.Stop();
     watcher_running_ = false;
@@ -361,29 +401,78 @@ void MainWindow::StartPortThreads() {
     remembered_port_ = config_.uart_com[0];
     search_finished_ = false;
     search_thread_ = std::jthread([this, remembered = remembered_port_] {
-        PortTable table;
-        PortSearchResult result = SearchPorts(ports_, remembered, table);
+        engine::PortTable table;
+        std::vector<std::string> seen = ports_.Candidates();
+        engine::PortSearchResult result = engine::SearchPorts(ports_, remembered, table);
         QMetaObject::invokeMethod(
             this,
-            [this, result, table] {
+            [this, result, table, seen] {
                 config_.uart_com = table;
+                seen_ports_ = seen;
                 ShowPortList(result);
                 HandleMessage(engine::kMsgBurnStatus, engine::kChannelParamBase, engine::status::kRefreshList);
                 search_finished_ = true;
                 ResumeWatcher();
+                port_rescan_timer_->start(kPortRescanMs);
             },
             Qt::QueuedConnection);
     });
 }
 
-void MainWindow::ShowPortList(const PortSearchResult& result) {
+void MainWindow::ShowPortList(const engine::PortSearchResult& result) {
     port_list_->clear();
     for (const std::string& port : result.found) port_list_->addItem(QString::fromStdString(port));
     if (result.selected >= 0) port_list_->setCurrentIndex(result.selected);
+    unlisted_problems_ = result.problems;
+    ShowPortStatus();
+}
+
+void MainWindow::WarnAboutStation() {
+    std::string unwritable;
+    for (const config::WriteProblem& problem :
+         config::UnwritableStationFiles(config_file_, engine::kLogFolder, engine::kMainLogName))
+        unwritable += (unwritable.empty() ? "" : "\n") + problem.text;
+    if (!unwritable.empty())
+        prompter_.Show(this, ProgramCaption(language_), QString::fromStdString(unwritable),
+                       config::MessageIcon::Warning);
+    std::string refused;
+    for (const std::string& refusal : config::BurnRefusals(config_, config_file_))
+        refused += (refused.empty() ? "" : "\n") + refusal;
+    if (!refused.empty())
+        prompter_.Show(this, ProgramCaption(language_),
+                       QString::fromStdString(refused + "\nNo board is burned until the settings are changed."),
+                       config::MessageIcon::Error);
+    ShowPortStatus();
+}
+
+void MainWindow::ShowPortStatus() {
+    // A configuration that cannot burn comes first: nothing is watched then.
+    std::vector<std::string> refusals = config::BurnRefusals(config_, config_file_);
+    if (!refusals.empty()) {
+        port_status_->setText(QString::fromStdString(refusals.front()));
+        return;
+    }
+    std::string text = watched_port_problem_;
+    if (text.empty())
+        for (const std::string& problem : unlisted_problems_) text += (text.empty() ? "" : "; ") + problem;
+    port_status_->setText(QString::fromStdString(text));
+}
+
+void MainWindow::RescanPortsIfChanged() {
+    std::vector<std::string> now = ports_.Candidates();
+    if (now == seen_ports_ || !BeginConfigChange()) return;
+    seen_ports_ = now;
+    engine::PortTable table;
+    engine::PortSearchResult result = engine::SearchPorts(ports_, config_.uart_com[0], table);
+    const bool portChanged = table[0] != config_.uart_com[0];
+    config_.uart_com = table;
+    ShowPortList(result);
+    if (portChanged) RefreshRows();
+    EndConfigChange();
 }
 
 void MainWindow::SearchPortsNow() {
-    PauseWatcher();
+    if (!BeginConfigChange()) return;
     search_button_->setEnabled(false);
     remembered_port_ = config_.uart_com[0];
     for (std::string& port : config_.uart_com) {
@@ -391,18 +480,20 @@ void MainWindow::SearchPortsNow() {
         port.clear();
     }
     port_list_->clear();
-    PortTable table;
-    ShowPortList(SearchPorts(ports_, remembered_port_, table));
+    engine::PortTable table;
+    seen_ports_ = ports_.Candidates();
+    ShowPortList(engine::SearchPorts(ports_, remembered_port_, table));
     config_.uart_com = table;
     RefreshRows();
     search_button_->setEnabled(true);
-    ResumeWatcher();
+    EndConfigChange();
 }
 
 void MainWindow::ToggleWatching() {
     const std::string port = config_.uart_com[0];
     if (!watching_) {
-        if (ports_.Probe(port) == kPortInUse) {
+        engine::PortInfo look = ports_.Inspect(port);
+        if (look.condition.state == engine::PortState::InUse && !look.held_here) {
             prompter_.Show(this, ProgramCaption(language_), kPortOccupiedText, config::MessageIcon::Warning);
             return;
         }
@@ -414,25 +505,31 @@ void MainWindow::ToggleWatching() {
     watching_ = false;
     PauseWatcher();
     // Held, normally by the transfer library from the last watch round.
-    if (ports_.Probe(port) == kPortInUse) link_.DetachUart(port);
+    if (ports_.Inspect(port).condition.state == engine::PortState::InUse) link_.DetachUart(port);
     close_button_->setText("Open");
 }
 
 void MainWindow::OnPortChosen(int entry) {
     if (entry < 0) return;
-    PauseWatcher();
+    if (!BeginConfigChange()) {
+        port_list_->setCurrentText(QString::fromStdString(config_.uart_com[0]));
+        return;
+    }
     config_.uart_com[0] = port_list_->itemText(entry).toStdString();
     remembered_port_ = config_.uart_com[0];
     RefreshRows();
-    ResumeWatcher();
+    EndConfigChange();
 }
 
 void MainWindow::OnBaudChosen(int entry) {
     if (entry < 0) return;
-    PauseWatcher();
+    if (!BeginConfigChange()) {
+        baud_list_->setCurrentText(QString::number(config_.uart_baud));
+        return;
+    }
     config_.uart_baud = baud_list_->itemText(entry).toInt();
     RefreshRows();
-    ResumeWatcher();
+    EndConfigChange();
 }
 
 void MainWindow::PauseWatcher() {
@@ -440,8 +537,40 @@ void MainWindow::PauseWatcher() {
     watcher_running_ = false;
 }
 
+bool MainWindow::StationBusy() const {
+    return state_.AutoStart() || state_.WorkNumber() > 0 || engine_.RunningBurns() > 0;
+}
+
+bool MainWindow::BeginConfigChange() {
+    // One change at a time: a dialog's event loop also runs the timers.
+    if (changing_config_) return false;
+    PauseWatcher();
+    // With the attach thread stopped no board can arrive; one already
+    // attached or burning reads the configuration until its result.
+    if (StationBusy()) {
+        ResumeWatcher();
+        UpdateConfigActions();
+        return false;
+    }
+    changing_config_ = true;
+    return true;
+}
+
+void MainWindow::EndConfigChange() {
+    changing_config_ = false;
+    ResumeWatcher();
+}
+
+void MainWindow::UpdateConfigActions() {
+    const bool idle = !StationBusy();
+    settings_action_->setEnabled(idle);
+    password_action_->setEnabled(idle);
+}
+
 void MainWindow::ResumeWatcher() {
-    if (!watching_ || !search_finished_ || watcher_running_) return;
+    ShowPortStatus();
+    if (!watching_ || !search_finished_ || watcher_running_ || changing_config_) return;
+    if (!config::BurnRefusals(config_, config_file_).empty()) return;  // no board could pass
     watcher_.Start();
     watcher_running_ = true;
 }

@@ -6,13 +6,14 @@
 // through the StationWindow interface, whose calls are queued onto this
 // window's thread.
 #include "kestrow/app/channel_model.h"
-#include "kestrow/app/port_search.h"
 #include "kestrow/app/prompter.h"
 #include "kestrow/config/burn_config.h"
 #include "kestrow/config/language_table.h"
 #include "kestrow/engine/board_link.h"
 #include "kestrow/engine/burn_engine.h"
+#include "kestrow/engine/port_search.h"
 #include "kestrow/engine/port_watcher.h"
+#include "kestrow/engine/program_version.h"
 #include "kestrow/engine/station_state.h"
 #include "kestrow/engine/station_window.h"
 
@@ -22,6 +23,7 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <vector>
 
 class QComboBox;
 class QLabel;
@@ -35,9 +37,9 @@ class QWidget;
 
 namespace kestrow::app {
 
-inline constexpr int kVersionMajor = 1;
-inline constexpr int kVersionMinor = 1;
-inline constexpr int kVersionBuild = 26;
+inline constexpr int kVersionMajor = engine::kProgramVersionMajor;
+inline constexpr int kVersionMinor = engine::kProgramVersionMinor;
+inline constexpr int kVersionBuild = engine::kProgramVersionBuild;
 inline constexpr int kWindowWidth = 800;
 inline constexpr int kWindowHeight = 600;
 inline constexpr std::array<unsigned, 8> kBaudRates = {115200, 921600, 1000000, 1500000,
@@ -67,7 +69,7 @@ struct StationParts {
     config::BurnConfig& config;
     config::LanguageTable& language;
     engine::BoardLink& link;
-    const PortProber& ports;
+    const engine::PortProber& ports;
     Prompter& prompter;
     std::string config_file;  // the active configuration file, saved after the settings dialog
 };
@@ -91,8 +93,13 @@ public:
     void EndOfRun() override;
     void ShowCloseButton(bool visible) override;
     void ShowMessageBox(const std::string& caption, const std::string& text) override;
+    void ReportPort(const std::string& port, const std::string& problem) override;
 
     // ---- window thread ----
+    // Start-up: tells the operator in a message box what keeps the station
+    // from burning (the attach thread then waits until the settings change)
+    // or from keeping its logs and settings.
+    void WarnAboutStation();
     // Start-up: searches the ports on a thread of its own, then starts watching
     // the selected port.
     void StartPortThreads();
@@ -121,8 +128,16 @@ public:
     QLabel* PortLabel() const { return port_label_; }
     QLabel* BaudLabel() const { return baud_label_; }
     QLabel* CheckInfo() const { return check_info_; }
+    // The status line: why the watched port cannot be opened, else why ports
+    // the search found are not listed.
+    QLabel* PortStatus() const { return port_status_; }
+    // Searches again when serial devices have come or gone since the last look.
+    void RescanPortsIfChanged();
     QLineEdit* BurnFileEdit() const { return burn_file_; }
     QMenu* ToolsMenu() const { return tools_menu_; }
+    QAction* SettingsAction() const { return settings_action_; }
+    QAction* PasswordAction() const { return password_action_; }
+    bool WatcherRunning() const { return watcher_.Running(); }
     QMenu* LanguageMenu() const { return language_menu_; }
 
 protected:
@@ -138,18 +153,28 @@ private:
     void RefreshRows();
     void SetCheckInfo();
     void RecomputeTransferTotal();
-    void ShowPortList(const PortSearchResult& result);
+    void ShowPortList(const engine::PortSearchResult& result);
+    void ShowPortStatus();
     void OnPortChosen(int entry);
     void OnBaudChosen(int entry);
     // The attach thread reads the configuration: it is paused at the top of
     // its loop while the window changes the port, the baud rate or the settings.
     void PauseWatcher();
     void ResumeWatcher();
+    // A board attached or burning reads the configuration until its result.
+    bool StationBusy() const;
+    // Pauses the attach thread for a change of the configuration (a dialog
+    // included); false, and nothing paused, while the station is busy or
+    // another change is under way. The change ends with EndConfigChange().
+    bool BeginConfigChange();
+    void EndConfigChange();
+    // The menu commands that change the configuration follow StationBusy().
+    void UpdateConfigActions();
 
     config::BurnConfig& config_;
     config::LanguageTable& language_;
     engine::BoardLink& link_;
-    const PortProber& ports_;
+    const engine::PortProber& ports_;
     Prompter& prompter_;
     std::string config_file_;
 
@@ -171,7 +196,9 @@ private:
     QPushButton* close_button_ = nullptr;
     QLabel* check_info_ = nullptr;
     QTableView* list_ = nullptr;
+    QLabel* port_status_ = nullptr;
     QTimer* second_timer_ = nullptr;
+    QTimer* port_rescan_timer_ = nullptr;
 
     QMenu* tools_menu_ = nullptr;
     QMenu* settings_menu_ = nullptr;
@@ -186,8 +213,12 @@ private:
 
     bool watching_ = true;
     bool watcher_running_ = false;
+    bool changing_config_ = false;  // between BeginConfigChange and EndConfigChange
     std::atomic<bool> search_finished_{false};
     std::string remembered_port_;
+    std::vector<std::string> seen_ports_;  // the candidates of the last search
+    std::string watched_port_problem_;     // from the attach thread
+    std::vector<std::string> unlisted_problems_;  // from the last search
     std::jthread search_thread_;
 };
 

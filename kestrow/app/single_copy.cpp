@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <functional>
 
 namespace kestrow::app {
@@ -37,7 +38,18 @@ std::string SingleCopy::ServerName(const std::string& mark) const {
 bool SingleCopy::Claim() {
     const std::string lockPath = station_ + "/" + kLockFile;
     lock_fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (lock_fd_ < 0) return true;  // a read-only station cannot be shared safely either way; run
+    // A station folder this user cannot write still gets one window only: an
+    // existing lock file is locked through a read-only descriptor, else a
+    // lock file for the folder in the temporary folder stands in.
+    if (lock_fd_ < 0) lock_fd_ = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (lock_fd_ < 0) {
+        std::error_code ec;
+        std::filesystem::path real = std::filesystem::weakly_canonical(station_, ec);
+        std::string name = "kestrow-" + std::to_string(std::hash<std::string>{}(real.string())) + ".lock";
+        std::filesystem::path stand_in = std::filesystem::temp_directory_path(ec) / name;
+        lock_fd_ = ::open(stand_in.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+    }
+    if (lock_fd_ < 0) return true;  // nowhere to lock: the station runs unguarded
     if (::flock(lock_fd_, LOCK_EX | LOCK_NB) != 0) {
         ::close(lock_fd_);
         lock_fd_ = -1;

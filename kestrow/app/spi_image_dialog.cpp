@@ -58,7 +58,7 @@ int InitialChipType(int chipType) {
 
 }  // namespace
 
-SpiImageDialog::SpiImageDialog(config::BurnConfig& config, const config::LanguageTable* texts, QWidget* parent)
+SpiImageDialog::SpiImageDialog(const config::BurnConfig& config, const config::LanguageTable* texts, QWidget* parent)
     : QDialog(parent),
       config_(config),
       caption_(DialogText(texts, kCaption)),
@@ -92,8 +92,6 @@ SpiImageDialog::SpiImageDialog(config::BurnConfig& config, const config::Languag
         chipButtons_->addButton(button, type);
         chipRow->addWidget(button);
     }
-    // A click sets the configured chip type at once; Cancel does not undo it.
-    connect(chipButtons_, &QButtonGroup::idClicked, this, [this](int type) { config_.chip_type = type; });
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &SpiImageDialog::accept);
@@ -111,13 +109,15 @@ void SpiImageDialog::accept() {
     if (!path.isEmpty()) {
         MessageBoxReporter boxes(this, caption_);
         image::SpiImageReporter& reporter = reporter_ != nullptr ? *reporter_ : boxes;
-        image::MakeSpiImage(config_, flashList_->currentText().toLocal8Bit().toStdString(), path.toStdString(),
+        config::BurnConfig chosen = config_;
+        chosen.chip_type = chipButtons_->checkedId();
+        image::MakeSpiImage(chosen, flashList_->currentText().toLocal8Bit().toStdString(), path.toStdString(),
                             reporter);
     }
     QDialog::accept();  // the dialog closes whether or not a file was chosen
 }
 
-void RunSpiImageCommand(config::BurnConfig& config, const config::LanguageTable* texts, QWidget* parent,
+void RunSpiImageCommand(const config::BurnConfig& config, const config::LanguageTable* texts, QWidget* parent,
                         const std::function<void(const QString&)>& showMessage) {
     if (config.spinor_list.empty()) {
         const QString text = DialogText(texts, kNoSpiNorFlash);

@@ -1,6 +1,8 @@
 #pragma once
 // The SPI NOR image dialog: pick a flash of the configuration's SPI NOR list
-// and a chip family, choose the output file, and build the image.
+// and a chip family, choose the output file, and build the image. The chip
+// family is the dialog's own choice for the image; the station's chip type,
+// which wakes the boards on the line, stays as it is.
 #include "kestrow/config/burn_config.h"
 #include "kestrow/config/language_table.h"
 #include "kestrow/image/spi_image.h"
@@ -22,7 +24,8 @@ public:
 
     // `texts` gives the dialog's words in the station's language; without it
     // they are English.
-    SpiImageDialog(config::BurnConfig& config, const config::LanguageTable* texts = nullptr, QWidget* parent = nullptr);
+    SpiImageDialog(const config::BurnConfig& config, const config::LanguageTable* texts = nullptr,
+                   QWidget* parent = nullptr);
 
     // Asks for the output file; an empty result cancels. The default is a
     // save-file dialog that adds ".bin" to a name typed without an extension.
@@ -36,7 +39,7 @@ public:
     void accept() override;
 
 private:
-    config::BurnConfig& config_;
+    const config::BurnConfig& config_;
     QString caption_;
     QComboBox* flashList_;
     QButtonGroup* chipButtons_;
@@ -47,7 +50,7 @@ private:
 // The Tools command: the dialog, or the message "No SPI NOR Flash to choose."
 // when the configuration lists no SPI NOR flash. `showMessage` defaults to a
 // message box.
-void RunSpiImageCommand(config::BurnConfig& config, const config::LanguageTable* texts, QWidget* parent,
+void RunSpiImageCommand(const config::BurnConfig& config, const config::LanguageTable* texts, QWidget* parent,
                         const std::function<void(const QString&)>& showMessage = {});
 
 }  // namespace kestrow::app

@@ -45,7 +45,7 @@ int RunStationWindow(int argc, char** argv, const std::string& station, engine::
     engine::BurnStationStartup startup = engine::StartBurnStation(config, sink, link, language);
     if (!startup.CanRun()) return 1;
 
-    SystemPorts ports(station);
+    engine::SystemPorts ports(link, station);
     const std::string configFile = startup.config.files.ActiveName();
     int status = 0;
     {
@@ -56,13 +56,15 @@ int RunStationWindow(int argc, char** argv, const std::string& station, engine::
             window.activateWindow();
         });
         window.show();
+        window.WarnAboutStation();
         window.StartPortThreads();
         status = app.exec();
         SaveStationAtExit(config, language, configFile);
         // Closed while boards burn: the library's workers are still inside the
         // burn and use the window's station state, so the process ends here
-        // rather than tearing that state down under them.
-        if (window.State().WorkNumber() > 0) {
+        // rather than tearing that state down under them. A burn whose result
+        // is in (work number 0) may still be inside the engine too.
+        if (window.State().WorkNumber() > 0 || window.Engine().RunningBurns() > 0) {
             std::fflush(nullptr);
             std::quick_exit(status);
         }

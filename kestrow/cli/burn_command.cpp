@@ -11,10 +11,12 @@
 #include "kestrow/cli/command_registry.h"
 #include "kestrow/config/burn_config.h"
 #include "kestrow/config/language_table.h"
+#include "kestrow/config/station_checks.h"
 #include "kestrow/config/station_folder.h"
 #include "kestrow/engine/burn_engine.h"
 #include "kestrow/engine/burn_station.h"
 #include "kestrow/engine/corvel_link.h"
+#include "kestrow/engine/port_search.h"
 #include "kestrow/engine/port_watcher.h"
 #include "kestrow/engine/progress.h"
 #include "kestrow/engine/queued_window.h"
@@ -88,9 +90,6 @@ std::string FlashIdText(unsigned id) {
 // Refuses what would make every burn fail before it starts; the message names
 // the configuration file and the value.
 std::optional<std::string> CheckConfiguration(const config::BurnConfig& c, const std::string& configFile) {
-    if (!MediumCode(c.chip_mode))
-        return configFile + ": chip mode " + std::to_string(c.chip_mode) +
-               " names no burn medium (use 0, 1, 2, 5, 6 or 7)";
     struct Needed {
         const char* key;
         const std::string& name;
@@ -119,9 +118,13 @@ public:
           link_(link),
           state_(config, language, link, window_),
           engine_(config, link, state_, window_),
-          watcher_(config, link, state_, window_),
+          ports_(link, config::StationFolder()),
+          watcher_(config, link, state_, window_, &ports_),
           human_(options.json ? std::cerr : std::cout),
           tty_(::isatty(options.json ? STDERR_FILENO : STDOUT_FILENO) == 1) {}
+
+    // Said before the run: the channel and main logs cannot be written.
+    void KeepsNoLogs() { logs_kept_ = false; }
 
     int Run(unsigned channels) {
         state_.RefreshRows(static_cast<int>(channels));
@@ -130,7 +133,8 @@ public:
         if (total.bytes) state_.SetTransferTotal(*total.bytes);
         BurnEngine::Install(&engine_);
         Info("watching " + config_.uart_com[0] + " for " + std::to_string(options_.boards) +
-             (options_.boards == 1 ? " board" : " boards") + " (log: " + config::ResolveProgramPath("log") + ")");
+             (options_.boards == 1 ? " board" : " boards") +
+             (logs_kept_ ? " (log: " + config::ResolveProgramPath(kLogFolder) + ")" : " (no logs are kept)"));
         watcher_.Start();
         int status = Loop();
         watcher_.Stop();
@@ -176,6 +180,12 @@ private:
         if (!m.box_text.empty()) {
             EndProgressLine();
             std::cerr << "error: " << m.box_text << "\n";
+            return;
+        }
+        if (m.port_report) {
+            EndProgressLine();
+            if (m.port_problem.empty()) Info(m.port + " opens again; watching it for boards");
+            else std::cerr << "warning: " << m.port_problem << std::endl;
             return;
         }
         unsigned channel = m.wparam - kChannelParamBase;
@@ -273,11 +283,13 @@ private:
     QueuedWindow window_;
     StationState state_;
     BurnEngine engine_;
+    SystemPorts ports_;
     PortWatcher watcher_;
     // With --json, standard output carries only the records; the rest goes to stderr.
     std::ostream& human_;
     bool tty_;
     bool line_open_ = false;
+    bool logs_kept_ = true;
     unsigned progress_channel_ = 0;
     std::vector<Board> boards_ = std::vector<Board>(kMaxStationChannels + 1);
     std::vector<BoardResult> results_;
@@ -295,6 +307,9 @@ int RunBurn(const BurnOptions& options) {
     }
     const std::string configFile = config::ResolveProgramPath(startup.config.files.ActiveName());
     if (!startup.config.config_file_read) std::cerr << "kestrow burn: " << configFile << " not found, using defaults\n";
+    std::vector<std::string> refusals = config::BurnRefusals(config, configFile);
+    for (const std::string& refusal : refusals) std::cerr << "kestrow burn: " << refusal << "\n";
+    if (!refusals.empty()) return kExitUsage;
     if (!startup.library_ready) {
         std::cerr << "kestrow burn: " << configFile << ": device channel " << config.device_channel
                   << " cannot start the transfer library (use 1 to 16)\n";
@@ -310,6 +325,11 @@ int RunBurn(const BurnOptions& options) {
         return kExitUsage;
     }
     BurnRun run(options, config, language, link);
+    for (const config::WriteProblem& problem :
+         config::UnwritableStationFiles(startup.config.files.ActiveName(), kLogFolder, kMainLogName)) {
+        std::cerr << "warning: " << problem.text << "\n";
+        if (problem.logs_lost) run.KeepsNoLogs();
+    }
     return run.Run(startup.channels);
 }
 

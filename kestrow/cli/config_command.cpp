@@ -7,8 +7,10 @@
 #include "kestrow/config/file_io.h"
 #include "kestrow/config/language_table.h"
 #include "kestrow/config/private_profile.h"
+#include "kestrow/config/station_checks.h"
 #include "kestrow/config/station_folder.h"
 #include "kestrow/config/station_startup.h"
+#include "kestrow/engine/channel_log.h"
 
 #include <cstdio>
 #include <iostream>
@@ -124,6 +126,11 @@ void SetupConfigCommand(CLI::App& app, Context& context) {
             PrintConfiguration(config, startup);
             std::vector<std::string> warnings = shown.warnings;
             for (const std::string& problem : StationProblems(config, startup)) warnings.push_back(problem);
+            for (const std::string& refusal : BurnRefusals(config, startup.files.ActiveName()))
+                warnings.push_back(refusal);
+            for (const WriteProblem& problem :
+                 UnwritableStationFiles(startup.files.ActiveName(), engine::kLogFolder, engine::kMainLogName))
+                warnings.push_back(problem.text);
             for (const std::string& w : warnings) std::cerr << "warning: " << w << "\n";
             if (!startup.CanRun()) std::cerr << "kestrow config: start-up stops with this station\n";
             return startup.CanRun() && warnings.empty() ? 0 : 2;

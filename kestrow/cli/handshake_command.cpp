@@ -2,6 +2,8 @@
 // its link rate and attaches it to channel 1, printing every step. Useful to
 // check the wiring of a station before a burn.
 #include "kestrow/cli/command_registry.h"
+#include "kestrow/engine/corvel_link.h"
+#include "kestrow/engine/port_search.h"
 
 #include "corvel.h"
 
@@ -54,7 +56,10 @@ int RunHandshake(const HandshakeOptions& opts) {
             return 1;
         }
         if (KW_Start_Read(port.c_str(), kChannelIndex, static_cast<E_CHIP_TYPE>(opts.chipType)) == 0) {
-            std::cerr << "handshake: cannot open " << opts.port << " (missing, or in use by another program)\n";
+            engine::CorvelLink link;
+            engine::PortCondition why = link.PortError(opts.port, kChannelIndex);
+            if (why.state == engine::PortState::Usable) why.state = engine::PortState::OpenFailed;
+            std::cerr << "handshake: " << engine::PortProblemText(opts.port, why) << "\n";
             return 1;
         }
         if (attempt++ == 0) step("port " + opts.port + " open at 115200 baud, wake characters sent");

@@ -1,6 +1,7 @@
 // kestrow: with no arguments the station window, otherwise one subcommand.
 #include "kestrow/cli/command_registry.h"
 #include "kestrow/config/station_folder.h"
+#include "kestrow/engine/program_version.h"
 
 #include <iostream>
 
@@ -20,7 +21,7 @@ int main(int argc, char** argv) {
     using namespace kestrow::cli;
     CLI::App app{"Kestrow burning station: burns camera and IoT boards over serial ports, "
                  "builds SPI NOR flash images and FAT disk images."};
-    app.set_version_flag("--version", "kestrow 5.1.20");
+    app.set_version_flag("--version", [] { return kestrow::engine::VersionLine(); });
     Context context;
     app.add_option("--station", context.station,
                    "Station folder (configuration, tables, logs); default $KESTROW_STATION, "

@@ -16,6 +16,23 @@ inline constexpr unsigned kLinkSuccess = 1;
 // Handshake result meaning "no boot prompt yet": the port is left as it is.
 inline constexpr unsigned kLinkNoPrompt = 2;
 
+// Why a serial port cannot be used, with the transfer library's values.
+enum class PortState : std::uint8_t {
+    Usable = 0,
+    Missing = 1,
+    NoPermission = 2,
+    InUse = 3,
+    NotSerial = 4,
+    OpenFailed = 5,
+};
+struct PortCondition {
+    PortState state = PortState::Usable;
+    std::string detail;  // the holder, or the system's own words
+    bool operator==(const PortCondition&) const = default;
+};
+// PortError's slot meaning "look at the port without opening it".
+inline constexpr unsigned kLookAtPort = 32;
+
 struct RamReg {
     std::uint32_t address;
     std::uint32_t value;
@@ -68,6 +85,9 @@ public:
     // The channel number bound to the port, 0 on failure.
     virtual unsigned AttachUart(const std::string& port, unsigned baud, unsigned index) = 0;
     virtual unsigned DetachUart(const std::string& port) = 0;
+    // Why a port cannot be used: the last open of channel slot `index`, or with
+    // kLookAtPort a look at `port` that opens nothing.
+    virtual PortCondition PortError(const std::string& port, unsigned index) = 0;
 
     // Burn of one channel.
     virtual unsigned Download1kData(unsigned channel, const std::string& path, unsigned magic) = 0;

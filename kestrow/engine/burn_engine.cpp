@@ -26,6 +26,10 @@ constexpr int kFirstRamTableChip = 6;
 constexpr int kLastRamTableChip = 11;
 
 std::atomic<BurnEngine*> g_installed{nullptr};
+// Library callbacks between taking the installed engine and counting
+// themselves in it; Install waits for them so that an engine taken out of
+// service is never entered afterwards.
+std::atomic<int> g_entering{0};
 
 std::array<char, 8> TargetName(const char* name) {
     std::array<char, 8> out{};
@@ -61,15 +65,29 @@ BurnEngine::BurnEngine(const config::BurnConfig& config, BoardLink& link, Statio
                        StationWindow& window, EngineOptions options)
     : config_(config), link_(link), state_(state), window_(window), options_(options) {}
 
-void BurnEngine::Install(BurnEngine* engine) { g_installed = engine; }
+void BurnEngine::Install(BurnEngine* engine) {
+    g_installed = engine;
+    while (g_entering > 0) std::this_thread::yield();
+}
 
 int BurnEngine::BurnEntry(unsigned channel) {
+    ++g_entering;
     BurnEngine* engine = g_installed;
-    return engine ? engine->BurnChannel(channel) : 0;
+    if (engine == nullptr) {
+        --g_entering;
+        return 0;
+    }
+    ++engine->running_;
+    --g_entering;
+    int result = engine->RunBurn(channel);
+    --engine->running_;
+    return result;
 }
 
 void BurnEngine::ProgressEntry(unsigned channel, unsigned bytes) {
+    ++g_entering;
     if (BurnEngine* engine = g_installed) engine->ReportProgress(channel, bytes);
+    --g_entering;
 }
 
 void BurnEngine::ReportProgress(unsigned channel, unsigned bytes) {
@@ -315,11 +333,7 @@ bool BurnEngine::BurnSpiFlash(const Burn& burn, config::SpiNorInfo& info) {
         return false;
     }
     bin.length = RoundUp(length, info.erase_size);
-    if (link_.DownloadBoot(burn.channel, bin, static_cast<unsigned>(config_.chip_type)) != kLinkSuccess &&
-        !(config_.update != 0 && !BurnFileStillExists())) {
-        Post(burn.channel, status::kDownloadBootFailed);
-        return false;
-    }
+    if (!DownloadBoot(burn, bin)) return false;
     return CloseProducer(burn);
 }
 
@@ -403,12 +417,20 @@ bool BurnEngine::BurnNandBoot(const Burn& burn, const config::SpiNandInfo& info)
     }
     Post(burn.channel, status::kDownloadBoot);
     DownloadBin bin{path, TargetName("UBOOT"), RoundUp(length, block)};
-    if (link_.DownloadBoot(burn.channel, bin, static_cast<unsigned>(config_.chip_type)) != kLinkSuccess &&
-        BurnFileStillExists()) {
-        Post(burn.channel, status::kDownloadBootFailed);
-        return false;
-    }
+    if (!DownloadBoot(burn, bin)) return false;
     return CloseProducer(burn);
+}
+
+bool BurnEngine::DownloadBoot(const Burn& burn, const DownloadBin& bin) {
+    if (link_.DownloadBoot(burn.channel, bin, static_cast<unsigned>(config_.chip_type)) == kLinkSuccess) return true;
+    // A burn file that went away during the download (a dropped share, a
+    // replaced build) is the likeliest cause; the board has no boot loader
+    // either way.
+    if (!BurnFileStillExists())
+        ChannelLog(burn.log).Write(kLogTime, "->the burn file %s went away during the boot loader download, fail\r\n",
+                                   bin.path.c_str());
+    Post(burn.channel, status::kDownloadBootFailed);
+    return false;
 }
 
 bool BurnEngine::CloseProducer(const Burn& burn) {

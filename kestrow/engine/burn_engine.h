@@ -44,7 +44,9 @@ public:
     // Burns still inside BurnChannel; a station waits for 0 before it ends.
     int RunningBurns() const { return running_; }
 
-    // The engine the library's plain-function callbacks reach.
+    // The engine the library's plain-function callbacks reach. Returns once no
+    // callback is on its way into the engine installed before, so that
+    // engine's RunningBurns() counts every burn that will ever run in it.
     static void Install(BurnEngine* engine);
     static int BurnEntry(unsigned channel);
     static void ProgressEntry(unsigned channel, unsigned bytes);
@@ -65,6 +67,8 @@ private:
     bool SetBootAreaSize(const Burn& burn, const std::string& path, const config::SpiNandInfo& info,
                          unsigned& bootBlocks);
     bool BurnNandBoot(const Burn& burn, const config::SpiNandInfo& info);
+    // The boot loader download of both paths; a failure posts 78.
+    bool DownloadBoot(const Burn& burn, const DownloadBin& bin);
     bool CloseProducer(const Burn& burn);
     // A failure that the operator must see before the board's burn ends.
     void FailWithMessage(const Burn& burn, unsigned code, const std::string& text);

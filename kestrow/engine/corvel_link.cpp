@@ -72,6 +72,16 @@ unsigned CorvelLink::AttachUart(const std::string& port, unsigned baud, unsigned
     return KW_Attach_Uart(ToWide(port).c_str(), baud, index);
 }
 unsigned CorvelLink::DetachUart(const std::string& port) { return KW_Detach_Uart(ToWide(port).c_str()); }
+PortCondition CorvelLink::PortError(const std::string& port, unsigned index) {
+    static_assert(kLookAtPort == KW_MAX_CHANNELS);
+    constexpr unsigned kDetailChars = 256;
+    wchar_t detail[kDetailChars];
+    unsigned code = KW_Uart_PortError(ToWide(port).c_str(), index, detail, kDetailChars);
+    PortCondition condition;
+    condition.state = code <= PORT_OPEN_FAILED ? static_cast<PortState>(code) : PortState::OpenFailed;
+    for (const wchar_t* c = detail; *c != L'\0'; ++c) condition.detail.push_back(static_cast<char>(*c));  // ASCII
+    return condition;
+}
 unsigned CorvelLink::Download1kData(unsigned channel, const std::string& path, unsigned magic) {
     return KW_Download_1k_Data_uart(channel, ToWide(path).c_str(), magic);
 }

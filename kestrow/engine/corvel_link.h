@@ -16,6 +16,7 @@ public:
     unsigned ChooseBaud(const std::string& port, unsigned index, unsigned baud) override;
     unsigned AttachUart(const std::string& port, unsigned baud, unsigned index) override;
     unsigned DetachUart(const std::string& port) override;
+    PortCondition PortError(const std::string& port, unsigned index) override;
     unsigned Download1kData(unsigned channel, const std::string& path, unsigned magic) override;
     unsigned SetRamParam(unsigned channel, std::span<const RamReg> regs) override;
     unsigned SetRamParamNoCommit(unsigned channel, std::span<const RamReg> regs) override;

@@ -28,8 +28,8 @@ bool SleepFor(std::stop_token stop, std::chrono::milliseconds time) {
 }  // namespace
 
 PortWatcher::PortWatcher(const config::BurnConfig& config, BoardLink& link, StationState& state,
-                         StationWindow& window)
-    : config_(config), link_(link), state_(state), window_(window) {}
+                         StationWindow& window, const PortProber* ports, std::chrono::milliseconds unopenablePause)
+    : config_(config), link_(link), state_(state), window_(window), ports_(ports), unopenable_pause_(unopenablePause) {}
 
 void PortWatcher::Start() {
     if (!thread_.joinable()) thread_ = std::jthread([this](std::stop_token stop) { Watch(stop); });
@@ -49,12 +49,42 @@ void PortWatcher::Watch(std::stop_token stop) {
         }
         const std::string port = config_.uart_com[0];
         if (port.size() >= kMinPortNameChars) {
-            link_.StartRead(port, 0, static_cast<unsigned>(config_.chip_type));
+            if (link_.StartRead(port, 0, static_cast<unsigned>(config_.chip_type)) == 0) {
+                // Missing, forbidden or held: said once, then tried about once a second.
+                TellUnopenable(port);
+                if (!SleepFor(stop, unopenable_pause_)) return;
+                continue;
+            }
+            TellOpen(port);
             if (!SleepFor(stop, kPromptWait)) return;
             Attach(port, 0);
         }
         if (!SleepFor(stop, kRoundPause)) return;
     }
+}
+
+void PortWatcher::TellUnopenable(const std::string& port) {
+    PortCondition why = link_.PortError(port, 0);
+    // Opened, but the library could not start watching it.
+    if (why.state == PortState::Usable) why.state = PortState::OpenFailed;
+    if (told_problem_ && port == told_port_ && why == told_) return;
+    told_problem_ = true;
+    told_port_ = port;
+    told_ = why;
+    // Who holds the port is looked up once per change: the process table is
+    // too long a read for every attempt.
+    if (why.state == PortState::InUse && ports_ != nullptr) {
+        PortInfo look = ports_->Inspect(port);
+        if (look.condition.state == PortState::InUse && !look.condition.detail.empty())
+            why.detail = look.condition.detail;
+    }
+    window_.ReportPort(port, PortProblemText(port, why));
+}
+
+void PortWatcher::TellOpen(const std::string& port) {
+    if (!told_problem_) return;
+    told_problem_ = false;
+    window_.ReportPort(port, "");
 }
 
 bool PortWatcher::Attach(const std::string& port, unsigned slot) {

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace kestrow::engine {
 
@@ -19,16 +20,37 @@ public:
     struct Message {
         unsigned message = 0, wparam = 0, lparam = 0;
         std::string box_text;  // set for a message box, which carries no message
+        // A report on the watched port: `port_problem` says why it cannot be
+        // opened, or is empty once it opens again.
+        bool port_report = false;
+        std::string port, port_problem;
     };
 
-    void Post(unsigned message, unsigned wparam, unsigned lparam) override { Push({message, wparam, lparam, {}}); }
+    void Post(unsigned message, unsigned wparam, unsigned lparam) override {
+        Message m;
+        m.message = message;
+        m.wparam = wparam;
+        m.lparam = lparam;
+        Push(std::move(m));
+    }
     void EnableBar(bool enabled) override { bar_enabled = enabled; }
     void RefreshTitle() override {}
     void EndOfRun() override { ++end_of_runs; }
     void ShowCloseButton(bool) override {}
     // A front without a window cannot wait for an operator: the text is queued
     // and the burn goes on to its failure status.
-    void ShowMessageBox(const std::string&, const std::string& text) override { Push({0, 0, 0, text}); }
+    void ShowMessageBox(const std::string&, const std::string& text) override {
+        Message m;
+        m.box_text = text;
+        Push(std::move(m));
+    }
+    void ReportPort(const std::string& port, const std::string& problem) override {
+        Message m;
+        m.port_report = true;
+        m.port = port;
+        m.port_problem = problem;
+        Push(std::move(m));
+    }
 
     // The next message, or nullopt when none arrived before `until`.
     std::optional<Message> Pop(std::chrono::steady_clock::time_point until);

@@ -10,7 +10,10 @@
 #include <fstream>
 #include <ostream>
 #include <sstream>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -187,6 +190,7 @@ TEST_F(Handshake, SecondOpenerOfAPortIsRefusedButTheSameChannelReusesIt) {
     Board(8, false);
     ASSERT_EQ(KW_Start_Read(port_.c_str(), 0, SOC_FC_E1), 1u);
     EXPECT_EQ(KW_Start_Read(port_.c_str(), 1, SOC_FC_E1), 0u);  // in use by channel 1
+    EXPECT_EQ(KW_Uart_PortError(nullptr, 1, nullptr, 0), unsigned{PORT_IN_USE});
     EXPECT_EQ(KW_Start_Read(port_.c_str(), 0, SOC_FC_E1), 1u);  // the channel's own port
     EXPECT_EQ(WakeAndChoose(8, false, 115200), 1u);
 }
@@ -210,6 +214,94 @@ TEST_F(Handshake, ChangeComReopensTheChannelPort) {
     EXPECT_EQ(KW_ChangeCom(port_.c_str(), 1, 1000000), 1u);
     EXPECT_EQ(KW_Start_Read(port_.c_str(), 1, SOC_FA_V5), 0u);  // held again by channel 1
     EXPECT_EQ(KW_ChangeCom(L"/dev/pts/no-such-port", 1, 115200), 0u);
+}
+
+// The station retries a port that cannot be opened round after round: each
+// attempt keeps its reason, and the transfer log gets one line per change.
+TEST_F(Handshake, UnopenablePortKeepsItsReasonAndIsLoggedOncePerChange) {
+    constexpr unsigned kIndex = 5;
+    Board(8, false);
+    const std::string missing = (station_ / "no-such-port").string();
+    const std::string plain = (station_ / "plain-file").string();
+    WriteFile("plain-file", {1, 2, 3});
+    struct Round {
+        std::string port;
+        unsigned error;
+        std::string detail;
+    } rounds[] = {
+        {missing, PORT_MISSING, "No such file or directory"}, {missing, PORT_MISSING, "No such file or directory"},
+        {missing, PORT_MISSING, "No such file or directory"}, {plain, PORT_NOT_SERIAL, "not a terminal device"},
+        {plain, PORT_NOT_SERIAL, "not a terminal device"},    {board_->PortPath(), PORT_OK, ""},
+        {missing, PORT_MISSING, "No such file or directory"},
+    };
+    for (const Round& r : rounds) {
+        SCOPED_TRACE(r.port);
+        EXPECT_EQ(KW_Start_Read(Wide(r.port).c_str(), kIndex, SOC_FC_E1), r.error == PORT_OK ? kIndex + 1 : 0u);
+        wchar_t detail[64];
+        EXPECT_EQ(KW_Uart_PortError(nullptr, kIndex, detail, 64), r.error);
+        EXPECT_EQ(std::wstring(detail), Wide(r.detail));
+    }
+    std::vector<std::string> lines;
+    const std::string log = TransferLogText();
+    const std::string prefix = "KW_Start_Read: Open_Uart handle fail";
+    for (size_t at = log.find(prefix); at != std::string::npos; at = log.find(prefix, at + 1))
+        lines.push_back(log.substr(at, log.find('\r', at) - at));
+    EXPECT_EQ(lines, (std::vector<std::string>{prefix + " (" + missing + " missing: No such file or directory)",
+                                               prefix + " (" + plain + " not a serial port: not a terminal device)",
+                                               prefix + " (" + missing + " missing: No such file or directory)"}))
+        << log;
+    // A short buffer gets the start of the words and its terminator.
+    wchar_t shortDetail[4];
+    KW_Uart_PortError(nullptr, kIndex, shortDetail, 4);
+    EXPECT_EQ(std::wstring(shortDetail), L"No ");
+}
+
+// Terminal programs announce a port they use with a UUCP lock file: a live
+// owner keeps the station off the port, a dead owner's lock is stale.
+TEST_F(Handshake, PortLockedByALiveProcessIsInUseAndAStaleLockIsIgnored) {
+    constexpr unsigned kIndex = 1;  // a channel of the library, so that detaching closes its port
+    Board(8, false);
+    const fs::path locks = station_ / "locks";
+    fs::create_directories(locks);
+    ::setenv("KESTROW_LOCK_DIR", locks.c_str(), 1);
+    const std::string device = fs::canonical(board_->PortPath()).string();  // /dev/pts/N
+    const fs::path lock = locks / ("LCK.." + device.substr(5).replace(3, 1, "_"));
+    auto writeLock = [&](pid_t owner) {
+        std::ofstream(lock) << std::string(10 - std::to_string(owner).size(), ' ') << owner << "\n";
+    };
+
+    writeLock(::getppid());
+    wchar_t detail[128];
+    EXPECT_EQ(KW_Start_Read(port_.c_str(), kIndex, SOC_FC_E1), 0u);
+    EXPECT_EQ(KW_Uart_PortError(nullptr, kIndex, detail, 128), unsigned{PORT_IN_USE});
+    EXPECT_EQ(std::wstring(detail), Wide("lock file " + lock.string() + " of process " + std::to_string(::getppid())));
+    EXPECT_EQ(KW_Uart_PortError(port_.c_str(), KW_MAX_CHANNELS, nullptr, 0), unsigned{PORT_IN_USE});
+
+    pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    ASSERT_GT(child, 0);
+    ::waitpid(child, nullptr, 0);
+    writeLock(child);
+    EXPECT_EQ(KW_Uart_PortError(port_.c_str(), KW_MAX_CHANNELS, nullptr, 0), unsigned{PORT_OK});
+    EXPECT_EQ(KW_Start_Read(port_.c_str(), kIndex, SOC_FC_E1), kIndex + 1);
+    KW_Detach_Uart(port_.c_str());
+    ::unsetenv("KESTROW_LOCK_DIR");
+}
+
+// Looking at a port opens nothing, so it can be asked of any name.
+TEST_F(Handshake, LookingAtAPortTellsMissingNotSerialAndUsable) {
+    Board(8, false);
+    WriteFile("plain-file", {1});
+    struct Case {
+        std::string port;
+        unsigned error;
+    } cases[] = {{(station_ / "gone").string(), PORT_MISSING},
+                 {(station_ / "plain-file").string(), PORT_NOT_SERIAL},
+                 {"/dev/null", PORT_NOT_SERIAL},
+                 {board_->PortPath(), PORT_OK}};
+    for (const Case& c : cases)
+        EXPECT_EQ(KW_Uart_PortError(Wide(c.port).c_str(), KW_MAX_CHANNELS, nullptr, 0), c.error) << c.port;
+    EXPECT_EQ(KW_Uart_PortError(nullptr, KW_MAX_CHANNELS, nullptr, 0), unsigned{PORT_OPEN_FAILED});
 }
 
 }  // namespace

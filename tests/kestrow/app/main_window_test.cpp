@@ -2,6 +2,7 @@
 // "Completion", a failure, every status of the table, the language switch, the
 // close question, Enter, the baud list and the port buttons.
 #include "window_fixture.h"
+#include "tests/kestrow/engine/expected_statuses.h"
 
 #include "kestrow/app/channel_model.h"
 #include "kestrow/engine/port_watcher.h"
@@ -17,6 +18,10 @@
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QTest>
+#include <QTimer>
+#include <QDialog>
+#include <QApplication>
+#include <QAction>
 
 #include <atomic>
 #include <thread>
@@ -133,20 +138,152 @@ TEST_F(MainWindowTest, FailingBoardTurnsRedAndGivesTheCloseButtonBack) {
 
 TEST_F(MainWindowTest, EveryPostedStatusShowsItsTextAndColour) {
     config_.device_channel = 1;
-    auto w = OpenWindow();
-    for (const engine::StatusInfo& info : engine::kStatusTable) {
-        if (info.kind == engine::StatusKind::Command) continue;
-        w->Post(kMsgBurnStatus, engine::kChannelParamBase, engine::status::kRefreshList);  // fresh rows
-        w->Post(kMsgBurnStatus, kChannel1, info.code);
-        ProcessUntil([] { return false; }, 30);
-        SCOPED_TRACE(info.code);
-        EXPECT_EQ(Cell(*w, 0, kColumnStatus),
-                  English(engine::StatusTextIndex(info, config_.chip_mode)));
-        QColor expected = info.kind == engine::StatusKind::Failure   ? QColor(255, 0, 0)
-                          : info.kind == engine::StatusKind::Success ? QColor(0, 200, 0)
-                                                                     : QColor(0, 0, 255);
-        EXPECT_EQ(Bar(*w, 0), expected);
+    for (int chipMode : {config::kModeSpiNor, config::kModeSpiNand}) {
+        config_.chip_mode = chipMode;
+        auto w = OpenWindow();
+        for (const engine::testing::ExpectedStatus& e : engine::testing::kExpectedStatuses) {
+            if (e.kind == engine::StatusKind::Command) continue;
+            SCOPED_TRACE(std::to_string(e.code) + " in chip mode " + std::to_string(chipMode));
+            w->Post(kMsgBurnStatus, engine::kChannelParamBase, engine::status::kRefreshList);  // fresh rows
+            w->Post(kMsgBurnStatus, kChannel1, e.code);
+            ProcessUntil([] { return false; }, 30);
+            EXPECT_EQ(Cell(*w, 0, kColumnStatus).toStdString(),
+                      chipMode == config::kModeSpiNor ? e.nor_text : e.nand_text);
+            QColor expected = e.kind == engine::StatusKind::Failure   ? QColor(255, 0, 0)
+                              : e.kind == engine::StatusKind::Success ? QColor(0, 200, 0)
+                                                                       : QColor(0, 0, 255);
+            EXPECT_EQ(Bar(*w, 0), expected);
+        }
     }
+}
+
+// While a board burns its worker reads the configuration: nothing may change
+// it, neither the bar, the menus, nor a command reached some other way.
+TEST_F(MainWindowTest, NothingChangesTheConfigurationWhileABoardBurns) {
+    config_.device_channel = 1;
+    config_.uart_com[0] = "/dev/pts/7";
+    auto w = OpenWindow();
+    w->show();
+    std::atomic<bool> release{false};
+    std::thread worker;
+    link_.OnCall("Start", [&](unsigned) { worker = std::thread([&] { w->Engine().BurnChannel(1); }); });
+    link_.OnCall("DownloadBoot", [&](unsigned) {
+        while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    });
+    engine::PortWatcher watcher(config_, link_, w->State(), *w);
+    ASSERT_TRUE(watcher.Attach("/dev/pts/7", 0));
+    ASSERT_TRUE(ProcessUntil([&] { return !link_.CallsNamed("DownloadBoot").empty() && !w->Bar()->isEnabled(); }));
+    EXPECT_FALSE(w->SettingsAction()->isEnabled());
+    EXPECT_FALSE(w->PasswordAction()->isEnabled());
+
+    // Were a dialog to open, it is closed again so that the test goes on to fail.
+    bool dialogOpened = false;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            dialogOpened = true;
+            modal->close();
+        }
+    });
+    closer.start(20);
+    const std::string burnFile = config_.path_nandboot;
+    prompter_.next_file = "/elsewhere/other.bin";
+    w->OpenSettings();
+    w->OpenPasswordDialog();
+    w->ChooseBurnFile();
+    emit w->BaudList()->activated(7);
+    closer.stop();
+    EXPECT_FALSE(dialogOpened);
+    EXPECT_TRUE(prompter_.filters.empty());  // no file dialog either
+    EXPECT_EQ(config_.path_nandboot, burnFile);
+    EXPECT_EQ(config_.uart_baud, 115200);
+
+    release = true;
+    worker.join();
+    ASSERT_TRUE(ProcessUntil([&] { return w->Bar()->isEnabled() && w->SettingsAction()->isEnabled(); }));
+    EXPECT_TRUE(w->PasswordAction()->isEnabled());
+}
+
+// No board may start while the operator picks a burn file.
+TEST_F(MainWindowTest, BrowsePausesTheAttachThread) {
+    link_.SetResult("ChooseBaud", engine::kLinkNoPrompt);
+    auto w = OpenWindow();
+    w->StartPortThreads();
+    ASSERT_TRUE(ProcessUntil([&] { return w->PortSearchFinished() && w->WatcherRunning(); }));
+    bool watchingWhileChoosing = true;
+    prompter_.while_choosing = [&] {
+        ports_.Add("/dev/ttyACM9");  // an adapter plugged in meanwhile: the list waits for the dialog
+        w->RescanPortsIfChanged();
+        watchingWhileChoosing = w->WatcherRunning();
+    };
+    prompter_.next_file = QString::fromStdString(Path("u-boot.bin"));
+    w->ChooseBurnFile();
+    EXPECT_FALSE(watchingWhileChoosing);
+    EXPECT_EQ(config_.path_nandboot, Path("u-boot.bin"));
+    EXPECT_TRUE(w->WatcherRunning());
+}
+
+TEST_F(MainWindowTest, CancelledSettingsKeepTheResultRows) {
+    config_.device_channel = 1;
+    auto w = OpenWindow();
+    w->Post(kMsgBurnStatus, kChannel1, engine::status::kTestFailed);
+    ASSERT_TRUE(ProcessUntil([&] { return Cell(*w, 0, kColumnStatus) == "Failed to test"; }));
+    QTimer::singleShot(0, [] {
+        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) dialog->reject();
+    });
+    w->OpenSettings();
+    EXPECT_EQ(Cell(*w, 0, kColumnStatus), "Failed to test");
+    EXPECT_EQ(Bar(*w, 0), QColor(255, 0, 0));
+}
+
+// Closing the window ends the station only once no burn thread is left in
+// the engine, even when the work number has already dropped to 0.
+TEST_F(MainWindowTest, WindowEndsOnlyWhenNoBurnIsLeftInsideTheEngine) {
+    config_.device_channel = 1;
+    auto w = OpenWindow();
+    std::atomic<bool> release{false}, destroyed{false}, engineUsedAfterDestruction{false};
+    link_.OnCall("DownloadBoot", [&](unsigned) {
+        while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    });
+    link_.OnCall("CloseProducer", [&](unsigned) { engineUsedAfterDestruction = destroyed.load(); });
+    std::thread worker([] { engine::BurnEngine::BurnEntry(1); });
+    ASSERT_TRUE(ProcessUntil([&] { return !link_.CallsNamed("DownloadBoot").empty(); }));
+    // A failure already handled for the row drops the work number under the burn.
+    w->Post(kMsgBurnStatus, kChannel1, engine::status::kDownloadBootFailed);
+    ASSERT_TRUE(ProcessUntil([&] { return w->State().WorkNumber() == 0; }));
+    EXPECT_EQ(w->Engine().RunningBurns(), 1);
+
+    std::thread releaser([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        release = true;
+    });
+    w.reset();
+    destroyed = true;
+    releaser.join();
+    worker.join();
+    EXPECT_FALSE(engineUsedAfterDestruction);
+}
+
+// A configuration with which no board can pass is told at start and nothing
+// is watched until the settings change.
+TEST_F(MainWindowTest, ConfigurationThatCannotBurnIsToldAndNothingIsWatched) {
+    config_.chip_mode = 0;
+    auto w = OpenWindow();
+    w->WarnAboutStation();
+    const QString refusal =
+        "config.txt: chip mode 0 (Nandflash) reads no flash ID, so no board can pass (use 1, 5, 6 or 7)";
+    ASSERT_EQ(prompter_.shown.size(), 1u);
+    EXPECT_EQ(prompter_.shown[0].text, refusal + "\nNo board is burned until the settings are changed.");
+    EXPECT_EQ(prompter_.shown[0].icon, config::MessageIcon::Error);
+    w->StartPortThreads();
+    ASSERT_TRUE(ProcessUntil([&] { return w->PortSearchFinished(); }));
+    EXPECT_FALSE(w->WatcherRunning());
+    EXPECT_EQ(w->PortStatus()->text(), refusal);
+
+    config_.chip_mode = 1;  // as the settings would set it
+    w->SearchButton()->click();
+    EXPECT_TRUE(w->WatcherRunning());
+    EXPECT_TRUE(ProcessUntil([&] { return !link_.CallsNamed("StartRead").empty(); }));
 }
 
 TEST_F(MainWindowTest, ProgressAboveTheTotalShowsAHundred) {
@@ -222,7 +359,7 @@ TEST_F(MainWindowTest, CancelledBurnFileKeepsThePathAndRecountsTheTotal) {
 
 TEST_F(MainWindowTest, StartUpSearchSelectsTheRememberedPortThenWatches) {
     config_.uart_com[0] = "/dev/ttyUSB1";
-    ports_.candidates = {"/dev/ttyUSB0", "/dev/ttyUSB1"};  // alike in their first ten characters
+    ports_.Add("/dev/ttyUSB0").Add("/dev/ttyUSB1");  // alike in their first ten characters
     link_.SetResult("ChooseBaud", engine::kLinkNoPrompt);  // no board answers
     auto w = OpenWindow();
     w->StartPortThreads();
@@ -235,10 +372,78 @@ TEST_F(MainWindowTest, StartUpSearchSelectsTheRememberedPortThenWatches) {
     EXPECT_EQ(link_.CallsNamed("StartRead")[0].text, "/dev/ttyUSB1");
 }
 
+// An adapter plugged in later, or a stable by-id name: the configured port
+// stays selected, watched and saved, and later searches keep it too.
+TEST_F(MainWindowTest, ConfiguredPortAbsentAtStartUpIsKept) {
+    const std::string configured = "/dev/serial/by-id/usb-Line_Adapter_7-if00-port0";
+    config_.uart_com[0] = configured;
+    ports_.Add("/dev/ttyS0");
+    link_.SetResult("ChooseBaud", engine::kLinkNoPrompt);
+    auto w = OpenWindow();
+    w->StartPortThreads();
+    ASSERT_TRUE(ProcessUntil([&] { return w->PortSearchFinished(); }));
+    EXPECT_EQ(w->PortList()->currentText().toStdString(), configured);
+    EXPECT_EQ(w->PortList()->count(), 2);
+    EXPECT_EQ(config_.uart_com[0], configured);
+    EXPECT_TRUE(ProcessUntil([&] { return !link_.CallsNamed("StartRead").empty(); }));
+    EXPECT_EQ(link_.CallsNamed("StartRead")[0].text, configured);
+    w->SearchButton()->click();
+    EXPECT_EQ(config_.uart_com[0], configured);
+}
+
+TEST_F(MainWindowTest, PortThatCannotBeOpenedIsToldOnceInTheStatusLine) {
+    config_.uart_com[0] = "/dev/ttyUSB0";
+    ports_.Add("/dev/ttyUSB0");
+    link_.SetResult("StartRead", 0);
+    link_.SetPortError(0, {engine::PortState::NoPermission, "Permission denied"});
+    link_.SetResult("ChooseBaud", engine::kLinkNoPrompt);
+    auto w = OpenWindow();
+    w->StartPortThreads();
+    const QString problem =
+        "no permission to open /dev/ttyUSB0; add the station's user to the dialout group (then log in again)";
+    ASSERT_TRUE(ProcessUntil([&] { return w->PortStatus()->text() == problem; }));
+    ASSERT_TRUE(ProcessUntil([&] { return link_.CallsNamed("StartRead").size() >= 2; }));
+    link_.SetResult("StartRead", 1);
+    ASSERT_TRUE(ProcessUntil([&] { return w->PortStatus()->text().isEmpty(); }));
+    const std::string log = ReadFile(engine::kMainLogName);
+    const std::size_t first = log.find(problem.toStdString());
+    ASSERT_NE(first, std::string::npos) << log;
+    EXPECT_EQ(log.find(problem.toStdString(), first + 1), std::string::npos) << log;  // one line, not one per try
+    EXPECT_NE(log.find("/dev/ttyUSB0 opens again"), std::string::npos) << log;
+}
+
+TEST_F(MainWindowTest, SearchTellsWhyAPortIsNotListed) {
+    config_.uart_com[0] = "/dev/ttyS0";
+    ports_.Add("/dev/ttyUSB0", engine::PortState::NoPermission).Add("/dev/ttyS0");
+    auto w = OpenWindow();
+    w->SearchButton()->click();
+    EXPECT_EQ(w->PortList()->count(), 1);
+    EXPECT_EQ(w->PortStatus()->text(),
+              "no permission to open /dev/ttyUSB0; add the station's user to the dialout group (then log in again)");
+}
+
+TEST_F(MainWindowTest, ListFollowsSerialDevicesThatComeAndGo) {
+    config_.uart_com[0] = "/dev/ttyUSB0";
+    ports_.Add("/dev/ttyUSB0");
+    link_.SetResult("ChooseBaud", engine::kLinkNoPrompt);
+    auto w = OpenWindow();
+    w->StartPortThreads();
+    ASSERT_TRUE(ProcessUntil([&] { return w->PortSearchFinished(); }));
+    ASSERT_EQ(w->PortList()->count(), 1);
+    ports_.Add("/dev/ttyACM0");
+    w->RescanPortsIfChanged();
+    EXPECT_EQ(w->PortList()->count(), 2);
+    EXPECT_EQ(config_.uart_com[1], "/dev/ttyACM0");
+    ports_.ports.erase(ports_.ports.begin());  // the watched adapter is unplugged: it stays chosen
+    w->RescanPortsIfChanged();
+    EXPECT_EQ(config_.uart_com[0], "/dev/ttyUSB0");
+    EXPECT_EQ(w->PortList()->currentText(), "/dev/ttyUSB0");
+}
+
 TEST_F(MainWindowTest, CloseAndOpenButtonsFreeAndGuardThePort) {
     config_.uart_com[0] = "/dev/ttyUSB0";
     auto w = OpenWindow();
-    ports_.results["/dev/ttyUSB0"] = kPortInUse;  // held by the library's last watch round
+    ports_.Add("/dev/ttyUSB0", engine::PortState::InUse);  // held by the library's last watch round
     w->CloseButton()->click();
     EXPECT_FALSE(w->Watching());
     EXPECT_EQ(w->CloseButton()->text(), "Open");
@@ -251,7 +456,7 @@ TEST_F(MainWindowTest, CloseAndOpenButtonsFreeAndGuardThePort) {
     ASSERT_EQ(prompter_.shown.size(), 1u);
     EXPECT_EQ(prompter_.shown[0].text, "Serial port occupied, please check it!");
 
-    ports_.results.clear();
+    ports_.ports.clear();
     w->CloseButton()->click();
     EXPECT_TRUE(w->Watching());
     EXPECT_EQ(w->CloseButton()->text(), "Close");
@@ -260,7 +465,7 @@ TEST_F(MainWindowTest, CloseAndOpenButtonsFreeAndGuardThePort) {
 TEST_F(MainWindowTest, SearchButtonDetachesEveryPortAndListsThemAgain) {
     config_.uart_com[0] = "/dev/ttyUSB0";
     config_.uart_com[1] = "/dev/ttyS4";
-    ports_.candidates = {"/dev/ttyACM0", "/dev/ttyUSB0"};
+    ports_.Add("/dev/ttyACM0").Add("/dev/ttyUSB0");
     auto w = OpenWindow();
     w->SearchButton()->click();
     std::vector<std::string> detached;

@@ -47,7 +47,7 @@ TEST(SpiImageDialogTest, ListsTheFlashesAndChecksTheConfiguredChipType) {
         EXPECT_EQ(dialog.ChipTypeButtons()->checkedId(), c.checked) << c.configured;
         EXPECT_EQ(cfg.chip_type, c.configured);  // opening changes nothing
     }
-    // Button order and a click that sets the chip type straight away.
+    // Button order; a click chooses the image's family, not the station's chip type.
     cfg.chip_type = 6;
     SpiImageDialog dialog(cfg);
     const auto buttons = dialog.ChipTypeButtons()->buttons();
@@ -55,9 +55,10 @@ TEST(SpiImageDialogTest, ListsTheFlashesAndChecksTheConfiguredChipType) {
     EXPECT_EQ(buttons[0]->text(), "FA_V8");
     EXPECT_EQ(dialog.ChipTypeButtons()->id(buttons[2]), 4);
     buttons[2]->click();
-    EXPECT_EQ(cfg.chip_type, 4);
+    EXPECT_EQ(dialog.ChipTypeButtons()->checkedId(), 4);
+    EXPECT_EQ(cfg.chip_type, 6);
     dialog.reject();
-    EXPECT_EQ(cfg.chip_type, 4);
+    EXPECT_EQ(cfg.chip_type, 6);
 }
 
 TEST(SpiImageDialogTest, OkBuildsTheChosenFlashIntoTheChosenFile) {
@@ -86,14 +87,29 @@ TEST(SpiImageDialogTest, OkBuildsTheChosenFlashIntoTheChosenFile) {
         EXPECT_TRUE(recorder.messages.empty());
     }
 
-    SpiImageDialog dialog(cfg);
-    dialog.SetReporter(&recorder);
-    dialog.SetFileChooser([&](QWidget*) { return output; });
-    dialog.FlashList()->setCurrentIndex(1);
-    dialog.accept();
-    EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    ASSERT_EQ(recorder.messages, std::vector<std::string>{image::kSpiImageDoneText});
-    EXPECT_EQ(QFileInfo(output).size(), 4 * 1024 * 1024);
+    // The family the dialog shows goes into the boot header; the station keeps its chip type.
+    const struct {
+        int button;
+        const char* magic;
+    } families[] = {{3, "QMSH_P80"}, {5, "MORVO_K6"}};
+    for (const auto& family : families) {
+        SCOPED_TRACE(family.button);
+        recorder.messages.clear();
+        SpiImageDialog dialog(cfg);
+        dialog.SetReporter(&recorder);
+        dialog.SetFileChooser([&](QWidget*) { return output; });
+        dialog.FlashList()->setCurrentIndex(1);
+        dialog.ChipTypeButtons()->button(family.button)->click();
+        dialog.accept();
+        EXPECT_EQ(dialog.result(), QDialog::Accepted);
+        ASSERT_EQ(recorder.messages, std::vector<std::string>{image::kSpiImageDoneText});
+        EXPECT_EQ(QFileInfo(output).size(), 4 * 1024 * 1024);
+        std::ifstream image(output.toStdString(), std::ios::binary);
+        std::string head(12, '\0');
+        image.read(head.data(), 12);
+        EXPECT_EQ(head.substr(4, 8), family.magic);
+        EXPECT_EQ(cfg.chip_type, 3);
+    }
 }
 
 TEST(SpiImageDialogTest, CommandWithoutSpiNorFlashOnlyTellsSo) {

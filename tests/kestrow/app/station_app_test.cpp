@@ -41,6 +41,16 @@ TEST_F(StationAppTest, CopyThatDiedLeavesAStaleMarkThatDoesNotBlock) {
     EXPECT_TRUE(next.Claim());
 }
 
+// A station whose lock file cannot be written (a read-only folder; here the
+// name is taken by a folder) still lets one window run, not two.
+TEST_F(StationAppTest, LockThatCannotBeWrittenStillKeepsASecondCopyOut) {
+    std::filesystem::create_directory(dir_ / kLockFile);
+    SingleCopy first(dir_.string());
+    ASSERT_TRUE(first.Claim());
+    SingleCopy second(dir_.string());
+    EXPECT_FALSE(second.Claim());
+}
+
 TEST_F(StationAppTest, ExitSavesLanguageMarkConfigurationFileAndLanguageFile) {
     language_.LoadLanguage(config::LanguageTable::kChinese);
     config_.uart_baud = 921600;

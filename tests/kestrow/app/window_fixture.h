@@ -3,7 +3,6 @@
 // the operator's answers scripted, and helpers to wait on the window's queued
 // events and to save screenshots under the build folder.
 #include "kestrow/app/main_window.h"
-#include "kestrow/app/port_search.h"
 #include "kestrow/app/prompter.h"
 #include "kestrow/config/station_startup.h"
 #include "tests/kestrow/engine/engine_fakes.h"
@@ -14,6 +13,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -36,6 +36,7 @@ public:
     }
     QString ChooseFile(QWidget*, const QString& filter, const QString&) override {
         filters.push_back(filter);
+        if (while_choosing) while_choosing();
         return next_file;
     }
     std::vector<Shown> shown;
@@ -43,18 +44,10 @@ public:
     std::vector<QString> filters;
     bool answer = true;
     QString next_file;
+    std::function<void()> while_choosing;  // runs while the file dialog would be open
 };
 
-class FakePorts : public PortProber {
-public:
-    std::vector<std::string> Candidates() const override { return candidates; }
-    int Probe(const std::string& port) const override {
-        auto it = results.find(port);
-        return it == results.end() ? kPortUsable : it->second;
-    }
-    std::vector<std::string> candidates;
-    std::map<std::string, int> results;
-};
+using engine::testing::FakePorts;
 
 class StationConfigSink : public config::MessageSink {
 public:

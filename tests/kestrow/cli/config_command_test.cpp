@@ -1,11 +1,10 @@
 // kestrow config against the sample station and broken copies of it.
 #include "kestrow/config/text_util.h"
+#include "tests/kestrow/cli/run_program.h"
 #include "tests/kestrow/config/temp_folder.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -14,21 +13,10 @@ namespace {
 
 using testing::TempFolder;
 
-struct RunResult {
-    int status = -1;
-    std::string output;  // stdout and stderr together
-};
+using cli::testing::RunResult;
 
 RunResult RunConfig(const std::string& station) {
-    std::string command = std::string("'") + KESTROW_EXE + "' config --station '" + station + "' 2>&1";
-    RunResult result;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return result;
-    char buffer[4096];
-    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) result.output.append(buffer, n);
-    int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    return cli::testing::RunKestrow("config --station '" + station + "'");
 }
 
 class ConfigCommandTest : public ::testing::Test {
@@ -84,6 +72,57 @@ TEST_F(ConfigCommandTest, PartNumberOutsideTheProjectGivesTheMismatchMessage) {
     RunResult r = RunConfig(folder.Dir());
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.output.find("warning: Error: NimbraP4和PN13 is error，please check"), std::string::npos) << r.output;
+}
+
+// Settings with which no board can ever pass stop the station up front, in
+// kestrow config and kestrow burn alike, naming the file and the value.
+TEST_F(ConfigCommandTest, ConfigurationsThatCanNeverBurnAreRefused) {
+    struct Case {
+        const char* line;
+        const char* changed;
+        std::string refusal;
+    } cases[] = {
+        {"chip mode = 1", "chip mode = 0",
+         "chip mode 0 (Nandflash) reads no flash ID, so no board can pass (use 1, 5, 6 or 7)"},
+        {"chip mode = 1", "chip mode = 2",
+         "chip mode 2 (SD) reads no flash ID, so no board can pass (use 1, 5, 6 or 7)"},
+        {"chip mode = 1", "chip mode = 4", "chip mode 4 names no burn medium (use 1, 5, 6 or 7)"},
+        {"device channel = 1", "device channel = 0", "device channel 0 leaves no channel to burn on (use 1 to 16)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.changed);
+        SetConfigLine(c.line, c.changed);
+        RunResult r = RunConfig(folder.Dir());
+        EXPECT_EQ(r.status, 2) << r.output;
+        EXPECT_NE(r.output.find("warning: config.txt: " + c.refusal + "\n"), std::string::npos) << r.output;
+        r = cli::testing::RunKestrow("burn --timeout 1 --port /dev/null --station '" + folder.Dir() + "'");
+        EXPECT_EQ(r.status, 2) << r.output;
+        EXPECT_NE(r.output.find("kestrow burn: " + folder.Path("config.txt") + ": " + c.refusal + "\n"),
+                  std::string::npos)
+            << r.output;
+        SetConfigLine(c.changed, c.line);
+    }
+}
+
+// A station folder the station's user cannot write keeps no logs: said up front.
+TEST_F(ConfigCommandTest, StationFolderThatCannotBeWrittenIsAProblem) {
+    std::string why;
+    const std::string nobody = cli::testing::AsNobody(why);
+    if (nobody.empty()) GTEST_SKIP() << "cannot test as an unprivileged user: " << why;
+    const std::string station = folder.Dir();  // root's, and not writable for nobody
+    RunResult r = cli::testing::RunKestrow("config --station '" + station + "'", nobody);
+    EXPECT_EQ(r.status, 2) << r.output;
+    for (const std::string& expected :
+         {"warning: cannot write to the station folder " + station +
+              " (Permission denied): no transfer log, and settings and address pools cannot be saved\n",
+          "warning: cannot make the log folder " + station + "/log: no channel or main logs will be kept\n",
+          "warning: cannot write " + station + "/config.txt (Permission denied)\n"})
+        EXPECT_NE(r.output.find(expected), std::string::npos) << expected << "\n" << r.output;
+
+    r = cli::testing::RunKestrow("burn --timeout 1 --port /dev/null --station '" + station + "'", nobody);
+    EXPECT_EQ(r.status, 3) << r.output;
+    EXPECT_NE(r.output.find("warning: cannot make the log folder " + station + "/log"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("watching /dev/null for 1 board (no logs are kept)\n"), std::string::npos) << r.output;
 }
 
 }  // namespace

@@ -49,6 +49,8 @@ protected:
         nand.page_size = 2048;
         nand.pages_per_block = 64;
         nand.spare_size = 64;
+        nand.command_length = 4;
+        nand.clock = 50000000;
         config_.spinand_list = {nand};
         config_.active_ram_tables = {{{0x08000000, 0x11}, {0x08000004, 0x22}}};
         config_.clock_index = 0;
@@ -155,12 +157,15 @@ TEST_F(BurnChannelTest, SpiNandBurnSendsParametersBootAreaAndSecurityArea) {
     EXPECT_EQ(link_.CallsNamed("SetMode")[0].mode.medium, 5);
     // 100000 bytes on 2048-byte pages: 49 pages and 5 reserved, one block of 64 pages.
     EXPECT_EQ(link_.CallsNamed("SetExParameter")[0].values[0], 1u);
-    EXPECT_EQ(link_.CallsNamed("SetNandParam")[0].nand.chip_id, kNandId);
+    config::SpiNandInfo sent = link_.CallsNamed("SetNandParam")[0].nand;
+    EXPECT_EQ(sent.chip_id, kNandId);
+    EXPECT_EQ(sent.clock, 50000000u);
+    EXPECT_EQ(sent.command_length, 4u);
     EXPECT_EQ(link_.CallsNamed("InitSecArea")[0].values[0], 0u);
     EXPECT_EQ(link_.CallsNamed("DownloadBoot")[0].bin.length, 131072u);
     std::string log = ChannelLogText(1);
     EXPECT_NE(log.find("++KW_GetFlashID++\r\nFlashID = 0xc8d1, chip count = 1\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("page_size = 2048, spare size = 64, data_len = 0x0, cmd_len = 0\n"), std::string::npos);
+    EXPECT_NE(log.find("page_size = 2048, spare size = 64, data_len = 0x2faf080, cmd_len = 4\n"), std::string::npos);
     EXPECT_NE(log.find("++init security area++\r\n"), std::string::npos);
 }
 
@@ -373,12 +378,18 @@ TEST_F(BurnChannelTest, SettingsOfThisBuildReachTheProducer) {
     EXPECT_EQ(mode.no_erase, 0);  // never both
 }
 
-TEST_F(BurnChannelTest, FailedBootDownloadOfAVanishedFileCountsAsDoneOnlyWhereAllowed) {
+// A download that fails because the burn file went away leaves the board
+// without a boot loader: it fails like any other, whatever the update choice.
+TEST_F(BurnChannelTest, FailedBootDownloadOfAVanishedFileIsAFailure) {
     struct Case {
         int chip_mode, update;
-        int result;
-    } cases[] = {{1, 1, 1}, {1, 0, 0}, {5, 0, 1}};
+        const char* entry_line;
+    } cases[] = {{1, 1, "burn_spiflash fail.\r\n"},
+                 {1, 0, "burn_spiflash fail.\r\n"},
+                 {5, 0, "Burn_NandFlash_Uboot fail.\r\n"}};
     for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.chip_mode) + "/" + std::to_string(c.update));
+        std::filesystem::remove(Path(ChannelLogName(1, FixedNow())));
         FreshStation fresh(config_, language_);
         auto& [link, window, state, engine] = fresh;
         config_.chip_mode = c.chip_mode;
@@ -387,7 +398,15 @@ TEST_F(BurnChannelTest, FailedBootDownloadOfAVanishedFileCountsAsDoneOnlyWhereAl
         WriteFile("boot.bin", std::string(kBootBytes, 'b'));
         link.SetResult("DownloadBoot", 2);
         link.OnCall("DownloadBoot", [this](unsigned) { std::filesystem::remove(Path("boot.bin")); });
-        EXPECT_EQ(engine.BurnChannel(1), c.result) << c.chip_mode << "/" << c.update;
+        EXPECT_EQ(engine.BurnChannel(1), 0);
+        EXPECT_EQ(window.Statuses(1).back(), status::kDownloadBootFailed);
+        EXPECT_TRUE(link.CallsNamed("CloseProducer").empty());
+        std::string log = ChannelLogText(1);
+        EXPECT_NE(log.find("->the burn file " + Path("boot.bin") + " went away during the boot loader download, fail"),
+                  std::string::npos)
+            << log;
+        EXPECT_NE(log.find(c.entry_line), std::string::npos) << log;
+        EXPECT_EQ(log.find("++Burn success++"), std::string::npos) << log;
     }
 }
 

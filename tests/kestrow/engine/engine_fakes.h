@@ -6,6 +6,7 @@
 #include "kestrow/config/station_folder.h"
 #include "kestrow/engine/board_link.h"
 #include "kestrow/engine/channel_log.h"
+#include "kestrow/engine/port_search.h"
 #include "kestrow/engine/station_window.h"
 
 #include <gtest/gtest.h>
@@ -97,6 +98,17 @@ public:
         return Record(LinkCall{"AttachUart", 0, port, {baud, index}});
     }
     unsigned DetachUart(const std::string& port) override { return Record(LinkCall{"DetachUart", 0, port}); }
+    // What PortError answers for a slot (kLookAtPort for the look); usable when not set.
+    void SetPortError(unsigned index, PortCondition condition) {
+        std::lock_guard lock(mutex_);
+        port_errors_[index] = std::move(condition);
+    }
+    PortCondition PortError(const std::string& port, unsigned index) override {
+        Record(LinkCall{"PortError", 0, port, {index}});
+        std::lock_guard lock(mutex_);
+        auto it = port_errors_.find(index);
+        return it == port_errors_.end() ? PortCondition{} : it->second;
+    }
     unsigned Download1kData(unsigned ch, const std::string& path, unsigned magic) override {
         return Record(LinkCall{"Download1kData", ch, path, {magic}});
     }
@@ -176,6 +188,35 @@ private:
     std::vector<LinkCall> calls_;
     std::map<std::string, unsigned> results_;
     std::map<std::string, std::function<void(unsigned)>> hooks_;
+    std::map<unsigned, PortCondition> port_errors_;
+};
+
+// Ports whose survey is scripted, in list order.
+class FakePorts : public PortProber {
+public:
+    FakePorts& Add(std::string name, PortState state = PortState::Usable, std::string alias = "") {
+        PortInfo info;
+        info.name = std::move(name);
+        info.alias = std::move(alias);
+        info.condition.state = state;
+        ports.push_back(info);
+        return *this;
+    }
+    std::vector<std::string> Candidates() const override {
+        std::vector<std::string> names;
+        for (const PortInfo& p : ports) names.push_back(p.name);
+        return names;
+    }
+    std::vector<PortInfo> Survey() const override { return ports; }
+    // A port not in the list is usable.
+    PortInfo Inspect(const std::string& port) const override {
+        for (const PortInfo& p : ports)
+            if (p.name == port || p.alias == port) return p;
+        PortInfo usable;
+        usable.name = port;
+        return usable;
+    }
+    std::vector<PortInfo> ports;
 };
 
 struct Posted {
@@ -198,6 +239,15 @@ public:
     void ShowMessageBox(const std::string&, const std::string& text) override {
         std::lock_guard lock(mutex_);
         boxes_.push_back(text);
+    }
+    void ReportPort(const std::string& port, const std::string& problem) override {
+        std::lock_guard lock(mutex_);
+        port_reports_.push_back({port, problem});
+    }
+    // Every port report, in order: {port, problem} ("" once it opens again).
+    std::vector<std::pair<std::string, std::string>> PortReports() const {
+        std::lock_guard lock(mutex_);
+        return port_reports_;
     }
 
     // Status codes posted for `channel` (all channels for 0), in order.
@@ -234,6 +284,7 @@ private:
     std::vector<Posted> posts_;
     std::vector<bool> bar_changes_;
     std::vector<std::string> boxes_;
+    std::vector<std::pair<std::string, std::string>> port_reports_;
 };
 
 // A fresh station folder per test, made the station folder of the process.

@@ -253,5 +253,45 @@ TEST_F(PortWatcherTest, WatchesUntilABoardIsAttachedThenWaitsForItsResult) {
     EXPECT_EQ(link_.CallsNamed("StartRead")[0].text, "/dev/ttyUSB0");
 }
 
+// A port that cannot be opened is told once with its reason, tried again
+// only after the pause (not every round), and told again when it opens.
+TEST_F(PortWatcherTest, UnopenablePortIsToldOnceAndTriedAgainAfterThePause) {
+    constexpr auto kPause = std::chrono::milliseconds(150);
+    constexpr int kFailures = 4;
+    testing::FakePorts ports;
+    ports.Add("/dev/ttyUSB0", PortState::InUse);
+    ports.ports[0].condition.detail = "opened by minicom (pid 77)";
+    PortWatcher watcher(config_, link_, state_, window_, &ports, kPause);
+    link_.SetResult("StartRead", 0);
+    link_.SetResult("ChooseBaud", 2);
+    link_.SetPortError(0, {PortState::InUse, "held for exclusive use by another program"});
+    std::atomic<int> attempts{0};
+    std::chrono::steady_clock::time_point first, opened;
+    link_.OnCall("StartRead", [&](unsigned) {
+        int attempt = ++attempts;
+        if (attempt == 1) first = std::chrono::steady_clock::now();
+        if (attempt == kFailures) link_.SetResult("StartRead", 1);  // from the next attempt on
+        if (attempt == kFailures + 1) opened = std::chrono::steady_clock::now();
+    });
+    watcher.Start();
+    while (attempts < kFailures + 2) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    watcher.Stop();
+
+    using Report = std::pair<std::string, std::string>;
+    EXPECT_EQ(window_.PortReports(),
+              (std::vector<Report>{
+                  {"/dev/ttyUSB0", "/dev/ttyUSB0 is in use by another program (opened by minicom (pid 77))"},
+                  {"/dev/ttyUSB0", ""}}));
+    // Each failed attempt waits out the pause; load can only make it longer.
+    EXPECT_GE(opened - first, kFailures * kPause);
+    // Nothing is asked of a port that did not open.
+    std::vector<std::string> calls;
+    for (const std::string& name : link_.Names())
+        if (name == "StartRead" || name == "ChooseBaud") calls.push_back(name);
+    auto handshake = std::find(calls.begin(), calls.end(), "ChooseBaud");
+    ASSERT_NE(handshake, calls.end());
+    EXPECT_EQ(handshake - calls.begin(), kFailures + 1);
+}
+
 }  // namespace
 }  // namespace kestrow::engine

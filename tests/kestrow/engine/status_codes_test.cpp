@@ -1,5 +1,6 @@
 #include "kestrow/config/language_table.h"
 #include "kestrow/engine/status_codes.h"
+#include "expected_statuses.h"
 
 #include <gtest/gtest.h>
 
@@ -24,6 +25,25 @@ TEST(StatusTable, CodesAreUniqueAndEveryShownCodeHasAText) {
     }
     EXPECT_EQ(FindStatus(1), nullptr);
     EXPECT_EQ(FindStatus(161), nullptr);
+}
+
+TEST(StatusTable, EveryCodeHasItsKindAndEnglishText) {
+    auto english = [](int index) {
+        return std::string(config::BuiltinEnglishTexts()[static_cast<std::size_t>(index)]);
+    };
+    for (const testing::ExpectedStatus& e : testing::kExpectedStatuses) {
+        SCOPED_TRACE(e.code);
+        const StatusInfo* info = FindStatus(e.code);
+        ASSERT_NE(info, nullptr);
+        EXPECT_EQ(info->kind, e.kind);
+        if (*e.nor_text == '\0') {
+            EXPECT_EQ(info->text, kNoText);
+            continue;
+        }
+        EXPECT_EQ(english(StatusTextIndex(*info, config::kModeSpiNor)), e.nor_text);
+        EXPECT_EQ(english(StatusTextIndex(*info, config::kModeSpiNand)), e.nand_text);
+    }
+    EXPECT_EQ(kStatusTable.size(), testing::kExpectedStatuses.size());  // and no code besides
 }
 
 TEST(StatusTable, ExactlyOneSuccessAndTwoCommands) {
