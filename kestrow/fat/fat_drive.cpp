@@ -1,6 +1,6 @@
 #include "kestrow/fat/fat_drive.h"
 #include "kestrow/fat/fat_names.h"
-#include "kestrow/config/little_endian.h"
+#include "kestrow/base/little_endian.h"
 
 #include <algorithm>
 #include <cstring>

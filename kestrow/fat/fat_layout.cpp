@@ -1,6 +1,6 @@
 #include "kestrow/fat/fat_layout.h"
 #include "kestrow/fat/medium.h"
-#include "kestrow/config/little_endian.h"
+#include "kestrow/base/little_endian.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
 #include "kestrow/image/partition.h"
 
-#include "kestrow/config/little_endian.h"
+#include "kestrow/base/little_endian.h"
 
 #include <cstdarg>
 #include <cstdio>

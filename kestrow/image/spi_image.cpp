@@ -1,7 +1,7 @@
 #include "kestrow/image/spi_image.h"
 
 #include "kestrow/config/file_io.h"
-#include "kestrow/config/little_endian.h"
+#include "kestrow/base/little_endian.h"
 #include "kestrow/config/station_folder.h"
 #include "kestrow/image/partition.h"
 #include "kestrow/image/spi_image_format.h"
