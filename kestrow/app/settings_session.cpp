@@ -59,11 +59,11 @@ void SettingsSession::ChooseBootMode(std::int32_t mode) {
 }
 
 void SettingsSession::Accept(const SettingsFields& fields) {
-    config_.project_name = config::CutToChars(fields.project_name, kProjectNameChars);
-    config_.path_producer = config::CutToChars(fields.producer, kSettingsPathChars);
-    config_.path_1k_data = config::CutToChars(fields.signature_data, kSettingsPathChars);
+    config_.project_name = config::CutToChars(fields.project_name, config::kProjectNameChars);
+    config_.path_producer = config::CutToChars(fields.producer, config::kPathChars);
+    config_.path_1k_data = config::CutToChars(fields.signature_data, config::kPathChars);
     config_.producer_run_addr = config::ReadHex(fields.run_address);
-    if (RamPathUsed()) config_.path_ram = config::CutToChars(fields.ram_path, kSettingsPathChars);
+    if (RamPathUsed()) config_.path_ram = config::CutToChars(fields.ram_path, config::kPathChars);
     if (fields.spi_nor_checked) config_.chip_mode = config::kModeSpiNor;
     else if (fields.spi_nand_checked) config_.chip_mode = config::kModeSpiNand;
 }

@@ -13,8 +13,6 @@ namespace kestrow::app {
 
 inline constexpr int kBootModeChipType = 9;
 inline constexpr int kRamPathChipType = 11;
-inline constexpr std::size_t kProjectNameChars = 64;
-inline constexpr std::size_t kSettingsPathChars = 260;
 
 // `path` with the station folder `programDir` (trailing "/") taken off its
 // front, so files below the station are stored relative; other paths unchanged.

@@ -22,6 +22,10 @@ inline constexpr int kMaxBurnChannels = 16;  // device_channel is cut to this at
 // A port is a device path here (/dev/ttyUSB0, /dev/serial/by-path/...), not a
 // short COMn name, so the stored name is as long as a path may be.
 inline constexpr std::size_t kPortNameChars = 260;
+// Characters the text settings keep.
+inline constexpr std::size_t kProjectNameChars = 64;
+inline constexpr std::size_t kPathChars = 260;
+inline constexpr std::size_t kChipModelChars = 30;
 inline constexpr int kPoolChannels = 32;     // channels an address-pool file may name
 
 // Chip types; the index is the value passed to the transfer library.
@@ -112,11 +116,11 @@ struct BurnConfig {
     BurnConfig();
 
     // ---- stored in the configuration file ----
-    std::string project_name;                          // 64 characters
+    std::string project_name;                          // kProjectNameChars characters
     std::int32_t device_channel = 0;
     std::array<std::string, kMaxBurnChannels> uart_com;  // kPortNameChars characters; only entry 0 is stored
     std::int32_t uart_baud = 0;
-    std::string path_producer;                         // 260 characters each
+    std::string path_producer;                         // kPathChars characters each
     std::string path_nandboot;
     std::string path_1k_data;
     std::string path_ram;
@@ -124,7 +128,7 @@ struct BurnConfig {
     std::int32_t ddr_freq_param = 0;                   // MHz
     std::int32_t cpu_freq_param = 0;                   // MHz
     std::int32_t chip_type = 0;
-    std::string chip_model;                            // 30 characters
+    std::string chip_model;                            // kChipModelChars characters
     std::int32_t chip_mode = 0;
     std::int32_t boot_mode_flag = 0;                   // 0, 1 or kSecureBootMode, see the settings page
     std::int32_t burned_mode = 0;                      // 1 none, 2 reset, other power off

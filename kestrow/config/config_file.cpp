@@ -71,6 +71,86 @@ std::string ChoiceName(unsigned value, auto& names) {
     return value < std::size(names) ? std::string(names[value]) : std::to_string(value);
 }
 
+// How a scalar key's value is read and written.
+enum class ValueForm {
+    Text,          // copied, cut to `width` characters
+    FirstPort,     // the first channel's port name, cut to `width` characters
+    Decimal,       // "%d", read with the decimal reader
+    Hex,           // "0x%08x", read with the hex reader
+    ChipTypeName,  // the chip-type table's name; an unknown name reads as RESERVER
+};
+
+// One "key = value" line of the file: its key, the lines the file carries
+// before it (comments and blank lines, each ending in CR LF), how its value
+// is read and written, and the member it holds.
+struct ScalarKey {
+    std::string_view key;
+    std::string_view before = {};
+    ValueForm form = ValueForm::Text;
+    std::size_t width = 0;
+    std::string BurnConfig::*text = nullptr;
+    std::int32_t BurnConfig::*number = nullptr;
+    std::uint32_t BurnConfig::*hex = nullptr;
+};
+
+// Every scalar key, in the order the file holds them.
+constexpr ScalarKey kScalarKeys[] = {
+    {.key = "project name", .before = "###Project Name\r\n", .form = ValueForm::Text, .width = kProjectNameChars,
+     .text = &BurnConfig::project_name},
+    {.key = "device channel", .before = "\r\n###Devie Number\r\n", .form = ValueForm::Decimal,
+     .number = &BurnConfig::device_channel},
+    {.key = "uart com", .before = "\r\n###UART\r\n", .form = ValueForm::FirstPort, .width = kPortNameChars},
+    {.key = "uart baud", .form = ValueForm::Decimal, .number = &BurnConfig::uart_baud},
+    {.key = "path producer", .before = "\r\n", .form = ValueForm::Text, .width = kPathChars,
+     .text = &BurnConfig::path_producer},
+    {.key = "path nandboot", .form = ValueForm::Text, .width = kPathChars, .text = &BurnConfig::path_nandboot},
+    {.key = "path 1k data", .form = ValueForm::Text, .width = kPathChars, .text = &BurnConfig::path_1k_data},
+    {.key = "path ram", .form = ValueForm::Text, .width = kPathChars, .text = &BurnConfig::path_ram},
+    {.key = "producer run addr", .before = "\r\n", .form = ValueForm::Hex, .hex = &BurnConfig::producer_run_addr},
+    {.key = "ddr_freq_param", .before = "\r\n", .form = ValueForm::Decimal, .number = &BurnConfig::ddr_freq_param},
+    {.key = "cpu_freq_param", .form = ValueForm::Decimal, .number = &BurnConfig::cpu_freq_param},
+    {.key = "chip type", .before = "\r\n", .form = ValueForm::ChipTypeName, .number = &BurnConfig::chip_type},
+    {.key = "chip model", .form = ValueForm::Text, .width = kChipModelChars, .text = &BurnConfig::chip_model},
+    {.key = "chip mode", .form = ValueForm::Decimal, .number = &BurnConfig::chip_mode},
+    {.key = "boot mode flag", .form = ValueForm::Decimal, .number = &BurnConfig::boot_mode_flag},
+    {.key = "burned mode", .form = ValueForm::Decimal, .number = &BurnConfig::burned_mode},
+};
+
+const ScalarKey* FindScalarKey(std::string_view key) {
+    for (const ScalarKey& k : kScalarKeys)
+        if (k.key == key) return &k;
+    return nullptr;
+}
+
+// Reads one scalar value into its member.
+void ReadScalar(BurnConfig& config, const ScalarKey& k, const std::string& value, int lineNumber,
+                ConfigNotes* notes) {
+    switch (k.form) {
+        case ValueForm::Text: config.*k.text = CutToChars(value, k.width); break;
+        case ValueForm::FirstPort: config.uart_com[0] = CutToChars(value, k.width); break;
+        case ValueForm::Decimal: config.*k.number = ReadDecimal(value); break;
+        case ValueForm::Hex: config.*k.hex = ReadHex(value); break;
+        case ValueForm::ChipTypeName:
+            config.*k.number = ChipTypeFromName(value);
+            if (config.*k.number == kChipTypeReserved && value != ChipTypeName(kChipTypeReserved) && notes)
+                notes->lines.push_back("line " + std::to_string(lineNumber) + ": chip type \"" + value +
+                                       "\" is unknown; RESERVER used");
+            break;
+    }
+}
+
+// The value text of one scalar key as the file stores it.
+std::string ScalarText(const BurnConfig& config, const ScalarKey& k) {
+    switch (k.form) {
+        case ValueForm::Text: return config.*k.text;
+        case ValueForm::FirstPort: return config.uart_com[0];
+        case ValueForm::Decimal: return Format("%d", config.*k.number);
+        case ValueForm::Hex: return Format("0x%08x", config.*k.hex);
+        case ValueForm::ChipTypeName: return std::string(ChipTypeName(config.*k.number));
+    }
+    return {};
+}
+
 // A list stored as "<prefix> count = n" and "<prefix>n = entry" lines.
 struct ListKey {
     std::string_view prefix;
@@ -206,7 +286,7 @@ int BurnConfig::ParseBinDownloadEntry(std::size_t index, std::string_view text) 
     b.compare = static_cast<std::uint8_t>(ReadDecimal(v));
     if (!f.Next(v)) return 0;
     b.backup = static_cast<std::uint8_t>(ReadDecimal(v));
-    b.path = CutToChars(Trim(f.Rest()), 260);
+    b.path = CutToChars(Trim(f.Rest()), kPathChars);
     return b.path.empty() ? 0 : 1;
 }
 
@@ -218,7 +298,7 @@ int BurnConfig::ParseFsImageEntry(std::size_t index, std::string_view text) {
     std::string_view v;
     if (!f.Next(v)) return 0;
     fs.partition = CutToChars(Trim(v), kPartitionNameChars);
-    fs.path = CutToChars(Trim(f.Rest()), 260);
+    fs.path = CutToChars(Trim(f.Rest()), kPathChars);
     return fs.path.empty() ? 0 : 1;
 }
 
@@ -255,37 +335,8 @@ int BurnConfig::Load(const std::string& name, ConfigNotes* notes) {
             ReadListLine(*this, list, items, parse, key, value, lineNumber, notes);
         };
 
-        if (key == "project name") {
-            project_name = CutToChars(value, 64);
-        } else if (key == "device channel") {
-            device_channel = ReadDecimal(value);
-        } else if (StartsWith(key, "uart")) {
-            if (key == "uart com") uart_com[0] = CutToChars(value, kPortNameChars);
-            else if (key == "uart baud") uart_baud = ReadDecimal(value);
-        } else if (StartsWith(key, "path")) {
-            if (key == "path producer") path_producer = CutToChars(value, 260);
-            else if (key == "path 1k data") path_1k_data = CutToChars(value, 260);
-            else if (key == "path nandboot") path_nandboot = CutToChars(value, 260);
-            else if (key == "path ram") path_ram = CutToChars(value, 260);
-        } else if (key == "producer run addr") {
-            producer_run_addr = ReadHex(value);
-        } else if (key == "ddr_freq_param") {
-            ddr_freq_param = ReadDecimal(value);
-        } else if (key == "cpu_freq_param") {
-            cpu_freq_param = ReadDecimal(value);
-        } else if (StartsWith(key, "chip")) {
-            if (key == "chip type") {
-                chip_type = ChipTypeFromName(value);
-                if (chip_type == kChipTypeReserved && value != ChipTypeName(kChipTypeReserved) && notes)
-                    notes->lines.push_back("line " + std::to_string(lineNumber) + ": chip type \"" + value +
-                                           "\" is unknown; RESERVER used");
-            } else if (key == "chip model") {
-                chip_model = CutToChars(value, 30);
-            } else if (key == "chip mode") {
-                chip_mode = ReadDecimal(value);
-            }
-        } else if (key == "burned mode") {
-            burned_mode = ReadDecimal(value);
+        if (const ScalarKey* scalar = FindScalarKey(key)) {
+            ReadScalar(*this, *scalar, value, lineNumber, notes);
         } else if (StartsWith(key, kSpiNandKey.prefix)) {
             readList(kSpiNandKey, spinand_list, &BurnConfig::ParseSpiNandEntry);
         } else if (StartsWith(key, kSpiNorKey.prefix)) {
@@ -297,7 +348,6 @@ int BurnConfig::Load(const std::string& name, ConfigNotes* notes) {
         } else if (StartsWith(key, kFsKey.prefix)) {
             readList(kFsKey, fs_images, &BurnConfig::ParseFsImageEntry);
         }
-        if (key == "boot mode flag") boot_mode_flag = ReadDecimal(value);
     }
     Apply();
     return 1;
@@ -306,31 +356,10 @@ int BurnConfig::Load(const std::string& name, ConfigNotes* notes) {
 std::string BurnConfig::FormatConfigText() const {
     std::string t;
     auto line = [&t](const std::string& s) { t += s + "\r\n"; };
-    line("###Project Name");
-    line("project name = " + project_name);
-    line("");
-    line("###Devie Number");
-    line(Format("device channel = %d", device_channel));
-    line("");
-    line("###UART");
-    line("uart com = " + uart_com[0]);
-    line(Format("uart baud = %d", uart_baud));
-    line("");
-    line("path producer = " + path_producer);
-    line("path nandboot = " + path_nandboot);
-    line("path 1k data = " + path_1k_data);
-    line("path ram = " + path_ram);
-    line("");
-    line(Format("producer run addr = 0x%08x", producer_run_addr));
-    line("");
-    line(Format("ddr_freq_param = %d", ddr_freq_param));
-    line(Format("cpu_freq_param = %d", cpu_freq_param));
-    line("");
-    line("chip type = " + std::string(ChipTypeName(chip_type)));
-    line("chip model = " + chip_model);
-    line(Format("chip mode = %d", chip_mode));
-    line(Format("boot mode flag = %d", boot_mode_flag));
-    line(Format("burned mode = %d", burned_mode));
+    for (const ScalarKey& k : kScalarKeys) {
+        t += k.before;
+        line(std::string(k.key) + " = " + ScalarText(*this, k));
+    }
     line("");
     line(Format("spinand supported count = %d", static_cast<int>(spinand_list.size())));
     for (std::size_t i = 0; i < spinand_list.size(); ++i) {
