@@ -11,7 +11,7 @@ constexpr char32_t kReplacement = 0xFFFD;
 char32_t NextCodePoint(std::string_view s, std::size_t& i) {
     unsigned char b = static_cast<unsigned char>(s[i++]);
     if (b < 0x80) return b;
-    int extra = b >= 0xF0 && b < 0xF8 ? 3 : b >= 0xE0 ? 2 : b >= 0xC2 && b < 0xE0 ? 1 : -1;
+    int extra = b >= 0xF0 && b < 0xF8 ? 3 : b >= 0xE0 && b < 0xF0 ? 2 : b >= 0xC2 && b < 0xE0 ? 1 : -1;
     if (extra < 0) return kReplacement;
     char32_t c = b & (0x3F >> extra);
     for (int k = 0; k < extra; ++k) {

@@ -74,6 +74,8 @@ TEST(Utf16Text, ConvertsBothWaysAndReplacesBrokenSequences) {
     EXPECT_EQ(Utf16ToUtf8(u"A中😀"), "A中😀");
     EXPECT_EQ(Utf16ToUtf8(std::u16string{u'a', 0xD800, u'b'}), "a\xEF\xBF\xBD" "b");
     EXPECT_EQ(Utf8ToUtf16("a\xC0\xAF" "b\xE4"), (std::u16string{u'a', 0xFFFD, 0xFFFD, u'b', 0xFFFD}));
+    // F8 to FF begin no UTF-8 sequence: each byte here is broken on its own.
+    EXPECT_EQ(Utf8ToUtf16("\xF8\x80\x80"), (std::u16string{0xFFFD, 0xFFFD, 0xFFFD}));
     EXPECT_EQ(CountCharacters("A中😀"), 3u);
 }
 
