@@ -1,6 +1,7 @@
 // Reading and writing the configuration file (config.txt): UTF-16LE with a
 // byte-order mark, CR LF line ends, "key = value" lines and "#" comments.
 #include "kestrow/config/burn_config.h"
+#include "kestrow/base/unicode.h"
 #include "kestrow/config/file_io.h"
 #include "kestrow/config/number_text.h"
 #include "kestrow/config/station_folder.h"
@@ -315,7 +316,8 @@ int BurnConfig::Load(const std::string& name, ConfigNotes* notes) {
         if (notes) notes->lines.push_back("the file is 8-bit text, not UTF-16LE; read as UTF-8");
     } else {
         // The first two bytes are the byte-order mark; their value is not checked.
-        units = DecodeUtf16Le(std::string_view(bytes).substr(std::min<std::size_t>(2, bytes.size())));
+        units = base::DecodeUtf16(std::string_view(bytes).substr(std::min<std::size_t>(2, bytes.size())),
+                                  base::ByteOrder::Little);
     }
 
     int lineNumber = 0;
@@ -401,7 +403,7 @@ std::string BurnConfig::FormatConfigText() const {
 }
 
 int BurnConfig::Save(const std::string& name) {
-    std::string bytes = "\xFF\xFE" + EncodeUtf16Le(Utf8ToUtf16(FormatConfigText()));
+    std::string bytes = "\xFF\xFE" + base::EncodeUtf16(Utf8ToUtf16(FormatConfigText()), base::ByteOrder::Little);
     if (!WriteWholeFile(ResolveProgramPath(name), bytes)) return 0;
     Apply();
     return 1;

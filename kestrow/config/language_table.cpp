@@ -10,6 +10,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "kestrow/base/unicode.h"
 #include "kestrow/config/file_io.h"
 #include "kestrow/config/private_profile.h"
 #include "kestrow/config/station_folder.h"
@@ -57,11 +58,7 @@ bool ParseLanguageFile(const std::string& path, std::vector<std::string>& entrie
     }
     try {
         // UTF-16LE; an odd last byte cannot form a character and is dropped.
-        std::u16string text(bytes.size() / 2, u'\0');
-        for (std::size_t i = 0; i < text.size(); ++i) {
-            text[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                            (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
-        }
+        const std::u16string text = base::DecodeUtf16(bytes, base::ByteOrder::Little);
         std::vector<std::string> parsed;
         parsed.reserve(kLanguageEntryCount);
         std::size_t pos = 0;
@@ -93,13 +90,7 @@ std::string FormatLanguageFile(const std::vector<std::string>& entries) {
     std::u16string text = u"\uFEFFLang{\r\n";
     for (const std::string& entry : entries) text += u"\"" + Utf8ToUtf16(entry) + u"\",\r\n";
     text += u"}\r\n";
-    std::string bytes;
-    bytes.reserve(text.size() * 2);
-    for (char16_t unit : text) {
-        bytes += static_cast<char>(unit & 0xFF);
-        bytes += static_cast<char>(unit >> 8);
-    }
-    return bytes;
+    return base::EncodeUtf16(text, base::ByteOrder::Little);
 }
 
 LanguageTable::LanguageTable(std::string stationFolder)

@@ -40,7 +40,7 @@ protected:
         std::filesystem::copy(std::string(source) + "/station", folder.Dir(), std::filesystem::copy_options::recursive);
     }
     void SetConfigLine(const std::string& from, const std::string& to) {
-        std::string text = Utf16ToUtf8(DecodeUtf16Le(folder.Read("config.txt").substr(2)));
+        std::string text = Utf16ToUtf8(base::DecodeUtf16(folder.Read("config.txt").substr(2), base::ByteOrder::Little));
         text.replace(text.find(from), from.size(), to);
         folder.Write("config.txt", testing::Utf16File(text));
     }

@@ -37,7 +37,7 @@ protected:
     }
     void TearDown() override { UseStationFolder(previous); }
     void ReplaceInConfig(const std::string& from, const std::string& to) {
-        std::u16string text = DecodeUtf16Le(folder.Read("config.txt").substr(2));
+        std::u16string text = base::DecodeUtf16(folder.Read("config.txt").substr(2), base::ByteOrder::Little);
         std::string utf8 = Utf16ToUtf8(text);
         utf8.replace(utf8.find(from), from.size(), to);
         folder.Write("config.txt", testing::Utf16File(utf8));
