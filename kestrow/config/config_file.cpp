@@ -1,6 +1,7 @@
 // Reading and writing the configuration file (config.txt): UTF-16LE with a
 // byte-order mark, CR LF line ends, "key = value" lines and "#" comments.
 #include "kestrow/config/burn_config.h"
+#include "kestrow/base/atomic_file.h"
 #include "kestrow/base/unicode.h"
 #include "kestrow/config/file_io.h"
 #include "kestrow/config/number_text.h"
@@ -404,7 +405,8 @@ std::string BurnConfig::FormatConfigText() const {
 
 int BurnConfig::Save(const std::string& name) {
     std::string bytes = "\xFF\xFE" + base::EncodeUtf16(Utf8ToUtf16(FormatConfigText()), base::ByteOrder::Little);
-    if (!WriteWholeFile(ResolveProgramPath(name), bytes)) return 0;
+    std::string error;
+    if (!base::WriteFileAtomically(ResolveProgramPath(name), bytes, error)) return 0;
     Apply();
     return 1;
 }

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "kestrow/base/atomic_file.h"
 #include "kestrow/base/unicode.h"
 #include "kestrow/config/file_io.h"
 #include "kestrow/config/private_profile.h"
@@ -189,10 +190,7 @@ bool LanguageTable::SaveCurrentLanguageFile() {
     }
     const std::string file = CurrentLanguageName() + ".txt";
     if (FindIgnoringCase(folder, file)) return true;
-    const std::string path = (folder / file).string();
-    if (WriteWholeFile(path, FormatLanguageFile(entries_))) return true;
-    error_ = "cannot write " + path;
-    return false;
+    return base::WriteFileAtomically((folder / file).string(), FormatLanguageFile(entries_), error_);
 }
 
 }  // namespace kestrow::config

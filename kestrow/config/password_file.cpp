@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "kestrow/base/atomic_file.h"
 #include "kestrow/base/unicode.h"
 #include "kestrow/config/burn_config.h"
 #include "kestrow/config/file_io.h"
@@ -72,7 +73,9 @@ bool SavePasswordFile(const std::string& path, const std::string& producer, cons
     PutField(bytes, 0, producer);
     PutField(bytes, kResearcherOffset, researcher);
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(bytes[i] ^ PasswordScrambleByte(i));
-    return WriteWholeFile(path, bytes);
+    // Nobody else reads a new password file; an existing one keeps its mode.
+    std::string error;
+    return base::WriteFileAtomically(path, bytes, error, base::kPrivateFileMode);
 }
 
 PasswordChangeResult ChangePassword(const PasswordChangeRequest& request, const LanguageTable& texts,

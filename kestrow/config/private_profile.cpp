@@ -1,6 +1,6 @@
 #include "kestrow/config/private_profile.h"
 
-#include "kestrow/config/file_io.h"
+#include "kestrow/base/atomic_file.h"
 
 #include <algorithm>
 #include <cctype>
@@ -137,7 +137,8 @@ void PrivateProfile::Set(const std::string& section, const std::string& key, con
 bool PrivateProfile::Save(const std::string& path) const {
     std::string text;
     for (const Line& line : lines_) text += line.text + "\r\n";
-    return WriteWholeFile(path, text);
+    std::string error;
+    return base::WriteFileAtomically(path, text, error);
 }
 
 std::string ReadProfileString(const std::string& path, const std::string& section, const std::string& key,

@@ -34,10 +34,8 @@ bool DiskImageWriter::Create(const std::string& path, std::uint64_t capacityKiB,
     if (driveLetter.size() != 1 || driveLetter[0] < 'A' || driveLetter[0] > 'Z') {
         return Fail("drive letter must be one of A to Z");
     }
-    path_ = path;
-    tempPath_ = path + ".partial";
     const std::uint64_t bytes = capacityKiB * 1024;
-    if (!file_.Create(tempPath_, bytes, error_)) return false;
+    if (!file_.Create(path, bytes, error_)) return false;
 
     fat::MediumDescription medium;
     medium.io = file_.Sectors(sectorSize);
@@ -134,22 +132,16 @@ bool DiskImageWriter::Close() {
     const bool unmounted = drive_->Unmount();
     const std::string unmountError = drive_->LastError();
     drive_.reset();
-    std::string error;
     if (!unmounted) return Fail(unmountError);
-    if (!file_.Close(error)) return Fail(error);
-    if (::rename(tempPath_.c_str(), path_.c_str()) != 0) {
-        return Fail("cannot name the image " + path_ + ": " + std::strerror(errno));
-    }
-    tempPath_.clear();
+    // Synced before it takes its name: a finished image reported as made is on disk.
+    std::string error;
+    if (!file_.Commit(error)) return Fail(error);
     return true;
 }
 
 void DiskImageWriter::Discard() {
     drive_.reset();  // unmounts; its writes go to the temporary file only
-    std::string ignored;
-    file_.Close(ignored);
-    if (!tempPath_.empty()) ::unlink(tempPath_.c_str());
-    tempPath_.clear();
+    file_.Discard();
 }
 
 }  // namespace kestrow::image

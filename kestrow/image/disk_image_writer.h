@@ -41,7 +41,7 @@ public:
     // Copies the tree under `folder` into `destination` (a folder path of the
     // drive, "A:/" for the root); folders are created before their contents.
     bool CopyTree(const std::filesystem::path& folder, const std::string& destination);
-    // Unmounts, closes and gives the image its final name.
+    // Unmounts, syncs the image to disk and gives it its final name.
     bool Close();
     // Drops an unfinished image (nothing of it stays on disk).
     void Discard();
@@ -63,8 +63,6 @@ private:
 
     fat::ImageFile file_;
     std::unique_ptr<fat::FatDrive> drive_;
-    std::string path_;
-    std::string tempPath_;
     std::vector<std::uint8_t> chunk_;
     std::atomic<bool> cancel_{false};
     std::atomic<std::uint64_t> copied_{0};

@@ -1,5 +1,6 @@
 #include "kestrow/image/spi_image.h"
 
+#include "kestrow/base/atomic_file.h"
 #include "kestrow/config/file_io.h"
 #include "kestrow/base/little_endian.h"
 #include "kestrow/config/station_folder.h"
@@ -7,7 +8,6 @@
 #include "kestrow/image/spi_image_format.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -156,43 +156,6 @@ private:
     uint32_t pageSize_;
     uint32_t eraseSize_;
     SpiImageReporter& reporter_;
-};
-
-// The image under construction: a temporary file beside the target that
-// becomes the target only through Commit; otherwise it is removed.
-class PendingImage {
-public:
-    explicit PendingImage(const std::string& target) : target_(target), path_(target + ".partial-XXXXXX") {
-        fd_ = ::mkstemp(path_.data());
-        created_ = fd_ >= 0;
-    }
-    ~PendingImage() {
-        if (fd_ >= 0) ::close(fd_);
-        if (created_ && !committed_) ::unlink(path_.c_str());
-    }
-    PendingImage(const PendingImage&) = delete;
-    PendingImage& operator=(const PendingImage&) = delete;
-
-    int fd() const { return fd_; }
-
-    // Flushes, gives the file the permissions a newly created file would get,
-    // and renames it over the target.
-    bool Commit() {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        const bool ok = ::fchmod(fd_, 0666 & ~mask) == 0 && ::fsync(fd_) == 0;
-        const bool closed = ::close(fd_) == 0;
-        fd_ = -1;
-        committed_ = ok && closed && ::rename(path_.c_str(), target_.c_str()) == 0;
-        return committed_;
-    }
-
-private:
-    std::string target_;
-    std::string path_;
-    int fd_ = -1;
-    bool created_ = false;
-    bool committed_ = false;
 };
 
 class SpiImageBuild {
@@ -446,9 +409,13 @@ bool SpiImageBuild::Run(const std::string& flashName, const std::string& outputP
         Fail("spiflash total size is error");
         return finish(false);
     }
-    PendingImage pending(outputPath);
-    if (pending.fd() < 0) {
+    // Built beside the target under a temporary name; the target is replaced
+    // only by the finished image.
+    base::AtomicFile pending(outputPath);
+    std::string error;
+    if (!pending.Open(error)) {
         Fail("creat spiimage CreateFile fail!");
+        Fail(error);
         return finish(false);
     }
     image_ = std::make_unique<ImageFlash>(pending.fd(), flash_, reporter_);
@@ -462,8 +429,8 @@ bool SpiImageBuild::Run(const std::string& flashName, const std::string& outputP
         Fail("creat spiimage download boot fail!");
         return finish(false);
     }
-    if (!pending.Commit()) {
-        Fail("creat spiimage cannot rename the finished image to " + outputPath + ": " + std::strerror(errno));
+    if (!pending.Commit(error)) {
+        Fail("creat spiimage cannot finish the image: " + error);
         return finish(false);
     }
     return finish(true);

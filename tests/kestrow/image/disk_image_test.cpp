@@ -271,6 +271,27 @@ TEST(DiskImageWriter, CancelledBuildLeavesNothingBehind) {
     EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path()), fs::directory_iterator()), 2);
 }
 
+// The image is built in a new file of its own beside the target: a link put
+// where a fixed temporary name would be is never written through, and an
+// image made over an older one keeps that file's mode.
+TEST(DiskImageWriter, TemporaryIsNewAndTheOlderImageKeepsItsMode) {
+    TempFolder tmp;
+    const fs::path out = tmp.path() / "out";
+    WriteBytes(tmp.path() / "src" / "a.txt", 100, 2);
+    WriteBytes(tmp.path() / "victim.bin", 50, 9);
+    fs::create_directories(out);
+    fs::create_symlink(tmp.path() / "victim.bin", out / "disk.img.partial");
+    WriteBytes(out / "disk.img", 10, 4);
+    fs::permissions(out / "disk.img", fs::perms(0640));
+    RecordingView view;
+    ASSERT_TRUE(Build(view, Fields(tmp.path() / "src", out, 4))) << view.Last();
+    EXPECT_EQ(fs::file_size(tmp.path() / "victim.bin"), 50u);
+    EXPECT_TRUE(fs::is_symlink(out / "disk.img.partial"));
+    EXPECT_EQ(fs::status(out / "disk.img").permissions(), fs::perms(0640));
+    EXPECT_EQ(fs::file_size(out / "disk.img"), 4u << 20);
+    EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 2);
+}
+
 TEST(DiskImageWriter, PageOf16384TakesFourSectorsOf4096) {
     TempFolder tmp;
     WriteBytes(tmp.path() / "in" / "f.bin", 40000, 3);

@@ -297,6 +297,18 @@ TEST_F(SpiImageTest, FailuresLeaveNoFile) {
     EXPECT_THAT(recorder.diagnostics, ::testing::Contains(std::string("fhalib_init fail\n")));
 }
 
+// A rebuilt image replaces the file a link at the target names and keeps
+// that file's mode.
+TEST_F(SpiImageTest, RebuildKeepsTheLinkAndTheModeOfTheOlderImage) {
+    folder.Write("images/older.bin", "older image");
+    std::filesystem::permissions(folder.Path("images/older.bin"), std::filesystem::perms(0600));
+    std::filesystem::create_symlink("images/older.bin", Output());
+    ASSERT_TRUE(Build()) << LastMessage();
+    EXPECT_TRUE(std::filesystem::is_symlink(Output()));
+    EXPECT_EQ(std::filesystem::file_size(folder.Path("images/older.bin")), 16 * kMiB);
+    EXPECT_EQ(std::filesystem::status(folder.Path("images/older.bin")).permissions(), std::filesystem::perms(0600));
+}
+
 TEST_F(SpiImageTest, PartitionListRules) {
     // Names of six characters pass; SPI NAND entries are skipped and later
     // entries keep their list position as index.
