@@ -119,7 +119,7 @@ void SetupConfigCommand(CLI::App& app, Context& context) {
         context.run = [](const Context&) -> int {
             WarningCollector shown;
             BurnConfig config;
-            StationStartup startup = StartStation(config, shown, /*readOnly=*/true);
+            StationStartup startup = StartStation(config, shown);
             PrintConfiguration(config, startup);
             std::vector<std::string> warnings = shown.warnings;
             for (const std::string& problem : StationProblems(config, startup)) warnings.push_back(problem);

@@ -45,7 +45,7 @@ private:
 // station file. False when start-up would stop (its message has been shown).
 bool LoadStationConfig(kestrow::config::BurnConfig& config) {
     TerminalSink sink;
-    const kestrow::config::StationStartup startup = kestrow::config::StartStation(config, sink, /*readOnly=*/true);
+    const kestrow::config::StationStartup startup = kestrow::config::StartStation(config, sink);
     if (!startup.config_file_read) {
         std::cerr << "kestrow: no configuration file "
                   << kestrow::config::ResolveProgramPath(startup.files.ActiveName()) << "\n";

@@ -213,11 +213,10 @@ struct BurnConfig {
     int DeriveChipType(MessageSink& sink);
 
     // ---- address pools ----
-    // 1 when the pool file had entries, else 0. Entries of channels at or beyond
-    // device_channel are cleared in the file unless `clearUnused` is false
-    // (a read-only look at the station).
-    int LoadAddressPool(const std::string& file, const std::string& prefix, MessageSink& sink,
-                        bool clearUnused = true);
+    // 1 when the pool file had entries, else 0. Reads only: every entry, of
+    // whatever channel, stays in the file and counts towards the next value,
+    // so no start-up can hand out an address again.
+    int LoadAddressPool(const std::string& file, const std::string& prefix, MessageSink& sink);
     bool WriteChannelAddress(const std::string& file, const std::string& prefix, const std::string& flag,
                              const std::string& address, int channel);
     // "Current MAC Reset" with the page's start-low text; the pool file is

@@ -50,9 +50,9 @@ ConfigFileSet DiscoverConfigFiles(const std::string& folder) {
     return set;
 }
 
-StationStartup StartStation(BurnConfig& config, MessageSink& sink, bool readOnly) {
+StationStartup StartStation(BurnConfig& config, MessageSink& sink) {
     StationStartup s;
-    config.LoadAddressPool(kPoolFile, kMacPoolPrefix, sink, !readOnly);
+    config.LoadAddressPool(kPoolFile, kMacPoolPrefix, sink);
     s.files = DiscoverConfigFiles(StationFolder());
     s.config_file_read = config.Load(s.files.ActiveName(), &s.notes) == 1;
     s.configured_chip_model = config.chip_model;

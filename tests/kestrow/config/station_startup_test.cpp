@@ -126,6 +126,26 @@ TEST_F(SampleStationTest, GeneratorReproducesTheCommittedFiles) {
         EXPECT_EQ(folder.Read(std::string("generated/") + name), folder.Read(name)) << name;
 }
 
+// The MAC pool across starts: four channels configured, entries of channels
+// 0 to 5 handed out. No start may lower the next address or forget an entry.
+TEST_F(SampleStationTest, TwoStartsNeverLowerTheNextMacAddress) {
+    ReplaceInConfig("device channel = 1", "device channel = 4");
+    std::string pool = "[config_addr]\r\n";
+    const char* lows[] = {"00:00:01", "00:00:02", "00:00:03", "00:00:04", "00:00:07", "00:00:05"};
+    for (int n = 0; n < 6; ++n)
+        pool += "mac_current_low_" + std::to_string(n) + "_F=Y\r\nmac_current_low_" + std::to_string(n) +
+                "_A=" + lows[n] + "\r\n";
+    folder.Write("config_addr.txt", pool);
+    for (int start = 1; start <= 2; ++start) {
+        SCOPED_TRACE(start);
+        BurnConfig station;
+        ASSERT_TRUE(StartStation(station, sink).CanRun());
+        EXPECT_EQ(station.device_channel, 4);
+        EXPECT_EQ(station.mac_current_low, "00:00:08");
+        EXPECT_EQ(folder.Read("config_addr.txt"), pool);
+    }
+}
+
 TEST_F(SampleStationTest, MissingChipTablesStopStartUp) {
     std::filesystem::remove(folder.Path("SDK_CPU_DDR2.ini"));
     StationStartup startup = StartStation(config, sink);

@@ -418,7 +418,7 @@ TEST(SampleStationImageTest, SixteenMebibyteImageReadsBackFieldByField) {
     config::UseStationFolder(station);
     config::BurnConfig cfg;
     QuietSink sink;
-    ASSERT_TRUE(config::StartStation(cfg, sink, /*readOnly=*/true).CanRun());
+    ASSERT_TRUE(config::StartStation(cfg, sink).CanRun());
 
     config::testing::TempFolder folder;
     Recorder recorder;
