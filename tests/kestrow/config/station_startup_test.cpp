@@ -200,10 +200,22 @@ TEST(ConfigFileSet, CandidatesAndTheActiveFile) {
     EXPECT_EQ(DiscoverConfigFiles(empty.Dir()).names, std::vector<std::string>{"config.txt"});
 }
 
-TEST(ConfigFileSet, AtMostTenCandidates) {
+TEST(ConfigFileSet, AtMostTenCandidatesButConfigTxtAndTheChosenOneAlways) {
     TempFolder folder;
     for (int i = 0; i < 12; ++i) folder.Write("config_" + std::to_string(10 + i) + ".txt", "");
     EXPECT_EQ(DiscoverConfigFiles(folder.Dir()).names.size(), 10u);
+
+    // Ten decoys sort before both config.txt and the file burn.ini names.
+    TempFolder decoys;
+    for (int i = 0; i < 10; ++i) decoys.Write("aconfig" + std::to_string(i) + ".txt", "");
+    decoys.Write("config.txt", "");
+    decoys.Write("zz_config.txt", "");
+    decoys.Write("burn.ini", "[Config]\r\nFile Name=zz_config.txt\r\n");
+    ConfigFileSet set = DiscoverConfigFiles(decoys.Dir());
+    EXPECT_EQ(set.names, (std::vector<std::string>{"config.txt", "aconfig1.txt", "aconfig2.txt", "aconfig3.txt",
+                                                   "aconfig4.txt", "aconfig5.txt", "aconfig6.txt", "aconfig7.txt",
+                                                   "zz_config.txt", "aconfig0.txt"}));
+    EXPECT_EQ(set.ActiveName(), "zz_config.txt");
 }
 
 TEST(BootCommandLine, RewrittenOnlyWhenTheOptionIsOnAndValuesDiffer) {
