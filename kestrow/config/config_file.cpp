@@ -308,7 +308,12 @@ int BurnConfig::Load(const std::string& name, ConfigNotes* notes) {
     std::string bytes;
     if (!ReadWholeFile(ResolveProgramPath(name), bytes)) return 0;
     std::u16string units;
-    if (!bytes.empty() && bytes.find('\0') == std::string::npos && !StartsWith(bytes, "\xFF\xFE")) {
+    if (StartsWith(bytes, "\xFE\xFF")) {
+        // The byte-order mark says big-endian: read it so rather than as
+        // garbage that matches no key (and would be saved over with defaults).
+        units = base::DecodeUtf16(std::string_view(bytes).substr(2), base::ByteOrder::Big);
+        if (notes) notes->lines.push_back("the file is UTF-16 big-endian; read as such, saved as UTF-16LE");
+    } else if (!bytes.empty() && bytes.find('\0') == std::string::npos && !StartsWith(bytes, "\xFF\xFE")) {
         // Hand-written 8-bit text: read it as such rather than as UTF-16 garbage
         // that matches no key. Save writes it back as UTF-16LE.
         std::string_view text(bytes);

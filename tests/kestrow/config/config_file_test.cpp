@@ -1,3 +1,4 @@
+#include "kestrow/base/unicode.h"
 #include "kestrow/config/burn_config.h"
 #include "tests/kestrow/config/temp_folder.h"
 
@@ -116,6 +117,24 @@ TEST_F(ConfigFileTest, EightBitTextIsReadAsUtf8AndNoted) {
     EXPECT_EQ(config.project_name, "NimbraP3");
     EXPECT_EQ(config.chip_model, "PN04");
     EXPECT_EQ(notes.lines.size(), 1u);
+}
+
+TEST_F(ConfigFileTest, BigEndianFileIsReadByItsByteOrderMarkAndSavedLittleEndian) {
+    const std::string text = "project name = NimbraP3\r\nchip model = PN04\r\nsflash supported count = 1\r\n"
+                             "sflash 1 = 0xef4018, 16777216, 256, 256, 65536, 20000000, 0x3, 0x1c, W25Q128JV\r\n";
+    folder.Write("config.txt", "\xFE\xFF" + base::EncodeUtf16(Utf8ToUtf16(text), base::ByteOrder::Big));
+    ASSERT_EQ(config.Load(path, &notes), 1);
+    EXPECT_EQ(config.project_name, "NimbraP3");
+    EXPECT_EQ(config.chip_model, "PN04");
+    ASSERT_EQ(config.spinor_list.size(), 1u);
+    EXPECT_STREQ(config.spinor_list[0].part_number, "W25Q128JV");
+    ASSERT_EQ(notes.lines.size(), 1u);
+    EXPECT_NE(notes.lines[0].find("big-endian"), std::string::npos);
+    ASSERT_EQ(config.Save(path), 1);
+    EXPECT_EQ(folder.Read("config.txt").substr(0, 4), std::string("\xFF\xFE#\0", 4));
+    BurnConfig again;
+    ASSERT_EQ(again.Load(path), 1);
+    EXPECT_EQ(again.FormatConfigText(), config.FormatConfigText());
 }
 
 TEST_F(ConfigFileTest, MissingFileReturnsZeroAndKeepsValues) {
