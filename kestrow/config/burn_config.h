@@ -99,6 +99,28 @@ struct ConfigNotes {
     std::vector<std::string> lines;
 };
 
+// Key prefixes of the numbered lists in the configuration file
+// ("<prefix> count = n" and "<prefix>n = entry" lines).
+inline constexpr std::string_view kSpiNandListKey = "spinand";
+inline constexpr std::string_view kSpiNorListKey = "sflash";
+inline constexpr std::string_view kPartitionListKey = "partition";
+inline constexpr std::string_view kBinDownloadListKey = "bin download";
+inline constexpr std::string_view kFsImageListKey = "fs image";
+
+// A list entry the configuration file holds that does not read as a whole
+// entry. Its list position keeps what could be read; the file's own text is
+// kept too and saved back as it stands, so a save never turns the operator's
+// mistake into a valid-looking entry, and what builds from the list can refuse.
+struct MalformedEntry {
+    std::string_view list;  // one of the list keys above
+    std::size_t index = 0;  // zero-based position in the list
+    std::string value;      // the entry's text after "="
+    std::string file;       // the configuration file and line it came from
+    int line = 0;
+    // "config.txt line 12: partition 3 = BAD, 4, EXT4, 1, 0, SPI_NOR"
+    std::string Describe() const;
+};
+
 // Values that the settings pages restore on Cancel: refreshed by Apply.
 struct PairedSettings {
     std::string platform_name;
@@ -137,6 +159,7 @@ struct BurnConfig {
     std::vector<PartitionEntry> partitions;            // the partition count is its size
     std::vector<BinDownload> bin_downloads;
     std::vector<FsImage> fs_images;
+    std::vector<MalformedEntry> malformed_entries;     // entries of the lists above the file did not read whole
 
     // ---- defaults only, or set elsewhere ----
     std::uint32_t blue_log_missing = 0;                // 1 when blue_addr_log.txt does not exist
@@ -193,6 +216,10 @@ struct BurnConfig {
     int Save(const std::string& name);
     // The file's text as Save writes it (before encoding).
     std::string FormatConfigText() const;
+    // The malformed entry at position `index` of `list`, or nullptr.
+    const MalformedEntry* FindMalformedEntry(std::string_view list, std::size_t index) const;
+    // Forgets the malformed entries of `list` (its entries were replaced).
+    void ForgetMalformedEntries(std::string_view list);
     void Apply();
 
     // Entry parsers; `index` is zero-based (outside the list: 0, nothing changed).

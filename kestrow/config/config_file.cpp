@@ -158,11 +158,11 @@ struct ListKey {
     std::string_view prefix;
     std::string_view count_key;
 };
-constexpr ListKey kSpiNandKey{"spinand", "spinand supported count"};
-constexpr ListKey kSpiNorKey{"sflash", "sflash supported count"};
-constexpr ListKey kPartitionKey{"partition", "partition count"};
-constexpr ListKey kBinKey{"bin download", "bin download count"};
-constexpr ListKey kFsKey{"fs image", "fs image count"};
+constexpr ListKey kSpiNandKey{kSpiNandListKey, "spinand supported count"};
+constexpr ListKey kSpiNorKey{kSpiNorListKey, "sflash supported count"};
+constexpr ListKey kPartitionKey{kPartitionListKey, "partition count"};
+constexpr ListKey kBinKey{kBinDownloadListKey, "bin download count"};
+constexpr ListKey kFsKey{kFsImageListKey, "fs image count"};
 
 // Handles one line of a numbered list: the count line resizes the list (zero
 // entries), an entry line fills entry n - 1 when 1 <= n <= count.
@@ -170,10 +170,12 @@ using EntryParser = int (BurnConfig::*)(std::size_t, std::string_view);
 
 template <typename T>
 void ReadListLine(BurnConfig& config, const ListKey& list, std::vector<T>& items, EntryParser parse,
-                  const std::string& key, const std::string& value, int lineNumber, ConfigNotes* notes) {
+                  const std::string& key, const std::string& value, const std::string& file, int lineNumber,
+                  ConfigNotes* notes) {
     auto note = [&](const std::string& text) {
         if (notes) notes->lines.push_back("line " + std::to_string(lineNumber) + ": " + text);
     };
+    auto& malformed = config.malformed_entries;
     if (key == list.count_key) {
         std::int32_t count = ReadDecimal(value);
         if (count < 0 || count > kMaxListEntries) {
@@ -182,6 +184,7 @@ void ReadListLine(BurnConfig& config, const ListKey& list, std::vector<T>& items
             count = count < 0 ? 0 : kMaxListEntries;
         }
         items.assign(static_cast<std::size_t>(count), T{});
+        config.ForgetMalformedEntries(list.prefix);
         return;
     }
     std::int32_t n = ReadDecimal(std::string_view(key).substr(list.prefix.size()));
@@ -190,12 +193,39 @@ void ReadListLine(BurnConfig& config, const ListKey& list, std::vector<T>& items
              std::to_string(items.size()) + " and is ignored");
         return;
     }
-    if (!(config.*parse)(static_cast<std::size_t>(n - 1), value))
+    const std::size_t index = static_cast<std::size_t>(n - 1);
+    std::erase_if(malformed, [&](const MalformedEntry& m) { return m.list == list.prefix && m.index == index; });
+    if (!(config.*parse)(index, value)) {
         note(std::string(list.prefix) + " entry " + std::to_string(n) +
              " is incomplete or malformed; the fields after the fault stay zero");
+        malformed.push_back({list.prefix, index, value, file, lineNumber});
+    }
+}
+
+// The line of list entry `index`: the file's own text for a malformed entry,
+// else `formatted`, the entry as the list holds it.
+std::string EntryLine(const BurnConfig& config, std::string_view list, std::size_t index, std::string formatted) {
+    const MalformedEntry* m = config.FindMalformedEntry(list, index);
+    if (m == nullptr) return formatted;
+    return std::string(list) + Format("%2d = ", static_cast<int>(index + 1)) + m->value;
 }
 
 }  // namespace
+
+std::string MalformedEntry::Describe() const {
+    return file + " line " + std::to_string(line) + ": " + std::string(list) + " " + std::to_string(index + 1) +
+           " = " + value;
+}
+
+const MalformedEntry* BurnConfig::FindMalformedEntry(std::string_view list, std::size_t index) const {
+    for (const MalformedEntry& m : malformed_entries)
+        if (m.list == list && m.index == index) return &m;
+    return nullptr;
+}
+
+void BurnConfig::ForgetMalformedEntries(std::string_view list) {
+    std::erase_if(malformed_entries, [list](const MalformedEntry& m) { return m.list == list; });
+}
 
 int BurnConfig::ParseSpiNandEntry(std::size_t index, std::string_view text) {
     if (index >= spinand_list.size()) return 0;
@@ -340,7 +370,7 @@ int BurnConfig::Load(const std::string& name, ConfigNotes* notes) {
         std::string key = eq == std::string::npos ? "" : Trim(std::string_view(line).substr(0, eq));
         std::string value = eq == std::string::npos ? "" : Trim(std::string_view(line).substr(eq + 1));
         auto readList = [&](const ListKey& list, auto& items, EntryParser parse) {
-            ReadListLine(*this, list, items, parse, key, value, lineNumber, notes);
+            ReadListLine(*this, list, items, parse, key, value, name, lineNumber, notes);
         };
 
         if (const ScalarKey* scalar = FindScalarKey(key)) {
@@ -372,39 +402,46 @@ std::string BurnConfig::FormatConfigText() const {
     line(Format("spinand supported count = %d", static_cast<int>(spinand_list.size())));
     for (std::size_t i = 0; i < spinand_list.size(); ++i) {
         const SpiNandInfo& r = spinand_list[i];
-        line(Format("spinand%2d = 0x%x, %4d, %3d, %d, %d, %3d, 0x%x, 0x%x, %d, ", static_cast<int>(i + 1),
-                    r.chip_id, r.page_size, r.pages_per_block, r.total_blocks, r.plane_blocks, r.spare_size,
-                    r.custom_nand, r.flag, static_cast<int>(r.clock)) +
-             std::string(NarrowText(r.part_number)));
+        line(EntryLine(*this, kSpiNandListKey, i,
+                       Format("spinand%2d = 0x%x, %4d, %3d, %d, %d, %3d, 0x%x, 0x%x, %d, ", static_cast<int>(i + 1),
+                              r.chip_id, r.page_size, r.pages_per_block, r.total_blocks, r.plane_blocks,
+                              r.spare_size, r.custom_nand, r.flag, static_cast<int>(r.clock)) +
+                           std::string(NarrowText(r.part_number))));
     }
     line("");
     line(Format("sflash supported count = %d", static_cast<int>(spinor_list.size())));
     for (std::size_t i = 0; i < spinor_list.size(); ++i) {
         const SpiNorInfo& r = spinor_list[i];
-        line(Format("sflash%2d = 0x%x, %4d, %4d, %3d, %d, %d, 0x%x, 0x%x, ", static_cast<int>(i + 1), r.chip_id,
-                    static_cast<int>(r.total_size), static_cast<int>(r.page_size), static_cast<int>(r.program_size),
-                    static_cast<int>(r.erase_size), static_cast<int>(r.clock), r.flag, r.protect_mask) +
-             std::string(NarrowText(r.part_number)) + Format(", 0x%x", r.ex_flag));
+        line(EntryLine(*this, kSpiNorListKey, i,
+                       Format("sflash%2d = 0x%x, %4d, %4d, %3d, %d, %d, 0x%x, 0x%x, ", static_cast<int>(i + 1),
+                              r.chip_id, static_cast<int>(r.total_size), static_cast<int>(r.page_size),
+                              static_cast<int>(r.program_size), static_cast<int>(r.erase_size),
+                              static_cast<int>(r.clock), r.flag, r.protect_mask) +
+                           std::string(NarrowText(r.part_number)) + Format(", 0x%x", r.ex_flag)));
     }
     line("");
     line(Format("partition count = %d", static_cast<int>(partitions.size())));
     for (std::size_t i = 0; i < partitions.size(); ++i) {
         const PartitionEntry& p = partitions[i];
-        line(Format("partition%2d = ", static_cast<int>(i + 1)) + p.name + Format(", %d, ", static_cast<int>(p.size_kib)) +
-             ChoiceName(p.type, kPartitionTypeNames) + Format(", %d, %d, ", p.read_write, p.hidden) +
-             ChoiceName(p.medium, kPartitionMediumNames));
+        line(EntryLine(*this, kPartitionListKey, i,
+                       Format("partition%2d = ", static_cast<int>(i + 1)) + p.name +
+                           Format(", %d, ", static_cast<int>(p.size_kib)) + ChoiceName(p.type, kPartitionTypeNames) +
+                           Format(", %d, %d, ", p.read_write, p.hidden) + ChoiceName(p.medium, kPartitionMediumNames)));
     }
     line("");
     line(Format("bin download count = %d", static_cast<int>(bin_downloads.size())));
     for (std::size_t i = 0; i < bin_downloads.size(); ++i) {
         const BinDownload& b = bin_downloads[i];
-        line(Format("bin download%2d = ", static_cast<int>(i + 1)) + b.partition +
-             Format(", 0x%08x, %d, %d, ", b.load_address, b.compare, b.backup) + b.path);
+        line(EntryLine(*this, kBinDownloadListKey, i,
+                       Format("bin download%2d = ", static_cast<int>(i + 1)) + b.partition +
+                           Format(", 0x%08x, %d, %d, ", b.load_address, b.compare, b.backup) + b.path));
     }
     line("");
     line(Format("fs image count = %d", static_cast<int>(fs_images.size())));
     for (std::size_t i = 0; i < fs_images.size(); ++i)
-        line(Format("fs image%2d = ", static_cast<int>(i + 1)) + fs_images[i].partition + ", " + fs_images[i].path);
+        line(EntryLine(*this, kFsImageListKey, i,
+                       Format("fs image%2d = ", static_cast<int>(i + 1)) + fs_images[i].partition + ", " +
+                           fs_images[i].path));
     return t;
 }
 

@@ -172,6 +172,7 @@ private:
         failure_ += text;
         return false;
     }
+    bool CheckListsAreWhole(const std::string& flashName);
     bool SelectFlash(const std::string& flashName);
     bool FillErased(int fd);
     bool InitPartitions();
@@ -197,6 +198,23 @@ private:
     std::unique_ptr<ImageFlash> image_;
     std::string failure_;
 };
+
+// An image for an external programmer is right or not made: a list entry the
+// configuration file did not read whole (an unknown type or medium, a missing
+// field) would otherwise become a partition nobody asked for.
+bool SpiImageBuild::CheckListsAreWhole(const std::string& flashName) {
+    bool whole = true;
+    for (const config::MalformedEntry& m : config_.malformed_entries) {
+        bool used = m.list == config::kPartitionListKey || m.list == config::kBinDownloadListKey ||
+                    m.list == config::kFsImageListKey;
+        if (m.list == config::kSpiNorListKey) {
+            used = m.index < config_.spinor_list.size() && FlashName(config_.spinor_list[m.index]) == flashName;
+        }
+        if (!used) continue;
+        whole = Fail("malformed configuration entry, " + m.Describe());
+    }
+    return whole;
+}
 
 bool SpiImageBuild::SelectFlash(const std::string& flashName) {
     for (const config::SpiNorInfo& record : config_.spinor_list) {
@@ -399,7 +417,8 @@ bool SpiImageBuild::Run(const std::string& flashName, const std::string& outputP
         }
         return ok;
     };
-    // Every check on the flash record comes before the first byte is written.
+    // Every check on the configuration comes before the first byte is written.
+    if (!CheckListsAreWhole(flashName)) return finish(false);
     if (!SelectFlash(flashName)) return finish(false);
     if (flash_.page_size == 0 || flash_.erase_size < flash_.page_size || flash_.erase_size % flash_.page_size != 0) {
         Fail("spiflash page size or erase size is error");

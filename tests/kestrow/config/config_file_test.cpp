@@ -137,6 +137,30 @@ TEST_F(ConfigFileTest, BigEndianFileIsReadByItsByteOrderMarkAndSavedLittleEndian
     EXPECT_EQ(again.FormatConfigText(), config.FormatConfigText());
 }
 
+// A list line the reader cannot take whole is remembered with its place and
+// written back as the operator wrote it, never as the entry it half became.
+TEST_F(ConfigFileTest, MalformedListEntriesAreNamedAndSavedAsWritten) {
+    ASSERT_EQ(LoadText("partition count = 2\r\n"
+                       "partition 1 = A, 2048, FS, 1, 0, SPINADN\r\n"
+                       "partition 2 = B, 4, EXT4, 1, 0, SPI_NOR\r\n"
+                       "sflash supported count = 1\r\n"
+                       "sflash 1 = 0xef4018, 16777216, 256\r\n"),
+              1);
+    ASSERT_EQ(config.malformed_entries.size(), 3u);
+    EXPECT_EQ(config.malformed_entries[0].Describe(), path + " line 2: partition 1 = A, 2048, FS, 1, 0, SPINADN");
+    EXPECT_EQ(config.FindMalformedEntry(kPartitionListKey, 1)->line, 3);
+    EXPECT_EQ(config.FindMalformedEntry(kPartitionListKey, 2), nullptr);
+    const std::string text = config.FormatConfigText();
+    EXPECT_NE(text.find("\r\npartition 1 = A, 2048, FS, 1, 0, SPINADN\r\npartition 2 = B, 4, EXT4, 1, 0, SPI_NOR\r\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("\r\nsflash 1 = 0xef4018, 16777216, 256\r\n"), std::string::npos);
+
+    // A good line for the same entry, or a new count line, ends it.
+    ASSERT_EQ(LoadText("partition 2 = B, 4, DATA, 1, 0, SPI_NOR\r\nsflash supported count = 0\r\n"), 1);
+    ASSERT_EQ(config.malformed_entries.size(), 1u);
+    EXPECT_EQ(config.malformed_entries[0].index, 0u);
+}
+
 TEST_F(ConfigFileTest, MissingFileReturnsZeroAndKeepsValues) {
     config.device_channel = 7;
     EXPECT_EQ(config.Load(folder.Path("nothing.txt")), 0);

@@ -251,9 +251,20 @@ TEST_F(SpiImageTest, FailuresLeaveNoFile) {
     struct Case {
         const char* what;
         std::function<void(config::BurnConfig&)> change;
-        const char* message;
+        std::string message;
+    };
+    // A configuration file whose partition list has one line the reader does not take whole.
+    const auto loadPartitionLine = [this](const std::string& line) {
+        return [this, line](config::BurnConfig& c) {
+            folder.Write("bad.txt", config::testing::Utf16File("partition count = 1\r\npartition 1 = " + line + "\r\n"));
+            c.Load(folder.Path("bad.txt"));
+        };
     };
     const Case cases[] = {
+        {"misspelt medium", loadPartitionLine("A, 2048, FS, 1, 0, SPINADN"),
+         "malformed configuration entry, " + folder.Path("bad.txt") + " line 2: partition 1 = A, 2048, FS, 1, 0, SPINADN"},
+        {"unknown partition type", loadPartitionLine("A, 2048, EXT4, 1, 0, SPI_NOR"),
+         "malformed configuration entry, " + folder.Path("bad.txt") + " line 2: partition 1 = A, 2048, EXT4, 1, 0, SPI_NOR"},
         {"unknown flash", [](config::BurnConfig& c) { c.spinor_list.clear(); }, "not find the spiflash!"},
         {"seven-character name", [](config::BurnConfig& c) { c.partitions[3].name = "ROOTFS7"; },
          "name len more than 7"},
@@ -287,9 +298,10 @@ TEST_F(SpiImageTest, FailuresLeaveNoFile) {
         recorder.messages.clear();
         EXPECT_FALSE(Build());
         EXPECT_TRUE(recorder.failed);
-        EXPECT_EQ(LastMessage(), std::string(c.message) + "\n" + kSpiImageRemovedText);
+        EXPECT_EQ(LastMessage(), c.message + "\n" + kSpiImageRemovedText);
         EXPECT_EQ(Image(), "previous image");  // an older image at the target is kept
         std::filesystem::remove(Output());
+        std::filesystem::remove(folder.Path("bad.txt"));
         EXPECT_TRUE(OnlyTheBootLoaderInTheFolder());
         folder.Write("image.bin", "previous image");
         cfg = saved;
