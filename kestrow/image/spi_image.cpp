@@ -46,9 +46,11 @@ constexpr size_t kBootHeaderSize = 512;
 constexpr uint32_t kClockCap = 20'000'000;
 constexpr size_t kMaxDataText = 252;  // MAC, SEQ and BTADDR records live in 256 bytes
 constexpr uint32_t kMaxBootBlocks = 255;  // the flash record keeps the count in one byte
-// RAM list entries with these address words are written as the word alone.
+// RAM list entries with these address words are written as the word alone;
+// the second ends the list.
 constexpr uint32_t kRamMarkerA = 0x66668881;
 constexpr uint32_t kRamMarkerB = 0x88888888;
+constexpr uint32_t kRamEndMarker = kRamMarkerB;
 
 [[gnu::format(printf, 1, 2)]] std::string Format(const char* format, ...) {
     char text[512];
@@ -492,6 +494,7 @@ bool PatchBootLoader(std::vector<uint8_t>& boot, const config::BurnConfig& confi
             const config::RamTable& ram =
                 pair < config.active_ram_tables.size() ? config.active_ram_tables[pair] : empty;
             size_t at = 44;
+            bool ended = false;
             for (const config::RamRegister& reg : ram) {
                 const bool marker = reg.address == kRamMarkerA || reg.address == kRamMarkerB;
                 if (at + (marker ? 4 : 8) > kBootHeaderSize) {
@@ -501,6 +504,16 @@ bool PatchBootLoader(std::vector<uint8_t>& boot, const config::BurnConfig& confi
                 Put32(h + at, reg.address);
                 if (!marker) Put32(h + at + 4, reg.value);
                 at += marker ? 4 : 8;
+                ended = ended || reg.address == kRamEndMarker;
+            }
+            // The boot ROM reads registers until the end marker: a table
+            // without one gets it, or the ROM would read on into the header.
+            if (!ended) {
+                if (at + 4 > kBootHeaderSize) {
+                    error = "the RAM register list leaves no room for its end marker in the 512-byte boot header";
+                    return false;
+                }
+                Put32(h + at, kRamEndMarker);
             }
         }
     } else if (chip == 4) {

@@ -371,7 +371,10 @@ TEST(BootHeaderTest, LayoutPerChipType) {
         {2, {{4, "QMSH_P80"}}, {{12, size - 512}, {32, 0x80E00000}}, {{16, 0}}},
         {3, {{4, "QMSH_P80"}}, {{32, 0x80100000}}, {{16, 0}}},
         {5, {{4, "MORVO_K6"}}, {{32, 0x80E00000}}, {{24, 1}}},
-        {6, {{4, "MORVOK6D"}}, {{32, 0x80E00000}, {44, 0x20000000}, {48, 0x11}, {52, 0x66668881}, {56, 0x20000004}},
+        {6,
+         {{4, "MORVOK6D"}},
+         {{32, 0x80E00000}, {44, 0x20000000}, {48, 0x11}, {52, 0x66668881}, {56, 0x20000004}, {60, 0x22},
+          {64, 0x88888888}},
          {}},
         {4, {{32, "MORVO_N7"}}, {{40, size}, {60, 0x00800000}}, {{44, 5}, {52, 0}}},
     };
@@ -407,11 +410,34 @@ TEST(BootHeaderTest, LayoutPerChipType) {
     ASSERT_TRUE(PatchBootLoader(boot, cfg, NorRecord("REC", 16 * kMiB, 10'000'000), error));
     EXPECT_EQ(Le16(std::string(boot.begin(), boot.end()), 16), 2);
 
-    // A RAM list that does not fit the header is refused rather than cut.
-    cfg.active_ram_tables[0].assign(60, {0x20000000, 1});
+    // A table that has its end marker keeps it where it is and gets no second one.
+    cfg.active_ram_tables = {{{0x20000000, 0x11}, {0x88888888, 0x99}, {0x20000004, 0x22}}};
     boot.assign(original.begin(), original.end());
-    EXPECT_FALSE(PatchBootLoader(boot, cfg, record, error));
-    EXPECT_THAT(error, HasSubstr("does not fit"));
+    ASSERT_TRUE(PatchBootLoader(boot, cfg, record, error)) << error;
+    const std::string ended(boot.begin(), boot.end());
+    EXPECT_EQ(Le32(ended, 52), 0x88888888u);
+    EXPECT_EQ(Le32(ended, 56), 0x20000004u);
+    EXPECT_EQ(ended.substr(64, 8), original.substr(64, 8));
+
+    // A RAM list that does not fit the header, with or without the end
+    // marker it needs, is refused rather than cut.
+    struct Oversized {
+        std::size_t pairs;
+        bool withShortEntry;  // one 4-byte 0x66668881 entry after the pairs
+        bool fits;
+    };
+    for (const Oversized& o : {Oversized{58, false, true}, Oversized{58, true, false}, Oversized{60, false, false}}) {
+        SCOPED_TRACE(o.pairs);
+        cfg.active_ram_tables[0].assign(o.pairs, {0x20000000, 1});
+        if (o.withShortEntry) cfg.active_ram_tables[0].push_back({0x66668881, 0});
+        boot.assign(original.begin(), original.end());
+        EXPECT_EQ(PatchBootLoader(boot, cfg, record, error), o.fits);
+        if (o.fits) {
+            EXPECT_EQ(Le32(std::string(boot.begin(), boot.end()), 508), 0x88888888u);
+        } else {
+            EXPECT_THAT(error, HasSubstr("512-byte boot header"));
+        }
+    }
 }
 
 class QuietSink : public config::MessageSink {
