@@ -116,6 +116,11 @@ void LanguageTable::LoadBuiltin(int language) {
     entries_.assign(texts.begin(), texts.end());
 }
 
+std::string LanguageTable::GetAddedText(AddedText id) const {
+    const AddedTextEntry& entry = AddedTexts()[static_cast<std::size_t>(id)];
+    return std::string(current_ == kChinese ? entry.chinese : entry.english);
+}
+
 void LanguageTable::SetLanguage(const std::string& name) {
     names_ = {kChineseName, kEnglishName};
     // Directory order is arbitrary here; sorting gives every start the same list.

@@ -4,6 +4,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -67,6 +68,26 @@ TEST(BuiltinLanguageTexts, EntriesNamedByTheRestOfTheProgramSitAtTheirIndex) {
         {378, "Failed to download 1k signature verification data"},
     };
     for (const auto& c : cases) EXPECT_EQ(BuiltinEnglishTexts()[c.index], c.text) << "entry " << c.index;
+}
+
+TEST(AddedTexts, InEnumOrderInBothLanguagesAndFollowTheActiveLanguage) {
+    const auto added = AddedTexts();
+    for (std::size_t i = 0; i < added.size(); ++i) {
+        EXPECT_EQ(static_cast<std::size_t>(added[i].id), i);
+        EXPECT_FALSE(added[i].english.empty()) << i;
+        EXPECT_FALSE(added[i].chinese.empty()) << i;
+        EXPECT_EQ(added[i].english.find("%s") == std::string_view::npos,
+                  added[i].chinese.find("%s") == std::string_view::npos)
+            << i;
+    }
+    const std::string station = (fs::temp_directory_path() / ("kw_added_" + std::to_string(::getpid()))).string();
+    fs::create_directories(station);
+    LanguageTable table(station);
+    EXPECT_EQ(table.GetAddedText(AddedText::Hardware), "Hardware");
+    table.SetLanguage("中文");
+    EXPECT_EQ(table.GetAddedText(AddedText::Hardware), "硬件");
+    EXPECT_EQ(table.GetString(379), "");  // the 379 entries end where they always have
+    fs::remove_all(station);
 }
 
 TEST(Utf16Text, ConvertsBothWaysAndReplacesBrokenSequences) {
