@@ -3,6 +3,9 @@
 #include "kestrow/base/unicode.h"
 
 #include <algorithm>
+#include <clocale>
+#include <cwctype>
+#include <locale.h>
 
 namespace kestrow::fat {
 
@@ -128,8 +131,18 @@ std::uint8_t ShortNameChecksum(const ShortName& name) {
 }
 
 std::u16string FoldCase(std::u16string_view name) {
+    // The C library's Unicode case table (a locale of its own, so the
+    // program's locale does not matter). Without it only ASCII folds.
+    static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
     std::u16string out(name);
-    for (char16_t& c : out) c = UpperAscii(c);
+    for (char16_t& c : out) {
+        if (c < 0x80 || unicode == static_cast<locale_t>(nullptr)) {
+            c = UpperAscii(c);
+        } else if (c < 0xD800 || c >= 0xE000) {  // characters beyond the BMP stay as they are
+            const wint_t upper = towupper_l(static_cast<wint_t>(c), unicode);
+            if (upper <= 0xFFFF && (upper < 0xD800 || upper >= 0xE000)) c = static_cast<char16_t>(upper);
+        }
+    }
     return out;
 }
 

@@ -14,8 +14,9 @@ namespace fs = std::filesystem;
 
 bool IsNandChipMode(int chipMode) { return chipMode == 0 || chipMode == 5; }
 
-std::optional<fat::FatLayout> PlannedLayout(std::uint64_t capacityKiB, std::uint32_t sectorSize, std::string& why) {
-    return fat::ChooseLayout(capacityKiB * 1024 / sectorSize, sectorSize, why);
+std::optional<fat::FatLayout> PlannedLayout(std::uint64_t capacityKiB, std::uint32_t sectorSize, std::string& why,
+                                            fat::LayoutFault* fault) {
+    return fat::ChooseLayout(capacityKiB * 1024 / sectorSize, sectorSize, why, fault);
 }
 
 DiskImageWriter::~DiskImageWriter() { Discard(); }
@@ -35,7 +36,10 @@ bool DiskImageWriter::Create(const std::string& path, std::uint64_t capacityKiB,
         return Fail("drive letter must be one of A to Z");
     }
     const std::uint64_t bytes = capacityKiB * 1024;
+    excluded_ = ExcludedFiles{};
+    excluded_.Add(path);  // an older image in an output folder inside the source
     if (!file_.Create(path, bytes, error_)) return false;
+    excluded_.Add(file_.TemporaryPath());
 
     fat::MediumDescription medium;
     medium.io = file_.Sectors(sectorSize);
@@ -113,7 +117,7 @@ bool DiskImageWriter::CopyTree(const fs::path& folder, const std::string& destin
     if (!drive_ || !drive_->Mounted()) return Fail("no image is open");
     std::vector<SourceEntry> entries;
     std::string error;
-    if (!ListSourceFolder(folder, entries, error)) return Fail(error);
+    if (!ListSourceFolder(folder, entries, error, &excluded_)) return Fail(error);
     const std::string base = destination.empty() || destination.back() == '/' ? destination : destination + "/";
     for (const SourceEntry& e : entries) {
         const std::string target = base + e.name;

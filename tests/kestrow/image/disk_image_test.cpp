@@ -197,6 +197,7 @@ TEST(DiskImageBuild, RefusesSourcesItCannotStoreBeforeWriting) {
     struct Case { std::vector<std::string> files; std::string message; } cases[] = {
         {{"ok.txt", "sub/what?.txt"}, "box: This name cannot be stored in a FAT image: "},
         {{"sub/Readme.txt", "sub/README.TXT"}, "box: This name cannot be stored in a FAT image: "},
+        {{"sub/\xC3\x84.txt", "sub/\xC3\xA4.txt"}, "box: This name cannot be stored in a FAT image: "},
         {{"a|b"}, "box: This name cannot be stored in a FAT image: "},
         {{"trailing dot."}, "box: This name cannot be stored in a FAT image: "},
     };
@@ -235,6 +236,31 @@ TEST(DiskImageBuild, CapacityEdges) {
         if (c.builds) ExpectImageHolds(out / "disk.img", src, tmp.path());
         else EXPECT_EQ(view.Last(), "box: Low capacity size!") << c.size;
         EXPECT_EQ(fs::exists(out / "disk.img"), c.builds);
+    }
+    // A capacity beyond what FAT can hold (4 TiB in 512-byte sectors) says so.
+    RecordingView huge;
+    EXPECT_FALSE(Build(huge, Fields(src, out, 4u << 20, 512)));
+    EXPECT_EQ(huge.Events(), std::vector<std::string>{"box: Capacity too large for a FAT volume!"});
+    EXPECT_FALSE(fs::exists(out));
+}
+
+// An output folder inside the source: the image being built and an older one
+// there stay out of the survey and the copy (neither fills the volume nor
+// ends up nested in the new image); the folder itself goes in, empty.
+TEST(DiskImageBuild, OutputFolderInsideTheSource) {
+    TempFolder tmp;
+    const fs::path src = tmp.path() / "src";
+    WriteBytes(src / "app" / "main.bin", 300000, 1);
+    WriteBytes(src / "out" / "disk.img", 3u << 20, 2);  // an older image, most of the capacity
+    const fs::path expected = tmp.path() / "expected";
+    WriteBytes(expected / "app" / "main.bin", 300000, 1);
+    fs::create_directories(expected / "out");
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        RecordingView view;
+        ASSERT_TRUE(Build(view, Fields(src, src / "out", 4))) << view.Last();
+        EXPECT_EQ(fs::file_size(src / "out" / "disk.img"), 4u << 20);
+        ExpectImageHolds(src / "out" / "disk.img", expected, tmp.path());
     }
 }
 
@@ -324,7 +350,7 @@ TEST(ScanFolder, CountsWhatTheImageTakesWithoutFollowingFolderLinks) {
 TEST(DiskImageTexts, TableIsInOrderAndPointsAtTheLanguageEntries) {
     EXPECT_EQ(TextEntry(DiskImageText::Title).languageIndex, 280);
     EXPECT_EQ(TextEntry(DiskImageText::EmptyPageSize).languageIndex, 305);
-    for (int i = 0; i <= static_cast<int>(DiskImageText::BuildProblem); ++i) {
+    for (int i = 0; i <= static_cast<int>(DiskImageText::CapacityTooLarge); ++i) {
         EXPECT_EQ(static_cast<int>(TextEntry(static_cast<DiskImageText>(i)).id), i);
     }
     EXPECT_EQ(EnglishText({DiskImageText::CannotFindFile, "/x/y"}), "GetFileInfoInDir can not find file: /x/y.");
