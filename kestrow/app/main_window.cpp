@@ -5,6 +5,7 @@
 #include "kestrow/app/progress_delegate.h"
 #include "kestrow/app/settings_dialog.h"
 #include "kestrow/app/spi_image_dialog.h"
+#include "kestrow/config/station_folder.h"
 #include "kestrow/engine/progress.h"
 #include "kestrow/engine/status_codes.h"
 #include "corvel/include/corvel.h"
@@ -266,6 +267,7 @@ bool MainWindow::SwitchLanguage(int index) {
     bool loaded = language_.LoadLanguage(index);
     if (loaded) ApplyLanguage();
     else FillLanguageMenu();  // keeps the check mark on the language still in use
+    ShowLanguageProblem(prompter_, language_, this);  // a refused file, or a broken one of a built-in language
     return loaded;
 }
 
@@ -323,7 +325,9 @@ void MainWindow::OpenSettings() {
     RecomputeTransferTotal();
     RefreshRows();
     SetCheckInfo();
-    config_.Save(config_file_);
+    std::string error;
+    if (config_.Save(config_file_, &error) != 1)
+        ShowSaveFailures(prompter_, language_, {{config::ResolveProgramPath(config_file_), error}}, this);
     ResumeWatcher();
 }
 

@@ -5,6 +5,9 @@
 
 #include <QString>
 
+#include <string>
+#include <vector>
+
 class QWidget;
 
 namespace kestrow::config {
@@ -36,6 +39,18 @@ private:
     const config::LanguageTable& language_;
     QWidget* parent_;
 };
+
+// A file the station could not save, and why.
+struct SaveFailure {
+    std::string file;
+    std::string reason;
+};
+// One error box per failure: "Failed to save FILE" and the reason below it.
+void ShowSaveFailures(Prompter& prompter, const config::LanguageTable& language,
+                      const std::vector<SaveFailure>& failures, QWidget* parent = nullptr);
+// Why the language asked for is not the one shown (LanguageTable::LastError),
+// when there is a reason to tell.
+void ShowLanguageProblem(Prompter& prompter, const config::LanguageTable& language, QWidget* parent = nullptr);
 
 // The program's caption (language entry 0), "Morvo_Uart_Kestrow" in English.
 QString ProgramCaption(const config::LanguageTable& language);

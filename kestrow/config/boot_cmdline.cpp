@@ -26,18 +26,23 @@ std::optional<BootCommandLine> ReadBootCommandLine(const std::string& path) {
     return block;
 }
 
-int UpdateBootCommandLine(const BurnConfig& config) {
+int UpdateBootCommandLine(const BurnConfig& config, std::string* why) {
     if (!config.cmdline_enable) return 0;
     std::string path = ResolveProgramPath(config.path_nandboot);
     std::optional<BootCommandLine> current = ReadBootCommandLine(path);
     if (!current || (current->addr == config.cmdline_addr && current->data == config.cmdline_data)) return 0;
     std::string image;
-    if (!ReadWholeFile(path, image) || image.size() < kMinimumFileSize) return 0;
+    if (!ReadWholeFile(path, image) || image.size() < kMinimumFileSize) {
+        if (why != nullptr) *why = "cannot read " + path;
+        return -1;
+    }
     for (std::size_t i = 0; i < 4; ++i) image[kBlockOffset + 4 + i] = static_cast<char>((config.cmdline_addr >> (8 * i)) & 0xFF);
     std::memcpy(image.data() + kBlockOffset + 8, config.cmdline_data.data(), config.cmdline_data.size());
     // The whole boot loader is replaced, so an interrupted write never leaves half a block.
     std::string error;
-    return base::WriteFileAtomically(path, image, error) ? 1 : 0;
+    if (base::WriteFileAtomically(path, image, error)) return 1;
+    if (why != nullptr) *why = error;
+    return -1;
 }
 
 }  // namespace kestrow::config

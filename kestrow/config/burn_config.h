@@ -212,8 +212,8 @@ struct BurnConfig {
     // 1 when the file was read, 0 when it is missing or cannot be opened (the
     // record then keeps its values). `name` is resolved against the station folder.
     int Load(const std::string& name, ConfigNotes* notes = nullptr);
-    // 1 when written, 0 when the file cannot be created.
-    int Save(const std::string& name);
+    // 1 when written, 0 when the file cannot be written (`error`, when given, says why).
+    int Save(const std::string& name, std::string* error = nullptr);
     // The file's text as Save writes it (before encoding).
     std::string FormatConfigText() const;
     // The malformed entry at position `index` of `list`, or nullptr.

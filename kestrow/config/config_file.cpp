@@ -445,10 +445,13 @@ std::string BurnConfig::FormatConfigText() const {
     return t;
 }
 
-int BurnConfig::Save(const std::string& name) {
+int BurnConfig::Save(const std::string& name, std::string* why) {
     std::string bytes = "\xFF\xFE" + base::EncodeUtf16(Utf8ToUtf16(FormatConfigText()), base::ByteOrder::Little);
     std::string error;
-    if (!base::WriteFileAtomically(ResolveProgramPath(name), bytes, error)) return 0;
+    if (!base::WriteFileAtomically(ResolveProgramPath(name), bytes, error)) {
+        if (why != nullptr) *why = error;
+        return 0;
+    }
     Apply();
     return 1;
 }

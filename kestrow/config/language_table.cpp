@@ -141,27 +141,31 @@ void LanguageTable::SetLanguage(const std::string& name) {
         if (names_[i] == name) index = static_cast<int>(i);
     }
     current_ = -1;
+    const bool listed = name.empty() || names_[static_cast<std::size_t>(index)] == name;
     if (!LoadLanguage(index)) {
         LoadBuiltin(kEnglish);
         current_ = kEnglish;
+    } else if (!listed) {
+        error_ = "no language file " + (fs::path(LangFolder()) / (name + ".txt")).string();
     }
+    // A language that cannot be loaded now stays the operator's choice, so it
+    // is back once its file is mended; only a choice made later replaces it.
+    remembered_ = CurrentLanguageName() == name || name.empty() ? CurrentLanguageName() : name;
 }
 
 void LanguageTable::SetLanguageFromBurnIni() {
     SetLanguage(ReadProfileString((fs::path(Station()) / "burn.ini").string(), "Lang", "Lang"));
 }
 
-bool LanguageTable::WriteLanguageToBurnIni() const {
-    return WriteProfileString((fs::path(Station()) / "burn.ini").string(), "Lang", "Lang", CurrentLanguageName());
-}
 
 bool LanguageTable::LoadLanguage(int index) {
-    if (index < 0 || static_cast<std::size_t>(index) >= names_.size() || index == current_) return false;
     error_.clear();
+    if (index < 0 || static_cast<std::size_t>(index) >= names_.size() || index == current_) return false;
     const std::string file = names_[index] + ".txt";
     const std::optional<fs::path> path = FindIgnoringCase(LangFolder(), file);
     if (path && LoadLanguageFile(path->string())) {
         current_ = index;
+        remembered_ = names_[static_cast<std::size_t>(index)];
         return true;
     }
     if (index == kChinese || index == kEnglish) {
@@ -169,6 +173,7 @@ bool LanguageTable::LoadLanguage(int index) {
         // one keeps its message in LastError() for the window to show.
         LoadBuiltin(index);
         current_ = index;
+        remembered_ = names_[static_cast<std::size_t>(index)];
         return true;
     }
     if (!path) error_ = "no language file " + (fs::path(LangFolder()) / file).string();

@@ -69,8 +69,10 @@ public:
     void SetLanguage(const std::string& name);
     // SetLanguage with the language remembered in burn.ini.
     void SetLanguageFromBurnIni();
-    // Remembers the active language in burn.ini for the next start.
-    bool WriteLanguageToBurnIni() const;
+    // The language burn.ini keeps for the next start: the last one loaded,
+    // or the one start-up was asked for when it could not be loaded (its
+    // file broken or missing) and none was chosen since.
+    const std::string& RememberedLanguage() const { return remembered_; }
 
     // Loads language `index` of LanguageNames() from its file; the two built-in
     // languages fall back to their built-in table. False (table unchanged) when
@@ -86,7 +88,8 @@ public:
     int CurrentLanguage() const { return current_; }
     // Name of the active language, empty before the first load.
     std::string CurrentLanguageName() const;
-    // Why the last file operation failed (empty after a success).
+    // Why the last file operation failed (empty after a success); after
+    // SetLanguage, why the language asked for is not the one shown.
     const std::string& LastError() const { return error_; }
 
 private:
@@ -98,6 +101,7 @@ private:
     std::vector<std::string> names_;
     std::vector<std::string> entries_;  // empty until the first load
     int current_ = -1;
+    std::string remembered_;
     std::string error_;
 };
 

@@ -134,11 +134,13 @@ void PrivateProfile::Set(const std::string& section, const std::string& key, con
     lines_.insert(lines_.begin() + static_cast<long>(at), line);
 }
 
-bool PrivateProfile::Save(const std::string& path) const {
+bool PrivateProfile::Save(const std::string& path, std::string* why) const {
     std::string text;
     for (const Line& line : lines_) text += line.text + "\r\n";
     std::string error;
-    return base::WriteFileAtomically(path, text, error);
+    if (base::WriteFileAtomically(path, text, error)) return true;
+    if (why != nullptr) *why = error;
+    return false;
 }
 
 std::string ReadProfileString(const std::string& path, const std::string& section, const std::string& key,

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <regex>
 
 #include "kestrow/config/private_profile.h"
@@ -298,12 +299,42 @@ TEST_F(LanguageTableTest, ChoiceIsRememberedInBurnIni) {
     table.SetLanguageFromBurnIni();  // no burn.ini yet: English
     EXPECT_EQ(table.CurrentLanguageName(), "English");
     ASSERT_TRUE(table.LoadLanguage(2));
-    ASSERT_TRUE(table.WriteLanguageToBurnIni());
-    EXPECT_EQ(ReadProfileString((station / "burn.ini").string(), "Lang", "Lang"), "Deutsch");
+    EXPECT_EQ(table.RememberedLanguage(), "Deutsch");
+    ASSERT_TRUE(WriteProfileString((station / "burn.ini").string(), "Lang", "Lang", table.RememberedLanguage()));
 
     LanguageTable next(station.string());
     next.SetLanguageFromBurnIni();
     EXPECT_EQ(next.GetString(7), "de 7");
+}
+
+// A language that cannot be loaded leaves English on screen, says why, and
+// stays the choice burn.ini keeps until the operator picks another.
+TEST_F(LanguageTableTest, RefusedLanguageIsToldAndStaysRemembered) {
+    struct Case {
+        const char* what;
+        std::optional<std::string> file;  // Lang/Deutsch.txt
+        const char* error;
+    };
+    const Case cases[] = {
+        {"broken file", FormatLanguageFile({"nur eins"}), "1 of 379"},
+        {"no file", std::nullopt, "no language file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(lang / "Deutsch.txt");
+        if (c.file) Write(lang / "Deutsch.txt", *c.file);
+        LanguageTable table(station.string());
+        table.SetLanguage("Deutsch");
+        EXPECT_EQ(table.CurrentLanguageName(), "English");
+        EXPECT_THAT(table.LastError(), ::testing::HasSubstr(c.error));
+        EXPECT_EQ(table.RememberedLanguage(), "Deutsch");
+        ASSERT_TRUE(table.LoadLanguage(LanguageTable::kChinese));
+        EXPECT_EQ(table.RememberedLanguage(), "中文");
+    }
+    LanguageTable plain(station.string());
+    plain.SetLanguage("");
+    EXPECT_EQ(plain.RememberedLanguage(), "English");
+    EXPECT_EQ(plain.LastError(), "");
 }
 
 TEST_F(LanguageTableTest, WithoutAFolderTheStationFolderChosenLaterIsUsed) {
