@@ -1,11 +1,10 @@
 // kestrow config against the sample station and broken copies of it.
 #include "kestrow/config/text_util.h"
+#include "tests/kestrow/cli/run_kestrow.h"
 #include "tests/kestrow/config/temp_folder.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -14,22 +13,9 @@ namespace {
 
 using testing::TempFolder;
 
-struct RunResult {
-    int status = -1;
-    std::string output;  // stdout and stderr together
-};
+using cli::testing::RunResult;
 
-RunResult RunConfig(const std::string& station) {
-    std::string command = std::string("'") + KESTROW_EXE + "' config --station '" + station + "' 2>&1";
-    RunResult result;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return result;
-    char buffer[4096];
-    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) result.output.append(buffer, n);
-    int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
+RunResult RunConfig(const std::string& station) { return cli::testing::RunKestrow("config --station '" + station + "'"); }
 
 class ConfigCommandTest : public ::testing::Test {
 protected:
