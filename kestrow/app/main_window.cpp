@@ -1,6 +1,7 @@
 #include "kestrow/app/main_window.h"
 
 #include "kestrow/app/disk_image_dialog.h"
+#include "kestrow/app/hardware_dialog.h"
 #include "kestrow/app/password_dialog.h"
 #include "kestrow/app/progress_delegate.h"
 #include "kestrow/app/settings_dialog.h"
@@ -226,6 +227,7 @@ void MainWindow::BuildMenus() {
 
     settings_menu_ = menuBar()->addMenu(QString());
     settings_action_ = settings_menu_->addAction(QString(), this, &MainWindow::OpenSettings);
+    hardware_action_ = settings_menu_->addAction(QString(), this, &MainWindow::OpenHardware);
     language_menu_ = menuBar()->addMenu(QString());
     password_menu_ = menuBar()->addMenu(QString());
     password_action_ = password_menu_->addAction(QString(), this, &MainWindow::OpenPasswordDialog);
@@ -253,6 +255,7 @@ void MainWindow::ApplyLanguage() {
     disk_image_action_->setText(Text(language_, text::kDiskImageItem));
     settings_menu_->setTitle(Text(language_, text::kSettingsMenu));
     settings_action_->setText(Text(language_, text::kSettingsItem));
+    hardware_action_->setText(QString::fromStdString(language_.GetAddedText(config::AddedText::Hardware)));
     language_menu_->setTitle(Text(language_, text::kLanguage));
     password_menu_->setTitle(Text(language_, text::kPassword));
     password_action_->setText(Text(language_, text::kPassword));
@@ -329,6 +332,11 @@ void MainWindow::OpenSettings() {
     if (config_.Save(config_file_, &error) != 1)
         ShowSaveFailures(prompter_, language_, {{config::ResolveProgramPath(config_file_), error}}, this);
     ResumeWatcher();
+}
+
+void MainWindow::OpenHardware() {
+    HardwareDialog dialog(config_, ram_porter_, language_, prompter_, this);
+    dialog.exec();
 }
 
 void MainWindow::OpenPasswordDialog() {

@@ -10,6 +10,7 @@
 #include "kestrow/app/prompter.h"
 #include "kestrow/config/burn_config.h"
 #include "kestrow/config/language_table.h"
+#include "kestrow/config/ram_config.h"
 #include "kestrow/engine/board_link.h"
 #include "kestrow/engine/burn_engine.h"
 #include "kestrow/engine/port_watcher.h"
@@ -104,6 +105,7 @@ public:
     bool Watching() const { return watching_; }
     void ChooseBurnFile();   // "Browse"
     void OpenSettings();     // "Burn Settings"
+    void OpenHardware();     // "Hardware": RAM configuration files and the boot loader's command line
     void OpenPasswordDialog();
     QMessageBox* ShowAbout();
     // Loads language `index` of the table's names and relabels everything.
@@ -123,6 +125,7 @@ public:
     QLabel* CheckInfo() const { return check_info_; }
     QLineEdit* BurnFileEdit() const { return burn_file_; }
     QMenu* ToolsMenu() const { return tools_menu_; }
+    QMenu* SettingsMenu() const { return settings_menu_; }
     QMenu* LanguageMenu() const { return language_menu_; }
 
 protected:
@@ -156,6 +159,7 @@ private:
     engine::StationState state_;
     engine::BurnEngine engine_;
     engine::PortWatcher watcher_;
+    config::RamConfigPorter ram_porter_;  // what the Hardware dialog imported, for the program's run
     ChannelModel* model_ = nullptr;
 
     QWidget* bar_ = nullptr;
@@ -181,6 +185,7 @@ private:
     QAction* spi_image_action_ = nullptr;
     QAction* disk_image_action_ = nullptr;
     QAction* settings_action_ = nullptr;
+    QAction* hardware_action_ = nullptr;
     QAction* password_action_ = nullptr;
     QAction* about_action_ = nullptr;
 

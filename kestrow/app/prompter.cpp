@@ -28,6 +28,10 @@ QString Prompter::ChooseFile(QWidget* parent, const QString& filter, const QStri
     return QFileDialog::getOpenFileName(parent, QString(), start, filter);
 }
 
+QString Prompter::ChooseSaveFile(QWidget* parent, const QString& filter, const QString& suggested) {
+    return QFileDialog::getSaveFileName(parent, QString(), suggested, filter);
+}
+
 void PrompterSink::ShowMessage(const std::string& caption, const std::string& text, config::MessageIcon icon) {
     QString shownCaption = caption.empty() ? ProgramCaption(language_) : QString::fromStdString(caption);
     prompter_.Show(parent_, shownCaption, QString::fromStdString(text), icon);

@@ -24,6 +24,8 @@ public:
     virtual bool Ask(QWidget* parent, const QString& caption, const QString& text);
     // An existing file chosen with `filter`; empty when cancelled.
     virtual QString ChooseFile(QWidget* parent, const QString& filter, const QString& start);
+    // A file to write, `suggested` offered first; empty when cancelled.
+    virtual QString ChooseSaveFile(QWidget* parent, const QString& filter, const QString& suggested);
 };
 
 // The configuration's messages shown through a prompter; an empty caption

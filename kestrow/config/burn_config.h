@@ -177,9 +177,9 @@ struct BurnConfig {
     // Hardware-page values that have paired copies.
     std::int32_t usb20 = 0;
     std::int32_t update = 0;
-    std::int32_t ram_type = 0;
+    std::int32_t ram_type = 0;                         // the RAM configuration word's type bits
     std::int32_t burned_param = 0;
-    std::array<std::int32_t, 3> hardware_values{};
+    std::array<std::int32_t, 3> hardware_values{};     // its bank, column and row choices
     PairedSettings saved;
 
     // ---- users ----

@@ -38,11 +38,18 @@ public:
         filters.push_back(filter);
         return next_file;
     }
+    QString ChooseSaveFile(QWidget*, const QString& filter, const QString& suggested) override {
+        filters.push_back(filter);
+        suggested_files.push_back(suggested);
+        return next_save_file;
+    }
     std::vector<Shown> shown;
     std::vector<QString> asked;
     std::vector<QString> filters;
     bool answer = true;
     QString next_file;
+    QString next_save_file;
+    std::vector<QString> suggested_files;
 };
 
 class FakePorts : public PortProber {
