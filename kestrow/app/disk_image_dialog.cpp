@@ -113,8 +113,10 @@ DiskImageDialog::~DiskImageDialog() { maker_.Cancel(); }
 
 QString DiskImageDialog::Text(const image::DiskImageMessage& message) const {
     const image::DiskImageTextEntry& entry = image::TextEntry(message.text);
-    std::string pattern = entry.english;
-    if (texts_ != nullptr && entry.languageIndex >= 0) {
+    std::string pattern = image::EnglishPattern(entry);
+    if (texts_ != nullptr && entry.added) {
+        pattern = texts_->GetAddedText(*entry.added);
+    } else if (texts_ != nullptr && entry.languageIndex >= 0) {
         std::string translated = texts_->GetString(static_cast<std::size_t>(entry.languageIndex));
         if (!translated.empty()) pattern = std::move(translated);
     }

@@ -1,11 +1,13 @@
 #include "kestrow/app/main_window.h"
 
 #include "kestrow/app/disk_image_dialog.h"
+#include "kestrow/app/hardware_dialog.h"
 #include "kestrow/app/password_dialog.h"
 #include "kestrow/app/progress_delegate.h"
 #include "kestrow/app/settings_dialog.h"
 #include "kestrow/app/spi_image_dialog.h"
 #include "kestrow/config/station_checks.h"
+#include "kestrow/config/station_folder.h"
 #include "kestrow/engine/progress.h"
 #include "kestrow/engine/status_codes.h"
 #include "corvel/include/corvel.h"
@@ -259,6 +261,7 @@ void MainWindow::BuildMenus() {
 
     settings_menu_ = menuBar()->addMenu(QString());
     settings_action_ = settings_menu_->addAction(QString(), this, &MainWindow::OpenSettings);
+    hardware_action_ = settings_menu_->addAction(QString(), this, &MainWindow::OpenHardware);
     language_menu_ = menuBar()->addMenu(QString());
     password_menu_ = menuBar()->addMenu(QString());
     password_action_ = password_menu_->addAction(QString(), this, &MainWindow::OpenPasswordDialog);
@@ -286,6 +289,7 @@ void MainWindow::ApplyLanguage() {
     disk_image_action_->setText(Text(language_, text::kDiskImageItem));
     settings_menu_->setTitle(Text(language_, text::kSettingsMenu));
     settings_action_->setText(Text(language_, text::kSettingsItem));
+    hardware_action_->setText(QString::fromStdString(language_.GetAddedText(config::AddedText::Hardware)));
     language_menu_->setTitle(Text(language_, text::kLanguage));
     password_menu_->setTitle(Text(language_, text::kPassword));
     password_action_->setText(Text(language_, text::kPassword));
@@ -300,6 +304,7 @@ bool MainWindow::SwitchLanguage(int index) {
     bool loaded = language_.LoadLanguage(index);
     if (loaded) ApplyLanguage();
     else FillLanguageMenu();  // keeps the check mark on the language still in use
+    ShowLanguageProblem(prompter_, language_, this);  // a refused file, or a broken one of a built-in language
     return loaded;
 }
 
@@ -359,8 +364,17 @@ void MainWindow::OpenSettings() {
         RecomputeTransferTotal();
         RefreshRows();
         SetCheckInfo();
-        config_.Save(config_file_);
+        std::string error;
+        if (config_.Save(config_file_, &error) != 1)
+            ShowSaveFailures(prompter_, language_, {{config::ResolveProgramPath(config_file_), error}}, this);
     }
+    EndConfigChange();
+}
+
+void MainWindow::OpenHardware() {
+    if (!BeginConfigChange()) return;
+    HardwareDialog dialog(config_, ram_porter_, language_, prompter_, this);
+    dialog.exec();
     EndConfigChange();
 }
 
@@ -565,6 +579,7 @@ void MainWindow::UpdateConfigActions() {
     const bool idle = !StationBusy();
     settings_action_->setEnabled(idle);
     password_action_->setEnabled(idle);
+    hardware_action_->setEnabled(idle);
 }
 
 void MainWindow::ResumeWatcher() {

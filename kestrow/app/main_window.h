@@ -9,6 +9,7 @@
 #include "kestrow/app/prompter.h"
 #include "kestrow/config/burn_config.h"
 #include "kestrow/config/language_table.h"
+#include "kestrow/config/ram_config.h"
 #include "kestrow/engine/board_link.h"
 #include "kestrow/engine/burn_engine.h"
 #include "kestrow/engine/port_search.h"
@@ -111,6 +112,7 @@ public:
     bool Watching() const { return watching_; }
     void ChooseBurnFile();   // "Browse"
     void OpenSettings();     // "Burn Settings"
+    void OpenHardware();     // "Hardware": RAM configuration files and the boot loader's command line
     void OpenPasswordDialog();
     QMessageBox* ShowAbout();
     // Loads language `index` of the table's names and relabels everything.
@@ -138,6 +140,7 @@ public:
     QAction* SettingsAction() const { return settings_action_; }
     QAction* PasswordAction() const { return password_action_; }
     bool WatcherRunning() const { return watcher_.Running(); }
+    QMenu* SettingsMenu() const { return settings_menu_; }
     QMenu* LanguageMenu() const { return language_menu_; }
 
 protected:
@@ -181,6 +184,7 @@ private:
     engine::StationState state_;
     engine::BurnEngine engine_;
     engine::PortWatcher watcher_;
+    config::RamConfigPorter ram_porter_;  // what the Hardware dialog imported, for the program's run
     ChannelModel* model_ = nullptr;
 
     QWidget* bar_ = nullptr;
@@ -208,6 +212,7 @@ private:
     QAction* spi_image_action_ = nullptr;
     QAction* disk_image_action_ = nullptr;
     QAction* settings_action_ = nullptr;
+    QAction* hardware_action_ = nullptr;
     QAction* password_action_ = nullptr;
     QAction* about_action_ = nullptr;
 

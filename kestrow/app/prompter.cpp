@@ -28,9 +28,38 @@ QString Prompter::ChooseFile(QWidget* parent, const QString& filter, const QStri
     return QFileDialog::getOpenFileName(parent, QString(), start, filter);
 }
 
+QString Prompter::ChooseSaveFile(QWidget* parent, const QString& filter, const QString& suggested) {
+    return QFileDialog::getSaveFileName(parent, QString(), suggested, filter);
+}
+
 void PrompterSink::ShowMessage(const std::string& caption, const std::string& text, config::MessageIcon icon) {
     QString shownCaption = caption.empty() ? ProgramCaption(language_) : QString::fromStdString(caption);
     prompter_.Show(parent_, shownCaption, QString::fromStdString(text), icon);
+}
+
+namespace {
+
+// Added text `id` with `argument` in place of its "%s".
+QString AddedText(const config::LanguageTable& language, config::AddedText id, const std::string& argument) {
+    return QString::fromStdString(language.GetAddedText(id)).replace(QStringLiteral("%s"), QString::fromStdString(argument));
+}
+
+}  // namespace
+
+void ShowSaveFailures(Prompter& prompter, const config::LanguageTable& language,
+                      const std::vector<SaveFailure>& failures, QWidget* parent) {
+    for (const SaveFailure& f : failures) {
+        prompter.Show(parent, ProgramCaption(language),
+                      AddedText(language, config::AddedText::SaveFailed, f.file) + "\n" + QString::fromStdString(f.reason),
+                      config::MessageIcon::Error);
+    }
+}
+
+void ShowLanguageProblem(Prompter& prompter, const config::LanguageTable& language, QWidget* parent) {
+    if (language.LastError().empty()) return;
+    prompter.Show(parent, ProgramCaption(language),
+                  AddedText(language, config::AddedText::LanguageRefused, language.LastError()),
+                  config::MessageIcon::Warning);
 }
 
 QString ProgramCaption(const config::LanguageTable& language) {

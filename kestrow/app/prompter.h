@@ -5,6 +5,9 @@
 
 #include <QString>
 
+#include <string>
+#include <vector>
+
 class QWidget;
 
 namespace kestrow::config {
@@ -21,6 +24,8 @@ public:
     virtual bool Ask(QWidget* parent, const QString& caption, const QString& text);
     // An existing file chosen with `filter`; empty when cancelled.
     virtual QString ChooseFile(QWidget* parent, const QString& filter, const QString& start);
+    // A file to write, `suggested` offered first; empty when cancelled.
+    virtual QString ChooseSaveFile(QWidget* parent, const QString& filter, const QString& suggested);
 };
 
 // The configuration's messages shown through a prompter; an empty caption
@@ -36,6 +41,18 @@ private:
     const config::LanguageTable& language_;
     QWidget* parent_;
 };
+
+// A file the station could not save, and why.
+struct SaveFailure {
+    std::string file;
+    std::string reason;
+};
+// One error box per failure: "Failed to save FILE" and the reason below it.
+void ShowSaveFailures(Prompter& prompter, const config::LanguageTable& language,
+                      const std::vector<SaveFailure>& failures, QWidget* parent = nullptr);
+// Why the language asked for is not the one shown (LanguageTable::LastError),
+// when there is a reason to tell.
+void ShowLanguageProblem(Prompter& prompter, const config::LanguageTable& language, QWidget* parent = nullptr);
 
 // The program's caption (language entry 0), "Morvo_Uart_Kestrow" in English.
 QString ProgramCaption(const config::LanguageTable& language);

@@ -85,7 +85,8 @@ BurnSettingsDialog::BurnSettingsDialog(config::BurnConfig& config, config::Langu
     };
     form_->addRow("Producer", pathRow(config_.path_producer, producer_));
     form_->addRow("Signature Data", pathRow(config_.path_1k_data, signature_));
-    ram_row_ = pathRow(session_.RamPathUsed() ? config_.path_ram : std::string(), ram_path_);
+    // Filled whatever the chip type: a part change can make the row appear.
+    ram_row_ = pathRow(config_.path_ram, ram_path_);
     form_->addRow("RAM Path", ram_row_);
 
     auto* boot = new QGroupBox("Boot Mode", this);
@@ -156,6 +157,7 @@ void BurnSettingsDialog::accept() {
     fields.run_address = run_address_->text().toStdString();
     fields.spi_nor_checked = spi_nor_->isChecked();
     fields.spi_nand_checked = spi_nand_->isChecked();
+    fields.clock_line = clock_list_->currentIndex();
     session_.Accept(fields);
     QDialog::accept();
 }

@@ -20,10 +20,12 @@ SettingsSession::SettingsSession(config::BurnConfig& config, engine::BoardLink& 
       chip_model_(config.chip_model),
       part_index_(config.part_index),
       chip_type_(config.chip_type),
-      chip_mode_(config.chip_mode) {
+      chip_mode_(config.chip_mode),
+      active_ram_tables_(config.active_ram_tables) {
     for (std::size_t i = 0; i < config_.part_numbers.size(); ++i)
         if (config_.part_numbers[i] == config_.chip_model) config_.part_index = static_cast<int>(i);
     SettleBootMode();
+    boot_mode_flag_ = config_.boot_mode_flag;  // as opening settled it for the chip type
     clocks_ = config::BuildClockList(config_);
     if (!clocks_.empty_message.empty()) sink_.ShowMessage(config::kProgramCaption, clocks_.empty_message,
                                                           config::MessageIcon::Warning);
@@ -59,11 +61,12 @@ void SettingsSession::ChooseBootMode(std::int32_t mode) {
 }
 
 void SettingsSession::Accept(const SettingsFields& fields) {
-    config_.project_name = config::CutToChars(fields.project_name, kProjectNameChars);
-    config_.path_producer = config::CutToChars(fields.producer, kSettingsPathChars);
-    config_.path_1k_data = config::CutToChars(fields.signature_data, kSettingsPathChars);
+    config_.project_name = config::CutToChars(fields.project_name, config::kProjectNameChars);
+    config_.path_producer = config::CutToChars(fields.producer, config::kPathChars);
+    config_.path_1k_data = config::CutToChars(fields.signature_data, config::kPathChars);
     config_.producer_run_addr = config::ReadHex(fields.run_address);
-    if (RamPathUsed()) config_.path_ram = config::CutToChars(fields.ram_path, kSettingsPathChars);
+    ChooseClock(fields.clock_line);
+    if (RamPathUsed()) config_.path_ram = config::CutToChars(fields.ram_path, config::kPathChars);
     if (fields.spi_nor_checked) config_.chip_mode = config::kModeSpiNor;
     else if (fields.spi_nand_checked) config_.chip_mode = config::kModeSpiNand;
 }
@@ -76,6 +79,11 @@ void SettingsSession::Cancel() {
     config_.part_index = part_index_;
     config_.chip_type = chip_type_;
     config_.chip_mode = chip_mode_;
+    config_.active_ram_tables = active_ram_tables_;
+    if (config_.boot_mode_flag != boot_mode_flag_) {
+        config_.boot_mode_flag = boot_mode_flag_;
+        link_.SecureBootFlag(static_cast<unsigned>(boot_mode_flag_));
+    }
 }
 
 }  // namespace kestrow::app

@@ -2,6 +2,10 @@
 // The rules of the "Burn Settings" dialog without its widgets: what opening
 // remembers and Cancel restores, the part-number and clock choices, the boot
 // mode that only chip type 9 may change, and what OK copies from the fields.
+// Cancel puts back everything the dialog changed: the clock pair, the part
+// number, the chip type, the flash type, and also the RAM tables and the boot
+// mode a part-number change brought with it, so the next burn sends what the
+// configuration says.
 #include "kestrow/config/burn_config.h"
 #include "kestrow/config/chip_tables.h"
 #include "kestrow/config/message_sink.h"
@@ -13,8 +17,6 @@ namespace kestrow::app {
 
 inline constexpr int kBootModeChipType = 9;
 inline constexpr int kRamPathChipType = 11;
-inline constexpr std::size_t kProjectNameChars = 64;
-inline constexpr std::size_t kSettingsPathChars = 260;
 
 // `path` with the station folder `programDir` (trailing "/") taken off its
 // front, so files below the station are stored relative; other paths unchanged.
@@ -29,6 +31,7 @@ struct SettingsFields {
     std::string run_address;  // hex text, "0x" optional
     bool spi_nor_checked = false;
     bool spi_nand_checked = false;
+    int clock_line = -1;      // the line the clock list shows; -1 when it is empty
 };
 
 class SettingsSession {
@@ -51,8 +54,10 @@ public:
     // Stored and passed to the library at once.
     void ChooseBootMode(std::int32_t mode);
 
+    // Copies the fields, and the clock pair of the line the list shows
+    // (for "PN01" the only line, chosen or not).
     void Accept(const SettingsFields& fields);
-    // Puts back the four remembered values.
+    // Puts back everything remembered on opening.
     void Cancel();
 
 private:
@@ -70,6 +75,8 @@ private:
     int part_index_;
     std::int32_t chip_type_;
     std::int32_t chip_mode_;
+    std::vector<config::RamTable> active_ram_tables_;
+    std::int32_t boot_mode_flag_ = 0;
 };
 
 }  // namespace kestrow::app

@@ -16,14 +16,21 @@
 
 namespace kestrow::app {
 
-void SaveStationAtExit(config::BurnConfig& config, config::LanguageTable& language, const std::string& configFile) {
+std::vector<SaveFailure> SaveStationAtExit(config::BurnConfig& config, config::LanguageTable& language,
+                                           const std::string& configFile) {
+    std::vector<SaveFailure> failures;
+    std::string error;
     const std::string burnIni = config::ResolveProgramPath(config::kBurnIniFile);
-    language.WriteLanguageToBurnIni();
-    config::WriteProfileString(burnIni, "Open", "Open", std::string("N"));
-    config::WriteProfileString(burnIni, "Config", "File Name", configFile);
-    config.Save(configFile);
-    config::UpdateBootCommandLine(config);
-    language.SaveCurrentLanguageFile();
+    config::PrivateProfile ini = config::PrivateProfile::Load(burnIni);
+    ini.Set("Lang", "Lang", language.RememberedLanguage());
+    ini.Set("Open", "Open", std::string("N"));
+    ini.Set("Config", "File Name", configFile);
+    if (!ini.Save(burnIni, &error)) failures.push_back({burnIni, error});
+    if (config.Save(configFile, &error) != 1) failures.push_back({config::ResolveProgramPath(configFile), error});
+    if (config::UpdateBootCommandLine(config, &error) < 0)
+        failures.push_back({config::ResolveProgramPath(config.path_nandboot), error});
+    if (!language.SaveCurrentLanguageFile()) failures.push_back({"Lang/" + language.CurrentLanguageName() + ".txt", language.LastError()});
+    return failures;
 }
 
 int RunStationWindow(int argc, char** argv, const std::string& station, engine::BoardLink& link) {
@@ -44,6 +51,7 @@ int RunStationWindow(int argc, char** argv, const std::string& station, engine::
     PrompterSink sink(prompter, language);
     engine::BurnStationStartup startup = engine::StartBurnStation(config, sink, link, language);
     if (!startup.CanRun()) return 1;
+    ShowLanguageProblem(prompter, language);
 
     engine::SystemPorts ports(link, station);
     const std::string configFile = startup.config.files.ActiveName();
@@ -59,7 +67,7 @@ int RunStationWindow(int argc, char** argv, const std::string& station, engine::
         window.WarnAboutStation();
         window.StartPortThreads();
         status = app.exec();
-        SaveStationAtExit(config, language, configFile);
+        ShowSaveFailures(prompter, language, SaveStationAtExit(config, language, configFile));
         // Closed while boards burn: the library's workers are still inside the
         // burn and use the window's station state, so the process ends here
         // rather than tearing that state down under them. A burn whose result

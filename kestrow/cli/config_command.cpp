@@ -1,20 +1,29 @@
 // kestrow config: loads the station as start-up does and prints the effective
 // configuration, with a warning for every problem. Exit status 0 when the
-// station can burn as configured, 2 otherwise.
+// station can burn as configured, 2 otherwise. It also does what the window's
+// Hardware dialog does: RAM configuration import and export, and writing the
+// boot loader's command-line block.
 #include "kestrow/cli/command_registry.h"
+#include "kestrow/config/boot_cmdline.h"
 #include "kestrow/config/burn_config.h"
 #include "kestrow/config/chip_tables.h"
 #include "kestrow/config/file_io.h"
 #include "kestrow/config/language_table.h"
+#include "kestrow/config/number_text.h"
 #include "kestrow/config/private_profile.h"
+#include "kestrow/config/ram_config.h"
 #include "kestrow/config/station_checks.h"
 #include "kestrow/config/station_folder.h"
 #include "kestrow/config/station_startup.h"
+#include "kestrow/config/text_util.h"
 #include "kestrow/engine/channel_log.h"
 
 #include <cstdio>
+#include <cstring>
 #include <iostream>
+#include <memory>
 #include <numeric>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -57,6 +66,13 @@ std::string BootModeText(std::int32_t mode) {
         case 2: return "In security boot mode, burn firmware of security boot mode.";
         default: return "unknown";
     }
+}
+
+// The boot loader's command-line block as it stands.
+std::string CommandLineText(const BurnConfig& c) {
+    std::optional<BootCommandLine> block = ReadBootCommandLine(ResolveProgramPath(c.path_nandboot));
+    if (!block) return "none (the boot loader has no command-line block)";
+    return Printf("0x%08x \"", block->addr) + std::string(block->data.data(), strnlen(block->data.data(), 128)) + "\"";
 }
 
 void PrintConfiguration(const BurnConfig& c, const StationStartup& s) {
@@ -104,6 +120,7 @@ void PrintConfiguration(const BurnConfig& c, const StationStartup& s) {
     Line("MAC pool", c.mac_current_high + ":" + c.mac_current_low + " next (range " + c.mac_start_high + ":" +
                          c.mac_start_low + " .. " + c.mac_end_high + ":" + c.mac_end_low + ")");
     Line("Bluetooth", c.blue_log_missing ? "no address log yet" : "last address " + c.blue_current);
+    Line("Command line", CommandLineText(c));
     // The language start-up would load: burn.ini's choice when Lang/ or the
     // built-in tables have it, else English.
     const std::string wanted = ReadProfileString(ResolveProgramPath(kBurnIniFile), "Lang", "Lang");
@@ -114,15 +131,91 @@ void PrintConfiguration(const BurnConfig& c, const StationStartup& s) {
     Line("Language", language);
 }
 
+// What the Hardware dialog does, asked for on the command line.
+struct HardwareActions {
+    std::string importRam;
+    std::string exportRam;
+    std::string ramWord;  // hex; else the imported file's word
+    std::string cmdlineAddr;
+    std::string cmdlineData;
+    bool Any() const { return !importRam.empty() || !exportRam.empty() || !cmdlineAddr.empty(); }
+};
+
+// Where the RAM configuration and command-line actions report.
+class TerminalSink : public MessageSink {
+public:
+    void ShowMessage(const std::string&, const std::string& text, MessageIcon) override {
+        std::cerr << "kestrow config: " << text << "\n";
+    }
+};
+
+std::string WordText(std::uint32_t word) {
+    const RamConfigWord w = RamConfigWord::Decode(word);
+    static constexpr const char* kTypes[] = {"MCP", "SDRAM", "DDR16", "DDR2_32", "DDR2_16", "DDR32", "m_DDR_16", "m_DDR_32"};
+    return Printf("0x%08x (RAM type %s, bank %d, column %d, row %d)", word, kTypes[w.ram_type], w.bank, w.column, w.row);
+}
+
+// True when every action asked for was done.
+bool RunHardwareActions(BurnConfig& config, const HardwareActions& a) {
+    TerminalSink sink;
+    RamConfigPorter porter;
+    if (!a.importRam.empty()) {
+        if (porter.Import(a.importRam, sink) != 1) return false;
+        std::optional<std::uint32_t> word = porter.ImportedWord(config.chip_type);
+        Line("RAM import", a.importRam + Printf(", %zu register pairs", porter.imported()->size()) +
+                               (word ? ", configuration word " + WordText(*word) : ""));
+    }
+    if (!a.exportRam.empty()) {
+        const std::uint32_t word = !a.ramWord.empty() ? ReadHex(a.ramWord)
+                                                      : porter.ImportedWord(config.chip_type).value_or(0);
+        if (porter.Export(a.exportRam, word, config, sink) != 1) return false;
+        Line("RAM export", a.exportRam + ", configuration word " + WordText(word));
+    }
+    if (!a.cmdlineAddr.empty()) {
+        config.cmdline_enable = 1;
+        config.cmdline_addr = ReadHex(a.cmdlineAddr);
+        const std::string data = CutToBytes(a.cmdlineData, config.cmdline_data.size() - 1);
+        config.cmdline_data = {};
+        std::memcpy(config.cmdline_data.data(), data.data(), data.size());
+        const std::string boot = ResolveProgramPath(config.path_nandboot);
+        if (!ReadBootCommandLine(boot)) {
+            sink.ShowMessage("", boot + " has no command-line block (\"CMDL\" at offset 72)", MessageIcon::Error);
+            return false;
+        }
+        std::string error;
+        const int written = UpdateBootCommandLine(config, &error);
+        if (written < 0) {
+            sink.ShowMessage("", error, MessageIcon::Error);
+            return false;
+        }
+        Line("Command line", (written == 1 ? "written to " : "already in ") + boot + ": " + CommandLineText(config));
+    }
+    return true;
+}
+
 void SetupConfigCommand(CLI::App& app, Context& context) {
     CLI::App* command = app.add_subcommand(
         "config", "Load the station as start-up does and print the effective configuration; "
                   "exit status 0 when it can burn as configured, 2 otherwise");
-    command->callback([&context] {
-        context.run = [](const Context&) -> int {
+    auto actions = std::make_shared<HardwareActions>();
+    command->add_option("--import-ram", actions->importRam,
+                        "Read a RAM configuration file as the Hardware dialog's Import does and print it");
+    CLI::Option* exportRam = command->add_option(
+        "--export-ram", actions->exportRam,
+        "Write a RAM configuration file: the imported pairs, else ramconfig/'s file, else the station's RAM table");
+    command->add_option("--ram-word", actions->ramWord,
+                        "Configuration word (hex) merged into the export; default: the imported file's")
+        ->needs(exportRam);
+    CLI::Option* addr = command->add_option("--cmdline-addr", actions->cmdlineAddr,
+                                            "Write the boot loader's command-line block now: its address (hex)");
+    CLI::Option* data = command->add_option("--cmdline-data", actions->cmdlineData, "... and its text (127 bytes)");
+    addr->needs(data);
+    data->needs(addr);
+    command->callback([&context, actions] {
+        context.run = [actions](const Context&) -> int {
             WarningCollector shown;
             BurnConfig config;
-            StationStartup startup = StartStation(config, shown, /*readOnly=*/true);
+            StationStartup startup = StartStation(config, shown);
             PrintConfiguration(config, startup);
             std::vector<std::string> warnings = shown.warnings;
             for (const std::string& problem : StationProblems(config, startup)) warnings.push_back(problem);
@@ -133,6 +226,7 @@ void SetupConfigCommand(CLI::App& app, Context& context) {
                 warnings.push_back(problem.text);
             for (const std::string& w : warnings) std::cerr << "warning: " << w << "\n";
             if (!startup.CanRun()) std::cerr << "kestrow config: start-up stops with this station\n";
+            if (startup.CanRun() && actions->Any() && !RunHardwareActions(config, *actions)) return 2;
             return startup.CanRun() && warnings.empty() ? 0 : 2;
         };
     });

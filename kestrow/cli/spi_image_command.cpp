@@ -9,6 +9,7 @@
 
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace {
@@ -17,6 +18,7 @@ struct SpiImageOptions {
     std::string flash;
     std::string output;
     std::string inspect;
+    std::optional<int> chipType;  // else the chip type the station derives
     bool verbose = false;
 };
 
@@ -45,7 +47,7 @@ private:
 // station file. False when start-up would stop (its message has been shown).
 bool LoadStationConfig(kestrow::config::BurnConfig& config) {
     TerminalSink sink;
-    const kestrow::config::StationStartup startup = kestrow::config::StartStation(config, sink, /*readOnly=*/true);
+    const kestrow::config::StationStartup startup = kestrow::config::StartStation(config, sink);
     if (!startup.config_file_read) {
         std::cerr << "kestrow: no configuration file "
                   << kestrow::config::ResolveProgramPath(startup.files.ActiveName()) << "\n";
@@ -75,8 +77,13 @@ void SetupSpiImageCommand(CLI::App& app, kestrow::cli::Context& context) {
     CLI::Option* inspect = cmd->add_option("--inspect", options->inspect,
                                            "Show the boot area, partition table and backup table of an image")
                                ->check(CLI::ExistingFile);
+    CLI::Option* chipType =
+        cmd->add_option("--chip-type", options->chipType,
+                        "Chip type whose boot header layout the image gets, as the image dialog's buttons choose "
+                        "it: 2, 3, 5 and 6 (and 1) one layout, 4 the other; default: the station's chip type")
+            ->check(CLI::Range(1, 6));
     cmd->add_flag("--verbose", options->verbose, "Also print the flash and partition diagnostics");
-    inspect->excludes(flash)->excludes(output);
+    inspect->excludes(flash)->excludes(output)->excludes(chipType);
     flash->needs(output);
     output->needs(flash);
     cmd->callback([options, &context] {
@@ -87,6 +94,7 @@ void SetupSpiImageCommand(CLI::App& app, kestrow::cli::Context& context) {
             if (!options->inspect.empty()) return Inspect(options->inspect);
             kestrow::config::BurnConfig& config = kestrow::config::TheBurnConfig();
             if (!LoadStationConfig(config)) return 1;
+            if (options->chipType) config.chip_type = *options->chipType;
             TerminalReporter reporter(options->verbose);
             return kestrow::image::MakeSpiImage(config, options->flash, options->output, reporter) ? 0 : 1;
         };

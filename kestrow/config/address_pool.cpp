@@ -54,13 +54,11 @@ std::optional<std::string> NextMacLowPart(const std::string& low) {
     return std::string{digits[0], digits[1], ':', digits[2], digits[3], ':', digits[4], digits[5]};
 }
 
-int BurnConfig::LoadAddressPool(const std::string& file, const std::string& prefix, MessageSink& sink,
-                                bool clearUnused) {
+int BurnConfig::LoadAddressPool(const std::string& file, const std::string& prefix, MessageSink& sink) {
     const bool macPool = prefix == kMacPoolPrefix;
     const std::string path = ResolveProgramPath(file);
     PrivateProfile pool = PrivateProfile::Load(path);
     std::string max;
-    bool deleted = false;
     for (int n = 0; n < kPoolChannels; ++n) {
         std::string flag = pool.GetString(kPoolSection, PoolKey(prefix, n, 'F'), "", kPoolValueBuffer);
         if (flag.empty()) {
@@ -80,15 +78,9 @@ int BurnConfig::LoadAddressPool(const std::string& file, const std::string& pref
             max = address;
         }
         if (flag[0] != 'Y' && n < kMaxBurnChannels) channel_mac_low[static_cast<std::size_t>(n)] = address;
-        if (clearUnused && n >= device_channel) {
-            pool.Set(kPoolSection, PoolKey(prefix, n, 'F'), "");
-            pool.Set(kPoolSection, PoolKey(prefix, n, 'A'), "");
-            deleted = true;
-        }
+        // Entries of channels the configuration does not use stay: deleting
+        // them would let the next start hand their addresses out again.
     }
-    if (deleted && !pool.Save(path))
-        sink.ShowMessage(kErrorCaption, file + ": the entries of unused channels could not be cleared",
-                         MessageIcon::Warning);
 
     if (macPool) {
         if (max.empty()) {

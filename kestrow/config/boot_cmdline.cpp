@@ -1,5 +1,7 @@
 #include "kestrow/config/boot_cmdline.h"
 
+#include "kestrow/base/atomic_file.h"
+#include "kestrow/config/file_io.h"
 #include "kestrow/config/station_folder.h"
 
 #include <cstring>
@@ -24,19 +26,23 @@ std::optional<BootCommandLine> ReadBootCommandLine(const std::string& path) {
     return block;
 }
 
-int UpdateBootCommandLine(const BurnConfig& config) {
+int UpdateBootCommandLine(const BurnConfig& config, std::string* why) {
     if (!config.cmdline_enable) return 0;
     std::string path = ResolveProgramPath(config.path_nandboot);
     std::optional<BootCommandLine> current = ReadBootCommandLine(path);
     if (!current || (current->addr == config.cmdline_addr && current->data == config.cmdline_data)) return 0;
-    char block[4 + 128];
-    for (int i = 0; i < 4; ++i) block[i] = static_cast<char>((config.cmdline_addr >> (8 * i)) & 0xFF);
-    std::memcpy(block + 4, config.cmdline_data.data(), config.cmdline_data.size());
-    std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
-    file.seekp(static_cast<std::streamoff>(kBlockOffset + 4));
-    file.write(block, sizeof block);
-    file.flush();
-    return file ? 1 : 0;
+    std::string image;
+    if (!ReadWholeFile(path, image) || image.size() < kMinimumFileSize) {
+        if (why != nullptr) *why = "cannot read " + path;
+        return -1;
+    }
+    for (std::size_t i = 0; i < 4; ++i) image[kBlockOffset + 4 + i] = static_cast<char>((config.cmdline_addr >> (8 * i)) & 0xFF);
+    std::memcpy(image.data() + kBlockOffset + 8, config.cmdline_data.data(), config.cmdline_data.size());
+    // The whole boot loader is replaced, so an interrupted write never leaves half a block.
+    std::string error;
+    if (base::WriteFileAtomically(path, image, error)) return 1;
+    if (why != nullptr) *why = error;
+    return -1;
 }
 
 }  // namespace kestrow::config

@@ -22,7 +22,8 @@ std::optional<BootCommandLine> ReadBootCommandLine(const std::string& path);
 // At exit: writes the configured block into the boot loader named by
 // path_nandboot when it differs. Only with the "Config Command Line" option
 // on, so a boot image never receives values the user never set. 1 when the
-// file was changed, else 0.
-int UpdateBootCommandLine(const BurnConfig& config);
+// file was changed, 0 when it was left alone (option off, no block, values
+// equal), -1 when the change could not be written (`error` says why).
+int UpdateBootCommandLine(const BurnConfig& config, std::string* error = nullptr);
 
 }  // namespace kestrow::config

@@ -22,6 +22,10 @@ inline constexpr int kMaxBurnChannels = 16;  // device_channel is cut to this at
 // A port is a device path here (/dev/ttyUSB0, /dev/serial/by-path/...), not a
 // short COMn name, so the stored name is as long as a path may be.
 inline constexpr std::size_t kPortNameChars = 260;
+// Characters the text settings keep.
+inline constexpr std::size_t kProjectNameChars = 64;
+inline constexpr std::size_t kPathChars = 260;
+inline constexpr std::size_t kChipModelChars = 30;
 inline constexpr int kPoolChannels = 32;     // channels an address-pool file may name
 
 // Chip types; the index is the value passed to the transfer library.
@@ -95,6 +99,28 @@ struct ConfigNotes {
     std::vector<std::string> lines;
 };
 
+// Key prefixes of the numbered lists in the configuration file
+// ("<prefix> count = n" and "<prefix>n = entry" lines).
+inline constexpr std::string_view kSpiNandListKey = "spinand";
+inline constexpr std::string_view kSpiNorListKey = "sflash";
+inline constexpr std::string_view kPartitionListKey = "partition";
+inline constexpr std::string_view kBinDownloadListKey = "bin download";
+inline constexpr std::string_view kFsImageListKey = "fs image";
+
+// A list entry the configuration file holds that does not read as a whole
+// entry. Its list position keeps what could be read; the file's own text is
+// kept too and saved back as it stands, so a save never turns the operator's
+// mistake into a valid-looking entry, and what builds from the list can refuse.
+struct MalformedEntry {
+    std::string_view list;  // one of the list keys above
+    std::size_t index = 0;  // zero-based position in the list
+    std::string value;      // the entry's text after "="
+    std::string file;       // the configuration file and line it came from
+    int line = 0;
+    // "config.txt line 12: partition 3 = BAD, 4, EXT4, 1, 0, SPI_NOR"
+    std::string Describe() const;
+};
+
 // Values that the settings pages restore on Cancel: refreshed by Apply.
 struct PairedSettings {
     std::string platform_name;
@@ -112,11 +138,11 @@ struct BurnConfig {
     BurnConfig();
 
     // ---- stored in the configuration file ----
-    std::string project_name;                          // 64 characters
+    std::string project_name;                          // kProjectNameChars characters
     std::int32_t device_channel = 0;
     std::array<std::string, kMaxBurnChannels> uart_com;  // kPortNameChars characters; only entry 0 is stored
     std::int32_t uart_baud = 0;
-    std::string path_producer;                         // 260 characters each
+    std::string path_producer;                         // kPathChars characters each
     std::string path_nandboot;
     std::string path_1k_data;
     std::string path_ram;
@@ -124,7 +150,7 @@ struct BurnConfig {
     std::int32_t ddr_freq_param = 0;                   // MHz
     std::int32_t cpu_freq_param = 0;                   // MHz
     std::int32_t chip_type = 0;
-    std::string chip_model;                            // 30 characters
+    std::string chip_model;                            // kChipModelChars characters
     std::int32_t chip_mode = 0;
     std::int32_t boot_mode_flag = 0;                   // 0, 1 or kSecureBootMode, see the settings page
     std::int32_t burned_mode = 0;                      // 1 none, 2 reset, other power off
@@ -133,6 +159,7 @@ struct BurnConfig {
     std::vector<PartitionEntry> partitions;            // the partition count is its size
     std::vector<BinDownload> bin_downloads;
     std::vector<FsImage> fs_images;
+    std::vector<MalformedEntry> malformed_entries;     // entries of the lists above the file did not read whole
 
     // ---- defaults only, or set elsewhere ----
     std::uint32_t blue_log_missing = 0;                // 1 when blue_addr_log.txt does not exist
@@ -150,9 +177,9 @@ struct BurnConfig {
     // Hardware-page values that have paired copies.
     std::int32_t usb20 = 0;
     std::int32_t update = 0;
-    std::int32_t ram_type = 0;
+    std::int32_t ram_type = 0;                         // the RAM configuration word's type bits
     std::int32_t burned_param = 0;
-    std::array<std::int32_t, 3> hardware_values{};
+    std::array<std::int32_t, 3> hardware_values{};     // its bank, column and row choices
     PairedSettings saved;
 
     // ---- users ----
@@ -185,10 +212,14 @@ struct BurnConfig {
     // 1 when the file was read, 0 when it is missing or cannot be opened (the
     // record then keeps its values). `name` is resolved against the station folder.
     int Load(const std::string& name, ConfigNotes* notes = nullptr);
-    // 1 when written, 0 when the file cannot be created.
-    int Save(const std::string& name);
+    // 1 when written, 0 when the file cannot be written (`error`, when given, says why).
+    int Save(const std::string& name, std::string* error = nullptr);
     // The file's text as Save writes it (before encoding).
     std::string FormatConfigText() const;
+    // The malformed entry at position `index` of `list`, or nullptr.
+    const MalformedEntry* FindMalformedEntry(std::string_view list, std::size_t index) const;
+    // Forgets the malformed entries of `list` (its entries were replaced).
+    void ForgetMalformedEntries(std::string_view list);
     void Apply();
 
     // Entry parsers; `index` is zero-based (outside the list: 0, nothing changed).
@@ -209,11 +240,10 @@ struct BurnConfig {
     int DeriveChipType(MessageSink& sink);
 
     // ---- address pools ----
-    // 1 when the pool file had entries, else 0. Entries of channels at or beyond
-    // device_channel are cleared in the file unless `clearUnused` is false
-    // (a read-only look at the station).
-    int LoadAddressPool(const std::string& file, const std::string& prefix, MessageSink& sink,
-                        bool clearUnused = true);
+    // 1 when the pool file had entries, else 0. Reads only: every entry, of
+    // whatever channel, stays in the file and counts towards the next value,
+    // so no start-up can hand out an address again.
+    int LoadAddressPool(const std::string& file, const std::string& prefix, MessageSink& sink);
     bool WriteChannelAddress(const std::string& file, const std::string& prefix, const std::string& flag,
                              const std::string& address, int channel);
     // "Current MAC Reset" with the page's start-low text; the pool file is

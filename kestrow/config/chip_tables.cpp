@@ -112,7 +112,7 @@ int BurnConfig::LoadChipTables(const std::string& path, MessageSink& sink, Confi
         sink.ShowMessage(kErrorCaption, "Failed to find SDK_CPU_DDR2.ini,please check!", MessageIcon::Error);
         return 0;
     }
-    project_name = CutToChars(ini.GetString("Project_Name", "project_name", "", kProfileValueBuffer), 64);
+    project_name = CutToChars(ini.GetString("Project_Name", "project_name", "", kProfileValueBuffer), kProjectNameChars);
     std::optional<std::int32_t> platform = PlatformTypeOfProject(project_name);
     if (!platform) {
         sink.ShowMessage(kErrorCaption, "The Project Name is not support", MessageIcon::Error);
@@ -122,7 +122,7 @@ int BurnConfig::LoadChipTables(const std::string& path, MessageSink& sink, Confi
 
     part_numbers.clear();
     for (const std::string& item : ListItems(ini.GetString("Chip_Type", "chip_type", "", kProfileValueBuffer)))
-        part_numbers.push_back(CutToChars(item, 64));
+        part_numbers.push_back(CutToChars(item, kProjectNameChars));
     CutList(part_numbers, kMaxPartNumbers, "[Chip_Type] chip_type", notes);
 
     auto readFreqs = [&](const char* key) {

@@ -1,6 +1,8 @@
 // Reading and writing the configuration file (config.txt): UTF-16LE with a
 // byte-order mark, CR LF line ends, "key = value" lines and "#" comments.
 #include "kestrow/config/burn_config.h"
+#include "kestrow/base/atomic_file.h"
+#include "kestrow/base/unicode.h"
 #include "kestrow/config/file_io.h"
 #include "kestrow/config/number_text.h"
 #include "kestrow/config/station_folder.h"
@@ -71,16 +73,96 @@ std::string ChoiceName(unsigned value, auto& names) {
     return value < std::size(names) ? std::string(names[value]) : std::to_string(value);
 }
 
+// How a scalar key's value is read and written.
+enum class ValueForm {
+    Text,          // copied, cut to `width` characters
+    FirstPort,     // the first channel's port name, cut to `width` characters
+    Decimal,       // "%d", read with the decimal reader
+    Hex,           // "0x%08x", read with the hex reader
+    ChipTypeName,  // the chip-type table's name; an unknown name reads as RESERVER
+};
+
+// One "key = value" line of the file: its key, the lines the file carries
+// before it (comments and blank lines, each ending in CR LF), how its value
+// is read and written, and the member it holds.
+struct ScalarKey {
+    std::string_view key;
+    std::string_view before = {};
+    ValueForm form = ValueForm::Text;
+    std::size_t width = 0;
+    std::string BurnConfig::*text = nullptr;
+    std::int32_t BurnConfig::*number = nullptr;
+    std::uint32_t BurnConfig::*hex = nullptr;
+};
+
+// Every scalar key, in the order the file holds them.
+constexpr ScalarKey kScalarKeys[] = {
+    {.key = "project name", .before = "###Project Name\r\n", .form = ValueForm::Text, .width = kProjectNameChars,
+     .text = &BurnConfig::project_name},
+    {.key = "device channel", .before = "\r\n###Devie Number\r\n", .form = ValueForm::Decimal,
+     .number = &BurnConfig::device_channel},
+    {.key = "uart com", .before = "\r\n###UART\r\n", .form = ValueForm::FirstPort, .width = kPortNameChars},
+    {.key = "uart baud", .form = ValueForm::Decimal, .number = &BurnConfig::uart_baud},
+    {.key = "path producer", .before = "\r\n", .form = ValueForm::Text, .width = kPathChars,
+     .text = &BurnConfig::path_producer},
+    {.key = "path nandboot", .form = ValueForm::Text, .width = kPathChars, .text = &BurnConfig::path_nandboot},
+    {.key = "path 1k data", .form = ValueForm::Text, .width = kPathChars, .text = &BurnConfig::path_1k_data},
+    {.key = "path ram", .form = ValueForm::Text, .width = kPathChars, .text = &BurnConfig::path_ram},
+    {.key = "producer run addr", .before = "\r\n", .form = ValueForm::Hex, .hex = &BurnConfig::producer_run_addr},
+    {.key = "ddr_freq_param", .before = "\r\n", .form = ValueForm::Decimal, .number = &BurnConfig::ddr_freq_param},
+    {.key = "cpu_freq_param", .form = ValueForm::Decimal, .number = &BurnConfig::cpu_freq_param},
+    {.key = "chip type", .before = "\r\n", .form = ValueForm::ChipTypeName, .number = &BurnConfig::chip_type},
+    {.key = "chip model", .form = ValueForm::Text, .width = kChipModelChars, .text = &BurnConfig::chip_model},
+    {.key = "chip mode", .form = ValueForm::Decimal, .number = &BurnConfig::chip_mode},
+    {.key = "boot mode flag", .form = ValueForm::Decimal, .number = &BurnConfig::boot_mode_flag},
+    {.key = "burned mode", .form = ValueForm::Decimal, .number = &BurnConfig::burned_mode},
+};
+
+const ScalarKey* FindScalarKey(std::string_view key) {
+    for (const ScalarKey& k : kScalarKeys)
+        if (k.key == key) return &k;
+    return nullptr;
+}
+
+// Reads one scalar value into its member.
+void ReadScalar(BurnConfig& config, const ScalarKey& k, const std::string& value, int lineNumber,
+                ConfigNotes* notes) {
+    switch (k.form) {
+        case ValueForm::Text: config.*k.text = CutToChars(value, k.width); break;
+        case ValueForm::FirstPort: config.uart_com[0] = CutToChars(value, k.width); break;
+        case ValueForm::Decimal: config.*k.number = ReadDecimal(value); break;
+        case ValueForm::Hex: config.*k.hex = ReadHex(value); break;
+        case ValueForm::ChipTypeName:
+            config.*k.number = ChipTypeFromName(value);
+            if (config.*k.number == kChipTypeReserved && value != ChipTypeName(kChipTypeReserved) && notes)
+                notes->lines.push_back("line " + std::to_string(lineNumber) + ": chip type \"" + value +
+                                       "\" is unknown; RESERVER used");
+            break;
+    }
+}
+
+// The value text of one scalar key as the file stores it.
+std::string ScalarText(const BurnConfig& config, const ScalarKey& k) {
+    switch (k.form) {
+        case ValueForm::Text: return config.*k.text;
+        case ValueForm::FirstPort: return config.uart_com[0];
+        case ValueForm::Decimal: return Format("%d", config.*k.number);
+        case ValueForm::Hex: return Format("0x%08x", config.*k.hex);
+        case ValueForm::ChipTypeName: return std::string(ChipTypeName(config.*k.number));
+    }
+    return {};
+}
+
 // A list stored as "<prefix> count = n" and "<prefix>n = entry" lines.
 struct ListKey {
     std::string_view prefix;
     std::string_view count_key;
 };
-constexpr ListKey kSpiNandKey{"spinand", "spinand supported count"};
-constexpr ListKey kSpiNorKey{"sflash", "sflash supported count"};
-constexpr ListKey kPartitionKey{"partition", "partition count"};
-constexpr ListKey kBinKey{"bin download", "bin download count"};
-constexpr ListKey kFsKey{"fs image", "fs image count"};
+constexpr ListKey kSpiNandKey{kSpiNandListKey, "spinand supported count"};
+constexpr ListKey kSpiNorKey{kSpiNorListKey, "sflash supported count"};
+constexpr ListKey kPartitionKey{kPartitionListKey, "partition count"};
+constexpr ListKey kBinKey{kBinDownloadListKey, "bin download count"};
+constexpr ListKey kFsKey{kFsImageListKey, "fs image count"};
 
 // Handles one line of a numbered list: the count line resizes the list (zero
 // entries), an entry line fills entry n - 1 when 1 <= n <= count.
@@ -88,10 +170,12 @@ using EntryParser = int (BurnConfig::*)(std::size_t, std::string_view);
 
 template <typename T>
 void ReadListLine(BurnConfig& config, const ListKey& list, std::vector<T>& items, EntryParser parse,
-                  const std::string& key, const std::string& value, int lineNumber, ConfigNotes* notes) {
+                  const std::string& key, const std::string& value, const std::string& file, int lineNumber,
+                  ConfigNotes* notes) {
     auto note = [&](const std::string& text) {
         if (notes) notes->lines.push_back("line " + std::to_string(lineNumber) + ": " + text);
     };
+    auto& malformed = config.malformed_entries;
     if (key == list.count_key) {
         std::int32_t count = ReadDecimal(value);
         if (count < 0 || count > kMaxListEntries) {
@@ -100,6 +184,7 @@ void ReadListLine(BurnConfig& config, const ListKey& list, std::vector<T>& items
             count = count < 0 ? 0 : kMaxListEntries;
         }
         items.assign(static_cast<std::size_t>(count), T{});
+        config.ForgetMalformedEntries(list.prefix);
         return;
     }
     std::int32_t n = ReadDecimal(std::string_view(key).substr(list.prefix.size()));
@@ -108,12 +193,39 @@ void ReadListLine(BurnConfig& config, const ListKey& list, std::vector<T>& items
              std::to_string(items.size()) + " and is ignored");
         return;
     }
-    if (!(config.*parse)(static_cast<std::size_t>(n - 1), value))
+    const std::size_t index = static_cast<std::size_t>(n - 1);
+    std::erase_if(malformed, [&](const MalformedEntry& m) { return m.list == list.prefix && m.index == index; });
+    if (!(config.*parse)(index, value)) {
         note(std::string(list.prefix) + " entry " + std::to_string(n) +
              " is incomplete or malformed; the fields after the fault stay zero");
+        malformed.push_back({list.prefix, index, value, file, lineNumber});
+    }
+}
+
+// The line of list entry `index`: the file's own text for a malformed entry,
+// else `formatted`, the entry as the list holds it.
+std::string EntryLine(const BurnConfig& config, std::string_view list, std::size_t index, std::string formatted) {
+    const MalformedEntry* m = config.FindMalformedEntry(list, index);
+    if (m == nullptr) return formatted;
+    return std::string(list) + Format("%2d = ", static_cast<int>(index + 1)) + m->value;
 }
 
 }  // namespace
+
+std::string MalformedEntry::Describe() const {
+    return file + " line " + std::to_string(line) + ": " + std::string(list) + " " + std::to_string(index + 1) +
+           " = " + value;
+}
+
+const MalformedEntry* BurnConfig::FindMalformedEntry(std::string_view list, std::size_t index) const {
+    for (const MalformedEntry& m : malformed_entries)
+        if (m.list == list && m.index == index) return &m;
+    return nullptr;
+}
+
+void BurnConfig::ForgetMalformedEntries(std::string_view list) {
+    std::erase_if(malformed_entries, [list](const MalformedEntry& m) { return m.list == list; });
+}
 
 int BurnConfig::ParseSpiNandEntry(std::size_t index, std::string_view text) {
     if (index >= spinand_list.size()) return 0;
@@ -206,7 +318,7 @@ int BurnConfig::ParseBinDownloadEntry(std::size_t index, std::string_view text) 
     b.compare = static_cast<std::uint8_t>(ReadDecimal(v));
     if (!f.Next(v)) return 0;
     b.backup = static_cast<std::uint8_t>(ReadDecimal(v));
-    b.path = CutToChars(Trim(f.Rest()), 260);
+    b.path = CutToChars(Trim(f.Rest()), kPathChars);
     return b.path.empty() ? 0 : 1;
 }
 
@@ -218,7 +330,7 @@ int BurnConfig::ParseFsImageEntry(std::size_t index, std::string_view text) {
     std::string_view v;
     if (!f.Next(v)) return 0;
     fs.partition = CutToChars(Trim(v), kPartitionNameChars);
-    fs.path = CutToChars(Trim(f.Rest()), 260);
+    fs.path = CutToChars(Trim(f.Rest()), kPathChars);
     return fs.path.empty() ? 0 : 1;
 }
 
@@ -226,7 +338,12 @@ int BurnConfig::Load(const std::string& name, ConfigNotes* notes) {
     std::string bytes;
     if (!ReadWholeFile(ResolveProgramPath(name), bytes)) return 0;
     std::u16string units;
-    if (!bytes.empty() && bytes.find('\0') == std::string::npos && !StartsWith(bytes, "\xFF\xFE")) {
+    if (StartsWith(bytes, "\xFE\xFF")) {
+        // The byte-order mark says big-endian: read it so rather than as
+        // garbage that matches no key (and would be saved over with defaults).
+        units = base::DecodeUtf16(std::string_view(bytes).substr(2), base::ByteOrder::Big);
+        if (notes) notes->lines.push_back("the file is UTF-16 big-endian; read as such, saved as UTF-16LE");
+    } else if (!bytes.empty() && bytes.find('\0') == std::string::npos && !StartsWith(bytes, "\xFF\xFE")) {
         // Hand-written 8-bit text: read it as such rather than as UTF-16 garbage
         // that matches no key. Save writes it back as UTF-16LE.
         std::string_view text(bytes);
@@ -235,7 +352,8 @@ int BurnConfig::Load(const std::string& name, ConfigNotes* notes) {
         if (notes) notes->lines.push_back("the file is 8-bit text, not UTF-16LE; read as UTF-8");
     } else {
         // The first two bytes are the byte-order mark; their value is not checked.
-        units = DecodeUtf16Le(std::string_view(bytes).substr(std::min<std::size_t>(2, bytes.size())));
+        units = base::DecodeUtf16(std::string_view(bytes).substr(std::min<std::size_t>(2, bytes.size())),
+                                  base::ByteOrder::Little);
     }
 
     int lineNumber = 0;
@@ -252,40 +370,11 @@ int BurnConfig::Load(const std::string& name, ConfigNotes* notes) {
         std::string key = eq == std::string::npos ? "" : Trim(std::string_view(line).substr(0, eq));
         std::string value = eq == std::string::npos ? "" : Trim(std::string_view(line).substr(eq + 1));
         auto readList = [&](const ListKey& list, auto& items, EntryParser parse) {
-            ReadListLine(*this, list, items, parse, key, value, lineNumber, notes);
+            ReadListLine(*this, list, items, parse, key, value, name, lineNumber, notes);
         };
 
-        if (key == "project name") {
-            project_name = CutToChars(value, 64);
-        } else if (key == "device channel") {
-            device_channel = ReadDecimal(value);
-        } else if (StartsWith(key, "uart")) {
-            if (key == "uart com") uart_com[0] = CutToChars(value, kPortNameChars);
-            else if (key == "uart baud") uart_baud = ReadDecimal(value);
-        } else if (StartsWith(key, "path")) {
-            if (key == "path producer") path_producer = CutToChars(value, 260);
-            else if (key == "path 1k data") path_1k_data = CutToChars(value, 260);
-            else if (key == "path nandboot") path_nandboot = CutToChars(value, 260);
-            else if (key == "path ram") path_ram = CutToChars(value, 260);
-        } else if (key == "producer run addr") {
-            producer_run_addr = ReadHex(value);
-        } else if (key == "ddr_freq_param") {
-            ddr_freq_param = ReadDecimal(value);
-        } else if (key == "cpu_freq_param") {
-            cpu_freq_param = ReadDecimal(value);
-        } else if (StartsWith(key, "chip")) {
-            if (key == "chip type") {
-                chip_type = ChipTypeFromName(value);
-                if (chip_type == kChipTypeReserved && value != ChipTypeName(kChipTypeReserved) && notes)
-                    notes->lines.push_back("line " + std::to_string(lineNumber) + ": chip type \"" + value +
-                                           "\" is unknown; RESERVER used");
-            } else if (key == "chip model") {
-                chip_model = CutToChars(value, 30);
-            } else if (key == "chip mode") {
-                chip_mode = ReadDecimal(value);
-            }
-        } else if (key == "burned mode") {
-            burned_mode = ReadDecimal(value);
+        if (const ScalarKey* scalar = FindScalarKey(key)) {
+            ReadScalar(*this, *scalar, value, lineNumber, notes);
         } else if (StartsWith(key, kSpiNandKey.prefix)) {
             readList(kSpiNandKey, spinand_list, &BurnConfig::ParseSpiNandEntry);
         } else if (StartsWith(key, kSpiNorKey.prefix)) {
@@ -297,7 +386,6 @@ int BurnConfig::Load(const std::string& name, ConfigNotes* notes) {
         } else if (StartsWith(key, kFsKey.prefix)) {
             readList(kFsKey, fs_images, &BurnConfig::ParseFsImageEntry);
         }
-        if (key == "boot mode flag") boot_mode_flag = ReadDecimal(value);
     }
     Apply();
     return 1;
@@ -306,74 +394,64 @@ int BurnConfig::Load(const std::string& name, ConfigNotes* notes) {
 std::string BurnConfig::FormatConfigText() const {
     std::string t;
     auto line = [&t](const std::string& s) { t += s + "\r\n"; };
-    line("###Project Name");
-    line("project name = " + project_name);
-    line("");
-    line("###Devie Number");
-    line(Format("device channel = %d", device_channel));
-    line("");
-    line("###UART");
-    line("uart com = " + uart_com[0]);
-    line(Format("uart baud = %d", uart_baud));
-    line("");
-    line("path producer = " + path_producer);
-    line("path nandboot = " + path_nandboot);
-    line("path 1k data = " + path_1k_data);
-    line("path ram = " + path_ram);
-    line("");
-    line(Format("producer run addr = 0x%08x", producer_run_addr));
-    line("");
-    line(Format("ddr_freq_param = %d", ddr_freq_param));
-    line(Format("cpu_freq_param = %d", cpu_freq_param));
-    line("");
-    line("chip type = " + std::string(ChipTypeName(chip_type)));
-    line("chip model = " + chip_model);
-    line(Format("chip mode = %d", chip_mode));
-    line(Format("boot mode flag = %d", boot_mode_flag));
-    line(Format("burned mode = %d", burned_mode));
+    for (const ScalarKey& k : kScalarKeys) {
+        t += k.before;
+        line(std::string(k.key) + " = " + ScalarText(*this, k));
+    }
     line("");
     line(Format("spinand supported count = %d", static_cast<int>(spinand_list.size())));
     for (std::size_t i = 0; i < spinand_list.size(); ++i) {
         const SpiNandInfo& r = spinand_list[i];
-        line(Format("spinand%2d = 0x%x, %4d, %3d, %d, %d, %3d, 0x%x, 0x%x, %d, ", static_cast<int>(i + 1),
-                    r.chip_id, r.page_size, r.pages_per_block, r.total_blocks, r.plane_blocks, r.spare_size,
-                    r.custom_nand, r.flag, static_cast<int>(r.clock)) +
-             std::string(NarrowText(r.part_number)));
+        line(EntryLine(*this, kSpiNandListKey, i,
+                       Format("spinand%2d = 0x%x, %4d, %3d, %d, %d, %3d, 0x%x, 0x%x, %d, ", static_cast<int>(i + 1),
+                              r.chip_id, r.page_size, r.pages_per_block, r.total_blocks, r.plane_blocks,
+                              r.spare_size, r.custom_nand, r.flag, static_cast<int>(r.clock)) +
+                           std::string(NarrowText(r.part_number))));
     }
     line("");
     line(Format("sflash supported count = %d", static_cast<int>(spinor_list.size())));
     for (std::size_t i = 0; i < spinor_list.size(); ++i) {
         const SpiNorInfo& r = spinor_list[i];
-        line(Format("sflash%2d = 0x%x, %4d, %4d, %3d, %d, %d, 0x%x, 0x%x, ", static_cast<int>(i + 1), r.chip_id,
-                    static_cast<int>(r.total_size), static_cast<int>(r.page_size), static_cast<int>(r.program_size),
-                    static_cast<int>(r.erase_size), static_cast<int>(r.clock), r.flag, r.protect_mask) +
-             std::string(NarrowText(r.part_number)) + Format(", 0x%x", r.ex_flag));
+        line(EntryLine(*this, kSpiNorListKey, i,
+                       Format("sflash%2d = 0x%x, %4d, %4d, %3d, %d, %d, 0x%x, 0x%x, ", static_cast<int>(i + 1),
+                              r.chip_id, static_cast<int>(r.total_size), static_cast<int>(r.page_size),
+                              static_cast<int>(r.program_size), static_cast<int>(r.erase_size),
+                              static_cast<int>(r.clock), r.flag, r.protect_mask) +
+                           std::string(NarrowText(r.part_number)) + Format(", 0x%x", r.ex_flag)));
     }
     line("");
     line(Format("partition count = %d", static_cast<int>(partitions.size())));
     for (std::size_t i = 0; i < partitions.size(); ++i) {
         const PartitionEntry& p = partitions[i];
-        line(Format("partition%2d = ", static_cast<int>(i + 1)) + p.name + Format(", %d, ", static_cast<int>(p.size_kib)) +
-             ChoiceName(p.type, kPartitionTypeNames) + Format(", %d, %d, ", p.read_write, p.hidden) +
-             ChoiceName(p.medium, kPartitionMediumNames));
+        line(EntryLine(*this, kPartitionListKey, i,
+                       Format("partition%2d = ", static_cast<int>(i + 1)) + p.name +
+                           Format(", %d, ", static_cast<int>(p.size_kib)) + ChoiceName(p.type, kPartitionTypeNames) +
+                           Format(", %d, %d, ", p.read_write, p.hidden) + ChoiceName(p.medium, kPartitionMediumNames)));
     }
     line("");
     line(Format("bin download count = %d", static_cast<int>(bin_downloads.size())));
     for (std::size_t i = 0; i < bin_downloads.size(); ++i) {
         const BinDownload& b = bin_downloads[i];
-        line(Format("bin download%2d = ", static_cast<int>(i + 1)) + b.partition +
-             Format(", 0x%08x, %d, %d, ", b.load_address, b.compare, b.backup) + b.path);
+        line(EntryLine(*this, kBinDownloadListKey, i,
+                       Format("bin download%2d = ", static_cast<int>(i + 1)) + b.partition +
+                           Format(", 0x%08x, %d, %d, ", b.load_address, b.compare, b.backup) + b.path));
     }
     line("");
     line(Format("fs image count = %d", static_cast<int>(fs_images.size())));
     for (std::size_t i = 0; i < fs_images.size(); ++i)
-        line(Format("fs image%2d = ", static_cast<int>(i + 1)) + fs_images[i].partition + ", " + fs_images[i].path);
+        line(EntryLine(*this, kFsImageListKey, i,
+                       Format("fs image%2d = ", static_cast<int>(i + 1)) + fs_images[i].partition + ", " +
+                           fs_images[i].path));
     return t;
 }
 
-int BurnConfig::Save(const std::string& name) {
-    std::string bytes = "\xFF\xFE" + EncodeUtf16Le(Utf8ToUtf16(FormatConfigText()));
-    if (!WriteWholeFile(ResolveProgramPath(name), bytes)) return 0;
+int BurnConfig::Save(const std::string& name, std::string* why) {
+    std::string bytes = "\xFF\xFE" + base::EncodeUtf16(Utf8ToUtf16(FormatConfigText()), base::ByteOrder::Little);
+    std::string error;
+    if (!base::WriteFileAtomically(ResolveProgramPath(name), bytes, error)) {
+        if (why != nullptr) *why = error;
+        return 0;
+    }
     Apply();
     return 1;
 }

@@ -122,10 +122,12 @@ void FlashListEditor::WriteBack(BurnConfig& config) const {
         std::vector<SpiNorInfo> list;
         for (const auto& row : rows_) list.push_back(ReadSpiNorRow(row));
         config.spinor_list = std::move(list);
+        config.ForgetMalformedEntries(kSpiNorListKey);  // the operator saw and confirmed every row
     } else {
         std::vector<SpiNandInfo> list;
         for (const auto& row : rows_) list.push_back(ReadSpiNandRow(row));
         config.spinand_list = std::move(list);
+        config.ForgetMalformedEntries(kSpiNandListKey);
     }
 }
 

@@ -10,6 +10,8 @@
 #include <sstream>
 #include <system_error>
 
+#include "kestrow/base/atomic_file.h"
+#include "kestrow/base/unicode.h"
 #include "kestrow/config/file_io.h"
 #include "kestrow/config/private_profile.h"
 #include "kestrow/config/station_folder.h"
@@ -57,11 +59,7 @@ bool ParseLanguageFile(const std::string& path, std::vector<std::string>& entrie
     }
     try {
         // UTF-16LE; an odd last byte cannot form a character and is dropped.
-        std::u16string text(bytes.size() / 2, u'\0');
-        for (std::size_t i = 0; i < text.size(); ++i) {
-            text[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                            (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
-        }
+        const std::u16string text = base::DecodeUtf16(bytes, base::ByteOrder::Little);
         std::vector<std::string> parsed;
         parsed.reserve(kLanguageEntryCount);
         std::size_t pos = 0;
@@ -93,13 +91,7 @@ std::string FormatLanguageFile(const std::vector<std::string>& entries) {
     std::u16string text = u"\uFEFFLang{\r\n";
     for (const std::string& entry : entries) text += u"\"" + Utf8ToUtf16(entry) + u"\",\r\n";
     text += u"}\r\n";
-    std::string bytes;
-    bytes.reserve(text.size() * 2);
-    for (char16_t unit : text) {
-        bytes += static_cast<char>(unit & 0xFF);
-        bytes += static_cast<char>(unit >> 8);
-    }
-    return bytes;
+    return base::EncodeUtf16(text, base::ByteOrder::Little);
 }
 
 LanguageTable::LanguageTable(std::string stationFolder)
@@ -124,6 +116,11 @@ void LanguageTable::LoadBuiltin(int language) {
     entries_.assign(texts.begin(), texts.end());
 }
 
+std::string LanguageTable::GetAddedText(AddedText id) const {
+    const AddedTextEntry& entry = AddedTexts()[static_cast<std::size_t>(id)];
+    return std::string(current_ == kChinese ? entry.chinese : entry.english);
+}
+
 void LanguageTable::SetLanguage(const std::string& name) {
     names_ = {kChineseName, kEnglishName};
     // Directory order is arbitrary here; sorting gives every start the same list.
@@ -144,27 +141,31 @@ void LanguageTable::SetLanguage(const std::string& name) {
         if (names_[i] == name) index = static_cast<int>(i);
     }
     current_ = -1;
+    const bool listed = name.empty() || names_[static_cast<std::size_t>(index)] == name;
     if (!LoadLanguage(index)) {
         LoadBuiltin(kEnglish);
         current_ = kEnglish;
+    } else if (!listed) {
+        error_ = "no language file " + (fs::path(LangFolder()) / (name + ".txt")).string();
     }
+    // A language that cannot be loaded now stays the operator's choice, so it
+    // is back once its file is mended; only a choice made later replaces it.
+    remembered_ = CurrentLanguageName() == name || name.empty() ? CurrentLanguageName() : name;
 }
 
 void LanguageTable::SetLanguageFromBurnIni() {
     SetLanguage(ReadProfileString((fs::path(Station()) / "burn.ini").string(), "Lang", "Lang"));
 }
 
-bool LanguageTable::WriteLanguageToBurnIni() const {
-    return WriteProfileString((fs::path(Station()) / "burn.ini").string(), "Lang", "Lang", CurrentLanguageName());
-}
 
 bool LanguageTable::LoadLanguage(int index) {
-    if (index < 0 || static_cast<std::size_t>(index) >= names_.size() || index == current_) return false;
     error_.clear();
+    if (index < 0 || static_cast<std::size_t>(index) >= names_.size() || index == current_) return false;
     const std::string file = names_[index] + ".txt";
     const std::optional<fs::path> path = FindIgnoringCase(LangFolder(), file);
     if (path && LoadLanguageFile(path->string())) {
         current_ = index;
+        remembered_ = names_[static_cast<std::size_t>(index)];
         return true;
     }
     if (index == kChinese || index == kEnglish) {
@@ -172,6 +173,7 @@ bool LanguageTable::LoadLanguage(int index) {
         // one keeps its message in LastError() for the window to show.
         LoadBuiltin(index);
         current_ = index;
+        remembered_ = names_[static_cast<std::size_t>(index)];
         return true;
     }
     if (!path) error_ = "no language file " + (fs::path(LangFolder()) / file).string();
@@ -198,10 +200,7 @@ bool LanguageTable::SaveCurrentLanguageFile() {
     }
     const std::string file = CurrentLanguageName() + ".txt";
     if (FindIgnoringCase(folder, file)) return true;
-    const std::string path = (folder / file).string();
-    if (WriteWholeFile(path, FormatLanguageFile(entries_))) return true;
-    error_ = "cannot write " + path;
-    return false;
+    return base::WriteFileAtomically((folder / file).string(), FormatLanguageFile(entries_), error_);
 }
 
 }  // namespace kestrow::config

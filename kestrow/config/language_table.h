@@ -17,6 +17,27 @@ inline constexpr std::size_t kLanguageEntryCount = 379;
 std::span<const std::string_view, kLanguageEntryCount> BuiltinChineseTexts();
 std::span<const std::string_view, kLanguageEntryCount> BuiltinEnglishTexts();
 
+// Texts of features added after the 379 entries every language file holds.
+// They stay out of those entries, so no file and no index changes: both
+// built-in languages carry them; Chinese ("中文", built in or from its file)
+// shows the Chinese ones, every other language the English ones. A "%s"
+// takes one value.
+enum class AddedText {
+    CapacityTooLarge,  // the disk image capacity is beyond FAT
+    SaveFailed,        // %s: the file that could not be saved
+    LanguageRefused,   // %s: why the language could not be loaded
+    Hardware,          // the hardware dialog and its menu item
+    DdrFrequency,      // the hardware dialog's DDR clock label
+};
+inline constexpr std::size_t kAddedTextCount = 5;
+struct AddedTextEntry {
+    AddedText id;
+    std::string_view english;
+    std::string_view chinese;
+};
+// The entries in enum order.
+std::span<const AddedTextEntry, kAddedTextCount> AddedTexts();
+
 // Reads a whole language file: the byte-order mark and everything outside
 // double quotes is ignored, each quoted run is one entry taken literally.
 // A file without all 379 entries is refused (an incomplete table would show
@@ -39,6 +60,8 @@ public:
 
     // A copy of entry `index`; empty for an index past the table or before any load.
     std::string GetString(std::size_t index) const;
+    // An added text in the active language (English before any load).
+    std::string GetAddedText(AddedText id) const;
 
     // Start-up selection: lists the languages of the Lang folder, picks `name`
     // (English when absent or empty) and loads it, falling back to the
@@ -46,8 +69,10 @@ public:
     void SetLanguage(const std::string& name);
     // SetLanguage with the language remembered in burn.ini.
     void SetLanguageFromBurnIni();
-    // Remembers the active language in burn.ini for the next start.
-    bool WriteLanguageToBurnIni() const;
+    // The language burn.ini keeps for the next start: the last one loaded,
+    // or the one start-up was asked for when it could not be loaded (its
+    // file broken or missing) and none was chosen since.
+    const std::string& RememberedLanguage() const { return remembered_; }
 
     // Loads language `index` of LanguageNames() from its file; the two built-in
     // languages fall back to their built-in table. False (table unchanged) when
@@ -63,7 +88,8 @@ public:
     int CurrentLanguage() const { return current_; }
     // Name of the active language, empty before the first load.
     std::string CurrentLanguageName() const;
-    // Why the last file operation failed (empty after a success).
+    // Why the last file operation failed (empty after a success); after
+    // SetLanguage, why the language asked for is not the one shown.
     const std::string& LastError() const { return error_; }
 
 private:
@@ -75,6 +101,7 @@ private:
     std::vector<std::string> names_;
     std::vector<std::string> entries_;  // empty until the first load
     int current_ = -1;
+    std::string remembered_;
     std::string error_;
 };
 

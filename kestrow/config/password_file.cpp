@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "kestrow/base/atomic_file.h"
+#include "kestrow/base/unicode.h"
 #include "kestrow/config/burn_config.h"
 #include "kestrow/config/file_io.h"
 #include "kestrow/config/language_table.h"
@@ -25,23 +27,17 @@ constexpr const char* kStoreFailedText = "Error In Storing Password!";
 
 void PutField(std::string& plain, std::size_t offset, const std::string& password) {
     const std::u16string units = Utf8ToUtf16(CutPassword(password));
-    for (std::size_t i = 0; i < units.size() && i < kPasswordMaxChars; ++i) {
-        plain[offset + 2 * i] = static_cast<char>(units[i] & 0xFF);
-        plain[offset + 2 * i + 1] = static_cast<char>(units[i] >> 8);
-    }
+    const std::string bytes =
+        base::EncodeUtf16(std::u16string_view(units).substr(0, kPasswordMaxChars), base::ByteOrder::Little);
+    plain.replace(offset, bytes.size(), bytes);
 }
 
 // The text up to the field's terminator; a field without one (a damaged file)
 // is cut to its usable 20 units instead of running into the next field.
 std::string GetField(const std::string& plain, std::size_t offset) {
-    std::u16string units;
-    for (std::size_t i = 0; i < kPasswordMaxChars; ++i) {
-        const char16_t unit = static_cast<char16_t>(static_cast<unsigned char>(plain[offset + 2 * i]) |
-                                                    (static_cast<unsigned char>(plain[offset + 2 * i + 1]) << 8));
-        if (unit == 0) break;
-        units += unit;
-    }
-    return Utf16ToUtf8(units);
+    const std::u16string units =
+        base::DecodeUtf16(std::string_view(plain).substr(offset, 2 * kPasswordMaxChars), base::ByteOrder::Little);
+    return Utf16ToUtf8(std::u16string_view(units).substr(0, units.find(u'\0')));
 }
 
 }  // namespace
@@ -77,7 +73,9 @@ bool SavePasswordFile(const std::string& path, const std::string& producer, cons
     PutField(bytes, 0, producer);
     PutField(bytes, kResearcherOffset, researcher);
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(bytes[i] ^ PasswordScrambleByte(i));
-    return WriteWholeFile(path, bytes);
+    // Nobody else reads a new password file; an existing one keeps its mode.
+    std::string error;
+    return base::WriteFileAtomically(path, bytes, error, base::kPrivateFileMode);
 }
 
 PasswordChangeResult ChangePassword(const PasswordChangeRequest& request, const LanguageTable& texts,

@@ -1,6 +1,6 @@
 #include "kestrow/config/private_profile.h"
 
-#include "kestrow/config/file_io.h"
+#include "kestrow/base/atomic_file.h"
 
 #include <algorithm>
 #include <cctype>
@@ -134,10 +134,13 @@ void PrivateProfile::Set(const std::string& section, const std::string& key, con
     lines_.insert(lines_.begin() + static_cast<long>(at), line);
 }
 
-bool PrivateProfile::Save(const std::string& path) const {
+bool PrivateProfile::Save(const std::string& path, std::string* why) const {
     std::string text;
     for (const Line& line : lines_) text += line.text + "\r\n";
-    return WriteWholeFile(path, text);
+    std::string error;
+    if (base::WriteFileAtomically(path, text, error)) return true;
+    if (why != nullptr) *why = error;
+    return false;
 }
 
 std::string ReadProfileString(const std::string& path, const std::string& section, const std::string& key,

@@ -31,8 +31,9 @@ public:
     void Set(const std::string& section, const std::string& key, const std::optional<std::string>& value);
 
     // Writes through a temporary file renamed over the target, so an interrupted
-    // write never leaves half a file. Returns false (and leaves the old file) on failure.
-    bool Save(const std::string& path) const;
+    // write never leaves half a file. Returns false (and leaves the old file)
+    // on failure; `error`, when given, says why.
+    bool Save(const std::string& path, std::string* error = nullptr) const;
 
 private:
     struct Line {

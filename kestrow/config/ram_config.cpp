@@ -1,5 +1,6 @@
 #include "kestrow/config/ram_config.h"
 
+#include "kestrow/base/atomic_file.h"
 #include "kestrow/config/file_io.h"
 #include "kestrow/config/number_text.h"
 #include "kestrow/config/station_folder.h"
@@ -157,7 +158,8 @@ int RamConfigPorter::Export(const std::string& path, std::uint32_t word, const B
                static_cast<std::size_t>(config.clock_index) < config.active_ram_tables.size()) {
         pairs = config.active_ram_tables[static_cast<std::size_t>(config.clock_index)];
     }
-    if (!WriteWholeFile(path, FormatRamConfigFile(pairs, word))) {
+    std::string error;
+    if (!base::WriteFileAtomically(path, FormatRamConfigFile(pairs, word), error)) {
         sink.ShowMessage(kProgramCaption, "Export file fail, maybe no enough space!", MessageIcon::Error);
         return 0;
     }

@@ -35,24 +35,35 @@ ConfigFileSet DiscoverConfigFiles(const std::string& folder) {
     }
     std::sort(found.begin(), found.end());
 
+    std::vector<std::string> candidates;
+    for (const std::string& name : found)
+        if (IsConfigFileName(name)) candidates.push_back(name);
+
+    // At most ten are held, but config.txt and the file burn.ini names are
+    // always among them: dropping either would load, save and record another file.
+    const std::string chosen = ReadProfileString(folder + "/" + kBurnIniFile, "Config", "File Name", "", 256);
+    const auto mustHold = [&chosen](const std::string& name) {
+        return name == "config.txt" || (!chosen.empty() && name == chosen);
+    };
     ConfigFileSet set;
-    for (const std::string& name : found) {
-        if (set.names.size() == kMaxConfigFiles) break;
-        if (IsConfigFileName(name)) set.names.push_back(name);
+    set.names.assign(candidates.begin(), candidates.begin() + std::min(candidates.size(), kMaxConfigFiles));
+    for (std::size_t i = set.names.size(); i < candidates.size(); ++i) {
+        if (!mustHold(candidates[i])) continue;
+        auto other = std::find_if(set.names.rbegin(), set.names.rend(), [&](const std::string& n) { return !mustHold(n); });
+        if (other != set.names.rend()) *other = candidates[i];
     }
     auto config = std::find(set.names.begin(), set.names.end(), "config.txt");
     if (config != set.names.end()) std::iter_swap(set.names.begin(), config);
     if (set.names.empty()) set.names.push_back("config.txt");
 
-    std::string chosen = ReadProfileString(folder + "/" + kBurnIniFile, "Config", "File Name", "", 256);
     auto active = std::find(set.names.begin(), set.names.end(), chosen);
     if (!chosen.empty() && active != set.names.end()) set.active = static_cast<std::size_t>(active - set.names.begin());
     return set;
 }
 
-StationStartup StartStation(BurnConfig& config, MessageSink& sink, bool readOnly) {
+StationStartup StartStation(BurnConfig& config, MessageSink& sink) {
     StationStartup s;
-    config.LoadAddressPool(kPoolFile, kMacPoolPrefix, sink, !readOnly);
+    config.LoadAddressPool(kPoolFile, kMacPoolPrefix, sink);
     s.files = DiscoverConfigFiles(StationFolder());
     s.config_file_read = config.Load(s.files.ActiveName(), &s.notes) == 1;
     s.configured_chip_model = config.chip_model;

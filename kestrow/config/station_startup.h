@@ -55,8 +55,7 @@ std::vector<StationFile> StationFiles(const BurnConfig& config);
 std::vector<std::string> StationProblems(const BurnConfig& config, const StationStartup& startup);
 
 // Runs the start-up steps on `config`; `device_channel` is cut to 16 at the end.
-// With `readOnly` no station file is changed (the address pool keeps the
-// entries that start-up would clear).
-StationStartup StartStation(BurnConfig& config, MessageSink& sink, bool readOnly = false);
+// No station file is changed.
+StationStartup StartStation(BurnConfig& config, MessageSink& sink);
 
 }  // namespace kestrow::config

@@ -1,5 +1,5 @@
 #pragma once
-// Small text helpers shared by the station files: UTF-8 <-> UTF-16LE, trimming,
+// Small text helpers shared by the station files: UTF-8 <-> UTF-16, trimming,
 // character-count limits and splitting.
 #include <cstddef>
 #include <string>
@@ -23,16 +23,10 @@ std::string CutToBytes(std::string_view s, std::size_t maxBytes);
 // Number of characters (code points) in UTF-8 text.
 std::size_t CountCharacters(std::string_view s);
 
-// UTF-16 code units (host order) from UTF-8; malformed bytes become U+FFFD.
+// The station's files are read on whatever they hold: a broken UTF-8 or
+// UTF-16 sequence becomes U+FFFD (kestrow/base/unicode.h converts).
 std::u16string Utf8ToUtf16(std::string_view s);
-// UTF-8 from UTF-16 code units; unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view s);
-
-// The file's bytes as UTF-16LE code units, without interpretation of a
-// byte-order mark; an odd last byte is dropped.
-std::u16string DecodeUtf16Le(std::string_view bytes);
-// UTF-16LE bytes of the code units.
-std::string EncodeUtf16Le(std::u16string_view units);
 
 // Splits at every `sep`; "a,,b" gives {"a", "", "b"}, "" gives {""}.
 std::vector<std::string> Split(std::string_view s, char sep);

@@ -1,6 +1,9 @@
 #include "kestrow/fat/fat_drive.h"
+
+#include "kestrow/base/little_endian.h"
+#include "kestrow/fat/dir_entry.h"
 #include "kestrow/fat/fat_names.h"
-#include "kestrow/config/little_endian.h"
+#include "kestrow/fat/fat_table.h"
 
 #include <algorithm>
 #include <cstring>
@@ -10,58 +13,11 @@ namespace kestrow::fat {
 
 namespace {
 
-constexpr std::uint32_t kEntryBytes = 32;
 constexpr std::uint32_t kMaxFolderEntries = 65536;
 constexpr std::uint64_t kMaxFileSize = 0xFFFFFFFFu;
-constexpr std::uint8_t kAttrDirectory = 0x10;
-constexpr std::uint8_t kAttrArchive = 0x20;
-constexpr std::uint8_t kAttrLongName = 0x0F;
-constexpr std::uint8_t kAttrVolumeLabel = 0x08;
-constexpr std::uint8_t kDeleted = 0xE5;
 constexpr std::uint32_t kFsInfoLead = 0x41615252;
 constexpr std::uint32_t kFsInfoStruct = 0x61417272;
 constexpr std::uint32_t kFsInfoTrail = 0xAA550000;
-// The UTF-16 units of a long name held by one entry, at these byte offsets.
-constexpr std::size_t kLongNameOffsets[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
-
-// The current local time as FAT date and time words.
-void DosNow(std::uint16_t& date, std::uint16_t& time) {
-    const std::time_t now = std::time(nullptr);
-    std::tm t{};
-    localtime_r(&now, &t);
-    const int year = std::clamp(t.tm_year + 1900, 1980, 2107);
-    date = static_cast<std::uint16_t>(((year - 1980) << 9) | ((t.tm_mon + 1) << 5) | t.tm_mday);
-    time = static_cast<std::uint16_t>((t.tm_hour << 11) | (t.tm_min << 5) | (t.tm_sec / 2));
-}
-
-void WriteShortEntry(std::uint8_t* e, const ShortName& name, std::uint8_t attributes, std::uint32_t cluster,
-                     std::uint32_t size) {
-    std::memset(e, 0, kEntryBytes);
-    std::memcpy(e, name.data(), 11);
-    e[11] = attributes;
-    std::uint16_t date, time;
-    DosNow(date, time);
-    Put16(e + 14, time);
-    Put16(e + 16, date);
-    Put16(e + 18, date);
-    Put16(e + 20, cluster >> 16);
-    Put16(e + 22, time);
-    Put16(e + 24, date);
-    Put16(e + 26, cluster & 0xFFFF);
-    Put32(e + 28, size);
-}
-
-std::uint32_t EntryCluster(const std::uint8_t* e) { return (Get16(e + 20) << 16) | Get16(e + 26); }
-
-std::u16string ShortNameText(const std::uint8_t* e) {
-    std::u16string out;
-    for (int i = 0; i < 8 && e[i] != ' '; ++i) out.push_back(i == 0 && e[0] == 0x05 ? 0xE5 : e[i]);
-    if (e[8] != ' ') {
-        out.push_back(u'.');
-        for (int i = 8; i < 11 && e[i] != ' '; ++i) out.push_back(e[i]);
-    }
-    return out;
-}
 
 std::string_view StripDrive(std::string_view path, char letter, bool& ok) {
     ok = true;
@@ -175,10 +131,8 @@ bool FatFile::Close() {
         pending_.clear();
     }
     FatDrive::Dir& dir = *d.dirs_[dirIndex_];
-    std::uint8_t* e = dir.bytes.data() + std::size_t{slot_} * kEntryBytes;
-    Put16(e + 20, firstCluster_ >> 16);
-    Put16(e + 26, firstCluster_ & 0xFFFF);
-    Put32(e + 28, static_cast<std::uint32_t>(size_));
+    SetEntryClusterAndSize(dir.bytes.data() + std::size_t{slot_} * kDirEntryBytes, firstCluster_,
+                           static_cast<std::uint32_t>(size_));
     dir.dirty = true;
     d.FileClosed(this);
     return ok;
@@ -252,24 +206,7 @@ bool FatDrive::Format() {
 bool FatDrive::WriteFat() {
     const FatLayout& l = layout_;
     std::vector<std::uint8_t> bytes(std::size_t{l.fatSectors} * l.bytesPerSector, 0);
-    for (std::size_t n = 0; n < fat_.size(); ++n) {
-        const std::uint32_t v = fat_[n];
-        switch (l.type) {
-        case FatType::Fat12: {
-            std::uint8_t* p = bytes.data() + n + n / 2;
-            if (n % 2 == 0) {
-                p[0] = static_cast<std::uint8_t>(v);
-                p[1] = static_cast<std::uint8_t>((p[1] & 0xF0) | ((v >> 8) & 0x0F));
-            } else {
-                p[0] = static_cast<std::uint8_t>((p[0] & 0x0F) | ((v << 4) & 0xF0));
-                p[1] = static_cast<std::uint8_t>(v >> 4);
-            }
-            break;
-        }
-        case FatType::Fat16: Put16(bytes.data() + n * 2, v); break;
-        case FatType::Fat32: Put32(bytes.data() + n * 4, v); break;
-        }
-    }
+    for (std::size_t n = 0; n < fat_.size(); ++n) SetFatEntry(l.type, bytes.data(), n, fat_[n]);
     for (std::uint32_t copy = 0; copy < l.fatCount; ++copy) {
         if (!medium_->Write(l.reservedSectors + std::uint64_t{copy} * l.fatSectors, l.fatSectors, bytes.data())) {
             return Fail(FatError::Io, "cannot write the FAT");
@@ -285,18 +222,8 @@ bool FatDrive::LoadFat() {
     fat_.assign(std::size_t{l.clusterCount} + 2, 0);
     freeClusters_ = 0;
     for (std::size_t n = 0; n < fat_.size(); ++n) {
-        std::uint32_t v;
-        switch (l.type) {
-        case FatType::Fat12: {
-            const std::uint32_t pair = Get16(bytes.data() + n + n / 2);
-            v = n % 2 == 0 ? pair & 0xFFF : pair >> 4;
-            break;
-        }
-        case FatType::Fat16: v = Get16(bytes.data() + n * 2); break;
-        default: v = Get32(bytes.data() + n * 4) & 0x0FFFFFFF; break;
-        }
-        fat_[n] = v;
-        if (n >= 2 && v == 0) ++freeClusters_;
+        fat_[n] = GetFatEntry(l.type, bytes.data(), n);
+        if (n >= 2 && fat_[n] == 0) ++freeClusters_;
     }
     nextFree_ = 2;
     return true;
@@ -385,37 +312,32 @@ bool FatDrive::LoadDir(std::uint32_t firstCluster, std::size_t& index) {
         }
     }
     // Index the entries: long-name pieces come before their short entry.
-    const auto slots = static_cast<std::uint32_t>(dir->bytes.size() / kEntryBytes);
+    const auto slots = static_cast<std::uint32_t>(dir->bytes.size() / kDirEntryBytes);
     std::u16string longName;
     int longChecksum = -1;
     std::uint32_t slot = 0;
     for (; slot < slots; ++slot) {
-        const std::uint8_t* e = dir->bytes.data() + std::size_t{slot} * kEntryBytes;
+        const std::uint8_t* e = dir->bytes.data() + std::size_t{slot} * kDirEntryBytes;
         if (e[0] == 0) break;
-        if (e[0] == kDeleted) {
+        if (e[0] == kDeletedEntry) {
             longChecksum = -1;
             continue;
         }
-        if ((e[11] & 0x3F) == kAttrLongName) {
-            std::u16string piece;
-            for (std::size_t off : kLongNameOffsets) {
-                const auto c = static_cast<char16_t>(Get16(e + off));
-                if (c == 0) break;
-                piece.push_back(c);
-            }
-            if (e[0] & 0x40) longName.clear();
-            longName.insert(0, piece);
-            longChecksum = e[13];
+        if (IsLongNameEntry(e)) {
+            if (e[long_entry::kOrdinal] & long_entry::kLastPiece) longName.clear();
+            longName.insert(0, LongEntryUnits(e));
+            longChecksum = e[long_entry::kChecksum];
             continue;
         }
         ShortName shortName;
-        std::memcpy(shortName.data(), e, 11);
+        std::memcpy(shortName.data(), e + short_entry::kName, shortName.size());
         const bool dotEntry = e[0] == '.';
-        if (!dotEntry && !(e[11] & kAttrVolumeLabel)) {
+        const std::uint8_t attributes = e[short_entry::kAttributes];
+        if (!dotEntry && !(attributes & kAttrVolumeLabel)) {
             const std::u16string name =
                 longChecksum == ShortNameChecksum(shortName) ? longName : ShortNameText(e);
-            dir->children[FoldCase(name)] = Child{slot, (e[11] & kAttrDirectory) != 0, EntryCluster(e)};
-            dir->shortNames.emplace(reinterpret_cast<const char*>(e), 11);
+            dir->children[FoldCase(name)] = Child{slot, (attributes & kAttrDirectory) != 0, EntryCluster(e)};
+            dir->shortNames.emplace(reinterpret_cast<const char*>(shortName.data()), shortName.size());
         }
         longName.clear();
         longChecksum = -1;
@@ -464,10 +386,10 @@ std::uint32_t FatDrive::AllocateRun(std::uint32_t want, std::uint32_t& got) {
 }
 
 bool FatDrive::ReserveSlots(Dir& dir, std::uint32_t count, std::uint32_t& first) {
-    const auto capacity = static_cast<std::uint32_t>(dir.bytes.size() / kEntryBytes);
+    const auto capacity = static_cast<std::uint32_t>(dir.bytes.size() / kDirEntryBytes);
     if (dir.endSlot + count > capacity) {
         if (dir.firstCluster == 0) return Fail(FatError::FolderFull, "the root folder is full");
-        const std::uint32_t perCluster = layout_.ClusterBytes() / kEntryBytes;
+        const std::uint32_t perCluster = layout_.ClusterBytes() / kDirEntryBytes;
         const std::uint32_t need = (dir.endSlot + count - capacity + perCluster - 1) / perCluster;
         if (capacity + need * perCluster > kMaxFolderEntries) {
             return Fail(FatError::FolderFull, "a folder cannot hold more than 65536 entries");
@@ -548,26 +470,19 @@ bool FatDrive::AddEntry(std::size_t dirIndex, const std::string& name, std::uint
             shortName = WithNumericTail(basis, n);
         } while (taken(shortName));
     }
-    const std::uint32_t longEntries = plain ? 0 : static_cast<std::uint32_t>((longName.size() + 12) / 13);
+    const std::uint32_t longEntries =
+        plain ? 0 : static_cast<std::uint32_t>((longName.size() + kLongNameUnitsPerEntry - 1) / kLongNameUnitsPerEntry);
     std::uint32_t first;
     if (!ReserveSlots(dir, longEntries + 1, first)) return false;
 
     const std::uint8_t checksum = ShortNameChecksum(shortName);
     for (std::uint32_t k = 0; k < longEntries; ++k) {
         const std::uint32_t ordinal = longEntries - k;  // stored last piece first
-        std::uint8_t* e = dir.bytes.data() + std::size_t{first + k} * kEntryBytes;
-        std::memset(e, 0, kEntryBytes);
-        e[0] = static_cast<std::uint8_t>(ordinal | (k == 0 ? 0x40 : 0));
-        e[11] = kAttrLongName;
-        e[13] = checksum;
-        for (std::size_t i = 0; i < 13; ++i) {
-            const std::size_t at = (ordinal - 1) * 13 + i;
-            const std::uint32_t unit = at < longName.size() ? longName[at] : at == longName.size() ? 0 : 0xFFFF;
-            Put16(e + kLongNameOffsets[i], unit);
-        }
+        WriteLongEntry(dir.bytes.data() + std::size_t{first + k} * kDirEntryBytes, longName, ordinal, k == 0,
+                       checksum);
     }
     slot = first + longEntries;
-    WriteShortEntry(dir.bytes.data() + std::size_t{slot} * kEntryBytes, shortName, attributes, firstCluster, 0);
+    WriteShortEntry(dir.bytes.data() + std::size_t{slot} * kDirEntryBytes, shortName, attributes, firstCluster, 0);
     dir.children[key] = Child{slot, (attributes & kAttrDirectory) != 0, firstCluster};
     dir.shortNames.emplace(reinterpret_cast<const char*>(shortName.data()), 11);
     return true;
@@ -600,7 +515,7 @@ bool FatDrive::MakeDirectory(std::string_view path) {
     WriteShortEntry(dir->bytes.data(), dot, kAttrDirectory, cluster, 0);
     dot[1] = '.';
     // ".." of a folder in the root holds 0, also on FAT32.
-    WriteShortEntry(dir->bytes.data() + kEntryBytes, dot, kAttrDirectory,
+    WriteShortEntry(dir->bytes.data() + kDirEntryBytes, dot, kAttrDirectory,
                     parent == 0 ? 0 : dirs_[parent]->firstCluster, 0);
     dirByCluster_[cluster] = dirs_.size();
     dirs_.push_back(std::move(dir));

@@ -1,6 +1,6 @@
 #include "kestrow/fat/fat_layout.h"
 #include "kestrow/fat/medium.h"
-#include "kestrow/config/little_endian.h"
+#include "kestrow/base/little_endian.h"
 
 #include <cstring>
 
@@ -57,15 +57,19 @@ bool FillLayout(FatLayout& l) {
 
 }  // namespace
 
-std::optional<FatLayout> ChooseLayout(std::uint64_t totalSectors, std::uint32_t bytesPerSector, std::string& why) {
+std::optional<FatLayout> ChooseLayout(std::uint64_t totalSectors, std::uint32_t bytesPerSector, std::string& why,
+                                      LayoutFault* fault) {
+    const auto refuse = [&](LayoutFault kind, std::string reason) -> std::optional<FatLayout> {
+        why = std::move(reason);
+        if (fault != nullptr) *fault = kind;
+        return std::nullopt;
+    };
+    if (fault != nullptr) *fault = LayoutFault::None;
     if (Log2Exact(bytesPerSector) < 9 || bytesPerSector > 4096) {
-        why = "sector size " + std::to_string(bytesPerSector) + " is not 512, 1024, 2048 or 4096";
-        return std::nullopt;
+        return refuse(LayoutFault::SectorSize,
+                      "sector size " + std::to_string(bytesPerSector) + " is not 512, 1024, 2048 or 4096");
     }
-    if (totalSectors > 0xFFFFFFFFu) {
-        why = "the volume has more sectors than FAT can count";
-        return std::nullopt;
-    }
+    if (totalSectors > 0xFFFFFFFFu) return refuse(LayoutFault::TooLarge, "the volume has more sectors than FAT can count");
     FatLayout l;
     l.bytesPerSector = bytesPerSector;
     l.totalSectors = totalSectors;
@@ -74,10 +78,7 @@ std::optional<FatLayout> ChooseLayout(std::uint64_t totalSectors, std::uint32_t 
     std::uint32_t clusterBytes = std::max(UsualClusterBytes(l.type, units512), bytesPerSector);
     for (;;) {
         l.sectorsPerCluster = clusterBytes / bytesPerSector;
-        if (!FillLayout(l)) {
-            why = "the volume is too small for a FAT file system";
-            return std::nullopt;
-        }
+        if (!FillLayout(l)) return refuse(LayoutFault::TooSmall, "the volume is too small for a FAT file system");
         const std::uint32_t max = l.type == FatType::Fat12 ? kMaxFat12Clusters
                                   : l.type == FatType::Fat16 ? kMaxFat16Clusters
                                                              : kMaxFat32Clusters;
@@ -89,10 +90,7 @@ std::optional<FatLayout> ChooseLayout(std::uint64_t totalSectors, std::uint32_t 
                 clusterBytes *= 2;
                 continue;
             }
-            if (l.type == FatType::Fat32) {
-                why = "the volume is too large for FAT32";
-                return std::nullopt;
-            }
+            if (l.type == FatType::Fat32) return refuse(LayoutFault::TooLarge, "the volume is too large for FAT32");
             l.type = l.type == FatType::Fat12 ? FatType::Fat16 : FatType::Fat32;
             clusterBytes = std::max(UsualClusterBytes(l.type, units512), bytesPerSector);
             continue;

@@ -33,12 +33,16 @@ struct FatLayout {
     std::uint64_t DataBytes() const { return std::uint64_t{clusterCount} * ClusterBytes(); }
 };
 
+// Why no FAT volume fits a medium.
+enum class LayoutFault { None, SectorSize, TooSmall, TooLarge };
+
 // Picks the FAT type and cluster size for a volume the way common formatters
 // do: FAT12 up to about 4 MiB, FAT16 below 512 MiB, FAT32 from there, with the
 // usual cluster size per volume size, then adjusted until the cluster count
-// lies in the range that defines the type. Empty with `why` set when no FAT
-// volume fits.
-std::optional<FatLayout> ChooseLayout(std::uint64_t totalSectors, std::uint32_t bytesPerSector, std::string& why);
+// lies in the range that defines the type. Empty with `why` (and `fault`,
+// when given) set when no FAT volume fits.
+std::optional<FatLayout> ChooseLayout(std::uint64_t totalSectors, std::uint32_t bytesPerSector, std::string& why,
+                                      LayoutFault* fault = nullptr);
 
 // The boot sector (one sector) for a layout.
 std::vector<std::uint8_t> EncodeBootSector(const FatLayout& layout);

@@ -1,38 +1,17 @@
 #include "kestrow/fat/fat_names.h"
 
+#include "kestrow/base/unicode.h"
+
 #include <algorithm>
+#include <clocale>
+#include <cwctype>
+#include <locale.h>
 
 namespace kestrow::fat {
 
 namespace {
 
 constexpr std::size_t kMaxLongName = 255;
-
-// Decodes UTF-8 strictly (no overlongs, no surrogates); false on any fault.
-bool DecodeUtf8(std::string_view in, std::u32string& out) {
-    std::size_t i = 0;
-    while (i < in.size()) {
-        const auto b = static_cast<unsigned char>(in[i]);
-        char32_t cp;
-        std::size_t extra;
-        if (b < 0x80) { cp = b; extra = 0; }
-        else if ((b & 0xE0) == 0xC0) { cp = b & 0x1F; extra = 1; }
-        else if ((b & 0xF0) == 0xE0) { cp = b & 0x0F; extra = 2; }
-        else if ((b & 0xF8) == 0xF0) { cp = b & 0x07; extra = 3; }
-        else return false;
-        if (extra > 0 && i + extra >= in.size()) return false;
-        for (std::size_t k = 1; k <= extra; ++k) {
-            const auto c = static_cast<unsigned char>(in[i + k]);
-            if ((c & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (c & 0x3F);
-        }
-        static constexpr char32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-        if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-        out.push_back(cp);
-        i += extra + 1;
-    }
-    return true;
-}
 
 bool IsShortNameChar(char16_t c) {
     if ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
@@ -44,27 +23,21 @@ char16_t UpperAscii(char16_t c) { return (c >= 'a' && c <= 'z') ? static_cast<ch
 }  // namespace
 
 std::u16string ToLongName(std::string_view utf8, std::string& why) {
-    std::u32string points;
-    if (!DecodeUtf8(utf8, points)) {
+    // FAT names are refused whole when they are not valid text.
+    std::optional<std::u16string> units = base::Utf8ToUtf16(utf8, base::Malformed::Refuse);
+    if (!units) {
         why = "it is not valid UTF-8 text";
         return {};
     }
-    if (points.empty() || utf8 == "." || utf8 == "..") {
+    std::u16string& name = *units;
+    if (name.empty() || utf8 == "." || utf8 == "..") {
         why = "it is empty or a folder reference";
         return {};
     }
-    std::u16string name;
-    for (char32_t cp : points) {
-        if (cp < 0x20 || cp == 0x7F || std::u32string_view(U"\\/:*?\"<>|").find(cp) != std::u32string_view::npos) {
+    for (char16_t c : name) {
+        if (c < 0x20 || c == 0x7F || std::u16string_view(u"\\/:*?\"<>|").find(c) != std::u16string_view::npos) {
             why = "it contains a character FAT names cannot hold (control characters or \\ / : * ? \" < > |)";
             return {};
-        }
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            name.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            name.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            name.push_back(static_cast<char16_t>(cp));
         }
     }
     if (name.back() == u'.' || name.back() == u' ') {
@@ -158,8 +131,18 @@ std::uint8_t ShortNameChecksum(const ShortName& name) {
 }
 
 std::u16string FoldCase(std::u16string_view name) {
+    // The C library's Unicode case table (a locale of its own, so the
+    // program's locale does not matter). Without it only ASCII folds.
+    static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
     std::u16string out(name);
-    for (char16_t& c : out) c = UpperAscii(c);
+    for (char16_t& c : out) {
+        if (c < 0x80 || unicode == static_cast<locale_t>(nullptr)) {
+            c = UpperAscii(c);
+        } else if (c < 0xD800 || c >= 0xE000) {  // characters beyond the BMP stay as they are
+            const wint_t upper = towupper_l(static_cast<wint_t>(c), unicode);
+            if (upper <= 0xFFFF && (upper < 0xD800 || upper >= 0xE000)) c = static_cast<char16_t>(upper);
+        }
+    }
     return out;
 }
 

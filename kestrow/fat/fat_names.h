@@ -35,7 +35,7 @@ ShortName WithNumericTail(const ShortName& basis, std::uint32_t n);
 std::uint8_t ShortNameChecksum(const ShortName& name);
 
 // Key under which a directory compares names: FAT matches names without
-// regard to ASCII letter case.
+// regard to letter case, also beyond ASCII ("Ä.txt" and "ä.txt" clash).
 std::u16string FoldCase(std::u16string_view name);
 
 }  // namespace kestrow::fat

@@ -10,10 +10,6 @@ namespace kestrow::fat {
 
 namespace {
 
-std::string Reason(const std::string& what, const std::string& path) {
-    return what + " " + path + ": " + std::strerror(errno);
-}
-
 // pread/pwrite may move fewer bytes than asked; loop until done or failed.
 template <typename Io, typename Buffer>
 bool Transfer(Io io, int fd, Buffer data, std::uint64_t size, std::uint64_t offset) {
@@ -30,49 +26,49 @@ bool Transfer(Io io, int fd, Buffer data, std::uint64_t size, std::uint64_t offs
 
 }  // namespace
 
-ImageFile::~ImageFile() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
 bool ImageFile::Create(const std::string& path, std::uint64_t bytes, std::string& error) {
-    std::string ignored;
-    Close(ignored);
-    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd_ < 0) {
-        error = Reason("cannot create", path);
+    Discard();
+    file_ = std::make_unique<base::AtomicFile>(path);
+    if (!file_->Open(error)) {
+        file_.reset();
         return false;
     }
-    if (::ftruncate(fd_, static_cast<off_t>(bytes)) != 0) {
-        error = Reason("cannot size", path);
-        Close(ignored);
+    if (::ftruncate(file_->fd(), static_cast<off_t>(bytes)) != 0) {
+        error = "cannot size " + path + ": " + std::strerror(errno);
+        Discard();
         return false;
     }
     size_ = bytes;
     return true;
 }
 
+bool ImageFile::Commit(std::string& error) {
+    if (!file_) {
+        error = "no image is open";
+        return false;
+    }
+    const bool ok = file_->Commit(error);
+    file_.reset();
+    return ok;
+}
+
+void ImageFile::Discard() {
+    file_.reset();  // removes the temporary
+    if (opened_ >= 0) ::close(opened_);
+    opened_ = -1;
+    size_ = 0;
+}
+
 bool ImageFile::Open(const std::string& path, std::string& error) {
-    std::string ignored;
-    Close(ignored);
-    fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    Discard();
+    opened_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     struct stat st{};
-    if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
-        error = Reason("cannot open", path);
-        Close(ignored);
+    if (opened_ < 0 || ::fstat(opened_, &st) != 0) {
+        error = "cannot open " + path + ": " + std::strerror(errno);
+        Discard();
         return false;
     }
     size_ = static_cast<std::uint64_t>(st.st_size);
-    return true;
-}
-
-bool ImageFile::Close(std::string& error) {
-    if (fd_ < 0) return true;
-    const int rc = ::close(fd_);
-    fd_ = -1;
-    if (rc != 0) {
-        error = std::string("closing the image failed: ") + std::strerror(errno);
-        return false;
-    }
     return true;
 }
 
@@ -80,10 +76,10 @@ SectorCallbacks ImageFile::Sectors(std::uint32_t sectorSize) {
     const std::uint64_t bytes = sectorSize;
     return SectorCallbacks{
         [this, bytes](std::uint64_t first, std::uint32_t count, std::uint8_t* out) {
-            return Transfer(::pread, fd_, out, count * bytes, first * bytes);
+            return Fd() >= 0 && Transfer(::pread, Fd(), out, count * bytes, first * bytes);
         },
         [this, bytes](std::uint64_t first, std::uint32_t count, const std::uint8_t* in) {
-            return Transfer(::pwrite, fd_, in, count * bytes, first * bytes);
+            return Fd() >= 0 && Transfer(::pwrite, Fd(), in, count * bytes, first * bytes);
         },
     };
 }

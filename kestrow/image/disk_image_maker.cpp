@@ -140,14 +140,23 @@ bool DiskImageMaker::Create(const DiskImageFields& fields, int chipMode) {
         else view_.ShowStatus(problem);
         return false;
     }
-    view_.ShowStatus({DiskImageText::GettingFolderInfo, {}});
     // The formatted volume is smaller than the capacity (boot sector, FATs,
     // folders, whole clusters), so the source is measured against it as well,
     // all before the first byte is written.
     std::string why;
-    const auto layout = PlannedLayout(std::uint64_t{job.capacityMiB} * 1024, job.sectorSize, why);
+    fat::LayoutFault fault = fat::LayoutFault::None;
+    const auto layout = PlannedLayout(std::uint64_t{job.capacityMiB} * 1024, job.sectorSize, why, &fault);
+    if (fault == fat::LayoutFault::TooLarge) {
+        view_.ShowMessageBox({DiskImageText::CapacityTooLarge, {}});
+        return false;
+    }
+    view_.ShowStatus({DiskImageText::GettingFolderInfo, {}});
+    // An output folder inside the source holds an older image that must not
+    // go into the new one.
+    ExcludedFiles output;
+    output.Add(job.imagePath);
     SourceSurvey survey;
-    if (!SurveySource(job.source, layout ? layout->ClusterBytes() : job.sectorSize, survey, problem)) {
+    if (!SurveySource(job.source, layout ? layout->ClusterBytes() : job.sectorSize, survey, problem, &output)) {
         view_.ShowMessageBox(problem);
         return false;
     }

@@ -54,6 +54,7 @@ struct Surveyor {
     std::uint32_t clusterBytes;
     SourceSurvey& survey;
     DiskImageMessage& failure;
+    const ExcludedFiles* excluded;
 
     void Note(DiskImageText text, std::string argument) {
         if (!survey.problem) survey.problem = DiskImageMessage{text, std::move(argument)};
@@ -62,7 +63,7 @@ struct Surveyor {
     bool Folder(const fs::path& folder, bool isRoot) {
         std::vector<SourceEntry> entries;
         std::string error;
-        if (!ListSourceFolder(folder, entries, error)) {
+        if (!ListSourceFolder(folder, entries, error, excluded)) {
             failure = {DiskImageText::FailedFolderInfo, {}};
             return false;
         }
@@ -109,7 +110,17 @@ struct Surveyor {
 
 }  // namespace
 
-bool ListSourceFolder(const fs::path& folder, std::vector<SourceEntry>& entries, std::string& error) {
+void ExcludedFiles::Add(const fs::path& path) {
+    struct stat st{};
+    if (!path.empty() && ::stat(path.c_str(), &st) == 0) files_.emplace_back(st.st_dev, st.st_ino);
+}
+
+bool ExcludedFiles::Contains(std::uint64_t device, std::uint64_t inode) const {
+    return std::find(files_.begin(), files_.end(), std::make_pair(device, inode)) != files_.end();
+}
+
+bool ListSourceFolder(const fs::path& folder, std::vector<SourceEntry>& entries, std::string& error,
+                      const ExcludedFiles* excluded) {
     entries.clear();
     DIR* dir = ::opendir(folder.c_str());
     if (dir == nullptr) {
@@ -120,6 +131,13 @@ bool ListSourceFolder(const fs::path& folder, std::vector<SourceEntry>& entries,
     while (const dirent* d = ::readdir(dir)) {
         if (d->d_name[0] == '.') continue;  // hidden names, "." and ".."
         const Kind kind = Classify(::dirfd(dir), d->d_name, d->d_type);
+        if (kind == Kind::File && excluded != nullptr && !excluded->empty()) {
+            struct stat st{};
+            if (fstatat(::dirfd(dir), d->d_name, &st, 0) == 0 && excluded->Contains(st.st_dev, st.st_ino)) {
+                errno = 0;
+                continue;
+            }
+        }
         if (kind != Kind::Skip) entries.push_back({d->d_name, folder / d->d_name, kind == Kind::Folder});
         errno = 0;
     }
@@ -137,9 +155,9 @@ bool ListSourceFolder(const fs::path& folder, std::vector<SourceEntry>& entries,
 }
 
 bool SurveySource(const fs::path& source, std::uint32_t clusterBytes, SourceSurvey& survey,
-                  DiskImageMessage& failure) {
+                  DiskImageMessage& failure, const ExcludedFiles* excluded) {
     survey = SourceSurvey{};
-    return Surveyor{clusterBytes, survey, failure}.Folder(source, true);
+    return Surveyor{clusterBytes, survey, failure, excluded}.Folder(source, true);
 }
 
 bool FitsVolume(const SourceSurvey& survey, const fat::FatLayout& layout) {

@@ -13,6 +13,21 @@
 
 namespace kestrow::image {
 
+// Files left out of an image wherever they lie in its source, known by
+// identity (device and inode), so another path to them is left out as well:
+// the image being made and the older one it replaces, when the output
+// folder lies inside the source.
+class ExcludedFiles {
+public:
+    // Adds the file `path` names (a link: the file it points to); nothing when there is none.
+    void Add(const std::filesystem::path& path);
+    bool Contains(std::uint64_t device, std::uint64_t inode) const;
+    bool empty() const { return files_.empty(); }
+
+private:
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> files_;
+};
+
 // One entry of a source folder as the image takes it.
 struct SourceEntry {
     std::string name;
@@ -26,7 +41,9 @@ struct SourceEntry {
 // devices, sockets) are left out. Plain 8.3 names come first, then the rest,
 // each group by name: an image built twice from one tree is laid out the same,
 // and no short alias of a long name can take a plain name that comes later.
-bool ListSourceFolder(const std::filesystem::path& folder, std::vector<SourceEntry>& entries, std::string& error);
+// Files in `excluded` are left out.
+bool ListSourceFolder(const std::filesystem::path& folder, std::vector<SourceEntry>& entries, std::string& error,
+                      const ExcludedFiles* excluded = nullptr);
 
 // What one walk over the source finds.
 struct SourceSurvey {
@@ -43,9 +60,10 @@ struct SourceSurvey {
 
 // Walks the source, counting clusters of `clusterBytes`. False when a folder
 // cannot be listed ("Failed to get folder info!") or a file's size cannot be
-// read (naming it); problems of single entries go to `survey.problem`.
+// read (naming it); problems of single entries go to `survey.problem`. Files
+// in `excluded` are not counted.
 bool SurveySource(const std::filesystem::path& source, std::uint32_t clusterBytes, SourceSurvey& survey,
-                  DiskImageMessage& failure);
+                  DiskImageMessage& failure, const ExcludedFiles* excluded = nullptr);
 
 // True when everything surveyed fits the volume's clusters and root folder.
 bool FitsVolume(const SourceSurvey& survey, const fat::FatLayout& layout);

@@ -38,6 +38,7 @@ constexpr std::array kTexts = {
     DiskImageTextEntry{T::NameNotStorable, -1, "This name cannot be stored in a FAT image: %s"},
     DiskImageTextEntry{T::CannotReadFile, -1, "Cannot read the source file %s"},
     DiskImageTextEntry{T::BuildProblem, -1, "%s"},
+    DiskImageTextEntry{T::CapacityTooLarge, -1, nullptr, config::AddedText::CapacityTooLarge},
 };
 
 }  // namespace
@@ -53,8 +54,13 @@ std::string FillPattern(const std::string& pattern, const std::string& argument)
     return pattern.substr(0, at) + argument + pattern.substr(at + 2);
 }
 
+std::string EnglishPattern(const DiskImageTextEntry& entry) {
+    if (entry.added) return std::string(config::AddedTexts()[static_cast<std::size_t>(*entry.added)].english);
+    return entry.english;
+}
+
 std::string EnglishText(const DiskImageMessage& message) {
-    return FillPattern(TextEntry(message.text).english, message.argument);
+    return FillPattern(EnglishPattern(TextEntry(message.text)), message.argument);
 }
 
 }  // namespace kestrow::image

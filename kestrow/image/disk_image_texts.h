@@ -2,6 +2,9 @@
 // Every text the disk image maker shows, with its entry in the language
 // table (or -1 for the few texts the table does not carry) beside the
 // English wording used where no table is loaded.
+#include "kestrow/config/language_table.h"
+
+#include <optional>
 #include <string>
 
 namespace kestrow::image {
@@ -37,12 +40,14 @@ enum class DiskImageText {
     NameNotStorable,  // %s: the file and why
     CannotReadFile,   // %s: the file that cannot be opened
     BuildProblem,     // %s: what went wrong during the build
+    CapacityTooLarge,
 };
 
 struct DiskImageTextEntry {
     DiskImageText id;
-    int languageIndex;  // -1: not in the language table
-    const char* english;
+    int languageIndex;  // -1: not among the language table's 379 entries
+    const char* english;  // nullptr for an added text: the language table has its English
+    std::optional<config::AddedText> added = std::nullopt;  // a text added to the table after the 379
 };
 
 const DiskImageTextEntry& TextEntry(DiskImageText id);
@@ -55,6 +60,8 @@ struct DiskImageMessage {
 
 // Puts `argument` in place of the "%s" of `pattern` (a pattern without one is returned as is).
 std::string FillPattern(const std::string& pattern, const std::string& argument);
+// The English wording of an entry, with its "%s" still in it.
+std::string EnglishPattern(const DiskImageTextEntry& entry);
 std::string EnglishText(const DiskImageMessage& message);
 
 }  // namespace kestrow::image

@@ -14,8 +14,9 @@ namespace fs = std::filesystem;
 
 bool IsNandChipMode(int chipMode) { return chipMode == 0 || chipMode == 5; }
 
-std::optional<fat::FatLayout> PlannedLayout(std::uint64_t capacityKiB, std::uint32_t sectorSize, std::string& why) {
-    return fat::ChooseLayout(capacityKiB * 1024 / sectorSize, sectorSize, why);
+std::optional<fat::FatLayout> PlannedLayout(std::uint64_t capacityKiB, std::uint32_t sectorSize, std::string& why,
+                                            fat::LayoutFault* fault) {
+    return fat::ChooseLayout(capacityKiB * 1024 / sectorSize, sectorSize, why, fault);
 }
 
 DiskImageWriter::~DiskImageWriter() { Discard(); }
@@ -34,10 +35,11 @@ bool DiskImageWriter::Create(const std::string& path, std::uint64_t capacityKiB,
     if (driveLetter.size() != 1 || driveLetter[0] < 'A' || driveLetter[0] > 'Z') {
         return Fail("drive letter must be one of A to Z");
     }
-    path_ = path;
-    tempPath_ = path + ".partial";
     const std::uint64_t bytes = capacityKiB * 1024;
-    if (!file_.Create(tempPath_, bytes, error_)) return false;
+    excluded_ = ExcludedFiles{};
+    excluded_.Add(path);  // an older image in an output folder inside the source
+    if (!file_.Create(path, bytes, error_)) return false;
+    excluded_.Add(file_.TemporaryPath());
 
     fat::MediumDescription medium;
     medium.io = file_.Sectors(sectorSize);
@@ -115,7 +117,7 @@ bool DiskImageWriter::CopyTree(const fs::path& folder, const std::string& destin
     if (!drive_ || !drive_->Mounted()) return Fail("no image is open");
     std::vector<SourceEntry> entries;
     std::string error;
-    if (!ListSourceFolder(folder, entries, error)) return Fail(error);
+    if (!ListSourceFolder(folder, entries, error, &excluded_)) return Fail(error);
     const std::string base = destination.empty() || destination.back() == '/' ? destination : destination + "/";
     for (const SourceEntry& e : entries) {
         const std::string target = base + e.name;
@@ -134,22 +136,16 @@ bool DiskImageWriter::Close() {
     const bool unmounted = drive_->Unmount();
     const std::string unmountError = drive_->LastError();
     drive_.reset();
-    std::string error;
     if (!unmounted) return Fail(unmountError);
-    if (!file_.Close(error)) return Fail(error);
-    if (::rename(tempPath_.c_str(), path_.c_str()) != 0) {
-        return Fail("cannot name the image " + path_ + ": " + std::strerror(errno));
-    }
-    tempPath_.clear();
+    // Synced before it takes its name: a finished image reported as made is on disk.
+    std::string error;
+    if (!file_.Commit(error)) return Fail(error);
     return true;
 }
 
 void DiskImageWriter::Discard() {
     drive_.reset();  // unmounts; its writes go to the temporary file only
-    std::string ignored;
-    file_.Close(ignored);
-    if (!tempPath_.empty()) ::unlink(tempPath_.c_str());
-    tempPath_.clear();
+    file_.Discard();
 }
 
 }  // namespace kestrow::image

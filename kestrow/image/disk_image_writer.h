@@ -3,6 +3,7 @@
 // sector disk or as NAND flash pages) and copies files and folder trees into it.
 #include "kestrow/fat/fat_drive.h"
 #include "kestrow/fat/image_file.h"
+#include "kestrow/image/disk_image_source.h"
 
 #include <atomic>
 #include <cstdint>
@@ -18,8 +19,9 @@ namespace kestrow::image {
 bool IsNandChipMode(int chipMode);
 
 // The volume layout an image of this capacity and sector size gets, without
-// writing anything; empty (with `why`) when none fits.
-std::optional<fat::FatLayout> PlannedLayout(std::uint64_t capacityKiB, std::uint32_t sectorSize, std::string& why);
+// writing anything; empty (with `why` and `fault`) when none fits.
+std::optional<fat::FatLayout> PlannedLayout(std::uint64_t capacityKiB, std::uint32_t sectorSize, std::string& why,
+                                            fat::LayoutFault* fault = nullptr);
 
 class DiskImageWriter {
 public:
@@ -40,8 +42,10 @@ public:
     bool CopyFile(const std::filesystem::path& source, const std::string& destination);
     // Copies the tree under `folder` into `destination` (a folder path of the
     // drive, "A:/" for the root); folders are created before their contents.
+    // The image itself and an older image it replaces are left out wherever
+    // they lie in the tree.
     bool CopyTree(const std::filesystem::path& folder, const std::string& destination);
-    // Unmounts, closes and gives the image its final name.
+    // Unmounts, syncs the image to disk and gives it its final name.
     bool Close();
     // Drops an unfinished image (nothing of it stays on disk).
     void Discard();
@@ -63,8 +67,7 @@ private:
 
     fat::ImageFile file_;
     std::unique_ptr<fat::FatDrive> drive_;
-    std::string path_;
-    std::string tempPath_;
+    ExcludedFiles excluded_;
     std::vector<std::uint8_t> chunk_;
     std::atomic<bool> cancel_{false};
     std::atomic<std::uint64_t> copied_{0};

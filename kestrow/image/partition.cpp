@@ -1,6 +1,6 @@
 #include "kestrow/image/partition.h"
 
-#include "kestrow/config/little_endian.h"
+#include "kestrow/base/little_endian.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -38,6 +38,50 @@ struct LibraryState {
 };
 
 LibraryState g;
+
+// The 32-byte table entry. Byte 0 is the type, byte 1 holds read-write (low
+// nibble) and hidden (high nibble), bytes 2-7 the name; the fields below are
+// plain bytes or little-endian words, and those from byte 20 on depend on the
+// type: file-system partitions have no load address and no backup copy.
+constexpr size_t kEntryType = 0;
+constexpr size_t kEntryFlags = 1;
+constexpr size_t kEntryName = 2;
+
+struct EntryField {
+    uint8_t offset;
+    uint8_t PartitionEntry::*byte = nullptr;   // one byte, or
+    uint32_t PartitionEntry::*word = nullptr;  // a 32-bit word
+};
+constexpr EntryField kCommonFields[] = {
+    {kEntryType, &PartitionEntry::type},
+    {8, nullptr, &PartitionEntry::sizeKiB},
+    {12, nullptr, &PartitionEntry::start},
+    {16, nullptr, &PartitionEntry::dataLength},
+};
+constexpr EntryField kFsFields[] = {
+    {20, &PartitionEntry::verify},
+    {21, &PartitionEntry::index},
+    {22, &PartitionEntry::fsType},
+    {23, &PartitionEntry::mediumFlags},
+};
+constexpr EntryField kBinFields[] = {
+    {20, nullptr, &PartitionEntry::loadAddress},
+    {24, nullptr, &PartitionEntry::backupOffset},
+    {28, &PartitionEntry::verify},
+    {29, &PartitionEntry::index},
+    {30, &PartitionEntry::mediumFlags},
+};
+
+// Calls `visit` for every field an entry of `type` stores.
+template <typename Visit>
+void ForEachEntryField(uint8_t type, Visit visit) {
+    for (const EntryField& f : kCommonFields) visit(f);
+    if (type == kPartitionFs) {
+        for (const EntryField& f : kFsFields) visit(f);
+    } else {
+        for (const EntryField& f : kBinFields) visit(f);
+    }
+}
 
 [[gnu::format(printf, 1, 2)]] void Print(const char* format, ...) {
     if (!g.cb.print) return;
@@ -186,6 +230,19 @@ void StartSession(const PartitionEntry& entry, bool created) {
     g.lastErasedBackup = kNoBlock;
 }
 
+// Where an area of the flash lies: a partition must begin on a block boundary
+// behind the two table blocks (or its first erase would wipe the table or the
+// block before it) and end inside the flash.
+enum class Placement { Free, Misplaced, BeyondFlash };
+Placement PlaceInFreeFlash(uint64_t start, uint64_t bytes) {
+    const uint64_t blockBytes = uint64_t(g.pageSize) * g.pagesPerBlock;
+    if (start % blockBytes != 0 || start / g.pageSize < g.tablePage + 2ull * g.pagesPerBlock) {
+        return Placement::Misplaced;
+    }
+    if (start + bytes > uint64_t(g.totalPages) * g.pageSize) return Placement::BeyondFlash;
+    return Placement::Free;
+}
+
 bool HasBackupCopy(const PartitionEntry& e) { return e.type != kPartitionFs && e.backupOffset != kNoBackup; }
 
 // Locates the table behind a boot loader already on the flash: the boot area
@@ -279,47 +336,25 @@ PartitionCallbacks HostMemoryCallbacks() {
 
 void EncodePartitionEntry(const PartitionEntry& e, uint8_t out[kPartitionEntrySize]) {
     std::memset(out, 0, kPartitionEntrySize);
-    out[0] = e.type;
-    out[1] = uint8_t((e.readWrite & 0x0F) | (e.hidden << 4));
-    std::memcpy(out + 2, e.name.data(), std::min<size_t>(e.name.size(), kPartitionNameMax));
-    Put32(out + 8, e.sizeKiB);
-    Put32(out + 12, e.start);
-    Put32(out + 16, e.dataLength);
-    if (e.type == kPartitionFs) {
-        out[20] = e.verify;
-        out[21] = e.index;
-        out[22] = e.fsType;
-        out[23] = e.mediumFlags;
-    } else {
-        Put32(out + 20, e.loadAddress);
-        Put32(out + 24, e.backupOffset);
-        out[28] = e.verify;
-        out[29] = e.index;
-        out[30] = e.mediumFlags;
-    }
+    ForEachEntryField(e.type, [&](const EntryField& f) {
+        if (f.byte != nullptr) out[f.offset] = e.*f.byte;
+        else Put32(out + f.offset, e.*f.word);
+    });
+    out[kEntryFlags] = uint8_t((e.readWrite & 0x0F) | (e.hidden << 4));
+    std::memcpy(out + kEntryName, e.name.data(), std::min<size_t>(e.name.size(), kPartitionNameMax));
 }
 
 PartitionEntry DecodePartitionEntry(const uint8_t in[kPartitionEntrySize]) {
     PartitionEntry e;
-    e.type = in[0];
-    e.readWrite = in[1] & 0x0F;
-    e.hidden = in[1] >> 4;
-    e.name.assign(reinterpret_cast<const char*>(in + 2), strnlen(reinterpret_cast<const char*>(in + 2), 6));
-    e.sizeKiB = Get32(in + 8);
-    e.start = Get32(in + 12);
-    e.dataLength = Get32(in + 16);
-    if (e.type == kPartitionFs) {
-        e.verify = in[20];
-        e.index = in[21];
-        e.fsType = in[22];
-        e.mediumFlags = in[23];
-    } else {
-        e.loadAddress = Get32(in + 20);
-        e.backupOffset = Get32(in + 24);
-        e.verify = in[28];
-        e.index = in[29];
-        e.mediumFlags = in[30];
-    }
+    e.type = in[kEntryType];
+    ForEachEntryField(e.type, [&](const EntryField& f) {
+        if (f.byte != nullptr) e.*f.byte = in[f.offset];
+        else e.*f.word = Get32(in + f.offset);
+    });
+    e.readWrite = in[kEntryFlags] & 0x0F;
+    e.hidden = in[kEntryFlags] >> 4;
+    const char* name = reinterpret_cast<const char*>(in + kEntryName);
+    e.name.assign(name, strnlen(name, kPartitionNameMax));
     return e;
 }
 
@@ -388,21 +423,19 @@ PartitionHandle* Partition_Creat(const PartitionCreateInfo* request) {
     e.hidden = request->hidden;
     e.name.assign(request->name, NameLength(request->name));
     e.start = request->start != 0 ? request->start : g.nextFreePage * g.pageSize;
-    // A partition must begin on a block boundary behind the two table blocks,
-    // or its first erase would wipe the table or the block before it.
-    const uint64_t blockBytes = uint64_t(g.pageSize) * g.pagesPerBlock;
-    if (e.start % blockBytes != 0 || e.start / g.pageSize < g.tablePage + 2ull * g.pagesPerBlock) {
-        Print("part: Sflash_Creat start %u is not a free block\r\n", e.start);
-        return nullptr;
-    }
     uint64_t pages = (uint64_t(request->sizeKiB) * 1024 + g.pageSize - 1) / g.pageSize;
     pages = (pages + g.pagesPerBlock - 1) / g.pagesPerBlock * g.pagesPerBlock;
     const bool backup = request->backup != 0 && e.type != kPartitionFs;
     if (backup) pages += pages % 2;
-    if (e.start / g.pageSize + pages > g.totalPages) {
-        Print("part:  Sflash_burn_creat->partition page is more than spiflash, size:%llu, %u\r\n",
-              static_cast<unsigned long long>(e.start / g.pageSize + pages), g.totalPages);
-        return nullptr;
+    switch (PlaceInFreeFlash(e.start, pages * g.pageSize)) {
+        case Placement::Free: break;
+        case Placement::Misplaced:
+            Print("part: Sflash_Creat start %u is not a free block\r\n", e.start);
+            return nullptr;
+        case Placement::BeyondFlash:
+            Print("part:  Sflash_burn_creat->partition page is more than spiflash, size:%llu, %u\r\n",
+                  static_cast<unsigned long long>(e.start / g.pageSize + pages), g.totalPages);
+            return nullptr;
     }
     e.sizeKiB = uint32_t(pages * g.pageSize / 1024);
     if (e.type != kPartitionFs) {
@@ -441,10 +474,7 @@ PartitionHandle* Partition_Open(const char* name) {
     // The table comes from the flash and may be damaged: an entry whose area
     // leaves the flash or covers the table blocks would be erased and written there.
     const PartitionEntry entry = DecodePartitionEntry(EntryAt(table, *at));
-    const uint64_t blockBytes = uint64_t(g.pageSize) * g.pagesPerBlock;
-    const uint64_t end = uint64_t(entry.start) + uint64_t(entry.sizeKiB) * 1024;
-    if (entry.start % blockBytes != 0 || entry.start / g.pageSize < g.tablePage + 2ull * g.pagesPerBlock ||
-        end > uint64_t(g.totalPages) * g.pageSize) {
+    if (PlaceInFreeFlash(entry.start, uint64_t(entry.sizeKiB) * 1024) != Placement::Free) {
         Print("part: Sflash_Open partition %s lies outside the free flash, start:%u, size:%uKB\r\n",
               entry.name.c_str(), entry.start, entry.sizeKiB);
         return nullptr;

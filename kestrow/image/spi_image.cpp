@@ -1,13 +1,13 @@
 #include "kestrow/image/spi_image.h"
 
+#include "kestrow/base/atomic_file.h"
 #include "kestrow/config/file_io.h"
-#include "kestrow/config/little_endian.h"
+#include "kestrow/base/little_endian.h"
 #include "kestrow/config/station_folder.h"
 #include "kestrow/image/partition.h"
 #include "kestrow/image/spi_image_format.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -46,9 +46,11 @@ constexpr size_t kBootHeaderSize = 512;
 constexpr uint32_t kClockCap = 20'000'000;
 constexpr size_t kMaxDataText = 252;  // MAC, SEQ and BTADDR records live in 256 bytes
 constexpr uint32_t kMaxBootBlocks = 255;  // the flash record keeps the count in one byte
-// RAM list entries with these address words are written as the word alone.
+// RAM list entries with these address words are written as the word alone;
+// the second ends the list.
 constexpr uint32_t kRamMarkerA = 0x66668881;
 constexpr uint32_t kRamMarkerB = 0x88888888;
+constexpr uint32_t kRamEndMarker = kRamMarkerB;
 
 [[gnu::format(printf, 1, 2)]] std::string Format(const char* format, ...) {
     char text[512];
@@ -158,43 +160,6 @@ private:
     SpiImageReporter& reporter_;
 };
 
-// The image under construction: a temporary file beside the target that
-// becomes the target only through Commit; otherwise it is removed.
-class PendingImage {
-public:
-    explicit PendingImage(const std::string& target) : target_(target), path_(target + ".partial-XXXXXX") {
-        fd_ = ::mkstemp(path_.data());
-        created_ = fd_ >= 0;
-    }
-    ~PendingImage() {
-        if (fd_ >= 0) ::close(fd_);
-        if (created_ && !committed_) ::unlink(path_.c_str());
-    }
-    PendingImage(const PendingImage&) = delete;
-    PendingImage& operator=(const PendingImage&) = delete;
-
-    int fd() const { return fd_; }
-
-    // Flushes, gives the file the permissions a newly created file would get,
-    // and renames it over the target.
-    bool Commit() {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        const bool ok = ::fchmod(fd_, 0666 & ~mask) == 0 && ::fsync(fd_) == 0;
-        const bool closed = ::close(fd_) == 0;
-        fd_ = -1;
-        committed_ = ok && closed && ::rename(path_.c_str(), target_.c_str()) == 0;
-        return committed_;
-    }
-
-private:
-    std::string target_;
-    std::string path_;
-    int fd_ = -1;
-    bool created_ = false;
-    bool committed_ = false;
-};
-
 class SpiImageBuild {
 public:
     SpiImageBuild(const config::BurnConfig& config, SpiImageReporter& reporter)
@@ -209,6 +174,7 @@ private:
         failure_ += text;
         return false;
     }
+    bool CheckListsAreWhole(const std::string& flashName);
     bool SelectFlash(const std::string& flashName);
     bool FillErased(int fd);
     bool InitPartitions();
@@ -234,6 +200,23 @@ private:
     std::unique_ptr<ImageFlash> image_;
     std::string failure_;
 };
+
+// An image for an external programmer is right or not made: a list entry the
+// configuration file did not read whole (an unknown type or medium, a missing
+// field) would otherwise become a partition nobody asked for.
+bool SpiImageBuild::CheckListsAreWhole(const std::string& flashName) {
+    bool whole = true;
+    for (const config::MalformedEntry& m : config_.malformed_entries) {
+        bool used = m.list == config::kPartitionListKey || m.list == config::kBinDownloadListKey ||
+                    m.list == config::kFsImageListKey;
+        if (m.list == config::kSpiNorListKey) {
+            used = m.index < config_.spinor_list.size() && FlashName(config_.spinor_list[m.index]) == flashName;
+        }
+        if (!used) continue;
+        whole = Fail("malformed configuration entry, " + m.Describe());
+    }
+    return whole;
+}
 
 bool SpiImageBuild::SelectFlash(const std::string& flashName) {
     for (const config::SpiNorInfo& record : config_.spinor_list) {
@@ -436,7 +419,8 @@ bool SpiImageBuild::Run(const std::string& flashName, const std::string& outputP
         }
         return ok;
     };
-    // Every check on the flash record comes before the first byte is written.
+    // Every check on the configuration comes before the first byte is written.
+    if (!CheckListsAreWhole(flashName)) return finish(false);
     if (!SelectFlash(flashName)) return finish(false);
     if (flash_.page_size == 0 || flash_.erase_size < flash_.page_size || flash_.erase_size % flash_.page_size != 0) {
         Fail("spiflash page size or erase size is error");
@@ -446,9 +430,13 @@ bool SpiImageBuild::Run(const std::string& flashName, const std::string& outputP
         Fail("spiflash total size is error");
         return finish(false);
     }
-    PendingImage pending(outputPath);
-    if (pending.fd() < 0) {
+    // Built beside the target under a temporary name; the target is replaced
+    // only by the finished image.
+    base::AtomicFile pending(outputPath);
+    std::string error;
+    if (!pending.Open(error)) {
         Fail("creat spiimage CreateFile fail!");
+        Fail(error);
         return finish(false);
     }
     image_ = std::make_unique<ImageFlash>(pending.fd(), flash_, reporter_);
@@ -462,8 +450,8 @@ bool SpiImageBuild::Run(const std::string& flashName, const std::string& outputP
         Fail("creat spiimage download boot fail!");
         return finish(false);
     }
-    if (!pending.Commit()) {
-        Fail("creat spiimage cannot rename the finished image to " + outputPath + ": " + std::strerror(errno));
+    if (!pending.Commit(error)) {
+        Fail("creat spiimage cannot finish the image: " + error);
         return finish(false);
     }
     return finish(true);
@@ -506,6 +494,7 @@ bool PatchBootLoader(std::vector<uint8_t>& boot, const config::BurnConfig& confi
             const config::RamTable& ram =
                 pair < config.active_ram_tables.size() ? config.active_ram_tables[pair] : empty;
             size_t at = 44;
+            bool ended = false;
             for (const config::RamRegister& reg : ram) {
                 const bool marker = reg.address == kRamMarkerA || reg.address == kRamMarkerB;
                 if (at + (marker ? 4 : 8) > kBootHeaderSize) {
@@ -515,6 +504,16 @@ bool PatchBootLoader(std::vector<uint8_t>& boot, const config::BurnConfig& confi
                 Put32(h + at, reg.address);
                 if (!marker) Put32(h + at + 4, reg.value);
                 at += marker ? 4 : 8;
+                ended = ended || reg.address == kRamEndMarker;
+            }
+            // The boot ROM reads registers until the end marker: a table
+            // without one gets it, or the ROM would read on into the header.
+            if (!ended) {
+                if (at + 4 > kBootHeaderSize) {
+                    error = "the RAM register list leaves no room for its end marker in the 512-byte boot header";
+                    return false;
+                }
+                Put32(h + at, kRamEndMarker);
             }
         }
     } else if (chip == 4) {

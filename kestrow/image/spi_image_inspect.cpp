@@ -1,6 +1,6 @@
 #include "kestrow/image/spi_image_inspect.h"
 
-#include "kestrow/config/little_endian.h"
+#include "kestrow/base/little_endian.h"
 #include "kestrow/image/spi_image_format.h"
 
 #include <cstdio>

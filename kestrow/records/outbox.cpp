@@ -1,6 +1,6 @@
 #include "kestrow/records/outbox.h"
 
-#include "kestrow/config/file_io.h"
+#include "kestrow/base/atomic_file.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -174,8 +174,9 @@ bool Outbox::Rewrite(const std::vector<std::string>& lines, std::string& error) 
     }
     std::string bytes;
     for (const std::string& line : lines) bytes += line + "\n";
-    if (!config::WriteWholeFile(path_, bytes)) {
-        error = "cannot rewrite " + path_;
+    std::string why;
+    if (!base::WriteFileAtomically(path_, bytes, why)) {
+        error = "cannot rewrite " + path_ + ": " + why;
         return false;
     }
     return true;

@@ -38,6 +38,10 @@ put("config_txt", "lists", utf16(
     "fs image count = 1\nfs image 1 = A, r.sqsh4\nspinor count = 1\n"
     "spinor 1 = W25Q128, 0xef4018, 1, 16777216, 256, 256, 65536, 0, 0, 0\n"))
 put("config_txt", "utf8", "project name = X\ndevice channel = 4\nuart baud = 921600\n")
+put("config_txt", "utf16be", b"\xfe\xff" + "project name = Y\r\nchip model = PN04\r\n".encode("utf-16-be"))
+put("config_txt", "malformed", utf16(
+    "partition count = 2\npartition 1 = A, 64, EXT4, 1, 0, 0\npartition 2 = B, 64, 1, 1, 0, SPINADN\n"
+    "sflash supported count = 1\nsflash 1 = 0xef4018, 16777216\npartition count = 1\n"))
 
 put("private_profile", "station", station("burn.ini"))
 put("private_profile", "mixed", "; c\r\n[CONFIG]\r\nOther = \"a b\" \r\nn=-12x\r\n[ config_addr ]\r\nk\r\n=v\r\n[PN\r\n")

@@ -9,11 +9,13 @@
 #include "kestrow/engine/progress.h"
 #include "kestrow/engine/status_codes.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QTimer>
 #include <QTableView>
 #include <QMessageBox>
 #include <QRegularExpression>
@@ -309,6 +311,29 @@ TEST_F(MainWindowTest, LanguageSwitchRelabelsHeadersBarAndTitle) {
     ASSERT_TRUE(w->SwitchLanguage(config::LanguageTable::kEnglish));
     EXPECT_EQ(w->SearchButton()->text(), "Search");
     EXPECT_FALSE(w->SwitchLanguage(config::LanguageTable::kEnglish));  // already active
+}
+
+TEST_F(MainWindowTest, LanguageWhoseFileIsRefusedIsToldAndTheTableStays) {
+    std::filesystem::create_directories(dir_ / "Lang");
+    std::ofstream(dir_ / "Lang" / "Deutsch.txt", std::ios::binary) << config::FormatLanguageFile({"nur eins"});
+    language_.SetLanguage("English");  // lists the new file
+    auto w = OpenWindow();
+    EXPECT_FALSE(w->SwitchLanguage(2));
+    ASSERT_EQ(prompter_.shown.size(), 1u);
+    EXPECT_TRUE(prompter_.shown[0].text.startsWith("The language cannot be loaded: language file "));
+    EXPECT_EQ(w->SearchButton()->text(), "Search");
+}
+
+// OK in the settings dialog saves the configuration; a save that fails is shown.
+TEST_F(MainWindowTest, FailedSaveAfterTheSettingsDialogIsShown) {
+    auto w = OpenWindow();
+    std::filesystem::remove(Path("config.txt"));
+    std::filesystem::create_directory(Path("config.txt"));  // nothing can replace a folder
+    QTimer::singleShot(0, [] { qobject_cast<QDialog*>(QApplication::activeModalWidget())->accept(); });
+    w->OpenSettings();
+    ASSERT_EQ(prompter_.shown.size(), 1u);
+    EXPECT_EQ(prompter_.shown[0].text, QString::fromStdString("Failed to save " + Path("config.txt") + "\ncannot replace " +
+                                                              Path("config.txt") + ": Is a directory"));
 }
 
 TEST_F(MainWindowTest, CloseQuestionNoKeepsTheWindowYesCloses) {

@@ -28,16 +28,20 @@ protected:
     }
 };
 
-TEST_F(SettingsDialogTest, CancelRestoresTheFourRememberedValues) {
+TEST_F(SettingsDialogTest, CancelRestoresEverythingTheDialogChanged) {
     ASSERT_EQ(config_.chip_model, "PN05");
     ASSERT_EQ(config_.clock_index, 1);
+    const std::vector<config::RamTable> tables = config_.active_ram_tables;  // PN05: the 64 MB tables
+    ASSERT_FALSE(tables.empty());
     auto dialog = Open();
     Choose(dialog->PartList(), 2);  // PN30
     Choose(dialog->ClockList(), 3);
     dialog->SpiNandButton()->click();
     EXPECT_EQ(config_.chip_model, "PN30");  // reaches the configuration at once
     EXPECT_EQ(config_.chip_mode, config::kModeSpiNand);
+    EXPECT_NE(config_.active_ram_tables, tables);  // PN30 brings the 128 MB tables
     dialog->reject();
+    EXPECT_EQ(config_.active_ram_tables, tables);
     EXPECT_EQ(config_.chip_model, "PN05");
     EXPECT_EQ(config_.part_index, 0);
     EXPECT_EQ(config_.cpu_freq_param, 800);
@@ -45,6 +49,21 @@ TEST_F(SettingsDialogTest, CancelRestoresTheFourRememberedValues) {
     EXPECT_EQ(config_.clock_index, 1);
     EXPECT_EQ(config_.chip_type, 8);
     EXPECT_EQ(config_.chip_mode, config::kModeSpiNor);
+}
+
+// A part change that settles the boot mode for another chip type is undone
+// by Cancel, and the library hears the restored mode.
+TEST_F(SettingsDialogTest, CancelGivesBackTheBootModeAPartChangeSettled) {
+    config_.chip_type = 9;
+    config_.boot_mode_flag = 2;
+    auto dialog = Open();
+    Choose(dialog->PartList(), 2);  // PN30: chip type 8, no boot mode choice
+    EXPECT_EQ(config_.boot_mode_flag, 0);
+    EXPECT_EQ(link_.CallsNamed("SecureBootFlag").back().values[0], 0u);
+    dialog->reject();
+    EXPECT_EQ(config_.chip_type, 9);
+    EXPECT_EQ(config_.boot_mode_flag, 2);
+    EXPECT_EQ(link_.CallsNamed("SecureBootFlag").back().values[0], 2u);
 }
 
 TEST_F(SettingsDialogTest, OkKeepsTheChoicesAndCopiesTheFields) {
@@ -64,15 +83,45 @@ TEST_F(SettingsDialogTest, OkKeepsTheChoicesAndCopiesTheFields) {
     EXPECT_EQ(config_.path_producer, "producers/p2.bin");
 }
 
-TEST_F(SettingsDialogTest, PartNumberPN01OffersOneClockLine) {
+TEST_F(SettingsDialogTest, PartNumberPN01OffersOneClockLineAndOkTakesIt) {
+    for (bool clickLine : {true, false}) {
+        SCOPED_TRACE(clickLine ? "line clicked" : "line left alone");
+        ASSERT_EQ(config_.cpu_freq_param, 800);
+        ASSERT_EQ(config_.ddr_freq_param, 533);
+        auto dialog = Open();
+        EXPECT_EQ(dialog->ClockList()->count(), 4);
+        Choose(dialog->PartList(), 1);
+        ASSERT_EQ(dialog->ClockList()->count(), 1);
+        EXPECT_EQ(dialog->ClockList()->itemText(0), "CPU_CLK = 800MHz, DDR2_CLK = 400MHz");
+        if (clickLine) Choose(dialog->ClockList(), 0);
+        dialog->accept();
+        // What the list shows is what Check_Info, config.txt and the RAM table get.
+        EXPECT_EQ(config_.chip_model, "PN01");
+        EXPECT_EQ(config_.cpu_freq_param, 800);
+        EXPECT_EQ(config_.ddr_freq_param, 400);
+        EXPECT_EQ(config_.clock_index, 0);
+        // Back to PN05 at 800/533 for the next round.
+        auto back = Open();
+        Choose(back->PartList(), 0);
+        Choose(back->ClockList(), 1);
+        back->accept();
+    }
+}
+
+// A part change that makes the chip type 11 shows the RAM Path row with the
+// configured path, and OK keeps that path.
+TEST_F(SettingsDialogTest, RamPathRowAppearingAfterAPartChangeHoldsThePath) {
+    config_.project_name = "NimbraP1";
+    config_.part_numbers.push_back("PN18");
+    config_.path_ram = "ram/ddr_720.bin";
     auto dialog = Open();
-    EXPECT_EQ(dialog->ClockList()->count(), 4);
-    Choose(dialog->PartList(), 1);
-    ASSERT_EQ(dialog->ClockList()->count(), 1);
-    EXPECT_EQ(dialog->ClockList()->itemText(0), "CPU_CLK = 800MHz, DDR2_CLK = 400MHz");
-    Choose(dialog->ClockList(), 0);
-    EXPECT_EQ(config_.cpu_freq_param, 800);
-    EXPECT_EQ(config_.ddr_freq_param, 400);
+    EXPECT_FALSE(dialog->RamPathEdit()->isVisibleTo(dialog.get()));
+    Choose(dialog->PartList(), 4);
+    ASSERT_EQ(config_.chip_type, 11);
+    EXPECT_TRUE(dialog->RamPathEdit()->isVisibleTo(dialog.get()));
+    EXPECT_EQ(dialog->RamPathEdit()->text(), "ram/ddr_720.bin");
+    dialog->accept();
+    EXPECT_EQ(config_.path_ram, "ram/ddr_720.bin");
 }
 
 TEST_F(SettingsDialogTest, BootModeOnlyForChipType9AndRamPathOnlyFor11) {

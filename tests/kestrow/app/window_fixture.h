@@ -39,12 +39,19 @@ public:
         if (while_choosing) while_choosing();
         return next_file;
     }
+    QString ChooseSaveFile(QWidget*, const QString& filter, const QString& suggested) override {
+        filters.push_back(filter);
+        suggested_files.push_back(suggested);
+        return next_save_file;
+    }
     std::vector<Shown> shown;
     std::vector<QString> asked;
     std::vector<QString> filters;
     bool answer = true;
     QString next_file;
     std::function<void()> while_choosing;  // runs while the file dialog would be open
+    QString next_save_file;
+    std::vector<QString> suggested_files;
 };
 
 using engine::testing::FakePorts;

@@ -28,7 +28,7 @@ protected:
         std::filesystem::copy(std::string(source) + "/station", folder.Dir(), std::filesystem::copy_options::recursive);
     }
     void SetConfigLine(const std::string& from, const std::string& to) {
-        std::string text = Utf16ToUtf8(DecodeUtf16Le(folder.Read("config.txt").substr(2)));
+        std::string text = Utf16ToUtf8(base::DecodeUtf16(folder.Read("config.txt").substr(2), base::ByteOrder::Little));
         text.replace(text.find(from), from.size(), to);
         folder.Write("config.txt", testing::Utf16File(text));
     }
@@ -123,6 +123,37 @@ TEST_F(ConfigCommandTest, StationFolderThatCannotBeWrittenIsAProblem) {
     EXPECT_EQ(r.status, 3) << r.output;
     EXPECT_NE(r.output.find("warning: cannot make the log folder " + station + "/log"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("watching /dev/null for 1 board (no logs are kept)\n"), std::string::npos) << r.output;
+}
+
+// What the window's Hardware dialog does, from the command line: a RAM
+// configuration file read, written with a configuration word, and the boot
+// loader's command-line block written now.
+TEST_F(ConfigCommandTest, RamConfigurationImportExportAndTheBootCommandLine) {
+    folder.Write("board.txt", "[CONFIG_DATA]\r\n0x21000000, 0x00004e05,\r\n0x2000e000, 0xffffffff,\r\n[END]\r\n");
+    const std::string station = " --station '" + folder.Dir() + "'";
+    RunResult r = cli::testing::RunKestrow("config" + station + " --import-ram '" + folder.Path("board.txt") +
+                                           "' --export-ram '" + folder.Path("out.txt") + "' --ram-word 4e03");
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("board.txt, 2 register pairs"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("configuration word 0x00004e03 (RAM type DDR2_32, bank 1, column 3, row 2)"),
+              std::string::npos)
+        << r.output;
+    EXPECT_NE(folder.Read("out.txt").find("0x2000e000, 0xffff4ffb,    //remark\r\n"), std::string::npos);
+
+    folder.Write("broken.txt", "not a RAM configuration\r\n");
+    r = cli::testing::RunKestrow("config" + station + " --import-ram '" + folder.Path("broken.txt") + "'");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.output.find("kestrow config: Import file fail,the file is not valid!"), std::string::npos) << r.output;
+
+    EXPECT_NE(RunConfig(folder.Dir()).output.find("Command line:    0x81f00000 \"console=ttySQM0,115200n8 root="),
+              std::string::npos);
+    r = cli::testing::RunKestrow("config" + station + " --cmdline-addr 82000000 --cmdline-data 'mem=32M'");
+    EXPECT_EQ(r.status, 0) << r.output;
+    const std::string boot = folder.Read("u-boot.bin");
+    EXPECT_EQ(boot.substr(72, 8), std::string("CMDL\0\0\0\x82", 8));
+    EXPECT_EQ(boot.substr(80, 8), std::string("mem=32M\0", 8));
+    r = cli::testing::RunKestrow("config" + station + " --cmdline-addr 82000000 --cmdline-data 'mem=32M'");
+    EXPECT_NE(r.output.find("Command line:    already in "), std::string::npos) << r.output;
 }
 
 }  // namespace

@@ -49,18 +49,19 @@ TEST_F(AddressPoolTest, SingleConfirmedEntryGivesTheNextAddress) {
     EXPECT_EQ(config.channel_mac_low[0], "");  // a confirmed entry is not given back
 }
 
-TEST_F(AddressPoolTest, EntriesBeyondTheChannelCountAreClearedButCount) {
+TEST_F(AddressPoolTest, EntriesBeyondTheChannelCountStayAndCount) {
     config.device_channel = 4;
     WritePool({{"N", "00:00:01"}, {"N", "00:00:02"}, {"Y", "00:00:03"}, {"N", "00:00:04"},
                {"N", "00:01:00"}, {"Y", "00:00:06"}});
+    const std::string before = folder.Read("config_addr.txt");
     EXPECT_EQ(config.LoadAddressPool(pool, kMacPoolPrefix, sink), 1);
     EXPECT_EQ(config.mac_current_low, "00:01:01");
+    EXPECT_EQ(folder.Read("config_addr.txt"), before);
     EXPECT_EQ(config.channel_mac_low[1], "00:00:02");
     EXPECT_EQ(config.channel_mac_low[2], "");
     EXPECT_EQ(config.channel_mac_low[4], "00:01:00");
-    EXPECT_EQ(Key(3, 'A'), "00:00:04");
-    EXPECT_EQ(Key(4, 'F'), "");
-    EXPECT_EQ(Key(5, 'A'), "");
+    EXPECT_EQ(Key(4, 'F'), "N");
+    EXPECT_EQ(Key(5, 'A'), "00:00:06");
 }
 
 TEST_F(AddressPoolTest, GapEndsTheScan) {

@@ -1,3 +1,4 @@
+#include "kestrow/base/unicode.h"
 #include "kestrow/config/burn_config.h"
 #include "tests/kestrow/config/temp_folder.h"
 
@@ -116,6 +117,48 @@ TEST_F(ConfigFileTest, EightBitTextIsReadAsUtf8AndNoted) {
     EXPECT_EQ(config.project_name, "NimbraP3");
     EXPECT_EQ(config.chip_model, "PN04");
     EXPECT_EQ(notes.lines.size(), 1u);
+}
+
+TEST_F(ConfigFileTest, BigEndianFileIsReadByItsByteOrderMarkAndSavedLittleEndian) {
+    const std::string text = "project name = NimbraP3\r\nchip model = PN04\r\nsflash supported count = 1\r\n"
+                             "sflash 1 = 0xef4018, 16777216, 256, 256, 65536, 20000000, 0x3, 0x1c, W25Q128JV\r\n";
+    folder.Write("config.txt", "\xFE\xFF" + base::EncodeUtf16(Utf8ToUtf16(text), base::ByteOrder::Big));
+    ASSERT_EQ(config.Load(path, &notes), 1);
+    EXPECT_EQ(config.project_name, "NimbraP3");
+    EXPECT_EQ(config.chip_model, "PN04");
+    ASSERT_EQ(config.spinor_list.size(), 1u);
+    EXPECT_STREQ(config.spinor_list[0].part_number, "W25Q128JV");
+    ASSERT_EQ(notes.lines.size(), 1u);
+    EXPECT_NE(notes.lines[0].find("big-endian"), std::string::npos);
+    ASSERT_EQ(config.Save(path), 1);
+    EXPECT_EQ(folder.Read("config.txt").substr(0, 4), std::string("\xFF\xFE#\0", 4));
+    BurnConfig again;
+    ASSERT_EQ(again.Load(path), 1);
+    EXPECT_EQ(again.FormatConfigText(), config.FormatConfigText());
+}
+
+// A list line the reader cannot take whole is remembered with its place and
+// written back as the operator wrote it, never as the entry it half became.
+TEST_F(ConfigFileTest, MalformedListEntriesAreNamedAndSavedAsWritten) {
+    ASSERT_EQ(LoadText("partition count = 2\r\n"
+                       "partition 1 = A, 2048, FS, 1, 0, SPINADN\r\n"
+                       "partition 2 = B, 4, EXT4, 1, 0, SPI_NOR\r\n"
+                       "sflash supported count = 1\r\n"
+                       "sflash 1 = 0xef4018, 16777216, 256\r\n"),
+              1);
+    ASSERT_EQ(config.malformed_entries.size(), 3u);
+    EXPECT_EQ(config.malformed_entries[0].Describe(), path + " line 2: partition 1 = A, 2048, FS, 1, 0, SPINADN");
+    EXPECT_EQ(config.FindMalformedEntry(kPartitionListKey, 1)->line, 3);
+    EXPECT_EQ(config.FindMalformedEntry(kPartitionListKey, 2), nullptr);
+    const std::string text = config.FormatConfigText();
+    EXPECT_NE(text.find("\r\npartition 1 = A, 2048, FS, 1, 0, SPINADN\r\npartition 2 = B, 4, EXT4, 1, 0, SPI_NOR\r\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("\r\nsflash 1 = 0xef4018, 16777216, 256\r\n"), std::string::npos);
+
+    // A good line for the same entry, or a new count line, ends it.
+    ASSERT_EQ(LoadText("partition 2 = B, 4, DATA, 1, 0, SPI_NOR\r\nsflash supported count = 0\r\n"), 1);
+    ASSERT_EQ(config.malformed_entries.size(), 1u);
+    EXPECT_EQ(config.malformed_entries[0].index, 0u);
 }
 
 TEST_F(ConfigFileTest, MissingFileReturnsZeroAndKeepsValues) {

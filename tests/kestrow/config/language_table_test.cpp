@@ -4,9 +4,11 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <regex>
 
 #include "kestrow/config/private_profile.h"
@@ -69,11 +71,33 @@ TEST(BuiltinLanguageTexts, EntriesNamedByTheRestOfTheProgramSitAtTheirIndex) {
     for (const auto& c : cases) EXPECT_EQ(BuiltinEnglishTexts()[c.index], c.text) << "entry " << c.index;
 }
 
+TEST(AddedTexts, InEnumOrderInBothLanguagesAndFollowTheActiveLanguage) {
+    const auto added = AddedTexts();
+    for (std::size_t i = 0; i < added.size(); ++i) {
+        EXPECT_EQ(static_cast<std::size_t>(added[i].id), i);
+        EXPECT_FALSE(added[i].english.empty()) << i;
+        EXPECT_FALSE(added[i].chinese.empty()) << i;
+        EXPECT_EQ(added[i].english.find("%s") == std::string_view::npos,
+                  added[i].chinese.find("%s") == std::string_view::npos)
+            << i;
+    }
+    const std::string station = (fs::temp_directory_path() / ("kw_added_" + std::to_string(::getpid()))).string();
+    fs::create_directories(station);
+    LanguageTable table(station);
+    EXPECT_EQ(table.GetAddedText(AddedText::Hardware), "Hardware");
+    table.SetLanguage("中文");
+    EXPECT_EQ(table.GetAddedText(AddedText::Hardware), "硬件");
+    EXPECT_EQ(table.GetString(379), "");  // the 379 entries end where they always have
+    fs::remove_all(station);
+}
+
 TEST(Utf16Text, ConvertsBothWaysAndReplacesBrokenSequences) {
     EXPECT_EQ(Utf8ToUtf16("A中😀"), (std::u16string{u'A', 0x4E2D, 0xD83D, 0xDE00}));
     EXPECT_EQ(Utf16ToUtf8(u"A中😀"), "A中😀");
     EXPECT_EQ(Utf16ToUtf8(std::u16string{u'a', 0xD800, u'b'}), "a\xEF\xBF\xBD" "b");
     EXPECT_EQ(Utf8ToUtf16("a\xC0\xAF" "b\xE4"), (std::u16string{u'a', 0xFFFD, 0xFFFD, u'b', 0xFFFD}));
+    // F8 to FF begin no UTF-8 sequence: each byte here is broken on its own.
+    EXPECT_EQ(Utf8ToUtf16("\xF8\x80\x80"), (std::u16string{0xFFFD, 0xFFFD, 0xFFFD}));
     EXPECT_EQ(CountCharacters("A中😀"), 3u);
 }
 
@@ -275,12 +299,42 @@ TEST_F(LanguageTableTest, ChoiceIsRememberedInBurnIni) {
     table.SetLanguageFromBurnIni();  // no burn.ini yet: English
     EXPECT_EQ(table.CurrentLanguageName(), "English");
     ASSERT_TRUE(table.LoadLanguage(2));
-    ASSERT_TRUE(table.WriteLanguageToBurnIni());
-    EXPECT_EQ(ReadProfileString((station / "burn.ini").string(), "Lang", "Lang"), "Deutsch");
+    EXPECT_EQ(table.RememberedLanguage(), "Deutsch");
+    ASSERT_TRUE(WriteProfileString((station / "burn.ini").string(), "Lang", "Lang", table.RememberedLanguage()));
 
     LanguageTable next(station.string());
     next.SetLanguageFromBurnIni();
     EXPECT_EQ(next.GetString(7), "de 7");
+}
+
+// A language that cannot be loaded leaves English on screen, says why, and
+// stays the choice burn.ini keeps until the operator picks another.
+TEST_F(LanguageTableTest, RefusedLanguageIsToldAndStaysRemembered) {
+    struct Case {
+        const char* what;
+        std::optional<std::string> file;  // Lang/Deutsch.txt
+        const char* error;
+    };
+    const Case cases[] = {
+        {"broken file", FormatLanguageFile({"nur eins"}), "1 of 379"},
+        {"no file", std::nullopt, "no language file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(lang / "Deutsch.txt");
+        if (c.file) Write(lang / "Deutsch.txt", *c.file);
+        LanguageTable table(station.string());
+        table.SetLanguage("Deutsch");
+        EXPECT_EQ(table.CurrentLanguageName(), "English");
+        EXPECT_THAT(table.LastError(), ::testing::HasSubstr(c.error));
+        EXPECT_EQ(table.RememberedLanguage(), "Deutsch");
+        ASSERT_TRUE(table.LoadLanguage(LanguageTable::kChinese));
+        EXPECT_EQ(table.RememberedLanguage(), "中文");
+    }
+    LanguageTable plain(station.string());
+    plain.SetLanguage("");
+    EXPECT_EQ(plain.RememberedLanguage(), "English");
+    EXPECT_EQ(plain.LastError(), "");
 }
 
 TEST_F(LanguageTableTest, WithoutAFolderTheStationFolderChosenLaterIsUsed) {

@@ -1,4 +1,5 @@
 #include "kestrow/config/password_file.h"
+#include "tests/kestrow/config/disk_full.h"
 
 #include <gtest/gtest.h>
 
@@ -145,8 +146,10 @@ TEST_F(PasswordFileTest, MissingShortOrDamagedFiles) {
 
 TEST_F(PasswordFileTest, FailedSaveKeepsThePreviousFile) {
     ASSERT_TRUE(SavePasswordFile(path, "old", "old"));
-    fs::create_directory(path + ".tmp");  // the temporary file cannot be created
-    EXPECT_FALSE(SavePasswordFile(path, "new", "new"));
+    {
+        testing::DiskFullAfter full(512);  // the 1024-byte file does not fit
+        EXPECT_FALSE(SavePasswordFile(path, "new", "new"));
+    }
     std::string p, r;
     ASSERT_TRUE(LoadPasswordFile(path, p, r));
     EXPECT_EQ(p, "old");

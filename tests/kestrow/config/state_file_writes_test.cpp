@@ -7,12 +7,14 @@
 #include "kestrow/config/language_table.h"
 #include "kestrow/config/password_file.h"
 #include "kestrow/config/private_profile.h"
+#include "kestrow/config/ram_config.h"
+#include "tests/kestrow/config/disk_full.h"
+#include "tests/kestrow/config/message_recorder.h"
 #include "tests/kestrow/config/temp_folder.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
+#include <sys/stat.h>
 
-#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -23,26 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Writes past `bytes` fail as on a full disk (EFBIG instead of the signal).
-class DiskFullAfter {
-public:
-    explicit DiskFullAfter(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = saved_;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~DiskFullAfter() {
-        setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, oldHandler_);
-    }
-
-private:
-    rlimit saved_{};
-    void (*oldHandler_)(int) = nullptr;
-};
-
 std::vector<std::string> FolderListing(const fs::path& dir) {
     std::vector<std::string> names;
     for (const auto& entry : fs::recursive_directory_iterator(dir)) names.push_back(entry.path().string());
@@ -50,35 +32,48 @@ std::vector<std::string> FolderListing(const fs::path& dir) {
     return names;
 }
 
-TEST(StateFileWrites, AFullDiskFailsTheWriteAndKeepsThePreviousFile) {
-    testing::TempFolder folder;
-    const std::string old = "previous content, byte for byte\r\n";
-    struct Case {
-        const char* file;  // relative to the folder; empty when the writer creates a new file only
-        std::function<bool(const std::string& path)> write;
-    };
-    const std::string longValue(400, 'v');
-    const Case cases[] = {
+// Each state file with the call that writes it.
+struct StateFileWriter {
+    const char* file;  // relative to the folder
+    std::function<bool(const std::string& path)> write;
+};
+
+std::vector<StateFileWriter> StateFileWriters() {
+    static const std::string longValue(400, 'v');
+    return {
         {"config.txt",
          [](const std::string& path) {
              BurnConfig config;
              return config.Save(path) == 1;
          }},
-        {"burn.ini", [&](const std::string& path) { return WriteProfileString(path, "Lang", "Lang", longValue); }},
+        {"burn.ini", [](const std::string& path) { return WriteProfileString(path, "Lang", "Lang", longValue); }},
         {"password.cfg", [](const std::string& path) { return SavePasswordFile(path, "new", "new"); }},
         {"config_addr.txt",
-         [&](const std::string& path) {
+         [](const std::string& path) {
              BurnConfig config;
              return config.WriteChannelAddress(path, kMacPoolPrefix, "N", longValue, 0);
          }},
+        {"ramconfig_ddr.txt",
+         [](const std::string& path) {
+             BurnConfig config;
+             testing::MessageRecorder sink;
+             RamConfigPorter porter;
+             return porter.Export(path, 0, config, sink) == 1;
+         }},
     };
-    for (const Case& c : cases) {
+}
+
+TEST(StateFileWrites, AFullDiskFailsTheWriteAndKeepsThePreviousFile) {
+    testing::TempFolder folder;
+    const std::string old = "previous content, byte for byte\r\n";
+    const std::vector<StateFileWriter> cases = StateFileWriters();
+    for (const StateFileWriter& c : cases) {
         SCOPED_TRACE(c.file);
         folder.Write(c.file, old);
         const std::vector<std::string> before = FolderListing(folder.Dir());
         bool written;
         {
-            DiskFullAfter full(old.size() + 16);
+            testing::DiskFullAfter full(old.size() + 16);
             written = c.write(folder.Path(c.file));
         }
         EXPECT_FALSE(written);
@@ -90,13 +85,40 @@ TEST(StateFileWrites, AFullDiskFailsTheWriteAndKeepsThePreviousFile) {
     }
 }
 
+// Every state file is replaced through a temporary of its own beside it: a
+// link at its place is followed, the file keeps its mode, and a file another
+// writer has under the old fixed temporary name is left alone.
+TEST(StateFileWrites, LinksModesAndOtherWritersAreRespected) {
+    testing::TempFolder folder;
+    const mode_t oldMask = ::umask(022);
+    for (const StateFileWriter& c : StateFileWriters()) {
+        SCOPED_TRACE(c.file);
+        const std::string real = std::string("real/") + c.file;
+        folder.Write(real, "old");
+        fs::permissions(folder.Path(real), fs::perms(0640));
+        fs::create_symlink(real, folder.Path(c.file));
+        folder.Write(std::string(c.file) + ".tmp", "another writer's file");
+        ASSERT_TRUE(c.write(folder.Path(c.file)));
+        EXPECT_TRUE(fs::is_symlink(folder.Path(c.file)));
+        EXPECT_NE(folder.Read(real), "old");
+        EXPECT_EQ(fs::status(folder.Path(real)).permissions(), fs::perms(0640));
+        EXPECT_EQ(folder.Read(std::string(c.file) + ".tmp"), "another writer's file");
+    }
+    // A new password file is readable by its owner only; other new files as the umask allows.
+    ASSERT_TRUE(SavePasswordFile(folder.Path("fresh.cfg"), "a", "b"));
+    EXPECT_EQ(fs::status(folder.Path("fresh.cfg")).permissions(), fs::perms(0600));
+    ASSERT_TRUE(WriteProfileString(folder.Path("fresh.ini"), "Lang", "Lang", "English"));
+    EXPECT_EQ(fs::status(folder.Path("fresh.ini")).permissions(), fs::perms(0644));
+    ::umask(oldMask);
+}
+
 TEST(StateFileWrites, ALanguageFileCutShortByAFullDiskIsNotLeftBehind) {
     testing::TempFolder folder;
     LanguageTable table(folder.Dir());
     table.SetLanguage("English");
     fs::create_directories(folder.Path("Lang"));
     {
-        DiskFullAfter full(100);
+        testing::DiskFullAfter full(100);
         EXPECT_FALSE(table.SaveCurrentLanguageFile());
     }
     EXPECT_NE(table.LastError(), "");

@@ -37,7 +37,7 @@ protected:
     }
     void TearDown() override { UseStationFolder(previous); }
     void ReplaceInConfig(const std::string& from, const std::string& to) {
-        std::u16string text = DecodeUtf16Le(folder.Read("config.txt").substr(2));
+        std::u16string text = base::DecodeUtf16(folder.Read("config.txt").substr(2), base::ByteOrder::Little);
         std::string utf8 = Utf16ToUtf8(text);
         utf8.replace(utf8.find(from), from.size(), to);
         folder.Write("config.txt", testing::Utf16File(utf8));
@@ -126,6 +126,26 @@ TEST_F(SampleStationTest, GeneratorReproducesTheCommittedFiles) {
         EXPECT_EQ(folder.Read(std::string("generated/") + name), folder.Read(name)) << name;
 }
 
+// The MAC pool across starts: four channels configured, entries of channels
+// 0 to 5 handed out. No start may lower the next address or forget an entry.
+TEST_F(SampleStationTest, TwoStartsNeverLowerTheNextMacAddress) {
+    ReplaceInConfig("device channel = 1", "device channel = 4");
+    std::string pool = "[config_addr]\r\n";
+    const char* lows[] = {"00:00:01", "00:00:02", "00:00:03", "00:00:04", "00:00:07", "00:00:05"};
+    for (int n = 0; n < 6; ++n)
+        pool += "mac_current_low_" + std::to_string(n) + "_F=Y\r\nmac_current_low_" + std::to_string(n) +
+                "_A=" + lows[n] + "\r\n";
+    folder.Write("config_addr.txt", pool);
+    for (int start = 1; start <= 2; ++start) {
+        SCOPED_TRACE(start);
+        BurnConfig station;
+        ASSERT_TRUE(StartStation(station, sink).CanRun());
+        EXPECT_EQ(station.device_channel, 4);
+        EXPECT_EQ(station.mac_current_low, "00:00:08");
+        EXPECT_EQ(folder.Read("config_addr.txt"), pool);
+    }
+}
+
 TEST_F(SampleStationTest, MissingChipTablesStopStartUp) {
     std::filesystem::remove(folder.Path("SDK_CPU_DDR2.ini"));
     StationStartup startup = StartStation(config, sink);
@@ -180,10 +200,22 @@ TEST(ConfigFileSet, CandidatesAndTheActiveFile) {
     EXPECT_EQ(DiscoverConfigFiles(empty.Dir()).names, std::vector<std::string>{"config.txt"});
 }
 
-TEST(ConfigFileSet, AtMostTenCandidates) {
+TEST(ConfigFileSet, AtMostTenCandidatesButConfigTxtAndTheChosenOneAlways) {
     TempFolder folder;
     for (int i = 0; i < 12; ++i) folder.Write("config_" + std::to_string(10 + i) + ".txt", "");
     EXPECT_EQ(DiscoverConfigFiles(folder.Dir()).names.size(), 10u);
+
+    // Ten decoys sort before both config.txt and the file burn.ini names.
+    TempFolder decoys;
+    for (int i = 0; i < 10; ++i) decoys.Write("aconfig" + std::to_string(i) + ".txt", "");
+    decoys.Write("config.txt", "");
+    decoys.Write("zz_config.txt", "");
+    decoys.Write("burn.ini", "[Config]\r\nFile Name=zz_config.txt\r\n");
+    ConfigFileSet set = DiscoverConfigFiles(decoys.Dir());
+    EXPECT_EQ(set.names, (std::vector<std::string>{"config.txt", "aconfig1.txt", "aconfig2.txt", "aconfig3.txt",
+                                                   "aconfig4.txt", "aconfig5.txt", "aconfig6.txt", "aconfig7.txt",
+                                                   "zz_config.txt", "aconfig0.txt"}));
+    EXPECT_EQ(set.ActiveName(), "zz_config.txt");
 }
 
 TEST(BootCommandLine, RewrittenOnlyWhenTheOptionIsOnAndValuesDiffer) {

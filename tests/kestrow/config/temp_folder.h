@@ -1,5 +1,6 @@
 #pragma once
 // A fresh folder per test, removed afterwards, with byte-exact file helpers.
+#include "kestrow/base/unicode.h"
 #include "kestrow/config/text_util.h"
 
 #include <gtest/gtest.h>
@@ -47,7 +48,7 @@ private:
 
 // UTF-16LE bytes with a byte-order mark, as config.txt is stored.
 inline std::string Utf16File(const std::string& utf8Text) {
-    return "\xFF\xFE" + EncodeUtf16Le(Utf8ToUtf16(utf8Text));
+    return "\xFF\xFE" + base::EncodeUtf16(Utf8ToUtf16(utf8Text), base::ByteOrder::Little);
 }
 
 }  // namespace kestrow::config::testing

@@ -21,8 +21,11 @@ class Volume {
 public:
     Volume(const fs::path& image, std::uint64_t bytes, std::uint32_t sectorSize, std::uint32_t pageSize = 0)
         : image_(image) {
+        // The image is made empty at its place, then written there as the tests go.
         std::string error;
-        EXPECT_TRUE(file_.Create(image.string(), bytes, error)) << error;
+        EXPECT_TRUE(file_.Create(image.string(), bytes, error) && file_.Commit(error) &&
+                    file_.Open(image.string(), error))
+            << error;
         MediumDescription d;
         d.io = file_.Sectors(sectorSize);
         d.sectorSize = sectorSize;

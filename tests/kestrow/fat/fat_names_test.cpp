@@ -45,5 +45,23 @@ TEST(FatNames, EntriesCountLongNamePiecesOnlyWhenNeeded) {
     EXPECT_EQ(EntriesForName("\xF0\x9F\x93\xB7"), 2u);  // one emoji, a surrogate pair
 }
 
+// Names that FAT takes for the same one: letter case is folded beyond ASCII.
+TEST(FatNames, CaseFoldingReachesBeyondAscii) {
+    struct Case {
+        std::u16string name;
+        std::u16string folded;
+    };
+    const Case cases[] = {
+        {u"readme.txt", u"README.TXT"},
+        {u"\u00E4.txt", u"\u00C4.TXT"},                  // ä
+        {u"\u00FFber", u"\u0178BER"},                    // ÿ has its capital outside Latin-1
+        {u"\u03C3\u0436", u"\u03A3\u0416"},               // Greek and Cyrillic
+        {u"stra\u00DFe", u"STRA\u00DFE"},                // ß has no one-letter capital
+        {u"\u65E5\u672C", u"\u65E5\u672C"},               // no case
+        {std::u16string{0xD83D, 0xDE00}, std::u16string{0xD83D, 0xDE00}},  // beyond the BMP: kept
+    };
+    for (const Case& c : cases) EXPECT_EQ(FoldCase(c.name), c.folded);
+}
+
 }  // namespace
 }  // namespace kestrow::fat

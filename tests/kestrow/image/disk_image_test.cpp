@@ -197,6 +197,7 @@ TEST(DiskImageBuild, RefusesSourcesItCannotStoreBeforeWriting) {
     struct Case { std::vector<std::string> files; std::string message; } cases[] = {
         {{"ok.txt", "sub/what?.txt"}, "box: This name cannot be stored in a FAT image: "},
         {{"sub/Readme.txt", "sub/README.TXT"}, "box: This name cannot be stored in a FAT image: "},
+        {{"sub/\xC3\x84.txt", "sub/\xC3\xA4.txt"}, "box: This name cannot be stored in a FAT image: "},
         {{"a|b"}, "box: This name cannot be stored in a FAT image: "},
         {{"trailing dot."}, "box: This name cannot be stored in a FAT image: "},
     };
@@ -236,6 +237,31 @@ TEST(DiskImageBuild, CapacityEdges) {
         else EXPECT_EQ(view.Last(), "box: Low capacity size!") << c.size;
         EXPECT_EQ(fs::exists(out / "disk.img"), c.builds);
     }
+    // A capacity beyond what FAT can hold (4 TiB in 512-byte sectors) says so.
+    RecordingView huge;
+    EXPECT_FALSE(Build(huge, Fields(src, out, 4u << 20, 512)));
+    EXPECT_EQ(huge.Events(), std::vector<std::string>{"box: Capacity too large for a FAT volume!"});
+    EXPECT_FALSE(fs::exists(out));
+}
+
+// An output folder inside the source: the image being built and an older one
+// there stay out of the survey and the copy (neither fills the volume nor
+// ends up nested in the new image); the folder itself goes in, empty.
+TEST(DiskImageBuild, OutputFolderInsideTheSource) {
+    TempFolder tmp;
+    const fs::path src = tmp.path() / "src";
+    WriteBytes(src / "app" / "main.bin", 300000, 1);
+    WriteBytes(src / "out" / "disk.img", 3u << 20, 2);  // an older image, most of the capacity
+    const fs::path expected = tmp.path() / "expected";
+    WriteBytes(expected / "app" / "main.bin", 300000, 1);
+    fs::create_directories(expected / "out");
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        RecordingView view;
+        ASSERT_TRUE(Build(view, Fields(src, src / "out", 4))) << view.Last();
+        EXPECT_EQ(fs::file_size(src / "out" / "disk.img"), 4u << 20);
+        ExpectImageHolds(src / "out" / "disk.img", expected, tmp.path());
+    }
 }
 
 TEST(DiskImageBuild, MissingSourceAndUnwritableTarget) {
@@ -271,6 +297,27 @@ TEST(DiskImageWriter, CancelledBuildLeavesNothingBehind) {
     EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path()), fs::directory_iterator()), 2);
 }
 
+// The image is built in a new file of its own beside the target: a link put
+// where a fixed temporary name would be is never written through, and an
+// image made over an older one keeps that file's mode.
+TEST(DiskImageWriter, TemporaryIsNewAndTheOlderImageKeepsItsMode) {
+    TempFolder tmp;
+    const fs::path out = tmp.path() / "out";
+    WriteBytes(tmp.path() / "src" / "a.txt", 100, 2);
+    WriteBytes(tmp.path() / "victim.bin", 50, 9);
+    fs::create_directories(out);
+    fs::create_symlink(tmp.path() / "victim.bin", out / "disk.img.partial");
+    WriteBytes(out / "disk.img", 10, 4);
+    fs::permissions(out / "disk.img", fs::perms(0640));
+    RecordingView view;
+    ASSERT_TRUE(Build(view, Fields(tmp.path() / "src", out, 4))) << view.Last();
+    EXPECT_EQ(fs::file_size(tmp.path() / "victim.bin"), 50u);
+    EXPECT_TRUE(fs::is_symlink(out / "disk.img.partial"));
+    EXPECT_EQ(fs::status(out / "disk.img").permissions(), fs::perms(0640));
+    EXPECT_EQ(fs::file_size(out / "disk.img"), 4u << 20);
+    EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 2);
+}
+
 TEST(DiskImageWriter, PageOf16384TakesFourSectorsOf4096) {
     TempFolder tmp;
     WriteBytes(tmp.path() / "in" / "f.bin", 40000, 3);
@@ -303,7 +350,7 @@ TEST(ScanFolder, CountsWhatTheImageTakesWithoutFollowingFolderLinks) {
 TEST(DiskImageTexts, TableIsInOrderAndPointsAtTheLanguageEntries) {
     EXPECT_EQ(TextEntry(DiskImageText::Title).languageIndex, 280);
     EXPECT_EQ(TextEntry(DiskImageText::EmptyPageSize).languageIndex, 305);
-    for (int i = 0; i <= static_cast<int>(DiskImageText::BuildProblem); ++i) {
+    for (int i = 0; i <= static_cast<int>(DiskImageText::CapacityTooLarge); ++i) {
         EXPECT_EQ(static_cast<int>(TextEntry(static_cast<DiskImageText>(i)).id), i);
     }
     EXPECT_EQ(EnglishText({DiskImageText::CannotFindFile, "/x/y"}), "GetFileInfoInDir can not find file: /x/y.");

@@ -445,6 +445,13 @@ TEST(PartitionEntryTest, LayoutOfBothExtensions) {
     EXPECT_EQ(Le32(bytes, 20), 0x80008000u);
     EXPECT_EQ(Le32(bytes, 24), 0x140000u);
     EXPECT_THAT(std::vector<uint8_t>(raw + 28, raw + 32), ElementsAre(1, 3, 1, 0));
+    const PartitionEntry binBack = DecodePartitionEntry(bytes.data());
+    EXPECT_EQ(binBack.name, "KERNEL");  // six characters fill the field without a terminator
+    EXPECT_EQ(binBack.readWrite, 1);
+    EXPECT_EQ(binBack.hidden, 1);
+    EXPECT_EQ(binBack.loadAddress, 0x80008000u);
+    EXPECT_EQ(binBack.backupOffset, 0x140000u);
+    EXPECT_EQ(binBack.mediumFlags, kMediumFlagBit);
 
     PartitionEntry fs;
     fs.type = kPartitionFs;

@@ -251,9 +251,20 @@ TEST_F(SpiImageTest, FailuresLeaveNoFile) {
     struct Case {
         const char* what;
         std::function<void(config::BurnConfig&)> change;
-        const char* message;
+        std::string message;
+    };
+    // A configuration file whose partition list has one line the reader does not take whole.
+    const auto loadPartitionLine = [this](const std::string& line) {
+        return [this, line](config::BurnConfig& c) {
+            folder.Write("bad.txt", config::testing::Utf16File("partition count = 1\r\npartition 1 = " + line + "\r\n"));
+            c.Load(folder.Path("bad.txt"));
+        };
     };
     const Case cases[] = {
+        {"misspelt medium", loadPartitionLine("A, 2048, FS, 1, 0, SPINADN"),
+         "malformed configuration entry, " + folder.Path("bad.txt") + " line 2: partition 1 = A, 2048, FS, 1, 0, SPINADN"},
+        {"unknown partition type", loadPartitionLine("A, 2048, EXT4, 1, 0, SPI_NOR"),
+         "malformed configuration entry, " + folder.Path("bad.txt") + " line 2: partition 1 = A, 2048, EXT4, 1, 0, SPI_NOR"},
         {"unknown flash", [](config::BurnConfig& c) { c.spinor_list.clear(); }, "not find the spiflash!"},
         {"seven-character name", [](config::BurnConfig& c) { c.partitions[3].name = "ROOTFS7"; },
          "name len more than 7"},
@@ -287,14 +298,27 @@ TEST_F(SpiImageTest, FailuresLeaveNoFile) {
         recorder.messages.clear();
         EXPECT_FALSE(Build());
         EXPECT_TRUE(recorder.failed);
-        EXPECT_EQ(LastMessage(), std::string(c.message) + "\n" + kSpiImageRemovedText);
+        EXPECT_EQ(LastMessage(), c.message + "\n" + kSpiImageRemovedText);
         EXPECT_EQ(Image(), "previous image");  // an older image at the target is kept
         std::filesystem::remove(Output());
+        std::filesystem::remove(folder.Path("bad.txt"));
         EXPECT_TRUE(OnlyTheBootLoaderInTheFolder());
         folder.Write("image.bin", "previous image");
         cfg = saved;
     }
     EXPECT_THAT(recorder.diagnostics, ::testing::Contains(std::string("fhalib_init fail\n")));
+}
+
+// A rebuilt image replaces the file a link at the target names and keeps
+// that file's mode.
+TEST_F(SpiImageTest, RebuildKeepsTheLinkAndTheModeOfTheOlderImage) {
+    folder.Write("images/older.bin", "older image");
+    std::filesystem::permissions(folder.Path("images/older.bin"), std::filesystem::perms(0600));
+    std::filesystem::create_symlink("images/older.bin", Output());
+    ASSERT_TRUE(Build()) << LastMessage();
+    EXPECT_TRUE(std::filesystem::is_symlink(Output()));
+    EXPECT_EQ(std::filesystem::file_size(folder.Path("images/older.bin")), 16 * kMiB);
+    EXPECT_EQ(std::filesystem::status(folder.Path("images/older.bin")).permissions(), std::filesystem::perms(0600));
 }
 
 TEST_F(SpiImageTest, PartitionListRules) {
@@ -347,7 +371,10 @@ TEST(BootHeaderTest, LayoutPerChipType) {
         {2, {{4, "QMSH_P80"}}, {{12, size - 512}, {32, 0x80E00000}}, {{16, 0}}},
         {3, {{4, "QMSH_P80"}}, {{32, 0x80100000}}, {{16, 0}}},
         {5, {{4, "MORVO_K6"}}, {{32, 0x80E00000}}, {{24, 1}}},
-        {6, {{4, "MORVOK6D"}}, {{32, 0x80E00000}, {44, 0x20000000}, {48, 0x11}, {52, 0x66668881}, {56, 0x20000004}},
+        {6,
+         {{4, "MORVOK6D"}},
+         {{32, 0x80E00000}, {44, 0x20000000}, {48, 0x11}, {52, 0x66668881}, {56, 0x20000004}, {60, 0x22},
+          {64, 0x88888888}},
          {}},
         {4, {{32, "MORVO_N7"}}, {{40, size}, {60, 0x00800000}}, {{44, 5}, {52, 0}}},
     };
@@ -383,11 +410,34 @@ TEST(BootHeaderTest, LayoutPerChipType) {
     ASSERT_TRUE(PatchBootLoader(boot, cfg, NorRecord("REC", 16 * kMiB, 10'000'000), error));
     EXPECT_EQ(Le16(std::string(boot.begin(), boot.end()), 16), 2);
 
-    // A RAM list that does not fit the header is refused rather than cut.
-    cfg.active_ram_tables[0].assign(60, {0x20000000, 1});
+    // A table that has its end marker keeps it where it is and gets no second one.
+    cfg.active_ram_tables = {{{0x20000000, 0x11}, {0x88888888, 0x99}, {0x20000004, 0x22}}};
     boot.assign(original.begin(), original.end());
-    EXPECT_FALSE(PatchBootLoader(boot, cfg, record, error));
-    EXPECT_THAT(error, HasSubstr("does not fit"));
+    ASSERT_TRUE(PatchBootLoader(boot, cfg, record, error)) << error;
+    const std::string ended(boot.begin(), boot.end());
+    EXPECT_EQ(Le32(ended, 52), 0x88888888u);
+    EXPECT_EQ(Le32(ended, 56), 0x20000004u);
+    EXPECT_EQ(ended.substr(64, 8), original.substr(64, 8));
+
+    // A RAM list that does not fit the header, with or without the end
+    // marker it needs, is refused rather than cut.
+    struct Oversized {
+        std::size_t pairs;
+        bool withShortEntry;  // one 4-byte 0x66668881 entry after the pairs
+        bool fits;
+    };
+    for (const Oversized& o : {Oversized{58, false, true}, Oversized{58, true, false}, Oversized{60, false, false}}) {
+        SCOPED_TRACE(o.pairs);
+        cfg.active_ram_tables[0].assign(o.pairs, {0x20000000, 1});
+        if (o.withShortEntry) cfg.active_ram_tables[0].push_back({0x66668881, 0});
+        boot.assign(original.begin(), original.end());
+        EXPECT_EQ(PatchBootLoader(boot, cfg, record, error), o.fits);
+        if (o.fits) {
+            EXPECT_EQ(Le32(std::string(boot.begin(), boot.end()), 508), 0x88888888u);
+        } else {
+            EXPECT_THAT(error, HasSubstr("512-byte boot header"));
+        }
+    }
 }
 
 class QuietSink : public config::MessageSink {
@@ -406,7 +456,7 @@ TEST(SampleStationImageTest, SixteenMebibyteImageReadsBackFieldByField) {
     config::UseStationFolder(station);
     config::BurnConfig cfg;
     QuietSink sink;
-    ASSERT_TRUE(config::StartStation(cfg, sink, /*readOnly=*/true).CanRun());
+    ASSERT_TRUE(config::StartStation(cfg, sink).CanRun());
 
     config::testing::TempFolder folder;
     Recorder recorder;
@@ -474,7 +524,7 @@ TEST(SampleStationImageTest, SixteenMebibyteImageReadsBackFieldByField) {
 
     // MAC and ENV carry their records; SEQ and BTADDR stay empty with their
     // pools off; every byte not accounted for is erased.
-    const std::string mac = cfg.mac_current_high + ":" + cfg.mac_current_low;
+    const std::string mac = "01:02:03:00:00:00";  // the pool's start: the sample station has handed out none
     EXPECT_EQ(table[3].length, 4 + mac.size());
     EXPECT_EQ(Le32(image, table[3].start), mac.size());
     EXPECT_EQ(image.substr(table[3].start + 4, mac.size()), mac);
