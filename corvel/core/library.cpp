@@ -1,3 +1,4 @@
+#include "corvel/core/export_guard.h"
 #include "corvel/core/library.h"
 
 #include "corvel/core/transfer_log.h"
@@ -125,7 +126,7 @@ using namespace corvel;
 
 extern "C" {
 
-KW_API unsigned KW_Init(unsigned count, KW_BURN_ENTRY burnEntry, KW_PROGRESS progress) {
+KW_API unsigned KW_Init(unsigned count, KW_BURN_ENTRY burnEntry, KW_PROGRESS progress) try {
     if (count == 0 || count > KW_MAX_CHANNELS || burnEntry == nullptr || progress == nullptr) return 0;
     Library& lib = Lib();
     std::lock_guard lock(lib.initMutex);
@@ -164,9 +165,11 @@ KW_API unsigned KW_Init(unsigned count, KW_BURN_ENTRY burnEntry, KW_PROGRESS pro
     // worker's first pass, or KW_Start would miss it.
     for (unsigned i = 0; i < count; ++i) lib.channels[i].workerReady.Wait();
     return 1;
+} catch (...) {
+    return ExportFailed("KW_Init", 0u);
 }
 
-KW_API unsigned KW_Start(void) {
+KW_API unsigned KW_Start(void) try {
     Library& lib = Lib();
     unsigned started = 0;
     unsigned n = lib.count.load();
@@ -179,20 +182,26 @@ KW_API unsigned KW_Start(void) {
     }
     lib.ramTableRecorded = false;
     return started;
+} catch (...) {
+    return ExportFailed("KW_Start", 0u);
 }
 
-KW_API void KW_GetVersion(unsigned* major, unsigned* minor, unsigned* build) {
+KW_API void KW_GetVersion(unsigned* major, unsigned* minor, unsigned* build) try {
     if (major == nullptr || minor == nullptr || build == nullptr) return;
     *major = 5;
     *minor = 1;
     *build = 20;
+} catch (...) {
+    ExportFailed("KW_GetVersion");
 }
 
-KW_API void KW_SetEventParam(unsigned seconds) {
+KW_API void KW_SetEventParam(unsigned seconds) try {
     if (seconds != 0) Lib().attachWaitSeconds = seconds;
+} catch (...) {
+    ExportFailed("KW_SetEventParam");
 }
 
-KW_API unsigned KW_SetCorvelParam(unsigned, T_CORVEL_PARA* para) {
+KW_API unsigned KW_SetCorvelParam(unsigned, T_CORVEL_PARA* para) try {
     if (para == nullptr) return 0;
     Library& lib = Lib();
     if (para->event_time != 0) KW_SetEventParam(para->event_time);
@@ -200,33 +209,45 @@ KW_API unsigned KW_SetCorvelParam(unsigned, T_CORVEL_PARA* para) {
     lib.chipType = para->chip_type;
     lib.downloadPhase = (para->chip_type == SOC_FB_V1 || para->chip_type == SOC_FB_V2) ? kSerialisationOver : kSerialised;
     return 1;
+} catch (...) {
+    return ExportFailed("KW_SetCorvelParam", 0u);
 }
 
-KW_API unsigned KW_WaitUSBAttach(unsigned nID) {
+KW_API unsigned KW_WaitUSBAttach(unsigned nID) try {
     BurnObject* ch = ChannelByID(nID);
     if (ch == nullptr) return 0;
     auto wait = std::chrono::seconds(Lib().attachWaitSeconds.load());
     return ch->attachEvent.WaitFor(std::chrono::duration_cast<std::chrono::milliseconds>(wait)) ? 1 : 0;
+} catch (...) {
+    return ExportFailed("KW_WaitUSBAttach", 0u);
 }
 
-KW_API unsigned KW_Is_Bind_channels_flag(int value) {
+KW_API unsigned KW_Is_Bind_channels_flag(int value) try {
     Lib().bindChannels = value;
     return 1;
+} catch (...) {
+    return ExportFailed("KW_Is_Bind_channels_flag", 0u);
 }
 
-KW_API unsigned KW_Secuse_boot_flag(unsigned flag) {
+KW_API unsigned KW_Secuse_boot_flag(unsigned flag) try {
     Lib().secureBoot = flag;
     return 0;  // the program relies on this call returning 0
+} catch (...) {
+    return ExportFailed("KW_Secuse_boot_flag", 0u);
 }
 
-KW_API unsigned KW_DownloadImg_length(unsigned nID, unsigned bytes) {
+KW_API unsigned KW_DownloadImg_length(unsigned nID, unsigned bytes) try {
     AddProgress(nID, bytes);
     return 1;
+} catch (...) {
+    return ExportFailed("KW_DownloadImg_length", 0u);
 }
 
-KW_API unsigned KW_set_jiggle_mode_no_vin_chg(int value) {
+KW_API unsigned KW_set_jiggle_mode_no_vin_chg(int value) try {
     Lib().jiggleMode = value;
     return 1;
+} catch (...) {
+    return ExportFailed("KW_set_jiggle_mode_no_vin_chg", 0u);
 }
 
 }  // extern "C"

@@ -1,5 +1,6 @@
 // Boot-ROM work before the producer runs: register writes, RAM tables and the
 // uploads of the producer, the RAM test program and the signed 1K data block.
+#include "corvel/core/export_guard.h"
 #include "corvel/core/library.h"
 #include "corvel/core/transfer_log.h"
 #include "corvel/platform/os.h"
@@ -128,7 +129,7 @@ void FinishRamTable() {
 
 extern "C" {
 
-KW_API unsigned KW_Uart_Setvalue(unsigned nID, const char* address, const char* value) {
+KW_API unsigned KW_Uart_Setvalue(unsigned nID, const char* address, const char* value) try {
     BurnObject* ch = ChannelByID(nID);
     if (ch == nullptr) return 0;
     Library& lib = Lib();
@@ -142,9 +143,11 @@ KW_API unsigned KW_Uart_Setvalue(unsigned nID, const char* address, const char* 
     }
     DropChannelPort(index);
     return 0;
+} catch (...) {
+    return ExportFailed("KW_Uart_Setvalue", 0u);
 }
 
-KW_API unsigned KW_Uart_SetRamParam(unsigned nID, const T_RAM_REG* regs, unsigned count) {
+KW_API unsigned KW_Uart_SetRamParam(unsigned nID, const T_RAM_REG* regs, unsigned count) try {
     if (RamTableChannel(nID, regs, count) == nullptr) return 0;
     unsigned index = nID - 1;
     if (!SendTextCommand(index, "draminit")) {
@@ -176,17 +179,21 @@ KW_API unsigned KW_Uart_SetRamParam(unsigned nID, const T_RAM_REG* regs, unsigne
     std::this_thread::sleep_for(kAfterRamTable);
     FinishRamTable();
     return 1;
+} catch (...) {
+    return ExportFailed("KW_Uart_SetRamParam", 0u);
 }
 
-KW_API unsigned KW_SetRamParam_no_CommitCorvel(unsigned nID, const T_RAM_REG* regs, unsigned count) {
+KW_API unsigned KW_SetRamParam_no_CommitCorvel(unsigned nID, const T_RAM_REG* regs, unsigned count) try {
     if (RamTableChannel(nID, regs, count) == nullptr) return 0;
     for (unsigned i = 0; i < count && regs[i].addr != kRamEnd; ++i)
         if (regs[i].addr == kRamPause) std::this_thread::sleep_for(std::chrono::milliseconds(regs[i].value / 1000));
     FinishRamTable();
     return 1;
+} catch (...) {
+    return ExportFailed("KW_SetRamParam_no_CommitCorvel", 0u);
 }
 
-KW_API unsigned KW_DownloadProducer_uart(unsigned nID, const wchar_t* path, unsigned) {
+KW_API unsigned KW_DownloadProducer_uart(unsigned nID, const wchar_t* path, unsigned) try {
     UploadFile upload = ReadUploadFile(nID, path);
     if (upload.error != 0) return upload.error;
     std::vector<uint8_t>* file = &upload.bytes;
@@ -213,9 +220,11 @@ KW_API unsigned KW_DownloadProducer_uart(unsigned nID, const wchar_t* path, unsi
     SendByte(index, '\r');
     std::this_thread::sleep_for(kAfterGoCommand);
     return 1;
+} catch (...) {
+    return ExportFailed("KW_DownloadProducer_uart", 2u);
 }
 
-KW_API unsigned KW_Uart_DownloadProducer(unsigned nID, const wchar_t* path, unsigned unused) {
+KW_API unsigned KW_Uart_DownloadProducer(unsigned nID, const wchar_t* path, unsigned unused) try {
     BurnObject* ch = ChannelByID(nID);
     if (ch == nullptr || path == nullptr) {
         TransferLog("pstrPath NULL\r\n");
@@ -242,9 +251,11 @@ KW_API unsigned KW_Uart_DownloadProducer(unsigned nID, const wchar_t* path, unsi
     lib.producerMutex.Unlock();
     TransferLog("WaitForSingleObject fail\r\n");
     return 0;
+} catch (...) {
+    return ExportFailed("KW_Uart_DownloadProducer", 2u);
 }
 
-KW_API unsigned KW_Uart_DownloadRam(unsigned nID, const wchar_t* path, unsigned) {
+KW_API unsigned KW_Uart_DownloadRam(unsigned nID, const wchar_t* path, unsigned) try {
     if (ChannelByID(nID) == nullptr || path == nullptr) return 4;
     unsigned index = nID - 1;
     UartChannel& link = Uart(index);
@@ -268,9 +279,11 @@ KW_API unsigned KW_Uart_DownloadRam(unsigned nID, const wchar_t* path, unsigned)
     if (!SendWithRetries(index, "go", kRamRunAddress, kRetryAfterGo)) return 0;
     std::this_thread::sleep_for(kAfterRamGo);
     return link.ramTestFound.exchange(0) != 0 ? 1 : 0;
+} catch (...) {
+    return ExportFailed("KW_Uart_DownloadRam", 2u);
 }
 
-KW_API unsigned KW_Download_1k_Data_uart(unsigned nID, const wchar_t* path, unsigned) {
+KW_API unsigned KW_Download_1k_Data_uart(unsigned nID, const wchar_t* path, unsigned) try {
     UploadFile upload = ReadUploadFile(nID, path);
     if (upload.error != 0) return upload.error;
     unsigned index = nID - 1;
@@ -280,6 +293,8 @@ KW_API unsigned KW_Download_1k_Data_uart(unsigned nID, const wchar_t* path, unsi
     if (!Upload(nID, BuildUpload(upload.bytes), LinkChunkSize())) return 2;
     std::this_thread::sleep_for(kAfterUpload);
     return 1;
+} catch (...) {
+    return ExportFailed("KW_Download_1k_Data_uart", 2u);
 }
 
 }  // extern "C"

@@ -1,4 +1,5 @@
 // The exported serial-port and boot-handshake functions.
+#include "corvel/core/export_guard.h"
 #include "corvel/core/library.h"
 #include "corvel/core/transfer_log.h"
 #include "corvel/uart/chip_table.h"
@@ -43,7 +44,7 @@ void BindPort(BurnObject& ch, KW_HANDLE handle, const wchar_t* name) {
 
 extern "C" {
 
-KW_API unsigned KW_Start_Read(const wchar_t* portName, unsigned index, E_CHIP_TYPE chipType) {
+KW_API unsigned KW_Start_Read(const wchar_t* portName, unsigned index, E_CHIP_TYPE chipType) try {
     if (portName == nullptr || index >= KW_MAX_CHANNELS) return 0;
     Library& lib = Lib();
     UartChannel& link = Uart(index);
@@ -77,9 +78,11 @@ KW_API unsigned KW_Start_Read(const wchar_t* portName, unsigned index, E_CHIP_TY
         std::this_thread::sleep_for(kAfterWakeChar);
     }
     return index + 1;
+} catch (...) {
+    return ExportFailed("KW_Start_Read", 0u);
 }
 
-KW_API unsigned KW_check_secure_en(unsigned index) {
+KW_API unsigned KW_check_secure_en(unsigned index) try {
     if (index >= KW_MAX_CHANNELS) return 0;
     UartChannel& link = Uart(index);
     for (int i = 0; i < kSecureChecks; ++i) {
@@ -87,9 +90,11 @@ KW_API unsigned KW_check_secure_en(unsigned index) {
         std::this_thread::sleep_for(kSecureCheckPause);
     }
     return (link.promptSeen.load() == 0 && link.handshake.load() == 0) ? 2 : 0;
+} catch (...) {
+    return ExportFailed("KW_check_secure_en", 0u);
 }
 
-KW_API unsigned KW_Choose_Baud(const wchar_t*, unsigned index, unsigned baud) {
+KW_API unsigned KW_Choose_Baud(const wchar_t*, unsigned index, unsigned baud) try {
     if (index >= KW_MAX_CHANNELS) return 0;
     UartChannel& link = Uart(index);
     BaudChoice choice = ChooseBaud(baud);
@@ -112,9 +117,11 @@ KW_API unsigned KW_Choose_Baud(const wchar_t*, unsigned index, unsigned baud) {
     // The boot ROM now talks at the new rate; KW_Attach_Uart reopens the port.
     if (baud != kBootBaud) DropChannelPort(index);
     return index + 1;
+} catch (...) {
+    return ExportFailed("KW_Choose_Baud", 0u);
 }
 
-KW_API unsigned KW_Attach_Uart(const wchar_t* portName, unsigned linkBaud, unsigned index) {
+KW_API unsigned KW_Attach_Uart(const wchar_t* portName, unsigned linkBaud, unsigned index) try {
     Library& lib = Lib();
     lib.usbMode = 0;
     if (portName == nullptr || index >= KW_MAX_CHANNELS) {
@@ -144,9 +151,11 @@ KW_API unsigned KW_Attach_Uart(const wchar_t* portName, unsigned linkBaud, unsig
         return 0;
     }
     return index + 1;
+} catch (...) {
+    return ExportFailed("KW_Attach_Uart", 0u);
 }
 
-KW_API unsigned KW_ChangeCom(const wchar_t* portName, unsigned nID, unsigned baud) {
+KW_API unsigned KW_ChangeCom(const wchar_t* portName, unsigned nID, unsigned baud) try {
     if (portName == nullptr || nID == 0 || nID > KW_MAX_CHANNELS) return 0;
     unsigned index = nID - 1;
     BurnObject& ch = Lib().channels[index];
@@ -159,21 +168,27 @@ KW_API unsigned KW_ChangeCom(const wchar_t* portName, unsigned nID, unsigned bau
     }
     BindPort(ch, handle, portName);
     return 1;
+} catch (...) {
+    return ExportFailed("KW_ChangeCom", 0u);
 }
 
-KW_API unsigned KW_Detach_Uart(const wchar_t* portName) {
+KW_API unsigned KW_Detach_Uart(const wchar_t* portName) try {
     // An empty name would match every channel that has no device.
     if (portName == nullptr || *portName == L'\0') return 0;
     return DetachChannel([&](const std::wstring& name) { return name == portName; },
                          [](unsigned index, KW_HANDLE) { ClosePort(index); });
+} catch (...) {
+    return ExportFailed("KW_Detach_Uart", 0u);
 }
 
-KW_API unsigned KW_CloseUart(KW_HANDLE handle, unsigned) {
+KW_API unsigned KW_CloseUart(KW_HANDLE handle, unsigned) try {
     if (!IsValidHandle(handle)) return 1;
     // The handle names the port; a handle that is not one of ours has nothing to close.
     int index = IndexOfHandle(handle);
     if (index >= 0) ClosePort(static_cast<unsigned>(index));
     return 1;
+} catch (...) {
+    return ExportFailed("KW_CloseUart", 1u);
 }
 
 }  // extern "C"

@@ -1,5 +1,6 @@
 // Writing files into the board's flash through the producer: the whole-flash
 // image (streamed from the file) and the boot loader (with its header rewritten).
+#include "corvel/core/export_guard.h"
 #include "corvel/core/library.h"
 #include "corvel/core/transfer_log.h"
 #include "corvel/platform/os.h"
@@ -72,7 +73,7 @@ bool Command(unsigned nID, unsigned code, const void* data, uint32_t length) {
 
 extern "C" {
 
-KW_API unsigned KW_Uart_Download_spi_img(unsigned nID, const T_DOWNLOAD_BIN* bin) {
+KW_API unsigned KW_Uart_Download_spi_img(unsigned nID, const T_DOWNLOAD_BIN* bin) try {
     BurnObject* ch = ChannelByID(nID);
     if (bin == nullptr || ch == nullptr) return 0;
     if (!IsValidHandle(ch->hDevice.load())) {
@@ -110,10 +111,12 @@ KW_API unsigned KW_Uart_Download_spi_img(unsigned nID, const T_DOWNLOAD_BIN* bin
         result = 1;
     }
     return result;
+} catch (...) {
+    return ExportFailed("KW_Uart_Download_spi_img", 2u);
 }
 
 KW_API unsigned KW_Uart_DownloadBoot(unsigned nID, const wchar_t* path, const T_DOWNLOAD_BIN* bin,
-                                     E_CHIP_TYPE chipType) {
+                                     E_CHIP_TYPE chipType) try {
     BurnObject* ch = ChannelByID(nID);
     if (ch == nullptr || path == nullptr || bin == nullptr || chipType == RESERVER) {
         TransferLog("NULL == pstrPath\r\n");
@@ -212,6 +215,8 @@ KW_API unsigned KW_Uart_DownloadBoot(unsigned nID, const wchar_t* path, const T_
         done += n;
     }
     return 1;
+} catch (...) {
+    return ExportFailed("KW_Uart_DownloadBoot", 2u);
 }
 
 }  // extern "C"

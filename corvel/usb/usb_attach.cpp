@@ -1,5 +1,6 @@
 // Finding USB boards and binding them to channels: counting, matching a disk
 // to its USB device, attach and detach.
+#include "corvel/core/export_guard.h"
 #include "corvel/core/library.h"
 #include "corvel/core/transfer_log.h"
 #include "corvel/platform/os.h"
@@ -100,7 +101,7 @@ std::wstring DetachKey(std::wstring name) {
 
 extern "C" {
 
-KW_API unsigned KW_GetUSB_Num(unsigned productId, unsigned vendorId) {
+KW_API unsigned KW_GetUSB_Num(unsigned productId, unsigned vendorId) try {
     std::string why;
     auto devices = ListUsbDevices(why);
     if (!devices) {
@@ -114,9 +115,11 @@ KW_API unsigned KW_GetUSB_Num(unsigned productId, unsigned vendorId) {
         if (device.configured && !device.IsHub() && device.vendorId == vendorId && productMatches) ++count;
     }
     return count;
+} catch (...) {
+    return ExportFailed("KW_GetUSB_Num", 0u);
 }
 
-KW_API unsigned KW_DriverName_IsCurrentFlag(const wchar_t* drive, unsigned productId, unsigned vendorId) {
+KW_API unsigned KW_DriverName_IsCurrentFlag(const wchar_t* drive, unsigned productId, unsigned vendorId) try {
     if (drive == nullptr || *drive == L'\0') return 0;
     struct stat info {};
     if (::stat(platform::ToUtf8(drive).c_str(), &info) != 0) {
@@ -132,9 +135,11 @@ KW_API unsigned KW_DriverName_IsCurrentFlag(const wchar_t* drive, unsigned produ
     if (!vid || !pid || *vid == vendorId || *pid == productId) return 0;
     TransferLog("KW_DriverName_IsCurrentFlag: The driver name is no current pid and  vid\r\n");
     return 1;
+} catch (...) {
+    return ExportFailed("KW_DriverName_IsCurrentFlag", 0u);
 }
 
-KW_API unsigned KW_AttachUSB(const wchar_t* path, E_USB_TYPE usbType, E_CHIP_TYPE chipType) {
+KW_API unsigned KW_AttachUSB(const wchar_t* path, E_USB_TYPE usbType, E_CHIP_TYPE chipType) try {
     if (path == nullptr || usbType == KW_USB_TYPE_NONE) {
         TransferLog("KW_AttachUSB: input para is null\r\n");
         return 0;
@@ -186,14 +191,18 @@ KW_API unsigned KW_AttachUSB(const wchar_t* path, E_USB_TYPE usbType, E_CHIP_TYP
     ch->bConnected = 1;
     ch->attachEvent.Set();
     return ch->nID.load();
+} catch (...) {
+    return ExportFailed("KW_AttachUSB", 0u);
 }
 
-KW_API unsigned KW_DetachUSB(const wchar_t* path, E_USB_TYPE usbType) {
+KW_API unsigned KW_DetachUSB(const wchar_t* path, E_USB_TYPE usbType) try {
     if (path == nullptr || *path == L'\0' || usbType == KW_USB_TYPE_NONE) return 0;
     std::lock_guard lock(g_attachMutex);
     std::wstring key = DetachKey(path);
     return DetachChannel([&](const std::wstring& name) { return DetachKey(name) == key; },
                          [](unsigned, KW_HANDLE device) { CloseDevice(device); });
+} catch (...) {
+    return ExportFailed("KW_DetachUSB", 0u);
 }
 
 }  // extern "C"
