@@ -53,6 +53,7 @@ struct Device : BulkPipe {
     int interfaceNumber = -1;
     uint8_t endpointOut = 0, endpointIn = 0;
     std::mutex transaction;  // one transaction at a time per device
+    Session session{*this};  // guarded by `transaction`
 
     ~Device() {
         if (handle == nullptr) return;
@@ -76,6 +77,13 @@ struct Device : BulkPipe {
         received = static_cast<size_t>(got);
         if (rc == LIBUSB_SUCCESS) return true;
         error = "bulk-in: " + LibusbText(rc);
+        return false;
+    }
+    bool ClearHalts(std::string& error) override {
+        int in = libusb_clear_halt(handle, endpointIn);
+        int out = libusb_clear_halt(handle, endpointOut);
+        if (in == LIBUSB_SUCCESS && out == LIBUSB_SUCCESS) return true;
+        error = "clearing the endpoints: " + LibusbText(in != LIBUSB_SUCCESS ? in : out);
         return false;
     }
 };
@@ -208,6 +216,7 @@ USBCORVEL_API KW_HANDLE KW_OpenUSB(const wchar_t* path, unsigned) {
     libusb_free_device_list(list, 1);
     if (!opened) return KW_INVALID_HANDLE;
 
+    device->session.Resynchronise();
     g_lastError.clear();
     std::lock_guard lock(g_devicesMutex);
     uintptr_t handle = g_nextHandle++;
@@ -221,7 +230,7 @@ USBCORVEL_API unsigned KW_CommitCorvel(KW_HANDLE handle, T_USB_CORVEL* command) 
     if (command == nullptr) return Fail("no command"), 0;
     std::lock_guard lock(device->transaction);
     std::string error;
-    if (!Commit(*device, *command, error)) return Fail(error), 0;
+    if (!device->session.Commit(*command, error)) return Fail(error), 0;
     g_lastError.clear();
     return 1;
 }

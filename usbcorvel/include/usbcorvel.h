@@ -37,7 +37,11 @@ typedef void (*KW_USB_DEVICE_CHANGE)(void* context, unsigned arrived, const wcha
  * interpret it. Returns KW_INVALID_HANDLE on failure (see KW_GetUSBLastError). */
 USBCORVEL_API KW_HANDLE KW_OpenUSB(const wchar_t* path, unsigned usbType);
 /* One transaction; 1 when the block, the data phase and the status all
- * succeeded. Fills command->data for direction 1 and command->result for code 42. */
+ * succeeded. Fills command->data for direction 1 and command->result for code 42.
+ * A transaction that fails part-way (no status in time, a data phase cut off)
+ * drains the device's answers and refuses every later one on this handle
+ * until the device is opened again: a late status never answers the next
+ * command. Erasing, formatting and partitioning get a longer status wait. */
 USBCORVEL_API unsigned KW_CommitCorvel(KW_HANDLE handle, T_USB_CORVEL* command);
 /* Releases and closes a device; 1, or 0 for a handle that is not open. */
 USBCORVEL_API unsigned KW_CloseUSB(KW_HANDLE handle);
