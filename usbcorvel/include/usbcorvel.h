@@ -28,7 +28,9 @@ extern "C" {
 #define USBCORVEL_VERSION_MINOR 0u
 
 /* Device arrival (arrived = 1) or removal (0), with the device's port location,
- * vendor ID and product ID. Called on the library's event thread. */
+ * vendor ID and product ID. Called in order on a delivery thread of the
+ * library's own, never inside libusb's event handling: the program may open
+ * the device and run transactions from inside it. */
 typedef void (*KW_USB_DEVICE_CHANGE)(void* context, unsigned arrived, const wchar_t* path,
                                      unsigned vendorId, unsigned productId);
 
@@ -50,7 +52,7 @@ USBCORVEL_API void KW_GetUSBLibVersion(unsigned* major, unsigned* minor);
 /* Reports arrivals and removals of devices with the given vendor and product
  * IDs (0 matches any) to `notify` until called again with a null `notify`.
  * A new registration replaces the previous one. 1 on success, 0 when hotplug
- * is unavailable (see KW_GetUSBLastError). */
+ * is unavailable or when called from inside `notify` (see KW_GetUSBLastError). */
 USBCORVEL_API unsigned KW_RegisterDevice(KW_USB_DEVICE_CHANGE notify, void* context, unsigned vendorId,
                                          unsigned productId);
 /* Why the last call on this thread failed, in words for the operator (for
