@@ -3,13 +3,13 @@
 #include "corvel/core/export_guard.h"
 #include "corvel/core/library.h"
 #include "corvel/core/transfer_log.h"
+#include "corvel/platform/files.h"
 #include "corvel/platform/os.h"
 #include "corvel/uart/commands.h"
 #include "corvel/uart/uart_link.h"
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -41,12 +41,23 @@ constexpr const char* kRamRunAddress = "d2800100";
 
 bool SecureBoot() { return Lib().secureBoot.load() == 2; }
 
-std::optional<std::vector<uint8_t>> ReadWholeFile(const wchar_t* path) {
-    std::ifstream in(platform::ToUtf8(path), std::ios::binary);
-    if (!in) return std::nullopt;
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return std::nullopt;
+// The upload's length word counts the file and six more bytes.
+constexpr uint64_t kMaxUploadFile = 0xFFFFFFFFu - 6;
+
+// The whole file to upload; nullopt (and a log line naming the file) when it
+// cannot be had.
+std::optional<std::vector<uint8_t>> ReadUpload(const wchar_t* path) {
+    std::string name = platform::ToUtf8(path);
+    platform::FileError error;
+    auto bytes = platform::ReadWholeFile(name, kMaxUploadFile, error);
+    if (!bytes) TransferLogf("ReadFile fail: %s %s\r\n", name.c_str(), platform::FileErrorText(error));
     return bytes;
+}
+
+// A write that failed once the boot ROM had taken a command: the board is gone.
+unsigned PortGone(const char* function) {
+    TransferLogf("%s: the port takes no more bytes\r\n", function);
+    return 0;
 }
 
 // Sends a download- or go-type command, retrying after an echo time-out.
@@ -57,7 +68,7 @@ bool SendWithRetries(unsigned index, const char* first, const char* second, std:
         if (sent) return true;
         if (link.echoTimeout.load() == 0) return false;
         link.echoTimeout = 0;
-        SendByte(index, '\r');
+        if (!SendByte(index, '\r')) return false;
         std::this_thread::sleep_for(retryPause);
     }
     return false;
@@ -115,7 +126,7 @@ struct UploadFile {
 UploadFile ReadUploadFile(unsigned nID, const wchar_t* path) {
     if (AttachedChannel(nID) == nullptr || path == nullptr) return {4, {}};
     Uart(nID - 1).echoTimeout = 0;
-    auto file = ReadWholeFile(path);
+    auto file = ReadUpload(path);
     if (!file) return {2, {}};
     return {0, std::move(*file)};
 }
@@ -154,27 +165,33 @@ KW_API unsigned KW_Uart_SetRamParam(unsigned nID, const T_RAM_REG* regs, unsigne
         DropChannelPort(index);
         return 0;
     }
-    bool ended = false;
-    for (unsigned i = 0; i < count && !ended; ++i) {
+    bool ended = false, sent = true;
+    for (unsigned i = 0; i < count && !ended && sent; ++i) {
         uint8_t words[8];
         PutLE32(words, regs[i].addr);
         PutLE32(words + 4, regs[i].value);
         if (regs[i].addr == kRamPause) {
             std::this_thread::sleep_for(std::chrono::milliseconds(regs[i].value));
         } else if (regs[i].addr == kRamEnd) {
-            SendBytes(index, words, 4);
+            sent = SendBytes(index, words, 4);
             ended = true;
         } else {
-            SendBytes(index, words, 8);
+            sent = SendBytes(index, words, 8);
             std::this_thread::sleep_for(kAfterRamWrite);
         }
     }
-    if (!ended) {
+    if (sent && !ended) {
         // The boot ROM reads pairs until the end marker; a table without one
         // would swallow whatever the host sends next.
         uint8_t end[4];
         PutLE32(end, kRamEnd);
-        SendBytes(index, end, 4);
+        sent = SendBytes(index, end, 4);
+    }
+    if (!sent) {
+        // The board went away after "draminit": its RAM was never set up.
+        TransferLog("KW_Uart_SetRamParam: the RAM table did not go out\r\n");
+        DropChannelPort(index);
+        return 0;
     }
     std::this_thread::sleep_for(kAfterRamTable);
     FinishRamTable();
@@ -206,7 +223,7 @@ KW_API unsigned KW_DownloadProducer_uart(unsigned nID, const wchar_t* path, unsi
     std::this_thread::sleep_for(kAfterOpen);
 
     if (!SendWithRetries(index, secure ? "securedown" : "download", nullptr, kRetryAfterDownload)) return 0;
-    SendByte(index, '\r');
+    if (!SendByte(index, '\r')) return PortGone("KW_DownloadProducer_uart");
     std::this_thread::sleep_for(kAfterDownloadCommand);
 
     if (!secure) {
@@ -217,7 +234,7 @@ KW_API unsigned KW_DownloadProducer_uart(unsigned nID, const wchar_t* path, unsi
     std::this_thread::sleep_for(kAfterUpload);
 
     if (!SendWithRetries(index, secure ? "securego" : "go", nullptr, kRetryAfterGo)) return 0;
-    SendByte(index, '\r');
+    if (!SendByte(index, '\r')) return PortGone("KW_DownloadProducer_uart");
     std::this_thread::sleep_for(kAfterGoCommand);
     return 1;
 } catch (...) {
@@ -260,7 +277,7 @@ KW_API unsigned KW_Uart_DownloadRam(unsigned nID, const wchar_t* path, unsigned)
     unsigned index = nID - 1;
     UartChannel& link = Uart(index);
     link.echoTimeout = 0;
-    auto file = ReadWholeFile(path);
+    auto file = ReadUpload(path);
     if (!file) return 2;
     std::this_thread::sleep_for(kAfterOpen);
     if (link.promptSeen.load() == 0) {
@@ -275,10 +292,12 @@ KW_API unsigned KW_Uart_DownloadRam(unsigned nID, const wchar_t* path, unsigned)
     StopWatcher(index);
     link.ramTestWait = 1;
     link.ramTestFound = 0;
-    StartWatcher(index);
-    if (!SendWithRetries(index, "go", kRamRunAddress, kRetryAfterGo)) return 0;
-    std::this_thread::sleep_for(kAfterRamGo);
-    return link.ramTestFound.exchange(0) != 0 ? 1 : 0;
+    bool ran = StartWatcher(index) && SendWithRetries(index, "go", kRamRunAddress, kRetryAfterGo);
+    if (ran) std::this_thread::sleep_for(kAfterRamGo);
+    // Whatever the test showed, the reader looks for boot prompts again: a
+    // board whose RAM test never reports must not leave the channel deaf.
+    link.ramTestWait = 0;
+    return link.ramTestFound.exchange(0) != 0 && ran ? 1 : 0;
 } catch (...) {
     return ExportFailed("KW_Uart_DownloadRam", 2u);
 }

@@ -51,6 +51,9 @@ KW_API unsigned KW_Start_Read(const wchar_t* portName, unsigned index, E_CHIP_TY
     lib.chipType = static_cast<unsigned>(chipType);
     link.promptWait = 1;
     link.promptSeen = 0;
+    // A RAM test that never reported (a board with bad RAM) must not keep the
+    // reader from seeing the next board's prompt.
+    link.ramTestWait = 0;
 
     KW_HANDLE handle = OpenUart(portName, kBootBaud, index);
     if (!IsValidHandle(handle)) {
@@ -69,7 +72,10 @@ KW_API unsigned KW_Start_Read(const wchar_t* portName, unsigned index, E_CHIP_TY
 
     StopWatcher(index);
     link.handshake = 0;
-    StartWatcher(index);
+    if (!StartWatcher(index)) {
+        TransferLog("KW_Start_Read: the prompt watcher cannot be started\r\n");
+        return 0;
+    }
 
     const ChipBoot* boot = FindChipBoot(chipType);
     std::string_view wake = boot == nullptr ? "" : (lib.secureBoot.load() == 2 ? boot->secureWake : boot->wake);
@@ -110,9 +116,14 @@ KW_API unsigned KW_Choose_Baud(const wchar_t*, unsigned index, unsigned baud) tr
         return 0;
     }
     std::this_thread::sleep_for(kBeforeSelector);
-    SendByte(index, static_cast<uint8_t>(choice.selector));
+    bool sent = SendByte(index, static_cast<uint8_t>(choice.selector));
     std::this_thread::sleep_for(kAfterSelector);
-    SendByte(index, '\r');
+    sent = sent && SendByte(index, '\r');
+    if (!sent) {
+        TransferLog("KW_Choose_Baud: the baud selector did not go out\r\n");
+        DropChannelPort(index);
+        return 0;
+    }
     std::this_thread::sleep_for(kAfterSelector);
     // The boot ROM now talks at the new rate; KW_Attach_Uart reopens the port.
     if (baud != kBootBaud) DropChannelPort(index);
@@ -140,7 +151,11 @@ KW_API unsigned KW_Attach_Uart(const wchar_t* portName, unsigned linkBaud, unsig
     }
     Link().linkBaud = linkBaud;
     Link().linkAttached = 1;
-    SendByte(index, '\r');
+    if (!SendByte(index, '\r')) {
+        TransferLog("KW_Attach_Uart: the port takes no more bytes\r\n");
+        DropChannelPort(index);
+        return 0;
+    }
     std::this_thread::sleep_for(kAfterAttachReturn);
 
     unsigned chip = lib.chipType.load();

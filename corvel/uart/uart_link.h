@@ -95,8 +95,8 @@ void ClosePort(unsigned index);
 // Closes the port bound to channel `index` and marks its device invalid.
 void DropChannelPort(unsigned index);
 
-// Restarts the channel's handshake watcher.
-void StartWatcher(unsigned index);
+// Restarts the channel's handshake watcher; false when no thread can be had.
+bool StartWatcher(unsigned index);
 void StopWatcher(unsigned index);
 
 // One byte, without waiting for the board.
