@@ -33,11 +33,12 @@ BaudChoice ChooseBaud(unsigned baud) {
     return {'3', 2000000};
 }
 
-void BindPort(BurnObject& ch, KW_HANDLE handle, const wchar_t* name) {
-    ch.hDevice = handle;
-    ch.SetDevName(name);
-    ch.state = kAttached;
-    ch.bConnected = 1;
+// A channel whose worker still holds it takes no new port: the end of that
+// burn would close it again.
+bool StillBurning(const BurnObject& ch, const char* function) {
+    if (ch.burnPhase.load() == BurnPhase::None) return false;
+    TransferLogf("%s: channel %u is still burning\r\n", function, ch.nID.load());
+    return true;
 }
 
 }  // namespace
@@ -47,6 +48,8 @@ extern "C" {
 KW_API unsigned KW_Start_Read(const wchar_t* portName, unsigned index, E_CHIP_TYPE chipType) try {
     if (portName == nullptr || index >= KW_MAX_CHANNELS) return 0;
     Library& lib = Lib();
+    BurnObject& ch = lib.channels[index];
+    if (StillBurning(ch, "KW_Start_Read")) return 0;
     UartChannel& link = Uart(index);
     lib.chipType = static_cast<unsigned>(chipType);
     link.promptWait = 1;
@@ -63,8 +66,7 @@ KW_API unsigned KW_Start_Read(const wchar_t* portName, unsigned index, E_CHIP_TY
         TransferLog("KW_Start_Read: Open_Uart handle fail\r\n");
         return 0;
     }
-    BurnObject& ch = lib.channels[index];
-    BindPort(ch, handle, portName);
+    if (!BindDevice(ch, handle, Transport::Serial, portName, false)) return 0;
     ch.nID = index + 1;
     // The port runs at the boot rate now; a rate chosen for an earlier board
     // must not make KW_Attach_Uart reopen this one at that rate.
@@ -134,7 +136,6 @@ KW_API unsigned KW_Choose_Baud(const wchar_t*, unsigned index, unsigned baud) tr
 
 KW_API unsigned KW_Attach_Uart(const wchar_t* portName, unsigned linkBaud, unsigned index) try {
     Library& lib = Lib();
-    lib.usbMode = 0;
     if (portName == nullptr || index >= KW_MAX_CHANNELS) {
         TransferLog("KW_AttachUSB: input para is null\r\n");
         return 0;
@@ -142,12 +143,13 @@ KW_API unsigned KW_Attach_Uart(const wchar_t* portName, unsigned linkBaud, unsig
     BurnObject& ch = lib.channels[index];
     unsigned portBaud = Link().portBaud.load();
     if (portBaud != kBootBaud) {
+        if (StillBurning(ch, "KW_Attach_Uart")) return 0;
         KW_HANDLE handle = OpenUart(portName, portBaud, index);
         if (!IsValidHandle(handle)) {
             TransferLog("KW_Attach_Uart: Open_Uart handle fail\r\n");
             return 0;
         }
-        BindPort(ch, handle, portName);
+        if (!BindDevice(ch, handle, Transport::Serial, portName, false)) return 0;
     }
     Link().linkBaud = linkBaud;
     Link().linkAttached = 1;
@@ -181,7 +183,8 @@ KW_API unsigned KW_ChangeCom(const wchar_t* portName, unsigned nID, unsigned bau
         TransferLog("KW_Change_Reg: Open_Uart handle fail\r\n");
         return 0;
     }
-    BindPort(ch, handle, portName);
+    // Called from the burn itself (the producer's rate): the channel stays burning.
+    BindDevice(ch, handle, Transport::Serial, portName, true);
     return 1;
 } catch (...) {
     return ExportFailed("KW_ChangeCom", 0u);
@@ -190,8 +193,7 @@ KW_API unsigned KW_ChangeCom(const wchar_t* portName, unsigned nID, unsigned bau
 KW_API unsigned KW_Detach_Uart(const wchar_t* portName) try {
     // An empty name would match every channel that has no device.
     if (portName == nullptr || *portName == L'\0') return 0;
-    return DetachChannel([&](const std::wstring& name) { return name == portName; },
-                         [](unsigned index, KW_HANDLE) { ClosePort(index); });
+    return DetachChannel([&](const BurnObject& ch) { return ch.DevName() == portName; });
 } catch (...) {
     return ExportFailed("KW_Detach_Uart", 0u);
 }

@@ -151,13 +151,24 @@ void UartChannel::Notify() {
 
 UartChannel& Uart(unsigned index) { return Channels()[index]; }
 
-KW_HANDLE PortHandle(unsigned index) { return &Channels()[index].port; }
+static_assert(sizeof(uintptr_t) == 8, "port handles carry their opening in the upper bits");
+
+// A port handle names the channel and the opening of its port: a handle kept
+// from an earlier opening never reaches the port opened after it.
+constexpr uintptr_t kPortHandleTag = uintptr_t{0x5E71} << 48;
+constexpr unsigned kIndexBits = 8;
+
+KW_HANDLE PortHandle(unsigned index) {
+    uintptr_t opening = Channels()[index].opening.load();
+    return reinterpret_cast<KW_HANDLE>(kPortHandleTag | (opening << kIndexBits) | index);
+}
 
 int IndexOfHandle(KW_HANDLE handle) {
-    auto& channels = Channels();
-    for (unsigned i = 0; i < channels.size(); ++i)
-        if (handle == &channels[i].port) return static_cast<int>(i);
-    return -1;
+    auto value = reinterpret_cast<uintptr_t>(handle);
+    if ((value & (uintptr_t{0xFFFF} << 48)) != kPortHandleTag) return -1;
+    unsigned index = static_cast<unsigned>(value & ((1u << kIndexBits) - 1));
+    if (index >= KW_MAX_CHANNELS || PortHandle(index) != handle) return -1;
+    return static_cast<int>(index);
 }
 
 LinkSettings& Link() {
@@ -179,6 +190,7 @@ KW_HANDLE OpenUart(const std::wstring& name, unsigned baud, unsigned index) {
     }
     StopReader(ch);  // a reader that ended by itself (its device went away)
     if (ch.port.Open(path, baud) != platform::OpenError::None) return KW_INVALID_HANDLE;
+    ch.opening = (ch.opening.load() + 1) & 0xFFFFFFFF;
 
     ch.frames.Clear();
     ch.promptText.Clear();
@@ -215,8 +227,9 @@ void ClosePort(unsigned index) {
 
 void DropChannelPort(unsigned index) {
     BurnObject& ch = Lib().channels[index];
-    KW_CloseUart(ch.hDevice.load(), index);
-    ch.hDevice = KW_INVALID_HANDLE;
+    KW_HANDLE device = ch.hDevice.load();
+    Transport transport;
+    if (UnbindDevice(ch, device, &transport)) CloseDevice(index, device, transport);
 }
 
 bool StartWatcher(unsigned index) {

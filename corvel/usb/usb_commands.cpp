@@ -70,9 +70,9 @@ unsigned NoData(const char* caller, unsigned nID, unsigned code, unsigned p1 = 0
 
 // A data phase needs its buffer: a null buffer or zero length fails before anything is sent.
 unsigned WithData(const char* caller, unsigned nID, unsigned code, unsigned direction, const void* data,
-                  unsigned length) {
+                  unsigned length, unsigned p1 = 0, unsigned p2 = 0) {
     if (data == nullptr || length == 0) return 0;
-    return Run(caller, nID, {code, direction, 0, 0, const_cast<void*>(data), length, 0});
+    return Run(caller, nID, {code, direction, p1, p2, const_cast<void*>(data), length, 0});
 }
 
 // A 4-byte answer from the board, little-endian.
@@ -90,6 +90,28 @@ unsigned ReadRegister(const char* caller, KW_HANDLE device, unsigned address, un
     if (!Commit(device, command, caller)) return 0;
     *value = command.result;
     return 1;
+}
+
+// Switches the board to high speed. It then leaves the bus and comes back at
+// the new speed; meanwhile a burning channel is in its speed switch, so the
+// removal counts as part of the burn.
+unsigned SwitchSpeed(const char* caller, unsigned nID) {
+    BurnObject* ch = ChannelByID(nID);
+    if (ch == nullptr) return 0;
+    bool marked = false;
+    {
+        std::lock_guard lock(ch->bindMutex);
+        if (ch->state.load() == kBurning) {
+            ch->state = kUsbSpeedSwitch;
+            marked = true;
+        }
+    }
+    unsigned result = NoData(caller, nID, kSwitchHighSpeed);
+    if (result != 1 && marked) {
+        std::lock_guard lock(ch->bindMutex);
+        if (ch->state.load() == kUsbSpeedSwitch) ch->state = kBurning;
+    }
+    return result;
 }
 
 // Polls the board until it has made the partitions: 1 done, 2 failed, else
@@ -114,13 +136,13 @@ unsigned WaitForPartitions(unsigned nID) {
 extern "C" {
 
 KW_API unsigned KW_SwitchUSBHighSpeed(unsigned nID) try {
-    return NoData("KW_SwitchUSBHighSpeed", nID, kSwitchHighSpeed);
+    return SwitchSpeed("KW_SwitchUSBHighSpeed", nID);
 } catch (...) {
     return ExportFailed("KW_SwitchUSBHighSpeed", 0u);
 }
 
 KW_API unsigned KW_SwitchUSBHighSpeedAsyn(unsigned nID) try {
-    return NoData("KW_SwitchUSBHighSpeedAsyn", nID, kSwitchHighSpeed);
+    return SwitchSpeed("KW_SwitchUSBHighSpeedAsyn", nID);
 } catch (...) {
     return ExportFailed("KW_SwitchUSBHighSpeedAsyn", 0u);
 }
@@ -351,8 +373,8 @@ KW_API unsigned KW_Setvalue_forupload_orspimake(unsigned nID, unsigned value) tr
 }
 
 KW_API unsigned KW_GetRamValue(unsigned nID, unsigned ramAddress, unsigned mode, void* buffer, unsigned length) try {
-    // No data phase: the block announces the caller's buffer length only.
-    return Run("KW_GetRamValue", nID, {kGetRamValue, kNoData, ramAddress, mode, buffer, length, 0});
+    // The board's bytes come back in the caller's buffer.
+    return WithData("KW_GetRamValue", nID, kGetRamValue, kFromBoard, buffer, length, ramAddress, mode);
 } catch (...) {
     return ExportFailed("KW_GetRamValue", 0u);
 }
