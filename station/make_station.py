@@ -65,6 +65,10 @@ PARTITIONS = [
 BIN_DOWNLOADS = [("KERNEL", 0x82008000, 1, 0, "images/uImage")]
 FS_IMAGES = [("A", "images/rootfs.sqsh4"), ("B", "images/usr.jffs2")]
 
+# The boot ROM reads DDR pairs up to this address, sent (and kept in the boot
+# header) as the address word alone.
+RAM_TABLE_END = 0x88888888
+
 PRODUCER_SIZE = 4096
 BOOT_SIZE = 64 * 1024
 SPIP_OFFSET = 520
@@ -107,6 +111,7 @@ def ram_registers(cpu, ddr, size_mb):
         (0x2000E01C, 0x20 + ddr // 50),                                     # DLL delay
         (0x2000E020, size_mb),                                              # RAM size in MB
         (0x21000000, control & 0xFE07),                                     # configuration word copy
+        (RAM_TABLE_END, 0),                                                 # end of the table
     ]
 
 

@@ -7,6 +7,7 @@
 // "/dev/bus/usb/BBB/DDD" (bus and device address). The location is stable
 // across re-plugs into the same port, which is what binds a board to a channel.
 #include <cstdint>
+#include <cwchar>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +23,12 @@ struct DevicePath {
 inline std::wstring FormatLocation(unsigned bus, const std::vector<uint8_t>& ports) {
     std::wstring text = L"usb:" + std::to_wstring(bus);
     for (size_t i = 0; i < ports.size(); ++i) text += (i == 0 ? L"-" : L".") + std::to_wstring(ports[i]);
+    return text;
+}
+
+inline std::wstring FormatDeviceNode(unsigned bus, unsigned address) {
+    wchar_t text[32];
+    std::swprintf(text, 32, L"/dev/bus/usb/%03u/%03u", bus, address);
     return text;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace usbcorvel {
 namespace {
@@ -35,7 +36,18 @@ bool ReadAll(BulkPipe& pipe, uint8_t* data, size_t size, std::string& error) {
 
 }  // namespace
 
-bool Commit(BulkPipe& pipe, T_USB_CORVEL& command, std::string& error) {
+unsigned StatusTimeoutMs(uint32_t code) {
+    for (const StatusWait& wait : kFlashWorkStatusWaits)
+        if (wait.code == code) return wait.timeoutMs;
+    return kStatusTimeoutMs;
+}
+
+bool Session::Commit(T_USB_CORVEL& command, std::string& error) {
+    if (outOfStep_) {
+        error = "an earlier command on this device failed part-way, so its answers can no longer be told "
+                "apart; close the device and open it again";
+        return false;
+    }
     if (command.direction > kToBoard) {
         error = "direction " + std::to_string(command.direction) + " is neither 0, 1 nor 2";
         return false;
@@ -45,22 +57,31 @@ bool Commit(BulkPipe& pipe, T_USB_CORVEL& command, std::string& error) {
         error = "a data phase of " + std::to_string(command.length) + " bytes without a buffer";
         return false;
     }
+    // From the block on, a failure leaves the pipe out of step.
+    outOfStep_ = true;
+    auto failPartWay = [this] {
+        Resynchronise();
+        return false;
+    };
     uint8_t block[kCommandBlockSize];
     BuildCommandBlock(command, block);
-    if (!pipe.Write(block, sizeof block, kBlockTimeoutMs, error)) return false;
+    if (!pipe_.Write(block, sizeof block, kBlockTimeoutMs, error)) return failPartWay();
 
     auto* data = static_cast<uint8_t*>(command.data);
-    if (hasData && command.direction == kToBoard && !WriteAll(pipe, data, command.length, kDataTimeoutMs, error))
-        return false;
-    if (hasData && command.direction == kFromBoard && !ReadAll(pipe, data, command.length, error)) return false;
+    if (hasData && command.direction == kToBoard && !WriteAll(pipe_, data, command.length, kDataTimeoutMs, error))
+        return failPartWay();
+    if (hasData && command.direction == kFromBoard && !ReadAll(pipe_, data, command.length, error))
+        return failPartWay();
 
     uint8_t status[kStatusSize] = {};
     size_t received = 0;
-    if (!pipe.Read(status, sizeof status, received, kStatusTimeoutMs, error)) return false;
+    if (!pipe_.Read(status, sizeof status, received, StatusTimeoutMs(command.code & 0xFF), error))
+        return failPartWay();
     if (received != kStatusSize) {
         error = "status of " + std::to_string(received) + " bytes instead of " + std::to_string(kStatusSize);
-        return false;
+        return failPartWay();
     }
+    outOfStep_ = false;
     if (status[0] == 0) {
         error = "the board reported failure for command " + std::to_string(command.code & 0xFF);
         return false;
@@ -68,6 +89,16 @@ bool Commit(BulkPipe& pipe, T_USB_CORVEL& command, std::string& error) {
     if (command.code == kRegisterReadCode) command.result = LE32(status + 4);
     error.clear();
     return true;
+}
+
+void Session::Resynchronise() {
+    std::vector<uint8_t> sink(kMaxPieceSize);
+    std::string ignored;
+    for (unsigned i = 0; i < kMaxDrainReads; ++i) {
+        size_t received = 0;
+        if (!pipe_.Read(sink.data(), sink.size(), received, kDrainTimeoutMs, ignored) || received == 0) break;
+    }
+    pipe_.ClearHalts(ignored);
 }
 
 }  // namespace usbcorvel

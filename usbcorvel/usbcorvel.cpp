@@ -1,6 +1,7 @@
 // The five calls of the USB access library over libusb-1.0.
 #include "usbcorvel.h"
 
+#include "usbcorvel/device_changes.h"
 #include "usbcorvel/device_path.h"
 #include "usbcorvel/transaction.h"
 
@@ -11,6 +12,7 @@
 #include <mutex>
 #include <map>
 #include <string>
+#include <system_error>
 #include <thread>
 
 namespace usbcorvel {
@@ -53,6 +55,7 @@ struct Device : BulkPipe {
     int interfaceNumber = -1;
     uint8_t endpointOut = 0, endpointIn = 0;
     std::mutex transaction;  // one transaction at a time per device
+    Session session{*this};  // guarded by `transaction`
 
     ~Device() {
         if (handle == nullptr) return;
@@ -76,6 +79,13 @@ struct Device : BulkPipe {
         received = static_cast<size_t>(got);
         if (rc == LIBUSB_SUCCESS) return true;
         error = "bulk-in: " + LibusbText(rc);
+        return false;
+    }
+    bool ClearHalts(std::string& error) override {
+        int in = libusb_clear_halt(handle, endpointIn);
+        int out = libusb_clear_halt(handle, endpointOut);
+        if (in == LIBUSB_SUCCESS && out == LIBUSB_SUCCESS) return true;
+        error = "clearing the endpoints: " + LibusbText(in != LIBUSB_SUCCESS ? in : out);
         return false;
     }
 };
@@ -146,15 +156,15 @@ bool OpenAndClaim(libusb_device* usb, const std::string& name, Device& device) {
     return Fail("cannot claim the USB device " + name + ": " + LibusbText(rc));
 }
 
-// Hotplug registration and the thread that runs libusb's events for it.
+// Hotplug registration, the thread that runs libusb's events for it, and the
+// delivery of the changes to the program.
 struct Hotplug {
     std::mutex mutex;
     libusb_hotplug_callback_handle handle = 0;
     bool registered = false;
-    KW_USB_DEVICE_CHANGE notify = nullptr;
-    void* context = nullptr;
     std::atomic<bool> run{false};
     std::thread thread;
+    ChangeDelivery delivery;
 };
 Hotplug& TheHotplug() {
     static Hotplug* hotplug = new Hotplug;  // outlives static destruction: its thread may still run
@@ -167,11 +177,11 @@ int LIBUSB_CALL OnHotplug(libusb_context*, libusb_device* usb, libusb_hotplug_ev
     libusb_get_device_descriptor(usb, &descriptor);
     uint8_t ports[8];
     int depth = libusb_get_port_numbers(usb, ports, sizeof ports);
-    std::wstring location =
-        FormatLocation(libusb_get_bus_number(usb), std::vector<uint8_t>(ports, ports + std::max(depth, 0)));
-    if (hotplug.notify != nullptr)
-        hotplug.notify(hotplug.context, event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED ? 1u : 0u, location.c_str(),
-                       descriptor.idVendor, descriptor.idProduct);
+    // Only queued here: this runs inside libusb's event handling.
+    hotplug.delivery.Post({event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED,
+                           FormatLocation(libusb_get_bus_number(usb),
+                                          std::vector<uint8_t>(ports, ports + std::max(depth, 0))),
+                           descriptor.idVendor, descriptor.idProduct});
     return 0;  // stay registered
 }
 
@@ -180,7 +190,7 @@ void StopHotplug(Hotplug& hotplug, libusb_context* context) {
     hotplug.registered = false;
     hotplug.run = false;
     if (hotplug.thread.joinable()) hotplug.thread.join();
-    hotplug.notify = nullptr;
+    hotplug.delivery.Stop();
 }
 
 }  // namespace
@@ -208,6 +218,7 @@ USBCORVEL_API KW_HANDLE KW_OpenUSB(const wchar_t* path, unsigned) {
     libusb_free_device_list(list, 1);
     if (!opened) return KW_INVALID_HANDLE;
 
+    device->session.Resynchronise();
     g_lastError.clear();
     std::lock_guard lock(g_devicesMutex);
     uintptr_t handle = g_nextHandle++;
@@ -221,7 +232,7 @@ USBCORVEL_API unsigned KW_CommitCorvel(KW_HANDLE handle, T_USB_CORVEL* command) 
     if (command == nullptr) return Fail("no command"), 0;
     std::lock_guard lock(device->transaction);
     std::string error;
-    if (!Commit(*device, *command, error)) return Fail(error), 0;
+    if (!device->session.Commit(*command, error)) return Fail(error), 0;
     g_lastError.clear();
     return 1;
 }
@@ -249,32 +260,41 @@ USBCORVEL_API void KW_GetUSBLibVersion(unsigned* major, unsigned* minor) {
 USBCORVEL_API unsigned KW_RegisterDevice(KW_USB_DEVICE_CHANGE notify, void* context, unsigned vendorId,
                                          unsigned productId) {
     Hotplug& hotplug = TheHotplug();
-    std::lock_guard lock(hotplug.mutex);
-    if (hotplug.thread.joinable() && hotplug.thread.get_id() == std::this_thread::get_id())
+    // Changing the registration waits for the delivery thread to end, which a
+    // notification cannot do from that very thread.
+    if (hotplug.delivery.OnDeliveryThread())
         return Fail("device notifications cannot be changed from inside a notification"), 0;
+    std::lock_guard lock(hotplug.mutex);
     libusb_context* usb = Context();
     if (usb == nullptr) return 0;
     StopHotplug(hotplug, usb);
     if (notify == nullptr) return g_lastError.clear(), 1;
     if (!libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG)) return Fail("this system's libusb has no hotplug support"), 0;
 
-    hotplug.notify = notify;
-    hotplug.context = context;
+    if (!hotplug.delivery.Start([notify, context](const DeviceChange& change) {
+            notify(context, change.arrived ? 1u : 0u, change.location.c_str(), change.vendorId, change.productId);
+        }))
+        return Fail("no thread for device notifications can be started"), 0;
     int rc = libusb_hotplug_register_callback(
         usb, static_cast<libusb_hotplug_event>(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED | LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT),
         static_cast<libusb_hotplug_flag>(0), vendorId == 0 ? LIBUSB_HOTPLUG_MATCH_ANY : static_cast<int>(vendorId),
         productId == 0 ? LIBUSB_HOTPLUG_MATCH_ANY : static_cast<int>(productId), LIBUSB_HOTPLUG_MATCH_ANY, OnHotplug,
         &hotplug, &hotplug.handle);
     if (rc != LIBUSB_SUCCESS) {
-        hotplug.notify = nullptr;
+        hotplug.delivery.Stop();
         return Fail("cannot watch USB devices: " + LibusbText(rc)), 0;
     }
     hotplug.registered = true;
     hotplug.run = true;
-    hotplug.thread = std::thread([&hotplug, usb] {
-        timeval tick{0, 200 * 1000};  // how soon a deregistration ends the thread
-        while (hotplug.run.load()) libusb_handle_events_timeout_completed(usb, &tick, nullptr);
-    });
+    try {
+        hotplug.thread = std::thread([&hotplug, usb] {
+            timeval tick{0, 200 * 1000};  // how soon a deregistration ends the thread
+            while (hotplug.run.load()) libusb_handle_events_timeout_completed(usb, &tick, nullptr);
+        });
+    } catch (const std::system_error&) {
+        StopHotplug(hotplug, usb);
+        return Fail("no thread for USB events can be started"), 0;
+    }
     g_lastError.clear();
     return 1;
 }

@@ -29,6 +29,13 @@ enum : unsigned { kNoBurn = 0, kSerialised = 1, kSerialisationOver = 2 };
 
 constexpr unsigned kNoReply = 2;  // g_ret_flag value while no status frame has arrived
 
+// How the device bound to a channel is closed.
+enum class Transport : unsigned { None, Serial, Usb };
+
+// Where a channel's worker is with its burn: none, inside the burn entry, or
+// letting go of the burn's device after the entry returned.
+enum class BurnPhase : unsigned { None, Running, Releasing };
+
 struct BurnObject {
     std::atomic<KW_HANDLE> hDevice{KW_INVALID_HANDLE};
     Event startEvent{true};
@@ -43,6 +50,13 @@ struct BurnObject {
     std::atomic<int> retFlag{kNoReply};     // status of the last reply frame
     std::atomic<unsigned> lastCommand{0};   // code of the last framed command sent
 
+    // Binding a device, claiming the channel for a burn, detaching and the
+    // worker letting go after a burn change hDevice, state, bConnected and the
+    // two members below under this lock, so that none of them undoes another.
+    std::mutex bindMutex;
+    Transport transport = Transport::None;  // how hDevice is closed
+    std::atomic<BurnPhase> burnPhase{BurnPhase::None};
+
     // Flash parameters last sent to the producer (written and read by the channel's worker).
     tag_Nand_Phy_Info NandPhyInfo{};
     T_SFLASH_PHY_INFO SpiPhyInfo{};
@@ -52,10 +66,15 @@ struct BurnObject {
     void SetDevName(const std::wstring& name);
     std::wstring HubLocation() const;
     void SetHubLocation(const std::wstring& name);
+    // The attached USB device's other name (its port location or device node),
+    // so that a removal reported by either name finds it; "" when none.
+    std::wstring DevAlias() const;
+    void SetDevAlias(const std::wstring& name);
 
 private:
     mutable std::mutex nameMutex_;
     std::wstring devName_;
+    std::wstring devAlias_;
     std::wstring hubLocation_;
 };
 
@@ -71,7 +90,6 @@ struct Library {
     std::atomic<unsigned> chipType{SOC_FA_V8};
     std::atomic<unsigned> platformType{2};
     std::atomic<unsigned> attachWaitSeconds{30};
-    std::atomic<unsigned> usbMode{1};
     std::atomic<int> bindChannels{1};
     std::atomic<unsigned> secureBoot{0};
     std::atomic<int> jiggleMode{0};
@@ -97,12 +115,32 @@ BurnObject* AttachedChannel(unsigned nID);
 // Adds `bytes` to the channel's transfer count and reports the new total.
 void AddProgress(unsigned nID, unsigned bytes);
 
+// Binds `device` to the channel as attached and connected. While the channel's
+// burn entry runs the channel stays burning: the board came back during its
+// own burn (a USB speed switch, a serial rate change). A serial port is only
+// bound outside a burn (`duringBurn` false): then the result is false while
+// the worker still holds the channel. `replaced` receives the device that was
+// bound before (its handle is KW_INVALID_HANDLE when there was none).
+struct BoundDevice {
+    KW_HANDLE handle = KW_INVALID_HANDLE;
+    Transport transport = Transport::None;
+};
+bool BindDevice(BurnObject& ch, KW_HANDLE device, Transport transport, const std::wstring& name, bool duringBurn,
+                BoundDevice* replaced = nullptr);
+// Unbinds the channel's device if it is still `device`; true when it was, with
+// the transport it was bound with in `transport`.
+bool UnbindDevice(BurnObject& ch, KW_HANDLE device, Transport* transport = nullptr);
+// Closes a device of channel `index` with its own transport.
+void CloseDevice(unsigned index, KW_HANDLE device, Transport transport);
+// True when no burn holds the channel and no device is bound to it (it may
+// still remember a port name).
+bool IsFree(const BurnObject& ch);
+
 // Frees the channel a removed device or port belonged to: the first channel
-// with a device whose name `matches` has it closed by `close(index, handle)`;
+// with a device whose name `matches` has it closed with its transport;
 // otherwise the first channel that only remembers such a name forgets it.
 // Returns the channel number, or 0 when none matched or a burn still counts
 // on that channel (it is then marked as left).
-unsigned DetachChannel(const std::function<bool(const std::wstring&)>& matches,
-                       const std::function<void(unsigned, KW_HANDLE)>& close);
+unsigned DetachChannel(const std::function<bool(const BurnObject&)>& matches);
 
 }  // namespace corvel

@@ -8,6 +8,9 @@
  * ("/dev/ttyUSB0", "/dev/pts/4") or "COMn", which means /dev/ttyS(n-1).
  * Records are plain little-endian structures with natural alignment; their
  * layouts are fixed below. The library reads caller records during the call only.
+ * No function lets an exception out or ends the program: running out of memory
+ * or threads fails the call with its failure result and a line in the
+ * transfer log.
  */
 #ifndef CORVEL_H
 #define CORVEL_H
@@ -189,6 +192,8 @@ typedef struct {
 
 /* Commands: each checks nID <= N and an attached device first (0 otherwise)
  * and returns the transaction's result (1 success, 0 failure). */
+/* During a burn the channel is in its speed switch (state 3) until the board
+ * comes back at the new speed. */
 KW_API unsigned KW_SwitchUSBHighSpeed(unsigned nID);
 KW_API unsigned KW_SwitchUSBHighSpeedAsyn(unsigned nID);
 KW_API unsigned KW_TestConnection(unsigned nID);
@@ -222,6 +227,8 @@ KW_API unsigned KW_Set_Ex_Parameter(unsigned nID, unsigned value);
 KW_API unsigned KW_Erase_Partition_Size(unsigned nID, unsigned value, unsigned value2);
 KW_API unsigned KW_Check_producer(unsigned nID, unsigned value, unsigned value2);
 KW_API unsigned KW_Setvalue_forupload_orspimake(unsigned nID, unsigned value);
+/* Reads `length` bytes of the board's RAM at ramAddress into `buffer` (data
+ * from the board); a null buffer or a zero length fails before anything is sent. */
 KW_API unsigned KW_GetRamValue(unsigned nID, unsigned ramAddress, unsigned mode, void* buffer, unsigned length);
 KW_API unsigned KW_SetBurnedParam(unsigned nID, const T_BURNED_PARAM* param);
 KW_API unsigned KW_SetNandGpioCe(unsigned nID, const T_CHIP_SELECT_DATA* select);
@@ -231,19 +238,37 @@ KW_API unsigned KW_GetMediumStruct(unsigned nID, void* medium, unsigned length);
 KW_API unsigned KW_SetEraseMode(unsigned nID, unsigned value);
 KW_API unsigned KW_Set_BinResvSize(unsigned nID, unsigned value);
 
-/* Discovery and attachment. */
+/* Discovery and attachment. The USB access library's device notifications
+ * (KW_RegisterDevice, usbcorvel.h) come from a thread of its own, outside
+ * libusb, so a program may attach the board from inside one; changing the
+ * registration from inside a notification is refused. */
 KW_API unsigned KW_GetUSB_Num(unsigned productId, unsigned vendorId);
 /* `drive` is a block device ("/dev/sdb1") or any path on a mounted volume. */
 KW_API unsigned KW_DriverName_IsCurrentFlag(const wchar_t* drive, unsigned productId, unsigned vendorId);
+/* Without binding the board takes the first free channel: one that no burn
+ * holds and no device is bound to (a channel whose board left during its burn
+ * is not free). In bind mode it takes the channel bound to its port location;
+ * a board that comes back there during the channel's burn (after a speed
+ * switch) stays that burn's. */
 KW_API unsigned KW_AttachUSB(const wchar_t* path, E_USB_TYPE usbType, E_CHIP_TYPE chipType);
+/* `path` may name the board by its port location or by its device node,
+ * whichever it was attached by. */
 KW_API unsigned KW_DetachUSB(const wchar_t* path, E_USB_TYPE usbType);
 
 /* ---- library frame ---- */
+/* Every successful call stores the callbacks it is given, so a caller may free
+ * those of an earlier call; a count not above the channels already made only
+ * sets N. */
 KW_API unsigned KW_Init(unsigned count, KW_BURN_ENTRY burnEntry, KW_PROGRESS progress);
+/* Starts every attached channel once: a second call before its burn has
+ * ended does not start it again. A channel belongs to its burn until the
+ * worker has closed the burn's device, with the transport it was bound with. */
 KW_API unsigned KW_Start(void);
 KW_API void KW_GetVersion(unsigned* major, unsigned* minor, unsigned* build);
 KW_API unsigned KW_SetCorvelParam(unsigned unused, T_CORVEL_PARA* para);
 KW_API void KW_SetEventParam(unsigned seconds);
+/* Counts a board attached during the channel's burn only, not the attach that
+ * made it ready. */
 KW_API unsigned KW_WaitUSBAttach(unsigned nID);
 KW_API unsigned KW_Is_Bind_channels_flag(int value);
 KW_API unsigned KW_Secuse_boot_flag(unsigned flag);
@@ -251,8 +276,12 @@ KW_API unsigned KW_DownloadImg_length(unsigned nID, unsigned bytes);
 KW_API unsigned KW_set_jiggle_mode_no_vin_chg(int value);
 
 /* ---- serial link and boot handshake (channel index, not nID) ---- */
+/* 0 also while the channel's last burn has not let go of it yet: the port is
+ * taken in a later round. Each call also ends a RAM test that never reported. */
 KW_API unsigned KW_Start_Read(const wchar_t* portName, unsigned index, E_CHIP_TYPE chipType);
 KW_API unsigned KW_check_secure_en(unsigned index);
+/* A selector or return the port does not take fails (0) and closes the port,
+ * as a failed "baudrate" does; so does the attach's return in KW_Attach_Uart. */
 KW_API unsigned KW_Choose_Baud(const wchar_t* portName, unsigned index, unsigned baud);
 KW_API unsigned KW_Attach_Uart(const wchar_t* portName, unsigned linkBaud, unsigned index);
 KW_API unsigned KW_ChangeCom(const wchar_t* portName, unsigned nID, unsigned baud);
@@ -268,12 +297,18 @@ KW_API unsigned KW_CloseUart(KW_HANDLE handle, unsigned index);
    cut to `detailChars` wide characters with the terminator. */
 KW_API unsigned KW_Uart_PortError(const wchar_t* portName, unsigned index, wchar_t* detail, unsigned detailChars);
 
-/* ---- boot ROM: registers, RAM tables and uploads ---- */
+/* ---- boot ROM: registers, RAM tables and uploads ----
+ * An upload file that cannot be read (a folder, a device, a read error) gives
+ * 2 before anything is sent. */
 KW_API unsigned KW_Uart_Setvalue(unsigned nID, const char* address, const char* value);
+/* A table without its end marker gets one, on the wire and in the boot header
+ * later written from it. A table the port does not take (the board went away
+ * after "draminit") fails (0) and closes the port. */
 KW_API unsigned KW_Uart_SetRamParam(unsigned nID, const T_RAM_REG* regs, unsigned count);
 KW_API unsigned KW_SetRamParam_no_CommitCorvel(unsigned nID, const T_RAM_REG* regs, unsigned count);
 KW_API unsigned KW_Uart_DownloadProducer(unsigned nID, const wchar_t* path, unsigned unused);
 KW_API unsigned KW_DownloadProducer_uart(unsigned nID, const wchar_t* path, unsigned unused);
+/* However the RAM test ends, the channel looks for boot prompts again. */
 KW_API unsigned KW_Uart_DownloadRam(unsigned nID, const wchar_t* path, unsigned runAddress);
 KW_API unsigned KW_Download_1k_Data_uart(unsigned nID, const wchar_t* path, unsigned unused);
 

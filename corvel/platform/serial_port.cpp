@@ -152,7 +152,7 @@ OpenError SerialPort::Open(const std::string& path, unsigned baud) {
     int dtr = TIOCM_DTR, rts = TIOCM_RTS;
     ::ioctl(fd, TIOCMBIS, &dtr);
     ::ioctl(fd, TIOCMBIC, &rts);
-    ::ioctl(fd, TCFLSH, 2 /* TCIOFLUSH */);
+    ::ioctl(fd, TCFLSH, 0 /* TCIFLUSH: see DropDtrAndPurge */);
     fd_ = fd;
     path_ = path;
     return OpenError::None;
@@ -170,7 +170,13 @@ void SerialPort::DropDtrAndPurge() {
     if (fd_ < 0) return;
     int dtr = TIOCM_DTR;
     ::ioctl(fd_, TIOCMBIC, &dtr);
-    ::ioctl(fd_, TCFLSH, 2 /* TCIOFLUSH */);
+    // Only what came in is cleared. Bytes already written must still reach the
+    // board: the kernel hands them on after the write returns (a UART's
+    // transmit queue, a pseudo-terminal's buffer that a busy machine empties
+    // late), and the last byte before a rate change (the return after "go" or
+    // after the baud selector) would otherwise be lost when the port is
+    // closed or opened again right after it.
+    ::ioctl(fd_, TCFLSH, 0 /* TCIFLUSH */);
 }
 
 bool SerialPort::WriteAll(const void* data, size_t size, std::chrono::milliseconds timeout) {

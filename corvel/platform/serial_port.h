@@ -31,7 +31,7 @@ public:
     int Fd() const { return fd_; }
     const std::string& Path() const { return path_; }
 
-    // Drops DTR, clears both queues (before a close).
+    // Drops DTR, clears what came in (before a close); what was written still goes out.
     void DropDtrAndPurge();
 
     // Writes all bytes, waiting for room up to `timeout` in total.

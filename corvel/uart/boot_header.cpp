@@ -47,16 +47,22 @@ public:
     void PutBytes(size_t offset, const char* text, size_t n) {
         for (size_t i = 0; i < n && offset + i < bytes_.size(); ++i) bytes_[offset + i] = static_cast<uint8_t>(text[i]);
     }
-    // The RAM table from `offset`: address and value, or the address alone for markers.
+    // The RAM table from `offset`: address and value, or the address alone for
+    // markers. The boot ROM reads it up to its end marker, so a table without
+    // one gets it after its last entry (as on the wire); an empty table leaves
+    // the image as it is.
     void PutRamTable(size_t offset, std::span<const T_RAM_REG> table, const auto& adjust) {
+        bool ended = false;
         for (const T_RAM_REG& entry : table) {
             T_RAM_REG reg = adjust(entry);
             Put32(offset, reg.addr);
             offset += 4;
+            ended = ended || entry.addr == kRamEnd;
             if (entry.addr == kRamPauseShort || entry.addr == kRamEnd) continue;
             Put32(offset, reg.value);
             offset += 4;
         }
+        if (!table.empty() && !ended) Put32(offset, kRamEnd);
     }
 
 private:

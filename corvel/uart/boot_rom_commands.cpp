@@ -1,14 +1,15 @@
 // Boot-ROM work before the producer runs: register writes, RAM tables and the
 // uploads of the producer, the RAM test program and the signed 1K data block.
+#include "corvel/core/export_guard.h"
 #include "corvel/core/library.h"
 #include "corvel/core/transfer_log.h"
+#include "corvel/platform/files.h"
 #include "corvel/platform/os.h"
 #include "corvel/uart/commands.h"
 #include "corvel/uart/uart_link.h"
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -40,12 +41,23 @@ constexpr const char* kRamRunAddress = "d2800100";
 
 bool SecureBoot() { return Lib().secureBoot.load() == 2; }
 
-std::optional<std::vector<uint8_t>> ReadWholeFile(const wchar_t* path) {
-    std::ifstream in(platform::ToUtf8(path), std::ios::binary);
-    if (!in) return std::nullopt;
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return std::nullopt;
+// The upload's length word counts the file and six more bytes.
+constexpr uint64_t kMaxUploadFile = 0xFFFFFFFFu - 6;
+
+// The whole file to upload; nullopt (and a log line naming the file) when it
+// cannot be had.
+std::optional<std::vector<uint8_t>> ReadUpload(const wchar_t* path) {
+    std::string name = platform::ToUtf8(path);
+    platform::FileError error;
+    auto bytes = platform::ReadWholeFile(name, kMaxUploadFile, error);
+    if (!bytes) TransferLogf("ReadFile fail: %s %s\r\n", name.c_str(), platform::FileErrorText(error));
     return bytes;
+}
+
+// A write that failed once the boot ROM had taken a command: the board is gone.
+unsigned PortGone(const char* function) {
+    TransferLogf("%s: the port takes no more bytes\r\n", function);
+    return 0;
 }
 
 // Sends a download- or go-type command, retrying after an echo time-out.
@@ -56,7 +68,7 @@ bool SendWithRetries(unsigned index, const char* first, const char* second, std:
         if (sent) return true;
         if (link.echoTimeout.load() == 0) return false;
         link.echoTimeout = 0;
-        SendByte(index, '\r');
+        if (!SendByte(index, '\r')) return false;
         std::this_thread::sleep_for(retryPause);
     }
     return false;
@@ -114,7 +126,7 @@ struct UploadFile {
 UploadFile ReadUploadFile(unsigned nID, const wchar_t* path) {
     if (AttachedChannel(nID) == nullptr || path == nullptr) return {4, {}};
     Uart(nID - 1).echoTimeout = 0;
-    auto file = ReadWholeFile(path);
+    auto file = ReadUpload(path);
     if (!file) return {2, {}};
     return {0, std::move(*file)};
 }
@@ -128,7 +140,7 @@ void FinishRamTable() {
 
 extern "C" {
 
-KW_API unsigned KW_Uart_Setvalue(unsigned nID, const char* address, const char* value) {
+KW_API unsigned KW_Uart_Setvalue(unsigned nID, const char* address, const char* value) try {
     BurnObject* ch = ChannelByID(nID);
     if (ch == nullptr) return 0;
     Library& lib = Lib();
@@ -142,51 +154,63 @@ KW_API unsigned KW_Uart_Setvalue(unsigned nID, const char* address, const char* 
     }
     DropChannelPort(index);
     return 0;
+} catch (...) {
+    return ExportFailed("KW_Uart_Setvalue", 0u);
 }
 
-KW_API unsigned KW_Uart_SetRamParam(unsigned nID, const T_RAM_REG* regs, unsigned count) {
+KW_API unsigned KW_Uart_SetRamParam(unsigned nID, const T_RAM_REG* regs, unsigned count) try {
     if (RamTableChannel(nID, regs, count) == nullptr) return 0;
     unsigned index = nID - 1;
     if (!SendTextCommand(index, "draminit")) {
         DropChannelPort(index);
         return 0;
     }
-    bool ended = false;
-    for (unsigned i = 0; i < count && !ended; ++i) {
+    bool ended = false, sent = true;
+    for (unsigned i = 0; i < count && !ended && sent; ++i) {
         uint8_t words[8];
         PutLE32(words, regs[i].addr);
         PutLE32(words + 4, regs[i].value);
         if (regs[i].addr == kRamPause) {
             std::this_thread::sleep_for(std::chrono::milliseconds(regs[i].value));
         } else if (regs[i].addr == kRamEnd) {
-            SendBytes(index, words, 4);
+            sent = SendBytes(index, words, 4);
             ended = true;
         } else {
-            SendBytes(index, words, 8);
+            sent = SendBytes(index, words, 8);
             std::this_thread::sleep_for(kAfterRamWrite);
         }
     }
-    if (!ended) {
+    if (sent && !ended) {
         // The boot ROM reads pairs until the end marker; a table without one
         // would swallow whatever the host sends next.
         uint8_t end[4];
         PutLE32(end, kRamEnd);
-        SendBytes(index, end, 4);
+        sent = SendBytes(index, end, 4);
+    }
+    if (!sent) {
+        // The board went away after "draminit": its RAM was never set up.
+        TransferLog("KW_Uart_SetRamParam: the RAM table did not go out\r\n");
+        DropChannelPort(index);
+        return 0;
     }
     std::this_thread::sleep_for(kAfterRamTable);
     FinishRamTable();
     return 1;
+} catch (...) {
+    return ExportFailed("KW_Uart_SetRamParam", 0u);
 }
 
-KW_API unsigned KW_SetRamParam_no_CommitCorvel(unsigned nID, const T_RAM_REG* regs, unsigned count) {
+KW_API unsigned KW_SetRamParam_no_CommitCorvel(unsigned nID, const T_RAM_REG* regs, unsigned count) try {
     if (RamTableChannel(nID, regs, count) == nullptr) return 0;
     for (unsigned i = 0; i < count && regs[i].addr != kRamEnd; ++i)
         if (regs[i].addr == kRamPause) std::this_thread::sleep_for(std::chrono::milliseconds(regs[i].value / 1000));
     FinishRamTable();
     return 1;
+} catch (...) {
+    return ExportFailed("KW_SetRamParam_no_CommitCorvel", 0u);
 }
 
-KW_API unsigned KW_DownloadProducer_uart(unsigned nID, const wchar_t* path, unsigned) {
+KW_API unsigned KW_DownloadProducer_uart(unsigned nID, const wchar_t* path, unsigned) try {
     UploadFile upload = ReadUploadFile(nID, path);
     if (upload.error != 0) return upload.error;
     std::vector<uint8_t>* file = &upload.bytes;
@@ -199,7 +223,7 @@ KW_API unsigned KW_DownloadProducer_uart(unsigned nID, const wchar_t* path, unsi
     std::this_thread::sleep_for(kAfterOpen);
 
     if (!SendWithRetries(index, secure ? "securedown" : "download", nullptr, kRetryAfterDownload)) return 0;
-    SendByte(index, '\r');
+    if (!SendByte(index, '\r')) return PortGone("KW_DownloadProducer_uart");
     std::this_thread::sleep_for(kAfterDownloadCommand);
 
     if (!secure) {
@@ -210,12 +234,14 @@ KW_API unsigned KW_DownloadProducer_uart(unsigned nID, const wchar_t* path, unsi
     std::this_thread::sleep_for(kAfterUpload);
 
     if (!SendWithRetries(index, secure ? "securego" : "go", nullptr, kRetryAfterGo)) return 0;
-    SendByte(index, '\r');
+    if (!SendByte(index, '\r')) return PortGone("KW_DownloadProducer_uart");
     std::this_thread::sleep_for(kAfterGoCommand);
     return 1;
+} catch (...) {
+    return ExportFailed("KW_DownloadProducer_uart", 2u);
 }
 
-KW_API unsigned KW_Uart_DownloadProducer(unsigned nID, const wchar_t* path, unsigned unused) {
+KW_API unsigned KW_Uart_DownloadProducer(unsigned nID, const wchar_t* path, unsigned unused) try {
     BurnObject* ch = ChannelByID(nID);
     if (ch == nullptr || path == nullptr) {
         TransferLog("pstrPath NULL\r\n");
@@ -242,14 +268,16 @@ KW_API unsigned KW_Uart_DownloadProducer(unsigned nID, const wchar_t* path, unsi
     lib.producerMutex.Unlock();
     TransferLog("WaitForSingleObject fail\r\n");
     return 0;
+} catch (...) {
+    return ExportFailed("KW_Uart_DownloadProducer", 2u);
 }
 
-KW_API unsigned KW_Uart_DownloadRam(unsigned nID, const wchar_t* path, unsigned) {
+KW_API unsigned KW_Uart_DownloadRam(unsigned nID, const wchar_t* path, unsigned) try {
     if (ChannelByID(nID) == nullptr || path == nullptr) return 4;
     unsigned index = nID - 1;
     UartChannel& link = Uart(index);
     link.echoTimeout = 0;
-    auto file = ReadWholeFile(path);
+    auto file = ReadUpload(path);
     if (!file) return 2;
     std::this_thread::sleep_for(kAfterOpen);
     if (link.promptSeen.load() == 0) {
@@ -264,13 +292,17 @@ KW_API unsigned KW_Uart_DownloadRam(unsigned nID, const wchar_t* path, unsigned)
     StopWatcher(index);
     link.ramTestWait = 1;
     link.ramTestFound = 0;
-    StartWatcher(index);
-    if (!SendWithRetries(index, "go", kRamRunAddress, kRetryAfterGo)) return 0;
-    std::this_thread::sleep_for(kAfterRamGo);
-    return link.ramTestFound.exchange(0) != 0 ? 1 : 0;
+    bool ran = StartWatcher(index) && SendWithRetries(index, "go", kRamRunAddress, kRetryAfterGo);
+    if (ran) std::this_thread::sleep_for(kAfterRamGo);
+    // Whatever the test showed, the reader looks for boot prompts again: a
+    // board whose RAM test never reports must not leave the channel deaf.
+    link.ramTestWait = 0;
+    return link.ramTestFound.exchange(0) != 0 && ran ? 1 : 0;
+} catch (...) {
+    return ExportFailed("KW_Uart_DownloadRam", 2u);
 }
 
-KW_API unsigned KW_Download_1k_Data_uart(unsigned nID, const wchar_t* path, unsigned) {
+KW_API unsigned KW_Download_1k_Data_uart(unsigned nID, const wchar_t* path, unsigned) try {
     UploadFile upload = ReadUploadFile(nID, path);
     if (upload.error != 0) return upload.error;
     unsigned index = nID - 1;
@@ -280,6 +312,8 @@ KW_API unsigned KW_Download_1k_Data_uart(unsigned nID, const wchar_t* path, unsi
     if (!Upload(nID, BuildUpload(upload.bytes), LinkChunkSize())) return 2;
     std::this_thread::sleep_for(kAfterUpload);
     return 1;
+} catch (...) {
+    return ExportFailed("KW_Download_1k_Data_uart", 2u);
 }
 
 }  // extern "C"

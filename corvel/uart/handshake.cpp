@@ -1,4 +1,5 @@
 // The exported serial-port and boot-handshake functions.
+#include "corvel/core/export_guard.h"
 #include "corvel/core/library.h"
 #include "corvel/core/transfer_log.h"
 #include "corvel/platform/os.h"
@@ -58,24 +59,30 @@ const char* ErrorName(platform::OpenError error) {
     return "cannot be opened";
 }
 
-void BindPort(BurnObject& ch, KW_HANDLE handle, const wchar_t* name) {
-    ch.hDevice = handle;
-    ch.SetDevName(name);
-    ch.state = kAttached;
-    ch.bConnected = 1;
+// A channel whose worker still holds it takes no new port: the end of that
+// burn would close it again.
+bool StillBurning(const BurnObject& ch, const char* function) {
+    if (ch.burnPhase.load() == BurnPhase::None) return false;
+    TransferLogf("%s: channel %u is still burning\r\n", function, ch.nID.load());
+    return true;
 }
 
 }  // namespace
 
 extern "C" {
 
-KW_API unsigned KW_Start_Read(const wchar_t* portName, unsigned index, E_CHIP_TYPE chipType) {
+KW_API unsigned KW_Start_Read(const wchar_t* portName, unsigned index, E_CHIP_TYPE chipType) try {
     if (portName == nullptr || index >= KW_MAX_CHANNELS) return 0;
     Library& lib = Lib();
+    BurnObject& ch = lib.channels[index];
+    if (StillBurning(ch, "KW_Start_Read")) return 0;
     UartChannel& link = Uart(index);
     lib.chipType = static_cast<unsigned>(chipType);
     link.promptWait = 1;
     link.promptSeen = 0;
+    // A RAM test that never reported (a board with bad RAM) must not keep the
+    // reader from seeing the next board's prompt.
+    link.ramTestWait = 0;
 
     const PortOpen before = LastPortOpen(index);
     KW_HANDLE handle = OpenUart(portName, kBootBaud, index);
@@ -90,8 +97,7 @@ KW_API unsigned KW_Start_Read(const wchar_t* portName, unsigned index, E_CHIP_TY
                          ErrorName(now.error), now.detail.c_str());
         return 0;
     }
-    BurnObject& ch = lib.channels[index];
-    BindPort(ch, handle, portName);
+    if (!BindDevice(ch, handle, Transport::Serial, portName, false)) return 0;
     ch.nID = index + 1;
     // The port runs at the boot rate now; a rate chosen for an earlier board
     // must not make KW_Attach_Uart reopen this one at that rate.
@@ -99,7 +105,10 @@ KW_API unsigned KW_Start_Read(const wchar_t* portName, unsigned index, E_CHIP_TY
 
     StopWatcher(index);
     link.handshake = 0;
-    StartWatcher(index);
+    if (!StartWatcher(index)) {
+        TransferLog("KW_Start_Read: the prompt watcher cannot be started\r\n");
+        return 0;
+    }
 
     const ChipBoot* boot = FindChipBoot(chipType);
     std::string_view wake = boot == nullptr ? "" : (lib.secureBoot.load() == 2 ? boot->secureWake : boot->wake);
@@ -108,9 +117,11 @@ KW_API unsigned KW_Start_Read(const wchar_t* portName, unsigned index, E_CHIP_TY
         std::this_thread::sleep_for(kAfterWakeChar);
     }
     return index + 1;
+} catch (...) {
+    return ExportFailed("KW_Start_Read", 0u);
 }
 
-KW_API unsigned KW_check_secure_en(unsigned index) {
+KW_API unsigned KW_check_secure_en(unsigned index) try {
     if (index >= KW_MAX_CHANNELS) return 0;
     UartChannel& link = Uart(index);
     for (int i = 0; i < kSecureChecks; ++i) {
@@ -118,9 +129,11 @@ KW_API unsigned KW_check_secure_en(unsigned index) {
         std::this_thread::sleep_for(kSecureCheckPause);
     }
     return (link.promptSeen.load() == 0 && link.handshake.load() == 0) ? 2 : 0;
+} catch (...) {
+    return ExportFailed("KW_check_secure_en", 0u);
 }
 
-KW_API unsigned KW_Choose_Baud(const wchar_t*, unsigned index, unsigned baud) {
+KW_API unsigned KW_Choose_Baud(const wchar_t*, unsigned index, unsigned baud) try {
     if (index >= KW_MAX_CHANNELS) return 0;
     UartChannel& link = Uart(index);
     BaudChoice choice = ChooseBaud(baud);
@@ -136,18 +149,24 @@ KW_API unsigned KW_Choose_Baud(const wchar_t*, unsigned index, unsigned baud) {
         return 0;
     }
     std::this_thread::sleep_for(kBeforeSelector);
-    SendByte(index, static_cast<uint8_t>(choice.selector));
+    bool sent = SendByte(index, static_cast<uint8_t>(choice.selector));
     std::this_thread::sleep_for(kAfterSelector);
-    SendByte(index, '\r');
+    sent = sent && SendByte(index, '\r');
+    if (!sent) {
+        TransferLog("KW_Choose_Baud: the baud selector did not go out\r\n");
+        DropChannelPort(index);
+        return 0;
+    }
     std::this_thread::sleep_for(kAfterSelector);
     // The boot ROM now talks at the new rate; KW_Attach_Uart reopens the port.
     if (baud != kBootBaud) DropChannelPort(index);
     return index + 1;
+} catch (...) {
+    return ExportFailed("KW_Choose_Baud", 0u);
 }
 
-KW_API unsigned KW_Attach_Uart(const wchar_t* portName, unsigned linkBaud, unsigned index) {
+KW_API unsigned KW_Attach_Uart(const wchar_t* portName, unsigned linkBaud, unsigned index) try {
     Library& lib = Lib();
-    lib.usbMode = 0;
     if (portName == nullptr || index >= KW_MAX_CHANNELS) {
         TransferLog("KW_AttachUSB: input para is null\r\n");
         return 0;
@@ -155,16 +174,21 @@ KW_API unsigned KW_Attach_Uart(const wchar_t* portName, unsigned linkBaud, unsig
     BurnObject& ch = lib.channels[index];
     unsigned portBaud = Link().portBaud.load();
     if (portBaud != kBootBaud) {
+        if (StillBurning(ch, "KW_Attach_Uart")) return 0;
         KW_HANDLE handle = OpenUart(portName, portBaud, index);
         if (!IsValidHandle(handle)) {
             TransferLog("KW_Attach_Uart: Open_Uart handle fail\r\n");
             return 0;
         }
-        BindPort(ch, handle, portName);
+        if (!BindDevice(ch, handle, Transport::Serial, portName, false)) return 0;
     }
     Link().linkBaud = linkBaud;
     Link().linkAttached = 1;
-    SendByte(index, '\r');
+    if (!SendByte(index, '\r')) {
+        TransferLog("KW_Attach_Uart: the port takes no more bytes\r\n");
+        DropChannelPort(index);
+        return 0;
+    }
     std::this_thread::sleep_for(kAfterAttachReturn);
 
     unsigned chip = lib.chipType.load();
@@ -175,9 +199,11 @@ KW_API unsigned KW_Attach_Uart(const wchar_t* portName, unsigned linkBaud, unsig
         return 0;
     }
     return index + 1;
+} catch (...) {
+    return ExportFailed("KW_Attach_Uart", 0u);
 }
 
-KW_API unsigned KW_ChangeCom(const wchar_t* portName, unsigned nID, unsigned baud) {
+KW_API unsigned KW_ChangeCom(const wchar_t* portName, unsigned nID, unsigned baud) try {
     if (portName == nullptr || nID == 0 || nID > KW_MAX_CHANNELS) return 0;
     unsigned index = nID - 1;
     BurnObject& ch = Lib().channels[index];
@@ -188,18 +214,22 @@ KW_API unsigned KW_ChangeCom(const wchar_t* portName, unsigned nID, unsigned bau
         TransferLog("KW_Change_Reg: Open_Uart handle fail\r\n");
         return 0;
     }
-    BindPort(ch, handle, portName);
+    // Called from the burn itself (the producer's rate): the channel stays burning.
+    BindDevice(ch, handle, Transport::Serial, portName, true);
     return 1;
+} catch (...) {
+    return ExportFailed("KW_ChangeCom", 0u);
 }
 
-KW_API unsigned KW_Detach_Uart(const wchar_t* portName) {
+KW_API unsigned KW_Detach_Uart(const wchar_t* portName) try {
     // An empty name would match every channel that has no device.
     if (portName == nullptr || *portName == L'\0') return 0;
-    return DetachChannel([&](const std::wstring& name) { return name == portName; },
-                         [](unsigned index, KW_HANDLE) { ClosePort(index); });
+    return DetachChannel([&](const BurnObject& ch) { return ch.DevName() == portName; });
+} catch (...) {
+    return ExportFailed("KW_Detach_Uart", 0u);
 }
 
-KW_API unsigned KW_Uart_PortError(const wchar_t* portName, unsigned index, wchar_t* detail, unsigned detailChars) {
+KW_API unsigned KW_Uart_PortError(const wchar_t* portName, unsigned index, wchar_t* detail, unsigned detailChars) try {
     PortOpen look;
     if (index < KW_MAX_CHANNELS) {
         look = LastPortOpen(index);
@@ -220,14 +250,18 @@ KW_API unsigned KW_Uart_PortError(const wchar_t* portName, unsigned index, wchar
         detail[n] = L'\0';
     }
     return PublicError(look.error);
+} catch (...) {
+    return ExportFailed("KW_Uart_PortError", PORT_OPEN_FAILED);
 }
 
-KW_API unsigned KW_CloseUart(KW_HANDLE handle, unsigned) {
+KW_API unsigned KW_CloseUart(KW_HANDLE handle, unsigned) try {
     if (!IsValidHandle(handle)) return 1;
     // The handle names the port; a handle that is not one of ours has nothing to close.
     int index = IndexOfHandle(handle);
     if (index >= 0) ClosePort(static_cast<unsigned>(index));
     return 1;
+} catch (...) {
+    return ExportFailed("KW_CloseUart", 1u);
 }
 
 }  // extern "C"

@@ -1,7 +1,9 @@
 // Writing files into the board's flash through the producer: the whole-flash
 // image (streamed from the file) and the boot loader (with its header rewritten).
+#include "corvel/core/export_guard.h"
 #include "corvel/core/library.h"
 #include "corvel/core/transfer_log.h"
+#include "corvel/platform/files.h"
 #include "corvel/platform/os.h"
 #include "corvel/uart/boot_header.h"
 #include "corvel/uart/commands.h"
@@ -9,7 +11,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <optional>
 #include <vector>
 
@@ -44,21 +45,20 @@ std::vector<uint8_t> ParamBlock(uint32_t fileSize, const T_DOWNLOAD_BIN& bin) {
     return block;
 }
 
-// Opens `path` and returns its size, or logs `openFail` / `sizeFail` and returns nullopt.
-std::optional<uint32_t> OpenSized(std::ifstream& file, const wchar_t* path, const char* openFail,
+// Opens `path` and returns its size, or logs `openFail` (with the reason) and returns nullopt.
+std::optional<uint32_t> OpenSized(platform::InputFile& file, const wchar_t* path, const char* openFail,
                                   const char* sizeFail) {
-    file.open(platform::ToUtf8(path), std::ios::binary | std::ios::ate);
-    if (!file) {
+    std::string name = platform::ToUtf8(path);
+    if (platform::FileError error = file.Open(name); error != platform::FileError::None) {
         TransferLog(openFail);
+        TransferLogf("%s %s\r\n", name.c_str(), platform::FileErrorText(error));
         return std::nullopt;
     }
-    std::streamoff size = file.tellg();
-    if (size < 0 || size > 0xFFFFFFFF) {
+    if (file.Size() > 0xFFFFFFFF) {
         TransferLog(sizeFail);
         return std::nullopt;
     }
-    file.seekg(0);
-    return static_cast<uint32_t>(size);
+    return static_cast<uint32_t>(file.Size());
 }
 
 bool IsSerialChip(unsigned chip) { return chip >= 6 && chip <= 11; }
@@ -72,14 +72,14 @@ bool Command(unsigned nID, unsigned code, const void* data, uint32_t length) {
 
 extern "C" {
 
-KW_API unsigned KW_Uart_Download_spi_img(unsigned nID, const T_DOWNLOAD_BIN* bin) {
+KW_API unsigned KW_Uart_Download_spi_img(unsigned nID, const T_DOWNLOAD_BIN* bin) try {
     BurnObject* ch = ChannelByID(nID);
     if (bin == nullptr || ch == nullptr) return 0;
     if (!IsValidHandle(ch->hDevice.load())) {
         TransferLog("hHandle -1\r\n");
         return 4;
     }
-    std::ifstream file;
+    platform::InputFile file;
     auto sized = OpenSized(file, bin->path, "CreateFile file -1\r\n", "GetFileSize dwSize 0xFFFFFFFF\r\n");
     if (!sized) return 2;
     uint32_t fileSize = *sized;
@@ -92,8 +92,7 @@ KW_API unsigned KW_Uart_Download_spi_img(unsigned nID, const T_DOWNLOAD_BIN* bin
     }
     // Streamed 64 KiB at a time from the file, never held whole.
     DataSource fromFile = [&file](uint8_t* buffer, size_t n) {
-        file.read(reinterpret_cast<char*>(buffer), static_cast<std::streamsize>(n));
-        if (static_cast<size_t>(file.gcount()) == n) return true;
+        if (file.Read(buffer, n)) return true;
         TransferLog("ReadFile fail\r\n");
         return false;
     };
@@ -110,10 +109,12 @@ KW_API unsigned KW_Uart_Download_spi_img(unsigned nID, const T_DOWNLOAD_BIN* bin
         result = 1;
     }
     return result;
+} catch (...) {
+    return ExportFailed("KW_Uart_Download_spi_img", 2u);
 }
 
 KW_API unsigned KW_Uart_DownloadBoot(unsigned nID, const wchar_t* path, const T_DOWNLOAD_BIN* bin,
-                                     E_CHIP_TYPE chipType) {
+                                     E_CHIP_TYPE chipType) try {
     BurnObject* ch = ChannelByID(nID);
     if (ch == nullptr || path == nullptr || bin == nullptr || chipType == RESERVER) {
         TransferLog("NULL == pstrPath\r\n");
@@ -135,7 +136,7 @@ KW_API unsigned KW_Uart_DownloadBoot(unsigned nID, const wchar_t* path, const T_
         TransferLog("KW_Uart_DownloadBoot: no medium mode set\r\n");
         return 0;
     }
-    std::ifstream file;
+    platform::InputFile file;
     auto sized = OpenSized(file, path, "CreateFile -1\r\n", "dwSize 0xFFFFFFFF\r\n");
     if (!sized) return 2;
     uint32_t fileSize = *sized;
@@ -147,11 +148,12 @@ KW_API unsigned KW_Uart_DownloadBoot(unsigned nID, const wchar_t* path, const T_
         TransferLog("KW_CommitCorvel  fail\r\n");
         return 0;
     }
-    std::vector<uint8_t> image(fileSize, 0);
-    auto read = [&](size_t offset, size_t n) {
-        file.read(reinterpret_cast<char*>(image.data() + offset), static_cast<std::streamsize>(n));
-        return static_cast<size_t>(file.gcount()) == n;
-    };
+    std::vector<uint8_t> image;
+    if (!platform::TryResize(image, fileSize)) {
+        TransferLog("NULL == buf\r\n");
+        return 2;
+    }
+    auto read = [&](size_t offset, size_t n) { return file.Read(image.data() + offset, n); };
 
     T_RAM_REG table[Library::kMaxRamEntries];
     unsigned tableCount;
@@ -212,6 +214,8 @@ KW_API unsigned KW_Uart_DownloadBoot(unsigned nID, const wchar_t* path, const T_
         done += n;
     }
     return 1;
+} catch (...) {
+    return ExportFailed("KW_Uart_DownloadBoot", 2u);
 }
 
 }  // extern "C"

@@ -1,4 +1,5 @@
 // The exported producer commands: each one block, an optional data phase and a status.
+#include "corvel/core/export_guard.h"
 #include "corvel/core/library.h"
 #include "corvel/core/transfer_log.h"
 #include "corvel/uart/commands.h"
@@ -43,18 +44,24 @@ uint32_t LE32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_
 
 extern "C" {
 
-KW_API unsigned KW_Uart_TestConnection(unsigned nID) { return Run(nID, kTestConnection, 75, 87); }
+KW_API unsigned KW_Uart_TestConnection(unsigned nID) try {
+    return Run(nID, kTestConnection, 75, 87);
+} catch (...) {
+    return ExportFailed("KW_Uart_TestConnection", 0u);
+}
 
-KW_API unsigned KW_Uart_SetMode(unsigned nID, T_MODE_CONTROL mode) {
+KW_API unsigned KW_Uart_SetMode(unsigned nID, T_MODE_CONTROL mode) try {
     if (AttachedChannel(nID) == nullptr) return 0;
     uint32_t word;
     std::memcpy(&word, &mode, sizeof word);
     if (mode.eMedium == 1) Lib().mediumMode = 1;
     if (mode.eMedium == 5) Lib().mediumMode = 3;
     return Run(nID, kSetMode, word);
+} catch (...) {
+    return ExportFailed("KW_Uart_SetMode", 0u);
 }
 
-KW_API unsigned KW_Uart_GetFlashID(unsigned nID, unsigned p1, unsigned p2, unsigned* id, unsigned* count) {
+KW_API unsigned KW_Uart_GetFlashID(unsigned nID, unsigned p1, unsigned p2, unsigned* id, unsigned* count) try {
     BurnObject* ch = AttachedChannel(nID);
     if (ch == nullptr || id == nullptr || count == nullptr) return 0;
     unsigned index = nID - 1;
@@ -96,43 +103,63 @@ KW_API unsigned KW_Uart_GetFlashID(unsigned nID, unsigned p1, unsigned p2, unsig
     ch->flash_chip_count = *count;
     TransferLogf("%x", *id);
     return WaitStatus(index, kStatusTimeout) ? 1 : 0;
+} catch (...) {
+    return ExportFailed("KW_Uart_GetFlashID", 0u);
 }
 
-KW_API unsigned KW_Uart_SetNandParam(unsigned nID, const tag_Nand_Phy_Info* info) {
+KW_API unsigned KW_Uart_SetNandParam(unsigned nID, const tag_Nand_Phy_Info* info) try {
     BurnObject* ch = AttachedChannel(nID);
     if (ch == nullptr || info == nullptr) return 0;
     ch->NandPhyInfo = *info;
     unsigned unit = info->page_size + info->spare_size;
     Lib().nandTransferUnit = unit == 0 ? 0 : unit * (kNandUnitLimit / unit);
     return Run(nID, kSetNandParam, 0, 0, info, kNandParamBytes);
+} catch (...) {
+    return ExportFailed("KW_Uart_SetNandParam", 0u);
 }
 
-KW_API unsigned KW_Uart_InitSecArea(unsigned nID, unsigned value) { return Run(nID, kInitSecArea, value); }
+KW_API unsigned KW_Uart_InitSecArea(unsigned nID, unsigned value) try {
+    return Run(nID, kInitSecArea, value);
+} catch (...) {
+    return ExportFailed("KW_Uart_InitSecArea", 0u);
+}
 
-KW_API unsigned KW_Uart_Close(unsigned nID) {
+KW_API unsigned KW_Uart_Close(unsigned nID) try {
     if (BurnObject* ch = ChannelByID(nID)) ch->bConnected = 0;
     return Run(nID, kClose);
+} catch (...) {
+    return ExportFailed("KW_Uart_Close", 0u);
 }
 
-KW_API unsigned KW_Uart_SetSPIParam(unsigned nID, const T_SFLASH_PHY_INFO* info) {
+KW_API unsigned KW_Uart_SetSPIParam(unsigned nID, const T_SFLASH_PHY_INFO* info) try {
     BurnObject* ch = AttachedChannel(nID);
     if (ch == nullptr || info == nullptr) return 0;
     ch->SpiPhyInfo = *info;
     ch->SpiPhyInfo.boot_blocks = static_cast<uint8_t>(Lib().lastExParameter.load());
     return Run(nID, kSetSPIParam, 0, 0, info, sizeof *info);
+} catch (...) {
+    return ExportFailed("KW_Uart_SetSPIParam", 0u);
 }
 
-KW_API unsigned KW_Uart_Set_Ex_Parameter(unsigned nID, unsigned value) {
+KW_API unsigned KW_Uart_Set_Ex_Parameter(unsigned nID, unsigned value) try {
     if (AttachedChannel(nID) == nullptr) return 0;
     Lib().lastExParameter = value;
     return Run(nID, kSetExParameter, value);
+} catch (...) {
+    return ExportFailed("KW_Uart_Set_Ex_Parameter", 0u);
 }
 
-KW_API unsigned KW_Uart_SetBurnedParam(unsigned nID, const T_BURNED_PARAM* param) {
+KW_API unsigned KW_Uart_SetBurnedParam(unsigned nID, const T_BURNED_PARAM* param) try {
     if (param == nullptr) return 0;
     return Run(nID, kSetBurnedParam, 0, 0, param, sizeof *param);
+} catch (...) {
+    return ExportFailed("KW_Uart_SetBurnedParam", 0u);
 }
 
-KW_API unsigned KW_Uart_SetEraseMode(unsigned nID, unsigned value) { return Run(nID, kSetEraseMode, value); }
+KW_API unsigned KW_Uart_SetEraseMode(unsigned nID, unsigned value) try {
+    return Run(nID, kSetEraseMode, value);
+} catch (...) {
+    return ExportFailed("KW_Uart_SetEraseMode", 0u);
+}
 
 }  // extern "C"

@@ -1,5 +1,6 @@
 #include "corvel/uart/uart_link.h"
 
+#include "corvel/core/export_guard.h"
 #include "corvel/core/library.h"
 #include "corvel/platform/os.h"
 #include "corvel/uart/chip_table.h"
@@ -62,8 +63,7 @@ void StopReader(UartChannel& ch) {
     ch.readerWakeFd = -1;
 }
 
-void ReaderLoop(unsigned index, int portFd, int wakeFd) {
-    UartChannel& ch = Uart(index);
+void ReadUntilStopped(UartChannel& ch, unsigned index, int portFd, int wakeFd) {
     std::array<uint8_t, kReadChunk> chunk;
     while (ch.readerRun.load()) {
         pollfd fds[2] = {{portFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
@@ -79,14 +79,28 @@ void ReaderLoop(unsigned index, int portFd, int wakeFd) {
         if (ch.capture.load()) CaptureConsole(chunk.data(), static_cast<size_t>(n));
         ProcessChunk(index, chunk.data(), static_cast<size_t>(n));
     }
+}
+
+void ReaderLoop(unsigned index, int portFd, int wakeFd) {
+    UartChannel& ch = Uart(index);
+    try {
+        ReadUntilStopped(ch, index, portFd, wakeFd);
+    } catch (...) {
+        ExportFailed("the serial reader");  // the port counts as gone; the next open starts afresh
+    }
     ch.readerRun = 0;  // also when the device went away: the port is dead
+    ch.Notify();       // nobody waits for an echo that cannot come
 }
 
 void WatcherLoop(unsigned index) {
     UartChannel& ch = Uart(index);
-    ch.WaitUntil(std::chrono::hours(24 * 365), [&] {
-        return ch.watcherStop.load() || ch.ramTestFound.load() || ch.promptSeen.load();
-    });
+    try {
+        ch.WaitUntil(std::chrono::hours(24 * 365), [&] {
+            return ch.watcherStop.load() || ch.ramTestFound.load() || ch.promptSeen.load();
+        });
+    } catch (...) {
+        return;
+    }
     if (ch.watcherStop.load() || ch.ramTestFound.load()) return;
     ch.handshake = 1;
     ch.Notify();
@@ -107,8 +121,11 @@ bool SendEchoedChar(UartChannel& ch, unsigned index, uint8_t c, std::chrono::mil
         ch.echoWait = 0;
         return false;
     }
-    if (!ch.WaitUntil(kEchoTimeout, [&] { return ch.echoAck.load() != 0; })) {
-        ch.echoTimeout = 1;
+    // A port whose device went away fails at once, not after the echo time-out.
+    ch.WaitUntil(kEchoTimeout, [&] { return ch.echoAck.load() != 0 || ch.readerRun.load() == 0; });
+    bool acknowledged = ch.echoAck.load() != 0;
+    if (!acknowledged) {
+        if (ch.readerRun.load() != 0) ch.echoTimeout = 1;
         ch.echoWait = 0;
         return false;
     }
@@ -134,13 +151,24 @@ void UartChannel::Notify() {
 
 UartChannel& Uart(unsigned index) { return Channels()[index]; }
 
-KW_HANDLE PortHandle(unsigned index) { return &Channels()[index].port; }
+static_assert(sizeof(uintptr_t) == 8, "port handles carry their opening in the upper bits");
+
+// A port handle names the channel and the opening of its port: a handle kept
+// from an earlier opening never reaches the port opened after it.
+constexpr uintptr_t kPortHandleTag = uintptr_t{0x5E71} << 48;
+constexpr unsigned kIndexBits = 8;
+
+KW_HANDLE PortHandle(unsigned index) {
+    uintptr_t opening = Channels()[index].opening.load();
+    return reinterpret_cast<KW_HANDLE>(kPortHandleTag | (opening << kIndexBits) | index);
+}
 
 int IndexOfHandle(KW_HANDLE handle) {
-    auto& channels = Channels();
-    for (unsigned i = 0; i < channels.size(); ++i)
-        if (handle == &channels[i].port) return static_cast<int>(i);
-    return -1;
+    auto value = reinterpret_cast<uintptr_t>(handle);
+    if ((value & (uintptr_t{0xFFFF} << 48)) != kPortHandleTag) return -1;
+    unsigned index = static_cast<unsigned>(value & ((1u << kIndexBits) - 1));
+    if (index >= KW_MAX_CHANNELS || PortHandle(index) != handle) return -1;
+    return static_cast<int>(index);
 }
 
 LinkSettings& Link() {
@@ -164,6 +192,7 @@ KW_HANDLE OpenUart(const std::wstring& name, unsigned baud, unsigned index) {
     platform::OpenError error = ch.port.Open(path, baud);
     ch.lastOpen = {error, path, ch.port.OpenDetail()};
     if (error != platform::OpenError::None) return KW_INVALID_HANDLE;
+    ch.opening = (ch.opening.load() + 1) & 0xFFFFFFFF;
 
     ch.frames.Clear();
     ch.promptText.Clear();
@@ -208,16 +237,22 @@ void ClosePort(unsigned index) {
 
 void DropChannelPort(unsigned index) {
     BurnObject& ch = Lib().channels[index];
-    KW_CloseUart(ch.hDevice.load(), index);
-    ch.hDevice = KW_INVALID_HANDLE;
+    KW_HANDLE device = ch.hDevice.load();
+    Transport transport;
+    if (UnbindDevice(ch, device, &transport)) CloseDevice(index, device, transport);
 }
 
-void StartWatcher(unsigned index) {
+bool StartWatcher(unsigned index) {
     UartChannel& ch = Uart(index);
     std::lock_guard lock(ch.watcherMutex);
     JoinWatcher(ch);
     ch.watcherStop = false;
-    ch.watcher = std::thread(WatcherLoop, index);
+    try {
+        ch.watcher = std::thread(WatcherLoop, index);
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
 }
 
 void StopWatcher(unsigned index) {

@@ -50,6 +50,7 @@ struct UartChannel {
     std::mutex portMutex;
     platform::SerialPort port;
     PortOpen lastOpen;  // the channel's last open, under portMutex
+    std::atomic<uintptr_t> opening{0};  // counts the openings of the port; part of its handle
     std::thread reader;
     int readerWakeFd = -1;  // written to stop the reader
     std::atomic<unsigned> readerRun{0};
@@ -103,11 +104,11 @@ KW_HANDLE OpenUart(const std::wstring& name, unsigned baud, unsigned index);
 PortOpen LastPortOpen(unsigned index);
 // Closes the channel's port, its reader and its watcher (KW_CloseUart's work).
 void ClosePort(unsigned index);
-// Closes the port bound to channel `index` and marks its device invalid.
+// Unbinds the device of channel `index` and closes it.
 void DropChannelPort(unsigned index);
 
-// Restarts the channel's handshake watcher.
-void StartWatcher(unsigned index);
+// Restarts the channel's handshake watcher; false when no thread can be had.
+bool StartWatcher(unsigned index);
 void StopWatcher(unsigned index);
 
 // One byte, without waiting for the board.

@@ -1,5 +1,6 @@
 // Finding USB boards and binding them to channels: counting, matching a disk
 // to its USB device, attach and detach.
+#include "corvel/core/export_guard.h"
 #include "corvel/core/library.h"
 #include "corvel/core/transfer_log.h"
 #include "corvel/platform/os.h"
@@ -46,29 +47,43 @@ bool WriteAttachRegisters(KW_HANDLE device, unsigned chipType) {
     return true;
 }
 
-// The port location of the device `path` names, "" with the log line of the failing step.
-std::wstring PortLocation(const std::wstring& path) {
+// The device `path` names in the device list; nullopt with the log line of
+// the failing step when `logFailures`.
+std::optional<UsbDeviceRecord> FindListedDevice(const std::wstring& path, bool logFailures) {
     std::optional<usbcorvel::DevicePath> parsed = usbcorvel::ParseDevicePath(path);
     if (!parsed) {
-        TransferLog("KW_AttachUSB: GetPNPDriverIDByDriverName KW_FAIL\r\n");
-        return {};
+        if (logFailures) TransferLog("KW_AttachUSB: GetPNPDriverIDByDriverName KW_FAIL\r\n");
+        return std::nullopt;
     }
     std::string why;
     auto devices = ListUsbDevices(why);
     if (!devices) {
-        TransferLogf("KW_AttachUSB: Init_Com\r\n%s\r\n", why.c_str());
-        return {};
+        if (logFailures) TransferLogf("KW_AttachUSB: Init_Com\r\n%s\r\n", why.c_str());
+        return std::nullopt;
     }
     for (const UsbDeviceRecord& device : *devices)
         if (!device.ports.empty() && usbcorvel::PathNames(*parsed, device.bus, device.ports, device.address))
-            return device.Location();
-    TransferLog("KW_AttachUSB: EnumerateHostControllers hostRet <= 0\r\n");
-    return {};
+            return device;
+    if (logFailures) TransferLog("KW_AttachUSB: EnumerateHostControllers hostRet <= 0\r\n");
+    return std::nullopt;
+}
+
+// The other name of the device `path` names: its device node when `path` is
+// its port location, its port location when `path` is its device node; ""
+// when it is not listed. A removal is reported by location, whichever name
+// the board was attached by.
+std::wstring OtherName(const std::wstring& path, const std::optional<UsbDeviceRecord>& device) {
+    if (!device) return {};
+    std::wstring location = device->Location();
+    return path == location ? usbcorvel::FormatDeviceNode(device->bus, device->address) : location;
 }
 
 // The channel that takes a device at `location`: in bind mode the channel
 // bound to that port, else the first free channel with no port of its own;
-// without binding the first channel without a device. nullptr when none.
+// without binding the first free channel. A channel is free when no burn
+// holds it and no device is bound to it: a channel whose board left during
+// its burn is not, or the end of that burn would close the new board.
+// nullptr when none.
 BurnObject* ChooseChannel(const std::wstring& location, bool bind) {
     Library& lib = Lib();
     unsigned n = lib.count.load();
@@ -77,7 +92,7 @@ BurnObject* ChooseChannel(const std::wstring& location, bool bind) {
             if (lib.channels[i].HubLocation() == location) return &lib.channels[i];
         for (unsigned i = 0; i < n; ++i) {
             BurnObject& ch = lib.channels[i];
-            if (!IsValidHandle(ch.hDevice.load()) && ch.HubLocation().empty()) {
+            if (IsFree(ch) && ch.HubLocation().empty()) {
                 ch.SetHubLocation(location);
                 return &ch;
             }
@@ -85,7 +100,7 @@ BurnObject* ChooseChannel(const std::wstring& location, bool bind) {
         return nullptr;
     }
     for (unsigned i = 0; i < n; ++i)
-        if (!IsValidHandle(lib.channels[i].hDevice.load())) return &lib.channels[i];
+        if (IsFree(lib.channels[i])) return &lib.channels[i];
     return nullptr;
 }
 
@@ -100,7 +115,7 @@ std::wstring DetachKey(std::wstring name) {
 
 extern "C" {
 
-KW_API unsigned KW_GetUSB_Num(unsigned productId, unsigned vendorId) {
+KW_API unsigned KW_GetUSB_Num(unsigned productId, unsigned vendorId) try {
     std::string why;
     auto devices = ListUsbDevices(why);
     if (!devices) {
@@ -114,9 +129,11 @@ KW_API unsigned KW_GetUSB_Num(unsigned productId, unsigned vendorId) {
         if (device.configured && !device.IsHub() && device.vendorId == vendorId && productMatches) ++count;
     }
     return count;
+} catch (...) {
+    return ExportFailed("KW_GetUSB_Num", 0u);
 }
 
-KW_API unsigned KW_DriverName_IsCurrentFlag(const wchar_t* drive, unsigned productId, unsigned vendorId) {
+KW_API unsigned KW_DriverName_IsCurrentFlag(const wchar_t* drive, unsigned productId, unsigned vendorId) try {
     if (drive == nullptr || *drive == L'\0') return 0;
     struct stat info {};
     if (::stat(platform::ToUtf8(drive).c_str(), &info) != 0) {
@@ -132,9 +149,11 @@ KW_API unsigned KW_DriverName_IsCurrentFlag(const wchar_t* drive, unsigned produ
     if (!vid || !pid || *vid == vendorId || *pid == productId) return 0;
     TransferLog("KW_DriverName_IsCurrentFlag: The driver name is no current pid and  vid\r\n");
     return 1;
+} catch (...) {
+    return ExportFailed("KW_DriverName_IsCurrentFlag", 0u);
 }
 
-KW_API unsigned KW_AttachUSB(const wchar_t* path, E_USB_TYPE usbType, E_CHIP_TYPE chipType) {
+KW_API unsigned KW_AttachUSB(const wchar_t* path, E_USB_TYPE usbType, E_CHIP_TYPE chipType) try {
     if (path == nullptr || usbType == KW_USB_TYPE_NONE) {
         TransferLog("KW_AttachUSB: input para is null\r\n");
         return 0;
@@ -162,11 +181,12 @@ KW_API unsigned KW_AttachUSB(const wchar_t* path, E_USB_TYPE usbType, E_CHIP_TYP
         return 0;
     }
     bool bind = lib.bindChannels.load() != 0;
-    std::wstring location;
-    if (bind && (location = PortLocation(path)).empty()) {
+    std::optional<UsbDeviceRecord> listed = FindListedDevice(path, bind);
+    if (bind && !listed) {
         access->CloseUSB(device);
         return 0;
     }
+    std::wstring location = listed ? listed->Location() : std::wstring();
 
     std::lock_guard lock(g_attachMutex);
     BurnObject* ch = ChooseChannel(location, bind);
@@ -175,25 +195,28 @@ KW_API unsigned KW_AttachUSB(const wchar_t* path, E_USB_TYPE usbType, E_CHIP_TYP
         TransferLog("KW_AttachUSB: g_bBurnAttachUSBMode\r\n");
         return 0;
     }
-    // USB mode only once a board is really attached: a failed USB attach must
-    // not make the workers close serial ports as USB devices.
-    lib.usbMode = 1;
     // A board that comes back on its port without having been detached (it
     // re-enumerates after a speed switch) leaves a dead handle behind.
-    if (KW_HANDLE stale = ch->hDevice.exchange(device); IsValidHandle(stale)) access->CloseUSB(stale);
-    ch->SetDevName(path);
-    ch->state = kAttached;
-    ch->bConnected = 1;
+    BoundDevice stale;
+    BindDevice(*ch, device, Transport::Usb, path, true, &stale);
+    ch->SetDevAlias(OtherName(path, listed));
+    if (stale.handle != device) CloseDevice(ch->nID.load() - 1, stale.handle, stale.transport);
     ch->attachEvent.Set();
     return ch->nID.load();
+} catch (...) {
+    return ExportFailed("KW_AttachUSB", 0u);
 }
 
-KW_API unsigned KW_DetachUSB(const wchar_t* path, E_USB_TYPE usbType) {
+KW_API unsigned KW_DetachUSB(const wchar_t* path, E_USB_TYPE usbType) try {
     if (path == nullptr || *path == L'\0' || usbType == KW_USB_TYPE_NONE) return 0;
     std::lock_guard lock(g_attachMutex);
     std::wstring key = DetachKey(path);
-    return DetachChannel([&](const std::wstring& name) { return DetachKey(name) == key; },
-                         [](unsigned, KW_HANDLE device) { CloseDevice(device); });
+    return DetachChannel([&](const BurnObject& ch) {
+        std::wstring alias = ch.DevAlias();
+        return DetachKey(ch.DevName()) == key || (!alias.empty() && DetachKey(alias) == key);
+    });
+} catch (...) {
+    return ExportFailed("KW_DetachUSB", 0u);
 }
 
 }  // extern "C"

@@ -1,5 +1,6 @@
 // The exported USB commands: each one transaction (two for a few) on the
 // channel's device through the USB access library.
+#include "corvel/core/export_guard.h"
 #include "corvel/core/library.h"
 #include "corvel/core/transfer_log.h"
 #include "corvel/usb/usb_library.h"
@@ -69,9 +70,9 @@ unsigned NoData(const char* caller, unsigned nID, unsigned code, unsigned p1 = 0
 
 // A data phase needs its buffer: a null buffer or zero length fails before anything is sent.
 unsigned WithData(const char* caller, unsigned nID, unsigned code, unsigned direction, const void* data,
-                  unsigned length) {
+                  unsigned length, unsigned p1 = 0, unsigned p2 = 0) {
     if (data == nullptr || length == 0) return 0;
-    return Run(caller, nID, {code, direction, 0, 0, const_cast<void*>(data), length, 0});
+    return Run(caller, nID, {code, direction, p1, p2, const_cast<void*>(data), length, 0});
 }
 
 // A 4-byte answer from the board, little-endian.
@@ -89,6 +90,28 @@ unsigned ReadRegister(const char* caller, KW_HANDLE device, unsigned address, un
     if (!Commit(device, command, caller)) return 0;
     *value = command.result;
     return 1;
+}
+
+// Switches the board to high speed. It then leaves the bus and comes back at
+// the new speed; meanwhile a burning channel is in its speed switch, so the
+// removal counts as part of the burn.
+unsigned SwitchSpeed(const char* caller, unsigned nID) {
+    BurnObject* ch = ChannelByID(nID);
+    if (ch == nullptr) return 0;
+    bool marked = false;
+    {
+        std::lock_guard lock(ch->bindMutex);
+        if (ch->state.load() == kBurning) {
+            ch->state = kUsbSpeedSwitch;
+            marked = true;
+        }
+    }
+    unsigned result = NoData(caller, nID, kSwitchHighSpeed);
+    if (result != 1 && marked) {
+        std::lock_guard lock(ch->bindMutex);
+        if (ch->state.load() == kUsbSpeedSwitch) ch->state = kBurning;
+    }
+    return result;
 }
 
 // Polls the board until it has made the partitions: 1 done, 2 failed, else
@@ -112,15 +135,25 @@ unsigned WaitForPartitions(unsigned nID) {
 
 extern "C" {
 
-KW_API unsigned KW_SwitchUSBHighSpeed(unsigned nID) { return NoData("KW_SwitchUSBHighSpeed", nID, kSwitchHighSpeed); }
-
-KW_API unsigned KW_SwitchUSBHighSpeedAsyn(unsigned nID) {
-    return NoData("KW_SwitchUSBHighSpeedAsyn", nID, kSwitchHighSpeed);
+KW_API unsigned KW_SwitchUSBHighSpeed(unsigned nID) try {
+    return SwitchSpeed("KW_SwitchUSBHighSpeed", nID);
+} catch (...) {
+    return ExportFailed("KW_SwitchUSBHighSpeed", 0u);
 }
 
-KW_API unsigned KW_TestConnection(unsigned nID) { return NoData("KW_TestConnection", nID, kTestConnection, 75, 87); }
+KW_API unsigned KW_SwitchUSBHighSpeedAsyn(unsigned nID) try {
+    return SwitchSpeed("KW_SwitchUSBHighSpeedAsyn", nID);
+} catch (...) {
+    return ExportFailed("KW_SwitchUSBHighSpeedAsyn", 0u);
+}
 
-KW_API unsigned KW_SetMode(unsigned nID, T_MODE_CONTROL mode) {
+KW_API unsigned KW_TestConnection(unsigned nID) try {
+    return NoData("KW_TestConnection", nID, kTestConnection, 75, 87);
+} catch (...) {
+    return ExportFailed("KW_TestConnection", 0u);
+}
+
+KW_API unsigned KW_SetMode(unsigned nID, T_MODE_CONTROL mode) try {
     if (DeviceOf(nID) == nullptr) return 0;
     uint32_t word;
     std::memcpy(&word, &mode, sizeof word);
@@ -131,9 +164,11 @@ KW_API unsigned KW_SetMode(unsigned nID, T_MODE_CONTROL mode) {
         default: Lib().mediumMode = 1; break;
     }
     return NoData("KW_SetMode", nID, kSetMode, word);
+} catch (...) {
+    return ExportFailed("KW_SetMode", 0u);
 }
 
-KW_API unsigned KW_GetFlashID(unsigned nID, unsigned p1, unsigned p2, unsigned* id, unsigned* count) {
+KW_API unsigned KW_GetFlashID(unsigned nID, unsigned p1, unsigned p2, unsigned* id, unsigned* count) try {
     BurnObject* ch = ChannelByID(nID);
     if (ch == nullptr || id == nullptr || count == nullptr) return 0;
     uint8_t answer[8] = {};
@@ -143,9 +178,11 @@ KW_API unsigned KW_GetFlashID(unsigned nID, unsigned p1, unsigned p2, unsigned* 
     ch->flash_chip_count = *count;
     TransferLogf("%x", *id);
     return 1;
+} catch (...) {
+    return ExportFailed("KW_GetFlashID", 0u);
 }
 
-KW_API unsigned KW_SetNandParam(unsigned nID, const tag_Nand_Phy_Info* info) {
+KW_API unsigned KW_SetNandParam(unsigned nID, const tag_Nand_Phy_Info* info) try {
     BurnObject* ch = ChannelByID(nID);
     if (ch == nullptr || info == nullptr || DeviceOf(nID) == nullptr) return 0;
     ch->NandPhyInfo = *info;
@@ -153,19 +190,29 @@ KW_API unsigned KW_SetNandParam(unsigned nID, const tag_Nand_Phy_Info* info) {
     unsigned unit = info->page_size + info->spare_size;
     Lib().nandTransferUnit = unit == 0 ? 0 : unit * (kNandUnitLimit / unit);
     return WithData("KW_SetNandParam", nID, kSetNandParam, kToBoard, info, kNandParamBytes);
+} catch (...) {
+    return ExportFailed("KW_SetNandParam", 0u);
 }
 
-KW_API unsigned KW_InitSecArea(unsigned nID, unsigned value) { return NoData("KW_InitSecArea", nID, kInitSecArea, value); }
+KW_API unsigned KW_InitSecArea(unsigned nID, unsigned value) try {
+    return NoData("KW_InitSecArea", nID, kInitSecArea, value);
+} catch (...) {
+    return ExportFailed("KW_InitSecArea", 0u);
+}
 
-KW_API unsigned KW_SetResvAreaSize(unsigned nID, unsigned value, unsigned value2) {
+KW_API unsigned KW_SetResvAreaSize(unsigned nID, unsigned value, unsigned value2) try {
     return NoData("KW_SetResvAreaSize", nID, kSetResvAreaSize, value, value2);
+} catch (...) {
+    return ExportFailed("KW_SetResvAreaSize", 0u);
 }
 
-KW_API unsigned KW_CreatePartion(unsigned nID, const void* table, unsigned length) {
+KW_API unsigned KW_CreatePartion(unsigned nID, const void* table, unsigned length) try {
     return WithData("KW_CreatePartion", nID, kCreatePartition, kToBoard, table, length);
+} catch (...) {
+    return ExportFailed("KW_CreatePartion", 0u);
 }
 
-KW_API unsigned KW_CreatePartion_SpiFlash(unsigned nID, const T_SPI_PARTITION_ENTRY* entries, unsigned count) {
+KW_API unsigned KW_CreatePartion_SpiFlash(unsigned nID, const T_SPI_PARTITION_ENTRY* entries, unsigned count) try {
     BurnObject* ch = ChannelByID(nID);
     if (ch == nullptr) return 0;
     if (!IsValidHandle(ch->hDevice.load())) return kNoDeviceForPartition;
@@ -185,125 +232,189 @@ KW_API unsigned KW_CreatePartion_SpiFlash(unsigned nID, const T_SPI_PARTITION_EN
     if (WithData("KW_CreatePartion_SpiFlash", nID, kCreatePartition, kToBoard, block, sizeof block) != 1) return 0;
     if (Lib().platformType.load() == kRtosPlatform) return 1;
     return WaitForPartitions(nID);
+} catch (...) {
+    return ExportFailed("KW_CreatePartion_SpiFlash", 0u);
 }
 
-KW_API unsigned KW_FormatDriver(unsigned nID, const T_FORMAT_DRIVER* format) {
+KW_API unsigned KW_FormatDriver(unsigned nID, const T_FORMAT_DRIVER* format) try {
     return WithData("KW_FormatDriver", nID, kFormatDriver, kToBoard, format, sizeof(T_FORMAT_DRIVER));
+} catch (...) {
+    return ExportFailed("KW_FormatDriver", 0u);
 }
 
-KW_API unsigned KW_MountDriver(unsigned nID, const char* letters, unsigned count) {
+KW_API unsigned KW_MountDriver(unsigned nID, const char* letters, unsigned count) try {
     return WithData("KW_MountDriver", nID, kMountDriver, kToBoard, letters, count);
+} catch (...) {
+    return ExportFailed("KW_MountDriver", 0u);
 }
 
-KW_API unsigned KW_SetGPIO(unsigned nID, const T_GPIO_PARAM* gpio) {
+KW_API unsigned KW_SetGPIO(unsigned nID, const T_GPIO_PARAM* gpio) try {
     return WithData("KW_SetGPIO", nID, kSetGPIO, kToBoard, gpio, sizeof(T_GPIO_PARAM));
+} catch (...) {
+    return ExportFailed("KW_SetGPIO", 0u);
 }
 
-KW_API unsigned KW_ResetDevice(unsigned nID) { return NoData("KW_ResetDevice", nID, kResetDevice); }
+KW_API unsigned KW_ResetDevice(unsigned nID) try {
+    return NoData("KW_ResetDevice", nID, kResetDevice);
+} catch (...) {
+    return ExportFailed("KW_ResetDevice", 0u);
+}
 
-KW_API unsigned KW_Close(unsigned nID) { return NoData("KW_Close", nID, kClose); }
+KW_API unsigned KW_Close(unsigned nID) try {
+    return NoData("KW_Close", nID, kClose);
+} catch (...) {
+    return ExportFailed("KW_Close", 0u);
+}
 
-KW_API unsigned KW_SetReg(KW_HANDLE device, unsigned address, unsigned value) {
+KW_API unsigned KW_SetReg(KW_HANDLE device, unsigned address, unsigned value) try {
     if (!IsValidHandle(device)) return 0;
     return WriteRegister(device, address, value, "KW_SetReg") ? 1 : 0;
+} catch (...) {
+    return ExportFailed("KW_SetReg", 0u);
 }
 
-KW_API unsigned KW_DownloadDataToRam(unsigned nID, unsigned ramAddress, const void* data, unsigned length) {
+KW_API unsigned KW_DownloadDataToRam(unsigned nID, unsigned ramAddress, const void* data, unsigned length) try {
     if (data == nullptr || length == 0) return 0;
     // Code 36 tells the board where the data goes, code 37 carries it.
     if (NoData("KW_DownloadDataToRam", nID, kRamAnnounce, ramAddress, length) != 1) return 0;
     return Run("KW_DownloadDataToRam", nID, {kRamData, kToBoard, ramAddress, length, const_cast<void*>(data), length, 0});
+} catch (...) {
+    return ExportFailed("KW_DownloadDataToRam", 0u);
 }
 
-KW_API unsigned KW_GetDiskInfo(unsigned nID, void* info512) {
+KW_API unsigned KW_GetDiskInfo(unsigned nID, void* info512) try {
     return WithData("KW_GetDiskInfo", nID, kGetDiskInfo, kFromBoard, info512, kDiskInfoBytes);
+} catch (...) {
+    return ExportFailed("KW_GetDiskInfo", 0u);
 }
 
-KW_API unsigned KW_GetRegValue(unsigned nID, unsigned address, unsigned* value) {
+KW_API unsigned KW_GetRegValue(unsigned nID, unsigned address, unsigned* value) try {
     return ReadRegister("KW_GetRegValue", DeviceOf(nID), address, value);
+} catch (...) {
+    return ExportFailed("KW_GetRegValue", 0u);
 }
 
-KW_API unsigned KW_GetRegValue_Handle(KW_HANDLE device, unsigned address, unsigned* value) {
+KW_API unsigned KW_GetRegValue_Handle(KW_HANDLE device, unsigned address, unsigned* value) try {
     return ReadRegister("KW_GetRegValue_Handle", device, address, value);
+} catch (...) {
+    return ExportFailed("KW_GetRegValue_Handle", 0u);
 }
 
-KW_API unsigned KW_GetRegValue_10T(unsigned nID, unsigned address, unsigned* value) {
+KW_API unsigned KW_GetRegValue_10T(unsigned nID, unsigned address, unsigned* value) try {
     return ReadRegister("KW_GetRegValue_10T", DeviceOf(nID), address, value);
+} catch (...) {
+    return ExportFailed("KW_GetRegValue_10T", 0u);
 }
 
-KW_API unsigned KW_SetSPIParam(unsigned nID, const T_SFLASH_PHY_INFO* info) {
+KW_API unsigned KW_SetSPIParam(unsigned nID, const T_SFLASH_PHY_INFO* info) try {
     BurnObject* ch = ChannelByID(nID);
     if (ch == nullptr || info == nullptr || DeviceOf(nID) == nullptr) return 0;
     ch->SpiPhyInfo = *info;
     ch->SpiPhyInfo.boot_blocks = static_cast<uint8_t>(Lib().lastExParameter.load());
     return WithData("KW_SetSPIParam", nID, kSetSPIParam, kToBoard, info, sizeof *info);
+} catch (...) {
+    return ExportFailed("KW_SetSPIParam", 0u);
 }
 
-KW_API unsigned KW_GetFlash_HighID(unsigned nID, unsigned p1, unsigned p2, unsigned* id) {
+KW_API unsigned KW_GetFlash_HighID(unsigned nID, unsigned p1, unsigned p2, unsigned* id) try {
     return ReadWord("KW_GetFlash_HighID", nID, kGetFlashHighID, p1, p2, id);
+} catch (...) {
+    return ExportFailed("KW_GetFlash_HighID", 0u);
 }
 
-KW_API unsigned KW_GetFsStartPos(unsigned nID, unsigned* position) {
+KW_API unsigned KW_GetFsStartPos(unsigned nID, unsigned* position) try {
     return ReadWord("KW_GetFsStartPos", nID, kGetFsStartPos, 0, 0, position);
+} catch (...) {
+    return ExportFailed("KW_GetFsStartPos", 0u);
 }
 
-KW_API unsigned KW_Set_Erase_One_Block(unsigned nID, unsigned block) {
+KW_API unsigned KW_Set_Erase_One_Block(unsigned nID, unsigned block) try {
     return NoData("KW_Set_Erase_One_Block", nID, kEraseOneBlockOrWriteOTP, block);
+} catch (...) {
+    return ExportFailed("KW_Set_Erase_One_Block", 0u);
 }
 
-KW_API unsigned KW_Write_OTP_Serial(unsigned nID, const void* serial, unsigned length) {
+KW_API unsigned KW_Write_OTP_Serial(unsigned nID, const void* serial, unsigned length) try {
     return WithData("KW_Write_OTP_Serial", nID, kEraseOneBlockOrWriteOTP, kToBoard, serial, length);
+} catch (...) {
+    return ExportFailed("KW_Write_OTP_Serial", 0u);
 }
 
-KW_API unsigned KW_Read_OTP_Serial(unsigned nID, void* serial, unsigned length) {
+KW_API unsigned KW_Read_OTP_Serial(unsigned nID, void* serial, unsigned length) try {
     return WithData("KW_Read_OTP_Serial", nID, kReadOTP, kFromBoard, serial, length);
+} catch (...) {
+    return ExportFailed("KW_Read_OTP_Serial", 0u);
 }
 
-KW_API unsigned KW_Set_Ex_Parameter(unsigned nID, unsigned value) {
+KW_API unsigned KW_Set_Ex_Parameter(unsigned nID, unsigned value) try {
     if (DeviceOf(nID) == nullptr) return 0;
     Lib().lastExParameter = value;
     return NoData("KW_Set_Ex_Parameter", nID, kSetExParameter, value);
+} catch (...) {
+    return ExportFailed("KW_Set_Ex_Parameter", 0u);
 }
 
-KW_API unsigned KW_Erase_Partition_Size(unsigned nID, unsigned value, unsigned value2) {
+KW_API unsigned KW_Erase_Partition_Size(unsigned nID, unsigned value, unsigned value2) try {
     return NoData("KW_Erase_Partition_Size", nID, kErasePartitionSize, value, value2);
+} catch (...) {
+    return ExportFailed("KW_Erase_Partition_Size", 0u);
 }
 
-KW_API unsigned KW_Check_producer(unsigned nID, unsigned value, unsigned value2) {
+KW_API unsigned KW_Check_producer(unsigned nID, unsigned value, unsigned value2) try {
     return NoData("KW_Check_producer", nID, kCheckProducer, value, value2);
+} catch (...) {
+    return ExportFailed("KW_Check_producer", 0u);
 }
 
-KW_API unsigned KW_Setvalue_forupload_orspimake(unsigned nID, unsigned value) {
+KW_API unsigned KW_Setvalue_forupload_orspimake(unsigned nID, unsigned value) try {
     return NoData("KW_Setvalue_forupload_orspimake", nID, kSetValueForUpload, value);
+} catch (...) {
+    return ExportFailed("KW_Setvalue_forupload_orspimake", 0u);
 }
 
-KW_API unsigned KW_GetRamValue(unsigned nID, unsigned ramAddress, unsigned mode, void* buffer, unsigned length) {
-    // No data phase: the block announces the caller's buffer length only.
-    return Run("KW_GetRamValue", nID, {kGetRamValue, kNoData, ramAddress, mode, buffer, length, 0});
+KW_API unsigned KW_GetRamValue(unsigned nID, unsigned ramAddress, unsigned mode, void* buffer, unsigned length) try {
+    // The board's bytes come back in the caller's buffer.
+    return WithData("KW_GetRamValue", nID, kGetRamValue, kFromBoard, buffer, length, ramAddress, mode);
+} catch (...) {
+    return ExportFailed("KW_GetRamValue", 0u);
 }
 
-KW_API unsigned KW_SetBurnedParam(unsigned nID, const T_BURNED_PARAM* param) {
+KW_API unsigned KW_SetBurnedParam(unsigned nID, const T_BURNED_PARAM* param) try {
     return WithData("KW_SetBurnedParam", nID, kSetBurnedParam, kToBoard, param, sizeof(T_BURNED_PARAM));
+} catch (...) {
+    return ExportFailed("KW_SetBurnedParam", 0u);
 }
 
-KW_API unsigned KW_SetNandGpioCe(unsigned nID, const T_CHIP_SELECT_DATA* select) {
+KW_API unsigned KW_SetNandGpioCe(unsigned nID, const T_CHIP_SELECT_DATA* select) try {
     return WithData("KW_SetNandGpioCe", nID, kSetNandGpioCe, kToBoard, select, sizeof(T_CHIP_SELECT_DATA));
+} catch (...) {
+    return ExportFailed("KW_SetNandGpioCe", 0u);
 }
 
-KW_API unsigned KW_ReadASAFile(unsigned nID, const void* request8, void* file, unsigned length) {
+KW_API unsigned KW_ReadASAFile(unsigned nID, const void* request8, void* file, unsigned length) try {
     if (request8 == nullptr || file == nullptr || length == 0) return 0;
     if (WithData("KW_ReadASAFile", nID, kReadASAFile, kToBoard, request8, kASARequestBytes) != 1) return 0;
     return WithData("KW_ReadASAFile", nID, kReadASAFile, kFromBoard, file, length);
+} catch (...) {
+    return ExportFailed("KW_ReadASAFile", 0u);
 }
 
-KW_API unsigned KW_GetMediumStruct(unsigned nID, void* medium, unsigned length) {
+KW_API unsigned KW_GetMediumStruct(unsigned nID, void* medium, unsigned length) try {
     return WithData("KW_GetMediumStruct", nID, kGetMediumStruct, kFromBoard, medium, length);
+} catch (...) {
+    return ExportFailed("KW_GetMediumStruct", 0u);
 }
 
-KW_API unsigned KW_SetEraseMode(unsigned nID, unsigned value) { return NoData("KW_SetEraseMode", nID, kSetEraseMode, value); }
+KW_API unsigned KW_SetEraseMode(unsigned nID, unsigned value) try {
+    return NoData("KW_SetEraseMode", nID, kSetEraseMode, value);
+} catch (...) {
+    return ExportFailed("KW_SetEraseMode", 0u);
+}
 
-KW_API unsigned KW_Set_BinResvSize(unsigned nID, unsigned value) {
+KW_API unsigned KW_Set_BinResvSize(unsigned nID, unsigned value) try {
     return NoData("KW_Set_BinResvSize", nID, kSetBinResvSize, value);
+} catch (...) {
+    return ExportFailed("KW_Set_BinResvSize", 0u);
 }
 
 }  // extern "C"

@@ -98,6 +98,31 @@ TEST(BootHeader, NandPageOf4096MovesTheType8LoadAddress) {
     EXPECT_EQ(header[20], 8);
 }
 
+// The boot ROM reads the table up to its end marker: a table that has none gets
+// it, as the address word alone, or the ROM would walk into the loader's bytes.
+TEST(BootHeader, ATableWithoutItsEndMarkerGetsOne) {
+    const std::vector<T_RAM_REG> open = {{0x1234, 5}, {0x66668881, 7}, {0x5678, 6}};
+    for (bool nand : {false, true}) {
+        SCOPED_TRACE(nand ? "NAND" : "SPI");
+        std::vector<uint8_t> header(nand ? kPage : 512, 0xEE);
+        BootHeaderInput in{8, B, 20000000, 2, 0, kPage, kPages, open};
+        if (nand) RewriteNandBootHeader(header, in);
+        else RewriteSpiBootHeader(header, in);
+        size_t at = nand ? 52 : 44;
+        const std::vector<uint32_t> expected = {0x1234, 5, 0x66668881, 0x5678, 6, KW_RAM_END, 0xEEEEEEEE};
+        for (uint32_t word : expected) {
+            uint32_t got = header[at] | header[at + 1] << 8 | header[at + 2] << 16 |
+                           static_cast<uint32_t>(header[at + 3]) << 24;
+            EXPECT_EQ(got, word) << "offset " << at;
+            at += 4;
+        }
+    }
+    // No table: nothing is written where it would go.
+    std::vector<uint8_t> header(512, 0xEE);
+    RewriteSpiBootHeader(header, BootHeaderInput{8, B, 20000000, 2, 0, kPage, kPages, {}});
+    EXPECT_EQ(header[44], 0xEE);
+}
+
 TEST(BootHeader, ATableLongerThanTheHeaderStopsAtItsEnd) {
     std::vector<uint8_t> header(512, 0);
     std::vector<T_RAM_REG> table(100, T_RAM_REG{0x1000, 0x2000});

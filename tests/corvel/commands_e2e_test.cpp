@@ -3,6 +3,7 @@
 #include "tests/corvel/board_fixture.h"
 
 #include <cstring>
+#include <functional>
 
 namespace {
 
@@ -136,6 +137,45 @@ TEST_F(Producer, EmptyImageSendsOnlyTheStartCommand) {
     T_DOWNLOAD_BIN missing = Bin(L"/no/such/image.bin", "spiflash", 0);
     EXPECT_EQ(KW_Uart_Download_spi_img(1, &missing), 2u);
     EXPECT_EQ(KW_Uart_Download_spi_img(1, nullptr), 0u);
+}
+
+// A file that cannot be read is a file error (2) for every upload, before
+// anything goes out, and the channel carries on.
+TEST_F(Producer, EveryUploadGivesTwoForAFileItCannotRead) {
+    vboard::VirtualBoard& board = Running(8);
+    ASSERT_EQ(KW_Uart_SetMode(1, T_MODE_CONTROL{1, 1, 0, 0}), 1u);
+    const std::wstring sources[] = {
+        Wide(station_.string()),  // a folder
+        L"/proc/self/mem",        // opens, but its first byte cannot be read (also as root)
+    };
+    struct Upload {
+        const char* name;
+        std::function<unsigned(const std::wstring&)> call;
+    };
+    const Upload uploads[] = {
+        {"KW_Uart_DownloadProducer", [](const std::wstring& p) { return KW_Uart_DownloadProducer(1, p.c_str(), 0); }},
+        {"KW_DownloadProducer_uart", [](const std::wstring& p) { return KW_DownloadProducer_uart(1, p.c_str(), 0); }},
+        {"KW_Uart_DownloadRam", [](const std::wstring& p) { return KW_Uart_DownloadRam(1, p.c_str(), 0); }},
+        {"KW_Download_1k_Data_uart", [](const std::wstring& p) { return KW_Download_1k_Data_uart(1, p.c_str(), 0); }},
+        {"KW_Uart_Download_spi_img",
+         [](const std::wstring& p) {
+             T_DOWNLOAD_BIN bin = Bin(p, "spiflash", 0);
+             return KW_Uart_Download_spi_img(1, &bin);
+         }},
+        {"KW_Uart_DownloadBoot",
+         [](const std::wstring& p) {
+             T_DOWNLOAD_BIN bin = Bin(p, "UBOOT", 65536);
+             return KW_Uart_DownloadBoot(1, p.c_str(), &bin, SOC_FC_E1);
+         }},
+    };
+    for (const std::wstring& source : sources) {
+        for (const Upload& upload : uploads) {
+            SCOPED_TRACE(std::string(upload.name) + " " + std::string(source.begin(), source.end()));
+            EXPECT_EQ(upload.call(source), 2u);
+        }
+    }
+    EXPECT_EQ(Codes(board), (std::vector<unsigned>{3})) << "a command went out for a file that cannot be read";
+    EXPECT_EQ(KW_Uart_TestConnection(1), 1u);
 }
 
 TEST_F(Producer, SpiNorBootLoaderGetsItsHeaderAndFlashParameters) {

@@ -3,6 +3,7 @@
 #include "tests/corvel/board_fixture.h"
 
 #include <cstring>
+#include <functional>
 
 namespace {
 
@@ -95,9 +96,14 @@ TEST_F(Downloads, DownloadCommandWithoutEchoGivesUpAfterThreeTries) {
     vboard::VirtualBoard& board = Board(8, false, {vboard::Fault::BadEcho});
     Attach(8, false, 115200);
     EXPECT_EQ(KW_DownloadProducer_uart(1, WriteFile("producer.bin", Pattern(100)).c_str(), 0), 0u);
-    // Three tries, each ended by a carriage return: the board saw three short lines.
-    std::vector<std::string> lines = board.Lines();
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "do"), 3);
+    // Three tries, each ended by a carriage return: the board saw three short
+    // lines (the last return may still be on its way when the call returns).
+    auto shortLines = [&] {
+        std::vector<std::string> lines = board.Lines();
+        return std::count(lines.begin(), lines.end(), "do");
+    };
+    for (int i = 0; i < 250 && shortLines() < 3; ++i) std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(shortLines(), 3);
     EXPECT_TRUE(board.Uploads().empty());
 }
 
@@ -115,6 +121,70 @@ TEST_F(Downloads, RamTestOfChipType11ReportsTheMarker) {
     EXPECT_EQ(KW_Choose_Baud(port_.c_str(), 0, 115200), 1u);
     EXPECT_EQ(KW_Uart_DownloadRam(1, WriteFile("ramtest.bin", Pattern(3000)).c_str(), 0), 2u);
     EXPECT_EQ(board.Uploads().size(), 1u);
+}
+
+// The station's round for chip type 11: wake the board, then its RAM test,
+// again while the prompt has not been seen.
+unsigned RamCheckRound(const std::wstring& port, const std::wstring& ramTest) {
+    for (int attempt = 0; attempt < 30; ++attempt) {
+        if (KW_Start_Read(port.c_str(), 0, SOC_FA_V1) != 1) return 0;
+        std::this_thread::sleep_for(30ms);
+        unsigned r = KW_Uart_DownloadRam(1, ramTest.c_str(), 0xD2800100);
+        if (r != 2) return r;
+    }
+    return 2;
+}
+
+TEST_F(Downloads, BoardWithBadRamLeavesTheChannelReadyForTheNextBoard) {
+    std::wstring ramTest = WriteFile("ramtest.bin", Pattern(3000));
+    Board(11, false, {vboard::Fault::BadRam});
+    EXPECT_EQ(RamCheckRound(port_, ramTest), 0u);
+    KW_Detach_Uart(port_.c_str());  // the station gives the port back and watches on
+
+    vboard::VirtualBoard& next = Board(11, false);
+    ASSERT_EQ(RamCheckRound(port_, ramTest), 1u) << "the channel no longer sees boot prompts";
+    EXPECT_EQ(next.Uploads().size(), 1u);
+    EXPECT_EQ(KW_Choose_Baud(port_.c_str(), 0, 115200), 1u);
+    EXPECT_EQ(KW_Attach_Uart(port_.c_str(), 115200, 0), 1u);
+}
+
+// A write the port no longer takes fails the call, with the port closed where
+// the call's other failures close it.
+TEST_F(Downloads, WritesThatDoNotGoOutFailTheCall) {
+    std::vector<T_RAM_REG> table(50, T_RAM_REG{0x08000010, 1});
+    struct Case {
+        const char* what;
+        std::string unplugAfter;  // the board unplugs as the bytes after this line come
+        std::function<unsigned()> call;
+        const char* logLine;
+    };
+    const Case cases[] = {
+        {"the RAM table after \"draminit\"", "draminit",
+         [&] {
+             Attach(6, false, 115200);
+             return KW_Uart_SetRamParam(1, table.data(), static_cast<unsigned>(table.size()));
+         },
+         "KW_Uart_SetRamParam: the RAM table did not go out\r\n"},
+        {"the return that attaches the port", "",
+         [&] {
+             EXPECT_EQ(WakeAndChoose(6, false, 115200), 1u);
+             board_.reset();  // unplugged between the handshake and the attach
+             return KW_Attach_Uart(port_.c_str(), 115200, 0);
+         },
+         "KW_Attach_Uart: the port takes no more bytes\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        vboard::BoardOptions options;
+        options.chipType = 6;
+        options.unplugAfterLine = c.unplugAfter;
+        Board(options);
+        EXPECT_EQ(c.call(), 0u);
+        EXPECT_NE(TransferLogText().find(c.logLine), std::string::npos);
+        // The channel has no port left: the next call on it is refused at once.
+        EXPECT_EQ(KW_Uart_Setvalue(1, "08000020", "00000001"), 0u);
+        KW_Detach_Uart(port_.c_str());
+    }
 }
 
 TEST_F(Downloads, SignedDataBlockIsUploaded) {

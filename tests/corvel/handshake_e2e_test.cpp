@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -97,7 +99,11 @@ TEST_F(Handshake, SecureCheckIsTwoWhileSilentThenOneExactlyOnce) {
         std::this_thread::sleep_for(5ms);
     }
     ASSERT_EQ(results.back(), 1u);
-    for (size_t i = 0; i + 1 < results.size(); ++i) EXPECT_EQ(results[i], 2u);
+    // 2 while nothing is seen; then 0 while the prompt is seen but its watcher
+    // has not confirmed it yet (a moment that a loaded machine stretches).
+    size_t firstSeen = 0;
+    while (firstSeen + 1 < results.size() && results[firstSeen] == 2) ++firstSeen;
+    for (size_t i = firstSeen; i + 1 < results.size(); ++i) EXPECT_EQ(results[i], 0u) << "check " << i;
     for (int i = 0; i < 5; ++i) EXPECT_NE(KW_check_secure_en(0), 1u);
 }
 
@@ -205,6 +211,64 @@ TEST_F(Handshake, DetachingAnUnknownNameChangesNothing) {
     KW_Detach_Uart(port_.c_str());
     EXPECT_EQ(KW_Start_Read(port_.c_str(), 1, SOC_FA_V5), 2u);  // released
     KW_Detach_Uart(port_.c_str());
+}
+
+// The station answers a burn's failure status on another thread while the
+// burn entry returns: it detaches the port and its next round opens the port
+// for the next board at once. Opened before the worker has let go of the
+// channel, that port would be closed by the end of the old burn.
+struct EndingBurn {
+    std::wstring oldPort, nextPort;
+    std::mutex mutex;
+    std::condition_variable done;
+    bool ran = false;
+    unsigned nextRound = 99;  // KW_Start_Read of the next board, inside the old burn
+};
+EndingBurn* g_ending = nullptr;
+
+int DetachAndWatchOn(unsigned) {
+    KW_Detach_Uart(g_ending->oldPort.c_str());
+    unsigned r = KW_Start_Read(g_ending->nextPort.c_str(), 0, SOC_FC_E1);
+    std::lock_guard lock(g_ending->mutex);
+    g_ending->nextRound = r;
+    g_ending->ran = true;
+    g_ending->done.notify_all();
+    return 0;
+}
+
+TEST_F(Handshake, PortOpenedWhileABurnEndsIsNotClosedByThatBurn) {
+    Board(8, false);
+    Attach(8, false, 115200);
+    vboard::VirtualBoard next(vboard::BoardOptions{});
+    EndingBurn ending;
+    ending.oldPort = port_;
+    ending.nextPort = Wide(next.PortPath());
+    g_ending = &ending;
+    ASSERT_EQ(KW_Init(2, DetachAndWatchOn, RecordProgress), 1u);
+    ASSERT_EQ(KW_Start(), 1u);
+    {
+        std::unique_lock lock(ending.mutex);
+        ASSERT_TRUE(ending.done.wait_for(lock, 10s, [&] { return ending.ran; }));
+    }
+    EXPECT_EQ(ending.nextRound, 0u) << "the next board's port was bound while the old burn still held the channel";
+
+    // Once the worker has let go, the next round binds the next board, and it stays bound.
+    unsigned bound = 0;
+    for (int i = 0; i < 250 && bound == 0; ++i) {
+        bound = KW_Start_Read(ending.nextPort.c_str(), 0, SOC_FC_E1);
+        if (bound == 0) std::this_thread::sleep_for(20ms);
+    }
+    ASSERT_EQ(bound, 1u);
+    ASSERT_EQ(KW_Init(2, NoBurn, RecordProgress), 1u);
+    EXPECT_EQ(KW_Start(), 1u);
+    // That burn over, the channel takes a port again (the fixture's, given back at the end).
+    bound = 0;
+    for (int i = 0; i < 250 && bound == 0; ++i) {
+        bound = KW_Start_Read(port_.c_str(), 0, SOC_FC_E1);
+        if (bound == 0) std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_EQ(bound, 1u);
+    g_ending = nullptr;
 }
 
 TEST_F(Handshake, ChangeComReopensTheChannelPort) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <set>
@@ -94,7 +95,6 @@ TEST_F(Frame, SecondInitReusesChannelsAndOnlyAddsTheMissingOnes) {
 TEST_F(Frame, StartRunsOnlyTheAttachedChannels) {
     EXPECT_EQ(KW_Start(), 0u);
     for (unsigned nID : {2u, 5u, 8u}) Attach(nID);
-    Lib().usbMode = 0;
     EXPECT_EQ(KW_Start(), 3u);
     ASSERT_TRUE(WaitForBurns(3));
     for (unsigned nID : {2u, 5u, 8u}) EXPECT_TRUE(WaitIdle(nID)) << nID;
@@ -103,7 +103,6 @@ TEST_F(Frame, StartRunsOnlyTheAttachedChannels) {
 }
 
 TEST_F(Frame, ProgressIsCumulativeWithinABurnAndRestartsWithTheNext) {
-    Lib().usbMode = 0;
     for (int burn = 0; burn < 2; ++burn) {
         Attach(4);
         ASSERT_EQ(KW_Start(), 1u);
@@ -114,6 +113,43 @@ TEST_F(Frame, ProgressIsCumulativeWithinABurnAndRestartsWithTheNext) {
     std::lock_guard lock(g_mutex);
     // Each burn reports 100 from zero, not 200 on top of the last.
     EXPECT_EQ(g_progress, (std::vector<std::pair<unsigned, unsigned>>{{4, 100}, {4, 100}}));
+}
+
+// A second KW_Start before the worker has woken finds the channel already
+// claimed: one burn, not a second one after it. (The worker often wakes first;
+// the race is run a number of times.)
+TEST_F(Frame, StartTwiceBeforeTheWorkerWakesRunsOneBurn) {
+    constexpr int kRounds = 20;
+    for (int round = 0; round < kRounds; ++round) {
+        Attach(6);
+        ASSERT_EQ(KW_Start(), 1u);
+        EXPECT_EQ(KW_Start(), 0u) << "round " << round;
+        ASSERT_TRUE(WaitForBurns(static_cast<size_t>(round) + 1));
+        ASSERT_TRUE(WaitIdle(6));
+    }
+    EXPECT_EQ(KW_Start(), 0u);  // idle, nothing attached
+    std::lock_guard lock(g_mutex);
+    EXPECT_EQ(g_burned.count(6), static_cast<size_t>(kRounds));
+}
+
+// A caller may free the callbacks of an earlier KW_Init (a ctypes trampoline):
+// every successful call takes the ones it is given.
+std::atomic<unsigned> g_otherBurns{0};
+int OtherBurn(unsigned) {
+    ++g_otherBurns;
+    return 1;
+}
+void OtherProgress(unsigned, unsigned) {}
+
+TEST_F(Frame, EverySuccessfulInitTakesItsCallbacks) {
+    ASSERT_EQ(KW_Init(8, OtherBurn, OtherProgress), 1u);
+    Attach(3);
+    ASSERT_EQ(KW_Start(), 1u);
+    ASSERT_TRUE(WaitIdle(3));
+    EXPECT_EQ(g_otherBurns.load(), 1u);
+    EXPECT_EQ(KW_Init(8, RecordBurn, RecordProgress), 1u);
+    std::lock_guard lock(g_mutex);
+    EXPECT_TRUE(g_burned.empty()) << "the first call's burn entry ran";
 }
 
 TEST_F(Frame, StartClearsTheRecordedRamTable) {

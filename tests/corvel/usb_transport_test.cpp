@@ -7,6 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <fcntl.h>
+#include <mutex>
+#include <unistd.h>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -172,7 +176,7 @@ std::vector<CommandCase> CommandTable() {
         {"Check_producer", [](unsigned n) { return KW_Check_producer(n, 3, 4); }, {{61, 0, 3, 4, 0, {}}}},
         {"Setvalue_forupload_orspimake", [](unsigned n) { return KW_Setvalue_forupload_orspimake(n, 4); },
          {{83, 0, 4, 0, 0, {}}}},
-        {"GetRamValue", [](unsigned n) { return KW_GetRamValue(n, 0x100, 2, g_out, 64); }, {{101, 0, 0x100, 2, 64, {}}}},
+        {"GetRamValue", [](unsigned n) { return KW_GetRamValue(n, 0x100, 2, g_out, 64); }, {{101, 1, 0x100, 2, 64, {}}}},
         {"SetBurnedParam", [](unsigned n) { return KW_SetBurnedParam(n, &kBurned); },
          {{104, 2, 0, 0, 24, Bytes(kBurned)}}},
         {"SetNandGpioCe", [](unsigned n) { return KW_SetNandGpioCe(n, &kChipSelect); }, {{105, 2, 0, 0, 3, {0, 1, 2}}}},
@@ -240,10 +244,15 @@ TEST_F(UsbTransport, ReadsReturnTheBoardsAnswer) {
     EXPECT_EQ(high, 0x12345678u);
     ASSERT_EQ(KW_GetRegValue(nID, 0x20000010, &value), 1u);
     EXPECT_EQ(value, 0xCAFEF00Du);
+    fakeusb::SetAnswer(101, {0x11, 0x22, 0x33});
+    uint8_t ram[4] = {0xEE, 0xEE, 0xEE, 0xEE};
+    ASSERT_EQ(KW_GetRamValue(nID, 0x80000000, 1, ram, sizeof ram), 1u);
+    EXPECT_EQ(std::vector<uint8_t>(ram, ram + 4), (std::vector<uint8_t>{0x11, 0x22, 0x33, 0}));
     // Missing output pointers are refused before anything is sent.
     size_t before = fakeusb::Transactions().size();
     EXPECT_EQ(KW_GetFlashID(nID, 254, 254, nullptr, &count), 0u);
     EXPECT_EQ(KW_GetRegValue(nID, 0x20000010, nullptr), 0u);
+    EXPECT_EQ(KW_GetRamValue(nID, 0x80000000, 1, nullptr, 4), 0u);
     EXPECT_EQ(fakeusb::Transactions().size(), before);
 }
 
@@ -450,6 +459,186 @@ TEST_F(UsbTransport, BurnRunsOnTheAttachedBoardAndTheWorkerClosesIt) {
     EXPECT_EQ(sent[0].code, 2u);
     // The name stays until the board leaves; then the idle channel reports it.
     EXPECT_EQ(KW_DetachUSB(L"usb:1-4", 0), 1u);
+}
+
+// ---- channels that burn keep their boards ----
+
+// A burn entry that runs `during` and then waits until the test lets it end.
+struct HeldBurn {
+    std::function<void(unsigned nID)> during;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool entered = false, released = false;
+
+    bool WaitEntered() {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, 10s, [&] { return entered; });
+    }
+    void Release() {
+        std::lock_guard lock(mutex);
+        released = true;
+        changed.notify_all();
+    }
+};
+HeldBurn* g_held = nullptr;
+int HeldBurnEntry(unsigned nID) {
+    HeldBurn& held = *g_held;
+    if (held.during) held.during(nID);
+    std::unique_lock lock(held.mutex);
+    held.entered = true;
+    held.changed.notify_all();
+    held.changed.wait_for(lock, 10s, [&] { return held.released; });
+    return 0;
+}
+
+// Waits until `done` holds, for at most five seconds.
+bool Eventually(const std::function<bool()>& done) {
+    for (int i = 0; i < 500; ++i) {
+        if (done()) return true;
+        std::this_thread::sleep_for(10ms);
+    }
+    return done();
+}
+
+// A board whose predecessor left in the middle of its burn must not take that
+// channel: the end of the old burn would close it.
+TEST_F(UsbTransport, BoardArrivingWhileAChannelStillBurnsTakesAFreeOne) {
+    HeldBurn held;
+    g_held = &held;
+    ASSERT_EQ(KW_Init(2, HeldBurnEntry, Progress), 1u);
+    ASSERT_EQ(Attach(L"usb:1-1"), 1u);
+    ASSERT_EQ(KW_Start(), 1u);
+    ASSERT_TRUE(held.WaitEntered());
+    KW_DetachUSB(L"usb:1-1", 0);  // the board leaves; its burn has not returned yet
+    EXPECT_EQ(Attach(L"usb:1-2"), 2u);
+    held.Release();
+    // Once the old burn has ended its channel is free again (a board refused
+    // meanwhile is closed again); the new board kept its own.
+    EXPECT_TRUE(Eventually([&] { return Attach(L"usb:1-3") == 1; }));
+    EXPECT_EQ(fakeusb::OpenDevices(), 2u);
+    g_held = nullptr;
+}
+
+// A serial pseudo-terminal that counts whether this process still holds it.
+class Pty {
+public:
+    Pty() {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        char name[128] = {};
+        if (master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0) ::ptsname_r(master_, name, sizeof name);
+        path_ = name;
+    }
+    ~Pty() {
+        if (master_ >= 0) ::close(master_);
+    }
+    std::wstring Path() const { return std::wstring(path_.begin(), path_.end()); }
+    bool HeldOpen() const {
+        std::error_code ec;
+        for (const auto& fd : fs::directory_iterator("/proc/self/fd", ec))
+            if (fs::read_symlink(fd.path(), ec) == path_) return true;
+        return false;
+    }
+
+private:
+    int master_ = -1;
+    std::string path_;
+};
+
+// With serial and USB channels side by side, each worker closes its handle
+// with its own transport, whichever kind was bound last.
+TEST_F(UsbTransport, SerialAndUsbChannelsEachCloseWithTheirOwnTransport) {
+    struct Case {
+        const char* what;
+        bool usbFirst;
+        bool attachUart;  // else the serial port is only open for its prompt
+    };
+    const Case cases[] = {
+        {"a USB board, then a serial port attached", true, true},
+        {"a serial port waiting for its prompt, then a USB board", false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fakeusb::Reset();
+        Pty pty;
+        unsigned serialIndex = c.usbFirst ? 1 : 0;
+        // The station's round: the port is opened again until the channel takes it.
+        auto openSerial = [&] {
+            return Eventually([&] { return KW_Start_Read(pty.Path().c_str(), serialIndex, SOC_FA_V5) == serialIndex + 1; });
+        };
+        auto bindSerial = [&] {
+            ASSERT_TRUE(openSerial());
+            if (c.attachUart) {
+                ASSERT_EQ(KW_Attach_Uart(pty.Path().c_str(), 115200, serialIndex), serialIndex + 1);
+            }
+        };
+        if (!c.usbFirst) bindSerial();
+        unsigned usbChannel = Attach(L"usb:1-4");
+        ASSERT_NE(usbChannel, 0u);
+        ASSERT_NE(usbChannel, serialIndex + 1);
+        if (c.usbFirst) bindSerial();
+        ASSERT_TRUE(pty.HeldOpen());
+        ASSERT_EQ(KW_Start(), 2u);
+        EXPECT_TRUE(Eventually([&] { return fakeusb::OpenDevices() == 0 && !pty.HeldOpen(); }))
+            << fakeusb::OpenDevices() << " USB device(s) open, serial port " << (pty.HeldOpen() ? "open" : "closed");
+        EXPECT_TRUE(openSerial()) << "the serial channel was not free again";
+        KW_Detach_Uart(pty.Path().c_str());
+    }
+}
+
+// The attach that made a channel ready is not the board coming back during
+// its burn; after a speed switch the board that comes back is, and it stays
+// the burn's: no second burn starts on it and the worker closes it.
+struct SwitchResults {
+    unsigned staleWait = 99, switched = 99, detached = 99, reattached = 99, waited = 99, restart = 99, after = 99;
+};
+SwitchResults g_switch;
+int SpeedSwitchBurn(unsigned nID) {
+    g_switch.staleWait = KW_WaitUSBAttach(nID);
+    T_CORVEL_PARA para{0, 2, SOC_FC_E1};
+    KW_SetCorvelParam(0, &para);  // a burn runs: downloads are under way
+    g_switch.switched = KW_SwitchUSBHighSpeed(nID);
+    g_switch.detached = KW_DetachUSB(L"usb:3-2", 0);  // the board leaves the bus ...
+    g_switch.reattached = KW_AttachUSB(L"usb:3-2", 0, SOC_FA_V8);  // ... and comes back at high speed
+    g_switch.waited = KW_WaitUSBAttach(nID);
+    g_switch.restart = KW_Start();
+    g_switch.after = KW_TestConnection(nID);
+    return 0;
+}
+
+TEST_F(UsbTransport, SpeedSwitchKeepsTheBurnAndItsBoardOnTheChannel) {
+    ASSERT_EQ(KW_Init(2, SpeedSwitchBurn, Progress), 1u);
+    KW_Is_Bind_channels_flag(1);
+    KW_SetEventParam(1);
+    fakeusb::SetDevices({{3, {2}, 5, 0x1234, 909, 0, true}});
+    ASSERT_EQ(Attach(L"usb:3-2"), 1u);
+    g_switch = {};
+    ASSERT_EQ(KW_Start(), 1u);
+    EXPECT_TRUE(Eventually([] { return fakeusb::OpenDevices() == 0 && g_switch.after != 99; }));
+    EXPECT_EQ(g_switch.staleWait, 0u) << "the attach before the burn counted as the board coming back";
+    EXPECT_EQ(g_switch.switched, 1u);
+    EXPECT_EQ(g_switch.detached, 0u);  // the burn still counts on the channel
+    EXPECT_EQ(g_switch.reattached, 1u);
+    EXPECT_EQ(g_switch.waited, 1u);
+    EXPECT_EQ(g_switch.restart, 0u) << "a second burn was started on the burning channel";
+    EXPECT_EQ(g_switch.after, 1u);
+    EXPECT_EQ(fakeusb::Transactions().back().code, 2u);
+    KW_SetEventParam(30);
+    KW_Is_Bind_channels_flag(0);
+}
+
+// A removal is reported by the port location; a board attached by its device
+// node is found by it, and the other way round.
+TEST_F(UsbTransport, DetachFindsTheBoardByEitherOfItsNames) {
+    fakeusb::SetDevices({{3, {1, 4}, 6, 0x1234, 909, 0, true}});
+    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+        {L"/dev/bus/usb/003/006", L"usb:3-1.4"},
+        {L"usb:3-1.4", L"/dev/bus/usb/003/006"},
+    };
+    for (const auto& [attachedAs, leftAs] : cases) {
+        ASSERT_EQ(Attach(attachedAs), 1u);
+        EXPECT_EQ(KW_DetachUSB(leftAs, 0), 1u) << "attached as " << fs::path(attachedAs) << ", left as " << fs::path(leftAs);
+        EXPECT_EQ(fakeusb::OpenDevices(), 0u);
+    }
 }
 
 // ---- counting boards ----

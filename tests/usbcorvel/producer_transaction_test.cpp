@@ -49,7 +49,9 @@ public:
         std::copy_n(payload.begin(), received, data);
         return true;
     }
+    bool ClearHalts(std::string&) override { return true; }
     const vboard::Producer& Board() const { return producer_; }
+    usbcorvel::Session session{*this};
 
 private:
     std::vector<std::string> Frames() const {
@@ -72,7 +74,7 @@ private:
 
 bool Commit(ProducerPipe& pipe, T_USB_CORVEL command) {
     std::string error;
-    bool ok = usbcorvel::Commit(pipe, command, error);
+    bool ok = pipe.session.Commit(command, error);
     EXPECT_TRUE(ok || !error.empty());
     return ok;
 }

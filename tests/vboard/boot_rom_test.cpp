@@ -131,6 +131,44 @@ TEST(BootRom, BadChecksumFaultRefusesAGoodUpload) {
     EXPECT_FALSE(rom.Uploads()[0].valid);
 }
 
+TEST(BootRom, RamTestOfChipType11ReportsWhetherTheRamHeld) {
+    for (bool badRam : {false, true}) {
+        BootRom rom = Rom(11, false, badRam ? std::vector<Fault>{Fault::BadRam} : std::vector<Fault>{});
+        Send(rom, "kkk");
+        Send(rom, "download\rd2800100\r" + UploadOf(std::string(300, 'r')));
+        std::string report = Send(rom, "go\rd2800100\r");
+        EXPECT_EQ(report.find("REG32(80000000)=12345678") != std::string::npos, !badRam) << report;
+        EXPECT_TRUE(report.ends_with("Tarrow_UART_BOOT>#")) << report;  // back in the ROM either way
+    }
+}
+
+// A board that answers one burn only: woken before its burn it prompts as
+// often as it is woken; once the host began loading it, waking gets nothing.
+TEST(BootRom, OneBurnBoardDoesNotWakeAgainOnceItsBurnBegan) {
+    struct Case {
+        unsigned chip;
+        const char* wake;
+        const char* prompt;
+        std::string firstLoad;
+    } cases[] = {
+        {8, "kkk", "Q4_UART_BOOT>#", "draminit\r" + std::string("\x88\x88\x88\x88")},
+        {6, "qm\r", "Q3D_UART_BOOT>#", "download\r\r" + UploadOf(std::string(100, 'p'), 1)},
+    };
+    for (const Case& c : cases) {
+        for (bool oneBurn : {false, true}) {
+            SCOPED_TRACE(std::to_string(c.chip) + (oneBurn ? " one burn" : " any number of burns"));
+            BoardOptions options;
+            options.chipType = c.chip;
+            options.oneBurn = oneBurn;
+            BootRom rom(options);
+            EXPECT_TRUE(Send(rom, c.wake).ends_with(c.prompt));
+            EXPECT_TRUE(Send(rom, c.wake).ends_with(c.prompt));
+            Send(rom, c.firstLoad);
+            EXPECT_EQ(Send(rom, c.wake).ends_with(c.prompt), !oneBurn);
+        }
+    }
+}
+
 // The boot ROM talks at its selector rate; the producer it starts talks at the
 // link rate the host patched in at offset 52, or stays at the ROM's rate when
 // it is a secure one, which is not patched.

@@ -96,6 +96,27 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds t
     return condition();
 }
 
+// A board that unplugs itself is gone for the host, but its terminal's number
+// is not handed to the next pseudo-terminal made while the board lives: a
+// station watching that path would open somebody else's board.
+TEST(UnpluggedBoard, KeepsItsPortPathFromOtherTerminals) {
+    vboard::BoardOptions options;
+    options.disconnectAfter = 1;
+    vboard::VirtualBoard board(options);
+    HostPort host(board.PortPath());
+    ASSERT_TRUE(host.Open());
+    host.Send("k");
+    ASSERT_TRUE(WaitFor([&] { return board.Done(); }));
+    host.Close();
+    int reopened = ::open(board.PortPath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    EXPECT_LT(reopened, 0) << "the unplugged port can be opened";
+    if (reopened >= 0) ::close(reopened);
+    for (int i = 0; i < 3; ++i) {
+        vboard::VirtualBoard other(vboard::BoardOptions{});
+        EXPECT_NE(other.PortPath(), board.PortPath());
+    }
+}
+
 class SeveralBoards : public ::testing::Test {
 protected:
     vboard::BoardOptions Options(unsigned boards) {

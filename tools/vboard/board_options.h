@@ -15,6 +15,7 @@ enum class Fault {
     BadEcho,   // never echoes the commands that load or start code (download, go, sign ...)
     Garbage,   // puts noise before every reply frame
     BadChecksum,  // sums every upload wrongly, so each one is refused with "checksum error"
+    BadRam,       // the RAM test program (chip type 11) reports a RAM word that did not hold
 };
 
 struct BoardOptions {
@@ -24,6 +25,13 @@ struct BoardOptions {
     unsigned dropAckChunk = 0;   // 1-based data chunk whose acknowledgement is never sent; 0 none
     int failCode = -1;           // producer command code answered with failure; -1 none
     size_t disconnectAfter = 0;  // bytes received before the board unplugs; 0 never
+    // The board unplugs when the first byte after this command line arrives
+    // ("draminit": as its RAM table begins); empty: never.
+    std::string unplugAfterLine;
+    // The board answers one burn only: once the host has begun loading it (a
+    // RAM table, an upload), waking it again gets no prompt, as if the
+    // operator had taken it off the line as soon as its result showed.
+    bool oneBurn = false;
 
     // The flash behind the producer.
     uint32_t flashId = 0x001740EF;

@@ -155,16 +155,26 @@ void BootRom::Feed(const uint8_t* data, size_t size, std::string& out) {
                 // A host that wakes the ROM again while it already listens gets the prompt again.
                 if (!wake_.empty() && line_ == wake_) {
                     line_.clear();
-                    PrintPrompt(out);
+                    PrintWakePrompt(out);
                 }
                 break;
         }
     }
 }
 
+void BootRom::PrintWakePrompt(std::string& out) {
+    if (!(options_.oneBurn && burnBegun_)) PrintPrompt(out);
+}
+
 void BootRom::OnLine(std::string line, std::string& out) {
     // The wake sequence of chip type 6 ends in a carriage return.
-    if (!wake_.empty() && wake_.back() == '\r' && line + '\r' == wake_) line.clear();
+    if (!wake_.empty() && wake_.back() == '\r' && line + '\r' == wake_) {
+        if (operandsWanted_ == 0) {
+            PrintWakePrompt(out);
+            return;
+        }
+        line.clear();
+    }
     if (operandsWanted_ > 0) {
         // Operand lines: the empty line is a valid (default) address.
         lines_.push_back(line);
@@ -189,6 +199,7 @@ void BootRom::OnLine(std::string line, std::string& out) {
         return;
     }
     lines_.push_back(line);
+    if (line == "draminit" || line == "download" || line == "securedown" || line == "sign") burnBegun_ = true;
     // A secure ROM takes only the secure forms of download and go, a normal one only the plain forms.
     bool secureOnly = line == "securedown" || line == "securego";
     bool plainOnly = line == "download" || line == "go";
@@ -257,7 +268,8 @@ void BootRom::Go(const std::string& command, const std::string& address, std::st
     }
     if (!address.empty()) {
         // A RAM test program: it reports and returns to the ROM.
-        if (options_.chipType == 11) out += "REG32(80000000)=12345678\r\n";
+        if (options_.chipType == 11)
+            out += options_.Has(Fault::BadRam) ? "REG32(80000000)=12340000\r\n" : "REG32(80000000)=12345678\r\n";
         PrintPrompt(out);
         return;
     }
@@ -287,6 +299,8 @@ bool ApplyFault(const std::string& spec, BoardOptions& options) {
     else if (name == "bad-echo") options.faults.push_back(Fault::BadEcho);
     else if (name == "garbage") options.faults.push_back(Fault::Garbage);
     else if (name == "bad-checksum") options.faults.push_back(Fault::BadChecksum);
+    else if (name == "bad-ram") options.faults.push_back(Fault::BadRam);
+    else if (name == "unplug-after") return !(options.unplugAfterLine = value).empty();
     else if (name == "drop-ack") return number(options.dropAckChunk);
     else if (name == "fail-code") return number(options.failCode);
     else if (name == "disconnect") return number(options.disconnectAfter);

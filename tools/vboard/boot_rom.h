@@ -56,6 +56,8 @@ private:
     const Upload* LastCodeUpload() const;
     bool HasCodeToRun(bool secureGo) const;
     void PrintPrompt(std::string& out);
+    // The prompt in answer to the wake sequence.
+    void PrintWakePrompt(std::string& out);
 
     BoardOptions options_;
     std::string wake_;  // the wake sequence this ROM listens for; empty: none
@@ -75,6 +77,7 @@ private:
     Upload upload_;
     std::vector<uint8_t> blankFlash_;  // made with the board, handed to the producer at "go"
     std::optional<Producer> producer_;
+    bool burnBegun_ = false;  // the host has sent a RAM table or an upload command
 };
 
 }  // namespace vboard

@@ -51,8 +51,10 @@ int main(int argc, char** argv) {
                    "prompt); err-comm (answers every command's carriage return with \"Err Comm\"); bad-echo "
                    "(never echoes download, go, sign and their secure forms); drop-ack=K (never acknowledges data chunk K of a command); "
                    "fail-code=C (answers producer command C with failure); disconnect=N (unplugs after N "
-                   "received bytes); garbage (noise between reply frames); bad-checksum (sums every upload "
-                   "wrongly and refuses it with \"checksum error\")");
+                   "received bytes); unplug-after=LINE (unplugs when the first byte after the command line "
+                   "LINE arrives, e.g. draminit); garbage (noise between reply frames); bad-checksum (sums "
+                   "every upload wrongly and refuses it with \"checksum error\"); bad-ram (the RAM test "
+                   "program of chip type 11 reports a RAM word that did not hold)");
     app.add_flag("--pace", options.pace,
                  "Let bytes cross the virtual wire no faster than baud / 10 per second (8N1), as a real "
                  "serial line does");

@@ -1,5 +1,6 @@
 #include "tools/vboard/virtual_board.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -179,6 +180,10 @@ bool VirtualBoard::Receive(Clock::time_point now, std::vector<uint8_t>& buffer) 
     }
     hostSpoke_ = true;
     std::lock_guard lock(mutex_);
+    if (unplugArmed_) {
+        Unplug();  // the bytes after the chosen line never reach the board
+        return false;
+    }
     received_ += static_cast<size_t>(n);
     unsigned hostBaud = HostBaud();
     if (options_.followHostBaud && rom_.RunningProducer() != nullptr && hostBaud != 0) rom_.SetBaud(hostBaud);
@@ -188,6 +193,10 @@ bool VirtualBoard::Receive(Clock::time_point now, std::vector<uint8_t>& buffer) 
     } else {
         rom_.Feed(buffer.data(), static_cast<size_t>(n), pending_);
     }
+    if (!options_.unplugAfterLine.empty()) {
+        const auto& lines = rom_.Lines();
+        unplugArmed_ = std::find(lines.begin(), lines.end(), options_.unplugAfterLine) != lines.end();
+    }
     if (options_.disconnectAfter != 0 && received_ >= options_.disconnectAfter) {
         Unplug();  // the board is gone: the host sees the port hang up
         return false;
@@ -196,9 +205,14 @@ bool VirtualBoard::Receive(Clock::time_point now, std::vector<uint8_t>& buffer) 
 }
 
 void VirtualBoard::Unplug() {
+    // The host sees the hang-up and the port's path disappears. The board's
+    // own end stays open until the board is destroyed: a pseudo-terminal's
+    // number is free for the next one made anywhere on the machine once both
+    // ends are closed, and a station still watching this path (a link to it)
+    // would then open another test's board.
+    if (slave_ < 0) slave_ = OpenTerminal(portPath_);  // let go of once the host spoke (several boards)
     ::close(master_);
-    if (slave_ >= 0) ::close(slave_);
-    master_ = slave_ = -1;
+    master_ = -1;
     done_ = true;
 }
 
@@ -251,6 +265,7 @@ void VirtualBoard::NextBoard() {
     inIdle_ = outIdle_ = true;
     outBlocked_ = false;
     hostSpoke_ = false;
+    unplugArmed_ = false;
     hungUpSince_.reset();
     ++boardNumber_;
 }

@@ -84,6 +84,7 @@ private:
     bool outBlocked_ = false;  // the terminal had no room for the last write
     BoardEnded onEnded_;
     bool hostSpoke_ = false;  // the host has sent this board something
+    bool unplugArmed_ = false;  // the line after which the board unplugs has come
     std::optional<Clock::time_point> hungUpSince_;  // no host holds the port since then
     std::atomic<unsigned> boardNumber_{1};
     std::atomic<bool> done_{false};
