@@ -120,7 +120,7 @@ QString DiskImageDialog::Text(const image::DiskImageMessage& message) const {
         std::string translated = texts_->GetString(static_cast<std::size_t>(entry.languageIndex));
         if (!translated.empty()) pattern = std::move(translated);
     }
-    return FromUtf8(image::FillPattern(pattern, message.argument));
+    return FromUtf8(image::MessageText(pattern, message));
 }
 
 void DiskImageDialog::Browse(QLineEdit* edit) {

@@ -1,5 +1,7 @@
 #include "kestrow/base/atomic_file.h"
 
+#include "kestrow/base/file_kind.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -52,6 +54,17 @@ bool FollowLinks(std::string path, std::string& resolved, std::string& error) {
     return false;
 }
 
+// Only a regular file may be replaced: renaming over a device node, a pipe
+// or a socket would swap it for a plain file, which nobody writing an image
+// or a setting ever means. True when `path` is a regular file or does not exist.
+bool MayReplace(const std::string& path, std::string& error) {
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return true;
+    error = S_ISDIR(st.st_mode) ? Reason("cannot replace", path, EISDIR)
+                                : "cannot replace " + path + ": it is " + FileKindName(st.st_mode) + ", not a regular file";
+    return false;
+}
+
 std::string RandomSuffix() {
     static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     std::random_device source;
@@ -81,11 +94,8 @@ bool AtomicFile::Open(std::string& error) {
     if (!FollowLinks(requested_, target_, error)) return false;
     struct stat st{};
     keptMode_.reset();
+    if (!MayReplace(target_, error)) return false;
     if (::stat(target_.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) {
-            error = Reason("cannot replace", target_, EISDIR);
-            return false;
-        }
         keptMode_ = st.st_mode & 07777;
         keptOwner_ = static_cast<int>(st.st_uid);
         keptGroup_ = static_cast<int>(st.st_gid);
@@ -149,6 +159,8 @@ bool AtomicFile::Commit(std::string& error) {
         error = Reason("cannot write", target_, errno);
         ok = false;
     }
+    // Something else may have been put at the target since Open.
+    if (ok && !MayReplace(target_, error)) ok = false;
     if (ok && std::rename(temporary_.c_str(), target_.c_str()) != 0) {
         error = Reason("cannot replace", target_, errno);
         ok = false;

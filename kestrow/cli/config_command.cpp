@@ -16,6 +16,7 @@
 #include "kestrow/config/station_folder.h"
 #include "kestrow/config/station_startup.h"
 #include "kestrow/config/text_util.h"
+#include "kestrow/engine/burn_engine.h"
 #include "kestrow/engine/channel_log.h"
 
 #include <cstdio>
@@ -57,6 +58,23 @@ void FileLine(const std::string& label, const std::string& name, const std::stri
     std::string state = size ? Printf("ok, %llu bytes", static_cast<unsigned long long>(*size)) : "missing";
     if (!unusedWhy.empty()) state += " (not used: " + unusedWhy + ")";
     std::cout << Printf("  %-15s %s  [%s]\n", label.c_str(), path.c_str(), state.c_str());
+}
+
+// The language start-up would load: burn.ini's choice when Lang/ or the
+// built-in tables have it, else English; and why the choice was refused.
+struct LanguageChoice {
+    std::string shown;
+    std::string refusal;
+};
+LanguageChoice StationLanguage() {
+    const std::string wanted = ReadProfileString(ResolveProgramPath(kBurnIniFile), "Lang", "Lang");
+    LanguageTable texts;
+    texts.SetLanguage(wanted);
+    LanguageChoice choice{texts.CurrentLanguageName(), ""};
+    if (!wanted.empty() && wanted != choice.shown) choice.shown += " (\"" + wanted + "\" is not available)";
+    if (!texts.LastError().empty())
+        choice.refusal = std::string(kBurnIniFile) + " [Lang] Lang = " + wanted + ": " + texts.LastError();
+    return choice;
 }
 
 std::string BootModeText(std::int32_t mode) {
@@ -121,14 +139,7 @@ void PrintConfiguration(const BurnConfig& c, const StationStartup& s) {
                          c.mac_start_low + " .. " + c.mac_end_high + ":" + c.mac_end_low + ")");
     Line("Bluetooth", c.blue_log_missing ? "no address log yet" : "last address " + c.blue_current);
     Line("Command line", CommandLineText(c));
-    // The language start-up would load: burn.ini's choice when Lang/ or the
-    // built-in tables have it, else English.
-    const std::string wanted = ReadProfileString(ResolveProgramPath(kBurnIniFile), "Lang", "Lang");
-    LanguageTable texts;
-    texts.SetLanguage(wanted);
-    std::string language = texts.CurrentLanguageName();
-    if (!wanted.empty() && wanted != language) language += " (\"" + wanted + "\" is not available)";
-    Line("Language", language);
+    Line("Language", StationLanguage().shown);
 }
 
 // What the Hardware dialog does, asked for on the command line.
@@ -219,8 +230,14 @@ void SetupConfigCommand(CLI::App& app, Context& context) {
             PrintConfiguration(config, startup);
             std::vector<std::string> warnings = shown.warnings;
             for (const std::string& problem : StationProblems(config, startup)) warnings.push_back(problem);
-            for (const std::string& refusal : BurnRefusals(config, startup.files.ActiveName()))
+            if (startup.CanRun())
+                for (const std::string& problem :
+                     ActiveRamTableProblems(config, kChipTablesFile, engine::kMaxRamRegisters))
+                    warnings.push_back(problem);
+            for (const std::string& refusal : BurnRefusals(config, startup.files.ActiveName(), &startup.notes))
                 warnings.push_back(refusal);
+            if (const LanguageChoice language = StationLanguage(); !language.refusal.empty())
+                warnings.push_back(language.refusal);
             for (const WriteProblem& problem :
                  UnwritableStationFiles(startup.files.ActiveName(), engine::kLogFolder, engine::kMainLogName))
                 warnings.push_back(problem.text);

@@ -1,4 +1,8 @@
-// kestrow disk-image: builds a FAT disk image from a folder, headless.
+// kestrow disk-image: builds a FAT disk image from a folder, headless. Exit
+// status 0 when the image was made, 1 when the build failed, 2 when it was
+// refused before anything was written (a usage error, sizes that do not fit
+// together, a source that cannot be read or does not fit, an output that is
+// not a regular file), 130 when interrupted.
 #include "kestrow/cli/command_registry.h"
 #include "kestrow/config/burn_config.h"
 #include "kestrow/config/station_folder.h"
@@ -22,6 +26,12 @@ using namespace kestrow::image;
 // than left behind under its temporary name.
 volatile std::sig_atomic_t g_interrupted = 0;
 extern "C" void OnInterrupt(int) { g_interrupted = 1; }
+
+constexpr int kDiskImageMade = 0;
+constexpr int kDiskImageFailed = 1;
+constexpr int kDiskImageRefused = 2;
+constexpr int kDiskImageInterrupted = 130;
+constexpr int kLastChipMode = kestrow::config::kModeSpiNorAndNand;
 
 struct Options {
     std::string source;
@@ -96,7 +106,7 @@ int Run(const Options& o) {
                            std::to_string(o.pageSize), std::to_string(SectorSizeForPage(o.pageSize))};
     TerminalView view;
     DiskImageMaker maker(view);
-    if (!maker.Create(fields, o.chipMode ? *o.chipMode : ConfiguredChipMode())) return 1;
+    if (!maker.Create(fields, o.chipMode ? *o.chipMode : ConfiguredChipMode())) return kDiskImageRefused;
     const auto start = std::chrono::steady_clock::now();
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
@@ -109,12 +119,12 @@ int Run(const Options& o) {
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
     if (!maker.Succeeded()) {
-        if (g_interrupted == 0) return 1;
+        if (g_interrupted == 0) return kDiskImageFailed;
         std::fprintf(stderr, "Cancelled; no image was written.\n");
-        return 130;
+        return kDiskImageInterrupted;
     }
     std::printf("%s\n", maker.ImagePath().c_str());
-    return 0;
+    return kDiskImageMade;
 }
 
 void SetupDiskImageCommand(CLI::App& app, kestrow::cli::Context& context) {
@@ -127,8 +137,9 @@ void SetupDiskImageCommand(CLI::App& app, kestrow::cli::Context& context) {
         ->required()
         ->check(CLI::IsMember({512, 1024, 2048, 4096, 8192, 16384}));
     cmd->add_option("--chip-mode", options->chipMode,
-                    "Burn medium; 0 and 5 (NAND) write the flash page form. Default: the station "
-                    "configuration's chip mode");
+                    "Burn medium, 0 to 7; 0 and 5 (NAND) write the flash page form. Default: the station "
+                    "configuration's chip mode")
+        ->check(CLI::Range(0, kLastChipMode));
     cmd->callback([options, &context] {
         context.run = [options](const kestrow::cli::Context&) { return Run(*options); };
     });

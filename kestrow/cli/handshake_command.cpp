@@ -1,7 +1,10 @@
 // kestrow handshake: wakes the boot ROM of one board on a serial port, switches
 // its link rate and attaches it to channel 1, printing every step. Useful to
-// check the wiring of a station before a burn.
+// check the wiring of a station before a burn. Exit status 0 when the board
+// was attached, 1 when no board answered or the handshake failed, 2 for a
+// usage error (a rate the link cannot run, a port that can never be serial).
 #include "kestrow/cli/command_registry.h"
+#include "kestrow/config/serial_link.h"
 #include "kestrow/engine/corvel_link.h"
 #include "kestrow/engine/port_search.h"
 
@@ -29,9 +32,18 @@ void IgnoreProgress(unsigned, unsigned) {}
 
 constexpr unsigned kChannelIndex = 0;
 constexpr auto kRetryPause = std::chrono::milliseconds(100);
+constexpr unsigned kMaxHandshakeSeconds = 3600;
+constexpr int kHandshakeAttached = 0;
+constexpr int kHandshakeFailed = 1;
+constexpr int kHandshakeUsage = 2;
 
 int RunHandshake(const HandshakeOptions& opts) {
-    std::wstring port(opts.port.begin(), opts.port.end());
+    if (const std::string why = config::WhyNeverASerialPort(opts.port); !why.empty()) {
+        std::cerr << "handshake: " << why << "\n";
+        return kHandshakeUsage;
+    }
+    // The same name conversion as the burn's, so any path it accepts works here.
+    const std::wstring port = engine::ToWide(opts.port);
     auto step = [](const std::string& text) { std::cout << text << std::endl; };
 
     KW_Secuse_boot_flag(opts.secure ? 2 : 0);
@@ -39,7 +51,7 @@ int RunHandshake(const HandshakeOptions& opts) {
     KW_SetCorvelParam(0, &para);
     if (KW_Init(1, BurnNothing, IgnoreProgress) != KW_SUCCESS) {
         std::cerr << "handshake: the transfer library did not initialise\n";
-        return 1;
+        return kHandshakeFailed;
     }
     unsigned major = 0, minor = 0, build = 0;
     KW_GetVersion(&major, &minor, &build);
@@ -53,14 +65,14 @@ int RunHandshake(const HandshakeOptions& opts) {
             std::cerr << "handshake: no boot prompt from " << opts.port << " within " << opts.timeoutSeconds
                       << " s (board off, wrong port or wrong chip type?)\n";
             KW_Detach_Uart(port.c_str());
-            return 1;
+            return kHandshakeFailed;
         }
         if (KW_Start_Read(port.c_str(), kChannelIndex, static_cast<E_CHIP_TYPE>(opts.chipType)) == 0) {
             engine::CorvelLink link;
             engine::PortCondition why = link.PortError(opts.port, kChannelIndex);
             if (why.state == engine::PortState::Usable) why.state = engine::PortState::OpenFailed;
             std::cerr << "handshake: " << engine::PortProblemText(opts.port, why) << "\n";
-            return 1;
+            return kHandshakeFailed;
         }
         if (attempt++ == 0) step("port " + opts.port + " open at 115200 baud, wake characters sent");
         std::this_thread::sleep_for(kRetryPause);
@@ -71,7 +83,7 @@ int RunHandshake(const HandshakeOptions& opts) {
             std::cerr << "handshake: the boot ROM did not accept the "
                       << (opts.secure ? "secure handshake" : "baud rate command") << "\n";
             KW_Detach_Uart(port.c_str());
-            return 1;
+            return kHandshakeFailed;
         }
         break;
     }
@@ -81,13 +93,13 @@ int RunHandshake(const HandshakeOptions& opts) {
     if (KW_Attach_Uart(port.c_str(), linkBaud, kChannelIndex) == 0) {
         std::cerr << "handshake: attaching the board failed (see the transfer log)\n";
         KW_Detach_Uart(port.c_str());
-        return 1;
+        return kHandshakeFailed;
     }
     step("board attached to channel 1 at link rate " + std::to_string(linkBaud));
     KW_Detach_Uart(port.c_str());
     step("port closed");
     step("handshake complete");
-    return 0;
+    return kHandshakeAttached;
 }
 
 void SetupHandshakeCommand(CLI::App& app, Context& context) {
@@ -97,9 +109,14 @@ void SetupHandshakeCommand(CLI::App& app, Context& context) {
     cmd->add_option("--chip-type", opts->chipType, "Chip type of the board, 6 to 11")
         ->check(CLI::Range(6u, 11u))
         ->capture_default_str();
-    cmd->add_option("--baud", opts->baud, "Link rate to switch the boot ROM to")->capture_default_str();
+    cmd->add_option("--baud", opts->baud, "Link rate to switch the boot ROM to: " + config::LinkBaudRatesText())
+        ->check(CLI::IsMember(std::vector<unsigned>(config::kLinkBaudRates.begin(), config::kLinkBaudRates.end())))
+        ->capture_default_str();
     cmd->add_flag("--secure", opts->secure, "The board boots in secure mode");
-    cmd->add_option("--timeout", opts->timeoutSeconds, "Seconds to wait for the boot prompt")->capture_default_str();
+    cmd->add_option("--timeout", opts->timeoutSeconds,
+                    "Seconds to wait for the boot prompt, 1 to " + std::to_string(kMaxHandshakeSeconds))
+        ->check(CLI::Range(1u, kMaxHandshakeSeconds))
+        ->capture_default_str();
     cmd->callback([opts, &context] { context.run = [opts](const Context&) { return RunHandshake(*opts); }; });
 }
 

@@ -39,7 +39,15 @@ int main(int argc, char** argv) {
     }
     // corvel reads KESTROW_STATION, so both halves of the station share one folder.
     context.station = kestrow::config::UseStationFolder(context.station);
-    if (context.run) return context.run(context);
+    if (context.run) {
+        try {
+            return context.run(context);
+        } catch (const std::exception& e) {
+            // A failure no command foresaw still ends with a reason, not an abort.
+            std::cerr << "kestrow: " << e.what() << "\n";
+            return 1;
+        }
+    }
     if (g_openWindow == nullptr) {
         std::cerr << "kestrow: this build has no window; see kestrow --help\n";
         return 2;

@@ -1,5 +1,10 @@
 // kestrow spi-image: builds an SPI NOR flash image from the station's
-// configuration, or shows what an existing image holds.
+// configuration, or shows what an existing image holds. Exit status 0 when
+// the image was made (or its tables agree), 1 when writing it failed (or the
+// file is no image of this station, or its tables differ), 2 when the build
+// was refused before anything was written: a usage error, a flash or output
+// the build cannot take, or a station that cannot be read.
+#include "kestrow/base/file_kind.h"
 #include "kestrow/cli/command_registry.h"
 #include "kestrow/config/burn_config.h"
 #include "kestrow/config/station_folder.h"
@@ -29,19 +34,35 @@ public:
     }
 };
 
+constexpr int kImageMade = 0;
+constexpr int kImageFailed = 1;
+constexpr int kImageRefused = 2;
+
 class TerminalReporter : public kestrow::image::SpiImageReporter {
 public:
     explicit TerminalReporter(bool verbose) : verbose_(verbose) {}
     void ShowMessage(const std::string& text, Kind kind) override {
         (kind == Kind::Done ? std::cout : std::cerr) << text << "\n";
+        exitStatus_ = kind == Kind::Done ? kImageMade : kind == Kind::Refused ? kImageRefused : kImageFailed;
     }
     void Diagnostic(const std::string& text) override {
         if (verbose_) std::cout << text << std::flush;
     }
+    int ExitStatus() const { return exitStatus_; }
 
 private:
     bool verbose_;
+    int exitStatus_ = kImageFailed;
 };
+
+// Only a regular file is read: reading a named pipe would wait for ever.
+const CLI::Validator kRegularFile(
+    [](std::string& path) -> std::string {
+        if (const std::string kind = kestrow::base::NonRegularKind(path); !kind.empty())
+            return path + " is " + kind + ", not a regular file";
+        return {};
+    },
+    "FILE");
 
 // The configuration as the station's start-up reads it, without changing any
 // station file. False when start-up would stop (its message has been shown).
@@ -60,10 +81,10 @@ int Inspect(const std::string& path) {
     std::string error;
     if (!kestrow::image::ReadSpiImageLayout(path, layout, error)) {
         std::cerr << "kestrow spi-image: " << path << ": " << error << "\n";
-        return 1;
+        return kImageFailed;
     }
     std::cout << kestrow::image::FormatSpiImageLayout(layout);
-    return layout.tablesAgree ? 0 : 1;
+    return layout.tablesAgree ? kImageMade : kImageFailed;
 }
 
 void SetupSpiImageCommand(CLI::App& app, kestrow::cli::Context& context) {
@@ -76,7 +97,8 @@ void SetupSpiImageCommand(CLI::App& app, kestrow::cli::Context& context) {
     CLI::Option* output = cmd->add_option("--output", options->output, "Image file to write");
     CLI::Option* inspect = cmd->add_option("--inspect", options->inspect,
                                            "Show the boot area, partition table and backup table of an image")
-                               ->check(CLI::ExistingFile);
+                               ->check(CLI::ExistingFile)
+                               ->check(kRegularFile);
     CLI::Option* chipType =
         cmd->add_option("--chip-type", options->chipType,
                         "Chip type whose boot header layout the image gets, as the image dialog's buttons choose "
@@ -93,10 +115,11 @@ void SetupSpiImageCommand(CLI::App& app, kestrow::cli::Context& context) {
         context.run = [options](const kestrow::cli::Context&) -> int {
             if (!options->inspect.empty()) return Inspect(options->inspect);
             kestrow::config::BurnConfig& config = kestrow::config::TheBurnConfig();
-            if (!LoadStationConfig(config)) return 1;
+            if (!LoadStationConfig(config)) return kImageRefused;
             if (options->chipType) config.chip_type = *options->chipType;
             TerminalReporter reporter(options->verbose);
-            return kestrow::image::MakeSpiImage(config, options->flash, options->output, reporter) ? 0 : 1;
+            kestrow::image::MakeSpiImage(config, options->flash, options->output, reporter);
+            return reporter.ExitStatus();
         };
     });
 }

@@ -54,6 +54,54 @@ std::optional<std::string> NextMacLowPart(const std::string& low) {
     return std::string{digits[0], digits[1], ':', digits[2], digits[3], ':', digits[4], digits[5]};
 }
 
+namespace {
+
+// "<prefix>_<n>_F" or "<prefix>_<n>_A" of a pool, n from 0 to 31.
+bool IsPoolKey(const std::string& key) {
+    for (const char* prefix : {kMacPoolPrefix, kSerialPoolPrefix}) {
+        const std::string start = std::string(prefix) + "_";
+        if (!StartsWith(key, start) || key.size() < start.size() + 3) continue;
+        const std::string rest = key.substr(start.size());
+        const std::size_t underscore = rest.find('_');
+        if (underscore == std::string::npos || underscore == 0 || underscore > 2) continue;
+        const std::string number = rest.substr(0, underscore);
+        if (number.find_first_not_of("0123456789") != std::string::npos) continue;
+        const std::string kind = rest.substr(underscore + 1);
+        if (std::stoi(number) < kPoolChannels && (kind == "F" || kind == "A")) return true;
+    }
+    return false;
+}
+
+std::string Quoted(const std::string& text) { return "\"" + TrimRight(text) + "\""; }
+
+}  // namespace
+
+std::vector<std::string> PoolFileProblems(const std::string& file) {
+    std::vector<std::string> problems;
+    const PrivateProfile pool = PrivateProfile::Load(ResolveProgramPath(file));
+    for (const auto& [line, text] : pool.PassedOverLines())
+        problems.push_back(file + " line " + std::to_string(line) + ": " + Quoted(text) + " is no \"key=value\" line");
+    for (const std::string& key : pool.Keys(kPoolSection))
+        if (!IsPoolKey(key))
+            problems.push_back(file + ": [" + kPoolSection + "] " + Quoted(key) + " is no pool entry (" +
+                               kMacPoolPrefix + "_N_F/_A or " + kSerialPoolPrefix + "_N_F/_A, N from 0 to 31)");
+    return problems;
+}
+
+std::vector<std::string> BluetoothLogProblems(const std::string& file) {
+    std::vector<std::string> problems;
+    std::string bytes;
+    if (!ReadWholeFile(ResolveProgramPath(file), bytes)) return problems;
+    int number = 0;
+    for (const std::string& line : Split(bytes, '\n')) {
+        ++number;
+        if (line.empty() || line[0] == '\r' || line[0] == '#' || ParseBluetoothRecord(line)) continue;
+        problems.push_back(file + " line " + std::to_string(number) + ": " + Quoted(line) +
+                           " is no record \"number, 12-digit address, number\"");
+    }
+    return problems;
+}
+
 int BurnConfig::LoadAddressPool(const std::string& file, const std::string& prefix, MessageSink& sink) {
     const bool macPool = prefix == kMacPoolPrefix;
     const std::string path = ResolveProgramPath(file);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kestrow::config {
 
@@ -30,5 +31,14 @@ struct BluetoothRecord {
 };
 // Nothing unless the line has three fields and a twelve-digit address.
 std::optional<BluetoothRecord> ParseBluetoothRecord(const std::string& line);
+
+// What the pool file holds that start-up passes over without a word: lines
+// that are no "key=value" line, and keys of its section that are no pool
+// entry ("<prefix>_<channel>_F" or "_A", channels 0 to 31). Each message
+// names the file and the line or key as written.
+std::vector<std::string> PoolFileProblems(const std::string& file);
+// Lines of the Bluetooth log that are neither skipped (empty, "#") nor a
+// record; each message names the file, the line and its text.
+std::vector<std::string> BluetoothLogProblems(const std::string& file);
 
 }  // namespace kestrow::config

@@ -11,6 +11,7 @@
 #include "kestrow/config/message_sink.h"
 
 #include <array>
+#include <map>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -97,6 +98,16 @@ inline constexpr std::size_t kMaxClockPairs = 16;
 // ignores them, as start-up always has; `kestrow config` reports them.
 struct ConfigNotes {
     std::vector<std::string> lines;
+    // The value of a setting as the file wrote it, and its line: messages
+    // quote what the operator typed, not the number it was read as.
+    struct Written {
+        std::string value;
+        int line = 0;
+    };
+    std::map<std::string, Written, std::less<>> written;  // by key; the last line of a key wins
+    const Written* Find(std::string_view key) const;
+    // The written value of `key`, else `held` (what the record holds).
+    std::string ValueOf(std::string_view key, const std::string& held) const;
 };
 
 // Key prefixes of the numbered lists in the configuration file

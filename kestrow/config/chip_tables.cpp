@@ -84,6 +84,19 @@ void CutList(std::vector<T>& items, std::size_t limit, const char* what, ConfigN
     items.resize(limit);
 }
 
+// Names the value and the file, and a project it differs from only in case.
+std::string UnknownProjectCause(const std::string& project, const std::string& file) {
+    std::string cause = file + ": [Project_Name] project_name \"" + project + "\" is none of ";
+    std::string alike;
+    for (std::size_t i = 0; i < kNimbraProjects.size(); ++i) {
+        for (std::string_view known : {kNimbraProjects[i], kBriskProjects[i]}) {
+            cause += std::string(known) + (known == kBriskProjects.back() ? "" : ", ");
+            if (ToUpperAscii(std::string(known)) == ToUpperAscii(project)) alike = known;
+        }
+    }
+    return alike.empty() ? cause : cause + "; did you mean " + alike + "?";
+}
+
 }  // namespace
 
 std::optional<std::int32_t> PlatformTypeOfProject(std::string_view project) {
@@ -115,7 +128,9 @@ int BurnConfig::LoadChipTables(const std::string& path, MessageSink& sink, Confi
     project_name = CutToChars(ini.GetString("Project_Name", "project_name", "", kProfileValueBuffer), kProjectNameChars);
     std::optional<std::int32_t> platform = PlatformTypeOfProject(project_name);
     if (!platform) {
-        sink.ShowMessage(kErrorCaption, "The Project Name is not support", MessageIcon::Error);
+        sink.ShowMessage(kErrorCaption,
+                         "The Project Name is not support\n" + UnknownProjectCause(project_name, ResolveProgramPath(path)),
+                         MessageIcon::Error);
         return 0;
     }
     platform_type = *platform;
@@ -204,6 +219,84 @@ int BurnConfig::DeriveChipType(MessageSink& sink) {
     }
     chip_type = *derived;
     return 1;
+}
+
+namespace {
+
+// "0x" (optional) and one to eight hex digits: what the table means by a
+// register address or value. The reader would take "zz" as 0.
+bool IsRegisterWord(const std::string& text) {
+    std::string_view t(text);
+    if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) t.remove_prefix(2);
+    return !t.empty() && t.size() <= 8 && std::all_of(t.begin(), t.end(), [](char c) { return IsHex(c); });
+}
+
+}  // namespace
+
+std::vector<std::string> ActiveRamTableProblems(const BurnConfig& config, const std::string& path,
+                                                std::size_t maxRegisters) {
+    std::vector<std::string> problems;
+    if (config.chip_type < 6 || config.chip_type > 11 || config.ddr_freqs.empty()) return problems;
+    const std::size_t pair = static_cast<std::size_t>(std::max(config.clock_index, 0));
+    const std::string section =
+        Numbered(kRamSectionFormats[static_cast<std::size_t>(RamSizeClassOf(config.chip_model))],
+                 static_cast<long>(pair + 1));
+    const std::string where = ResolveProgramPath(path) + " [" + section + "] (" + config.chip_model + ", " +
+                              std::to_string(config.cpu_freqs[pair]) + "/" + std::to_string(config.ddr_freqs[pair]) +
+                              " MHz): ";
+    const PrivateProfile ini = PrivateProfile::Load(ResolveProgramPath(path));
+    const std::vector<std::string> keys = ini.Keys(section);
+    const auto has = [&keys](const std::string& key) {
+        return std::any_of(keys.begin(), keys.end(), [&](const std::string& k) { return ToUpperAscii(k) == ToUpperAscii(key); });
+    };
+    if (!has("reg_num")) {
+        problems.push_back(where + "no reg_num, so no RAM register would be set");
+        return problems;
+    }
+    const std::string written = ini.GetString(section, "reg_num", "", kProfileValueBuffer);
+    const bool number = !written.empty() && written.find_first_not_of("0123456789") == std::string::npos;
+    const long count = number ? ini.GetInt(section, "reg_num", 0) : 0;
+    if (!number) {
+        problems.push_back(where + "reg_num \"" + written + "\" is not a number");
+        return problems;
+    }
+    if (count == 0) {
+        problems.push_back(where + "reg_num is 0, so no RAM register would be set");
+        return problems;
+    }
+    if (static_cast<std::size_t>(count) > maxRegisters) {
+        problems.push_back(where + "reg_num " + written + " is more than the " + std::to_string(maxRegisters) +
+                           " registers a burn can send");
+        return problems;
+    }
+    for (long k = 1; k <= count; ++k) {
+        const std::string key = Numbered("reg_addr_value%d", k);
+        if (!has(key)) {
+            problems.push_back(where + key + " is missing (reg_num is " + written + "), so the burn would write 0x00000000 to 0x00000000");
+            continue;
+        }
+        const std::string text = ini.GetString(section, key, "", kProfileValueBuffer);
+        const std::size_t comma = text.find(',', 1);
+        const std::string address = comma == std::string::npos ? "" : Trim(text.substr(0, comma));
+        const std::string value = comma == std::string::npos ? "" : Trim(text.substr(comma + 1));
+        if (IsRegisterWord(address) && IsRegisterWord(value)) continue;
+        char read[64];
+        std::snprintf(read, sizeof read, "0x%08x to 0x%08x", ReadBase16(value), ReadBase16(address));
+        problems.push_back(where + key + " \"" + text + "\" is not \"address,value\" in hex, so the burn would write " +
+                           read);
+    }
+    long beyond = 0;
+    for (const std::string& key : keys) {
+        const std::string upper = ToUpperAscii(key);
+        if (!StartsWith(upper, "REG_ADDR_VALUE")) continue;
+        const std::string n = upper.substr(14);
+        if (n.empty() || n.find_first_not_of("0123456789") != std::string::npos || n.size() > 6 || std::stol(n) > count)
+            ++beyond;
+    }
+    if (beyond > 0)
+        problems.push_back(where + "reg_num is " + written + " but the section holds " + std::to_string(beyond) +
+                           " more register pair" + (beyond == 1 ? "" : "s") + " that the burn would leave out");
+    return problems;
 }
 
 ClockList BuildClockList(const BurnConfig& config) {

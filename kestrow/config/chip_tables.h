@@ -23,6 +23,16 @@ inline constexpr std::string_view kFixedClockPart = "PN01";
 inline constexpr std::int32_t kFixedCpuMhz = 800;
 inline constexpr std::int32_t kFixedDdrMhz = 400;
 
+// What makes the RAM table a burn sends fail, read again from the chip
+// tables file `path`: the table of the selected clock pair in the size class
+// of the part number. A burn sends it for the chip types with a serial boot
+// (6 to 11); for others there is nothing to check. One message each for a
+// section without reg_num, a reg_num that is no number, 0 or more than
+// `maxRegisters`, a register pair that is missing or not "address,value" in
+// hex (the table would hold 0, 0 for it), and entries beyond reg_num.
+std::vector<std::string> ActiveRamTableProblems(const BurnConfig& config, const std::string& path,
+                                                std::size_t maxRegisters);
+
 // The clock selector of the settings page.
 struct ClockList {
     std::vector<std::string> lines;  // "CPU_CLK = %dMHz, DDR2_CLK = %dMHz"

@@ -124,6 +124,19 @@ const ScalarKey* FindScalarKey(std::string_view key) {
     return nullptr;
 }
 
+// A 32-bit number as the hex reader is meant to read it: an optional "0x",
+// then one to eight hex digits (blanks between them are skipped by the
+// reader, so they are allowed here too).
+bool IsHexNumberText(std::string_view text) {
+    if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text.remove_prefix(2);
+    std::size_t digits = 0;
+    for (char c : text) {
+        if (IsHex(c)) ++digits;
+        else if (c != ' ') return false;
+    }
+    return digits >= 1 && digits <= 8;
+}
+
 // Reads one scalar value into its member.
 void ReadScalar(BurnConfig& config, const ScalarKey& k, const std::string& value, int lineNumber,
                 ConfigNotes* notes) {
@@ -131,7 +144,12 @@ void ReadScalar(BurnConfig& config, const ScalarKey& k, const std::string& value
         case ValueForm::Text: config.*k.text = CutToChars(value, k.width); break;
         case ValueForm::FirstPort: config.uart_com[0] = CutToChars(value, k.width); break;
         case ValueForm::Decimal: config.*k.number = ReadDecimal(value); break;
-        case ValueForm::Hex: config.*k.hex = ReadHex(value); break;
+        case ValueForm::Hex:
+            config.*k.hex = ReadHex(value);
+            if (!IsHexNumberText(value) && notes)
+                notes->lines.push_back("line " + std::to_string(lineNumber) + ": " + std::string(k.key) + " \"" + value +
+                                       "\" is not a hex number" + Format("; 0x%08x used", config.*k.hex));
+            break;
         case ValueForm::ChipTypeName:
             config.*k.number = ChipTypeFromName(value);
             if (config.*k.number == kChipTypeReserved && value != ChipTypeName(kChipTypeReserved) && notes)
@@ -179,8 +197,7 @@ void ReadListLine(BurnConfig& config, const ListKey& list, std::vector<T>& items
     if (key == list.count_key) {
         std::int32_t count = ReadDecimal(value);
         if (count < 0 || count > kMaxListEntries) {
-            note(std::string(list.count_key) + " " + std::to_string(count) + " is out of range 0.." +
-                 std::to_string(kMaxListEntries));
+            note(std::string(list.count_key) + " " + value + " is out of range 0.." + std::to_string(kMaxListEntries));
             count = count < 0 ? 0 : kMaxListEntries;
         }
         items.assign(static_cast<std::size_t>(count), T{});
@@ -189,8 +206,8 @@ void ReadListLine(BurnConfig& config, const ListKey& list, std::vector<T>& items
     }
     std::int32_t n = ReadDecimal(std::string_view(key).substr(list.prefix.size()));
     if (n < 1 || static_cast<std::size_t>(n) > items.size()) {
-        note(std::string(list.prefix) + " entry " + std::to_string(n) + " lies outside the count " +
-             std::to_string(items.size()) + " and is ignored");
+        note(std::string(list.prefix) + " entry " + Trim(std::string_view(key).substr(list.prefix.size())) +
+             " lies outside the count " + std::to_string(items.size()) + " and is ignored");
         return;
     }
     const std::size_t index = static_cast<std::size_t>(n - 1);
@@ -211,6 +228,16 @@ std::string EntryLine(const BurnConfig& config, std::string_view list, std::size
 }
 
 }  // namespace
+
+const ConfigNotes::Written* ConfigNotes::Find(std::string_view key) const {
+    auto at = written.find(key);
+    return at == written.end() ? nullptr : &at->second;
+}
+
+std::string ConfigNotes::ValueOf(std::string_view key, const std::string& held) const {
+    const Written* w = Find(key);
+    return w == nullptr ? held : w->value;
+}
 
 std::string MalformedEntry::Describe() const {
     return file + " line " + std::to_string(line) + ": " + std::string(list) + " " + std::to_string(index + 1) +
@@ -375,6 +402,7 @@ int BurnConfig::Load(const std::string& name, ConfigNotes* notes) {
 
         if (const ScalarKey* scalar = FindScalarKey(key)) {
             ReadScalar(*this, *scalar, value, lineNumber, notes);
+            if (notes) notes->written[key] = {value, lineNumber};
         } else if (StartsWith(key, kSpiNandKey.prefix)) {
             readList(kSpiNandKey, spinand_list, &BurnConfig::ParseSpiNandEntry);
         } else if (StartsWith(key, kSpiNorKey.prefix)) {

@@ -110,6 +110,17 @@ std::vector<std::string> PrivateProfile::Keys(const std::string& section) const 
     return keys;
 }
 
+std::vector<std::pair<int, std::string>> PrivateProfile::PassedOverLines() const {
+    std::vector<std::pair<int, std::string>> passed;
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        const Line& line = lines_[i];
+        const std::string t = Trim(line.text);
+        if (!line.isSection && !line.isKey && !t.empty() && t[0] != ';')
+            passed.emplace_back(static_cast<int>(i + 1), line.text);
+    }
+    return passed;
+}
+
 void PrivateProfile::Set(const std::string& section, const std::string& key, const std::optional<std::string>& value) {
     long s = FindSection(section);
     if (s < 0) {

@@ -26,6 +26,9 @@ public:
     long GetInt(const std::string& section, const std::string& key, long fallback) const;
     // Keys of a section in file order.
     std::vector<std::string> Keys(const std::string& section) const;
+    // Lines the reader passes over without a word: neither blank, a ";"
+    // comment, a "[section]" nor a "key=value" line. Numbers count from 1.
+    std::vector<std::pair<int, std::string>> PassedOverLines() const;
 
     // Sets section/key; std::nullopt removes the key.
     void Set(const std::string& section, const std::string& key, const std::optional<std::string>& value);

@@ -25,9 +25,12 @@ std::string WriteDenied(const std::string& path, int mode) {
 
 }  // namespace
 
-std::vector<std::string> BurnRefusals(const BurnConfig& c, const std::string& configFile) {
+std::vector<std::string> BurnRefusals(const BurnConfig& c, const std::string& configFile, const ConfigNotes* notes) {
     std::vector<std::string> refusals;
-    const std::string mode = configFile + ": chip mode " + std::to_string(c.chip_mode);
+    const auto written = [notes](std::string_view key, std::int32_t held) {
+        return notes != nullptr ? notes->ValueOf(key, std::to_string(held)) : std::to_string(held);
+    };
+    const std::string mode = configFile + ": chip mode " + written("chip mode", c.chip_mode);
     switch (c.chip_mode) {
         case kModeSpiNor:
         case kModeSpiNand:
@@ -41,7 +44,7 @@ std::vector<std::string> BurnRefusals(const BurnConfig& c, const std::string& co
         default: refusals.push_back(mode + " names no burn medium (" + kBurningModes + ")");
     }
     if (c.device_channel < 1)
-        refusals.push_back(configFile + ": device channel " + std::to_string(c.device_channel) +
+        refusals.push_back(configFile + ": device channel " + written("device channel", c.device_channel) +
                            " leaves no channel to burn on (use 1 to " + std::to_string(kMaxBurnChannels) + ")");
     return refusals;
 }

@@ -17,15 +17,21 @@ inline constexpr std::size_t kMaxConfigFiles = 10;
 struct ConfigFileSet {
     std::vector<std::string> names;  // "*.txt" whose name holds "config"; config.txt first
     std::size_t active = 0;
+    std::string chosen;  // burn.ini's [Config] "File Name" as written ("" when none)
     const std::string& ActiveName() const { return names[active]; }
 };
 // Scans `folder` (sorted by name) and picks burn.ini's [Config] "File Name".
 ConfigFileSet DiscoverConfigFiles(const std::string& folder);
 
+// How the active configuration file stood when start-up came to read it.
+enum class ConfigFileState { Read, Missing, Unreadable, Empty, OnlyByteOrderMark };
+
 // What start-up found, for the caller to act on or report.
 struct StationStartup {
     ConfigFileSet files;
     bool config_file_read = false;   // the active file existed and was read
+    ConfigFileState config_file_state = ConfigFileState::Missing;
+    std::string config_file_error;   // for Unreadable: why
     ConfigNotes notes;               // problems in the configuration file and the tables
     // The values the configuration file asked for, before the tables replaced them.
     std::string configured_chip_model;
@@ -49,9 +55,15 @@ struct StationFile {
 std::vector<StationFile> StationFiles(const BurnConfig& config);
 
 // Every problem that keeps the station from burning as configured, beyond the
-// messages start-up has already shown: a missing file, a configuration-file
-// note, a part number or clock pair the tables replaced, a chip type without a
-// serial boot, an empty flash list for the medium, a channel count cut to 16.
+// messages start-up has already shown: a configuration file that is missing,
+// unreadable, empty or only a byte-order mark (then nothing that follows from
+// its defaults is told again), a burn.ini naming a configuration file that is
+// not there, a configuration-file note, a missing file, a part number or
+// clock pair the tables replaced, an empty part-number list, a chip type
+// without a serial boot, a link rate the board cannot switch to, a port that
+// can never be serial, an empty flash list for the medium, a channel count
+// cut to 16, and lines the address pool or the Bluetooth log cannot read.
+// Values are quoted as the configuration file wrote them.
 std::vector<std::string> StationProblems(const BurnConfig& config, const StationStartup& startup);
 
 // Runs the start-up steps on `config`; `device_channel` is cut to 16 at the end.

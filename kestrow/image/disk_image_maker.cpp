@@ -1,5 +1,6 @@
 #include "kestrow/image/disk_image_maker.h"
 
+#include "kestrow/base/file_kind.h"
 #include "kestrow/image/disk_image_source.h"
 
 #include <charconv>
@@ -67,16 +68,31 @@ bool CheckFields(const DiskImageFields& f, int chipMode, DiskImageJob& job, Disk
     // Values typed or passed in rather than picked from the list: sizes must be
     // powers of two that the medium can use, the page holding whole sectors.
     asMessageBox = true;
-    problem = {DiskImageText::ConfigurationError, {}};
-    if (!ParseCount(f.capacity, job.capacityMiB) || !ParseCount(f.pageSize, job.pageSize) ||
-        !ParseCount(f.sectorSize, job.sectorSize)) {
+    const auto refuse = [&problem](std::string cause) {
+        problem = {DiskImageText::ConfigurationError, {}, std::move(cause)};
         return false;
+    };
+    const auto label = [](DiskImageText field) { return EnglishText({field, {}}); };
+    const struct {
+        const std::string& text;
+        std::uint32_t& value;
+        DiskImageText label;
+    } numbers[] = {{f.capacity, job.capacityMiB, DiskImageText::Capacity},
+                   {f.pageSize, job.pageSize, DiskImageText::PageSize},
+                   {f.sectorSize, job.sectorSize, DiskImageText::SectorSize}};
+    for (const auto& n : numbers) {
+        if (!ParseCount(n.text, n.value))
+            return refuse(label(n.label) + " \"" + n.text + "\" is not a whole number from 1 to 4294967295");
     }
-    if (job.pageSize < job.sectorSize || job.pageSize % 512 != 0 || !IsPowerOfTwo(job.pageSize) ||
-        !IsPowerOfTwo(job.sectorSize) || job.sectorSize < 512 || job.sectorSize > 4096) {
-        return false;
-    }
-    if (f.imageName.find('/') != std::string::npos) return false;
+    if (job.pageSize % 512 != 0 || !IsPowerOfTwo(job.pageSize))
+        return refuse(label(DiskImageText::PageSize) + " " + f.pageSize + " is not a power of two of at least 512");
+    if (!IsPowerOfTwo(job.sectorSize) || job.sectorSize < 512 || job.sectorSize > 4096)
+        return refuse(label(DiskImageText::SectorSize) + " " + f.sectorSize + " is not 512, 1024, 2048 or 4096");
+    if (job.pageSize < job.sectorSize)
+        return refuse(label(DiskImageText::PageSize) + " " + f.pageSize + " is smaller than the " +
+                      label(DiskImageText::SectorSize) + " " + f.sectorSize);
+    if (f.imageName.find('/') != std::string::npos)
+        return refuse(label(DiskImageText::ImageFilename) + " \"" + f.imageName + "\" holds a \"/\"");
     job.source = f.source;
     job.target = WithTrailingSeparator(f.target);
     job.imagePath = job.target + f.imageName + ".img";
@@ -147,7 +163,13 @@ bool DiskImageMaker::Create(const DiskImageFields& fields, int chipMode) {
     fat::LayoutFault fault = fat::LayoutFault::None;
     const auto layout = PlannedLayout(std::uint64_t{job.capacityMiB} * 1024, job.sectorSize, why, &fault);
     if (fault == fat::LayoutFault::TooLarge) {
-        view_.ShowMessageBox({DiskImageText::CapacityTooLarge, {}});
+        view_.ShowMessageBox({DiskImageText::CapacityTooLarge, {}, why});
+        return false;
+    }
+    // Only a regular file (or a new name) is replaced: never a device node.
+    if (const std::string kind = base::NonRegularKind(job.imagePath); !kind.empty()) {
+        view_.ShowMessageBox({DiskImageText::Failed, {},
+                              "cannot replace " + job.imagePath + ": it is " + kind + ", not a regular file"});
         return false;
     }
     view_.ShowStatus({DiskImageText::GettingFolderInfo, {}});
@@ -161,16 +183,25 @@ bool DiskImageMaker::Create(const DiskImageFields& fields, int chipMode) {
         return false;
     }
     const std::uint64_t total = survey.total;
-    if (total >= kFatFileLimit || std::uint64_t{job.capacityMiB} * kMiB < total) {
-        view_.ShowMessageBox({DiskImageText::LowCapacity, {}});
+    const std::uint64_t capacityBytes = std::uint64_t{job.capacityMiB} * kMiB;
+    const std::string sourceHolds = "the source's files hold " + std::to_string(total) + " bytes";
+    if (total >= kFatFileLimit) {
+        view_.ShowMessageBox({DiskImageText::LowCapacity, {}, sourceHolds + ", 4 GiB or more"});
+        return false;
+    }
+    if (capacityBytes < total) {
+        view_.ShowMessageBox({DiskImageText::LowCapacity, {},
+                              sourceHolds + "; the capacity is " + std::to_string(job.capacityMiB) + " MiB (" +
+                                  std::to_string(capacityBytes) + " bytes)"});
         return false;
     }
     if (survey.problem) {
         view_.ShowMessageBox(*survey.problem);
         return false;
     }
-    if (!layout || !FitsVolume(survey, *layout)) {
-        view_.ShowMessageBox({DiskImageText::LowCapacity, {}});
+    const std::string outside = layout ? WhyNotInVolume(survey, *layout) : why;
+    if (!outside.empty()) {
+        view_.ShowMessageBox({DiskImageText::LowCapacity, {}, outside});
         return false;
     }
     total_ = total;

@@ -64,7 +64,7 @@ struct Surveyor {
         std::vector<SourceEntry> entries;
         std::string error;
         if (!ListSourceFolder(folder, entries, error, excluded)) {
-            failure = {DiskImageText::FailedFolderInfo, {}};
+            failure = {DiskImageText::FailedFolderInfo, {}, error};
             return false;
         }
         std::uint64_t slots = isRoot ? 0 : 2;  // "." and ".."
@@ -160,14 +160,18 @@ bool SurveySource(const fs::path& source, std::uint32_t clusterBytes, SourceSurv
     return Surveyor{clusterBytes, survey, failure, excluded}.Folder(source, true);
 }
 
-bool FitsVolume(const SourceSurvey& survey, const fat::FatLayout& layout) {
+std::string WhyNotInVolume(const SourceSurvey& survey, const fat::FatLayout& layout) {
     std::uint64_t clusters = survey.clusters;
     if (layout.type == fat::FatType::Fat32) {
         clusters += std::max<std::uint64_t>(1, CeilDiv(survey.rootEntries * kEntryBytes, layout.ClusterBytes()));
     } else if (survey.rootEntries > layout.rootEntries) {
-        return false;
+        return "the source folder needs " + std::to_string(survey.rootEntries) + " root folder entries; the volume's "
+               "root folder holds " + std::to_string(layout.rootEntries);
     }
-    return clusters <= layout.clusterCount;
+    if (clusters <= layout.clusterCount) return "";
+    return "the source's files and folders need " + std::to_string(clusters) + " clusters of " +
+           std::to_string(layout.ClusterBytes()) + " bytes; the formatted volume has " +
+           std::to_string(layout.clusterCount) + " (" + std::to_string(layout.DataBytes()) + " bytes)";
 }
 
 bool ScanFolder(const fs::path& folder, std::uint64_t& count, std::uint64_t& total, std::uint64_t* smallest,

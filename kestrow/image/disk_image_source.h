@@ -65,8 +65,9 @@ struct SourceSurvey {
 bool SurveySource(const std::filesystem::path& source, std::uint32_t clusterBytes, SourceSurvey& survey,
                   DiskImageMessage& failure, const ExcludedFiles* excluded = nullptr);
 
-// True when everything surveyed fits the volume's clusters and root folder.
-bool FitsVolume(const SourceSurvey& survey, const fat::FatLayout& layout);
+// Why what was surveyed does not fit the volume's clusters or its root
+// folder, with the figures; "" when it fits.
+std::string WhyNotInVolume(const SourceSurvey& survey, const fat::FatLayout& layout);
 
 // Adds the number and bytes of the files `folder` puts into an image to
 // `count` and `total`, keeping the smallest size in `*smallest` when given.

@@ -59,8 +59,13 @@ std::string EnglishPattern(const DiskImageTextEntry& entry) {
     return entry.english;
 }
 
+std::string MessageText(const std::string& pattern, const DiskImageMessage& message) {
+    const std::string text = FillPattern(pattern, message.argument);
+    return message.cause.empty() ? text : text + "\n" + message.cause;
+}
+
 std::string EnglishText(const DiskImageMessage& message) {
-    return FillPattern(EnglishPattern(TextEntry(message.text)), message.argument);
+    return MessageText(EnglishPattern(TextEntry(message.text)), message);
 }
 
 }  // namespace kestrow::image

@@ -52,14 +52,18 @@ struct DiskImageTextEntry {
 
 const DiskImageTextEntry& TextEntry(DiskImageText id);
 
-// A text to show, with the value for its "%s" when it has one.
+// A text to show, with the value for its "%s" when it has one, and what
+// caused it (which field, file or size), shown on the line after the text.
 struct DiskImageMessage {
     DiskImageText text;
     std::string argument;
+    std::string cause = {};
 };
 
 // Puts `argument` in place of the "%s" of `pattern` (a pattern without one is returned as is).
 std::string FillPattern(const std::string& pattern, const std::string& argument);
+// `pattern` filled with the message's argument, and its cause on the next line.
+std::string MessageText(const std::string& pattern, const DiskImageMessage& message);
 // The English wording of an entry, with its "%s" still in it.
 std::string EnglishPattern(const DiskImageTextEntry& entry);
 std::string EnglishText(const DiskImageMessage& message);

@@ -383,6 +383,13 @@ int Partition_Init(const PartitionCallbacks& callbacks, const PartitionMediumInf
     return SflashInit(info, tableStartPage);
 }
 
+uint64_t PartitionPages(const PartitionCreateInfo& request, uint32_t pageSize, uint32_t pagesPerBlock) {
+    uint64_t pages = (uint64_t(request.sizeKiB) * 1024 + pageSize - 1) / pageSize;
+    pages = (pages + pagesPerBlock - 1) / pagesPerBlock * pagesPerBlock;
+    if (request.backup != 0 && request.type != kPartitionFs) pages += pages % 2;
+    return pages;
+}
+
 PartitionHandle* Partition_Creat(const PartitionCreateInfo* request) {
     static constexpr SessionMessages kMessages{
         "part: Sflash_Creat not Sflash_Init\r\n", "part: Sflash_Creat the other partition name is openning\r\n",
@@ -423,10 +430,8 @@ PartitionHandle* Partition_Creat(const PartitionCreateInfo* request) {
     e.hidden = request->hidden;
     e.name.assign(request->name, NameLength(request->name));
     e.start = request->start != 0 ? request->start : g.nextFreePage * g.pageSize;
-    uint64_t pages = (uint64_t(request->sizeKiB) * 1024 + g.pageSize - 1) / g.pageSize;
-    pages = (pages + g.pagesPerBlock - 1) / g.pagesPerBlock * g.pagesPerBlock;
+    const uint64_t pages = PartitionPages(*request, g.pageSize, g.pagesPerBlock);
     const bool backup = request->backup != 0 && e.type != kPartitionFs;
-    if (backup) pages += pages % 2;
     switch (PlaceInFreeFlash(e.start, pages * g.pageSize)) {
         case Placement::Free: break;
         case Placement::Misplaced:

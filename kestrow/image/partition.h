@@ -95,6 +95,10 @@ struct PartitionCreateInfo {
     uint32_t start = 0;  // byte offset; 0 = next free place
 };
 
+// Pages a partition of `request` occupies: its size in whole erase blocks,
+// made even when it keeps a backup copy in its second half.
+uint64_t PartitionPages(const PartitionCreateInfo& request, uint32_t pageSize, uint32_t pagesPerBlock);
+
 // 0 / -1. A table start page of 0 finds the table behind the boot loader's
 // "SPIP" record already on the flash.
 int Partition_Init(const PartitionCallbacks& callbacks, const PartitionMediumInfo* info,

@@ -1,7 +1,7 @@
 #include "kestrow/image/spi_image.h"
 
 #include "kestrow/base/atomic_file.h"
-#include "kestrow/config/file_io.h"
+#include "kestrow/base/file_kind.h"
 #include "kestrow/base/little_endian.h"
 #include "kestrow/config/station_folder.h"
 #include "kestrow/image/partition.h"
@@ -10,11 +10,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <memory>
 
 namespace kestrow::image {
@@ -74,6 +74,16 @@ ssize_t ReadAt(int fd, uint8_t* data, size_t length, uint64_t offset) {
     do n = ::pread(fd, data, length, off_t(offset));
     while (n < 0 && errno == EINTR);
     return n;
+}
+
+std::string LowerAscii(std::string text) {
+    for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string TrimLineEnd(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+    return text;
 }
 
 uint16_t ClockDivider(uint32_t base, uint32_t clock) {
@@ -174,30 +184,48 @@ private:
         failure_ += text;
         return false;
     }
+    // One of the data partitions the build fills, in the order they are written.
+    struct DataArea {
+        bool skip;
+        std::string text;
+        const char* partition;
+        const char* checkFail;
+        const char* writeFail;
+        size_t maxText;  // 0: as large as the partition
+    };
+    std::vector<DataArea> DataAreas() const;
+
+    // Checks of what the build is given, all before the first byte is written.
     bool CheckListsAreWhole(const std::string& flashName);
     bool SelectFlash(const std::string& flashName);
+    bool CheckGeometry();
+    bool ReadBootLoader();
+    bool PrepareRequests();
+    bool CheckPartitionsFit();
+    bool CheckDataAreas();
+    bool CheckPartition(const std::string& name);
+    // The build itself.
     bool FillErased(int fd);
     bool InitPartitions();
     bool CreatePartitions();
-    bool CheckPartition(const std::string& name);
     bool WritePartitionData(const std::vector<uint8_t>& data, const std::string& name);
-    bool WriteTextArea(bool skip, const std::string& text, const std::string& partition, const char* checkFail,
-                       const char* writeFail);
-    bool WriteMacArea();
-    bool WriteSerialArea();
-    bool WriteEnvArea();
-    bool WriteBtAddrArea();
+    bool WriteDataAreas();
     bool WriteBootArea(int fd);
 
     bool SkipsMacAndEnv() const {
         return config_.chip_type == 0 || config_.chip_type == 4 || config_.platform_type == 2;
     }
     std::string BootPath() const { return config::ResolveProgramPath(config_.path_nandboot); }
+    uint32_t PagesPerBlock() const { return flash_.erase_size / flash_.page_size; }
 
     const config::BurnConfig& config_;
     SpiImageReporter& reporter_;
     config::SpiNorInfo flash_{};
+    std::vector<uint8_t> boot_;
+    uint32_t bootBlocks_ = 0;
+    std::vector<PartitionCreateInfo> requests_;
     std::unique_ptr<ImageFlash> image_;
+    std::string lastDiagnostic_;  // the partition library's last line: why a call failed
     std::string failure_;
 };
 
@@ -219,54 +247,94 @@ bool SpiImageBuild::CheckListsAreWhole(const std::string& flashName) {
 }
 
 bool SpiImageBuild::SelectFlash(const std::string& flashName) {
+    std::string names;
+    std::vector<std::string> alike;
     for (const config::SpiNorInfo& record : config_.spinor_list) {
-        if (FlashName(record) == flashName) {
+        const std::string name = FlashName(record);
+        if (name == flashName) {
             flash_ = record;
             return true;
         }
+        names += (names.empty() ? "" : ", ") + name;
+        // A name asked in another letter case, or only its beginning.
+        if (!flashName.empty() && LowerAscii(name).starts_with(LowerAscii(flashName))) alike.push_back(name);
     }
-    return Fail("not find the spiflash!");
+    Fail("not find the spiflash!");
+    if (config_.spinor_list.empty()) return Fail("\"" + flashName + "\": the SPI NOR list is empty");
+    std::string why = "\"" + flashName + "\" is not in the SPI NOR list (" + names + ")";
+    for (size_t i = 0; i < alike.size(); ++i) why += (i == 0 ? "; did you mean " : " or ") + alike[i];
+    return Fail(why + (alike.empty() ? "" : "?"));
 }
 
-bool SpiImageBuild::FillErased(int fd) {
-    const std::vector<uint8_t> erased(kFillChunk, 0xFF);
-    for (uint32_t chunk = 0; chunk < flash_.total_size / kFillChunk; ++chunk) {
-        const ssize_t n = WriteAt(fd, erased.data(), erased.size(), uint64_t(chunk) * kFillChunk);
-        if (n < 0) return Fail("WriteFile file ff fail");
-        if (size_t(n) != erased.size()) return Fail("WriteFile len error");
+bool SpiImageBuild::CheckGeometry() {
+    const std::string name = FlashName(flash_);
+    if (flash_.page_size == 0 || flash_.erase_size < flash_.page_size || flash_.erase_size % flash_.page_size != 0) {
+        Fail("spiflash page size or erase size is error");
+        return Fail(Format("%s: the erase size %u is not a whole number of %u-byte pages", name.c_str(),
+                           flash_.erase_size, flash_.page_size));
+    }
+    if (flash_.total_size == 0 || flash_.total_size % kFillChunk != 0) {
+        Fail("spiflash total size is error");
+        return Fail(Format("%s: the total size %u bytes is not a whole number of 512 KiB", name.c_str(),
+                           flash_.total_size));
     }
     return true;
 }
 
-bool SpiImageBuild::InitPartitions() {
-    const uint32_t pagesPerBlock = flash_.erase_size / flash_.page_size;
-    const auto bootSize = config::RegularFileSize(BootPath());
-    const uint32_t bootBlocks = BootAreaBlocks(bootSize.value_or(0), flash_.page_size, pagesPerBlock);
-    if (bootBlocks > kMaxBootBlocks) {
-        return Fail(Format("the boot loader needs %u blocks; the flash record holds at most %u", bootBlocks,
+// The whole boot loader is read up front: the boot area's size follows from
+// it, and a loader without the "SPIP" marker would give an image that names
+// no flash (the partition library, a burn and `--inspect` all look there).
+bool SpiImageBuild::ReadBootLoader() {
+    const std::string path = BootPath();
+    if (const std::string kind = base::NonRegularKind(path); !kind.empty()) {
+        Fail("creat boot file fail");
+        return Fail("the boot loader " + path + " is " + kind + ", not a regular file");
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
+        // The partition library would find no table start behind an empty boot area.
+        Fail("creat spiimage fhalib_init fail!");
+        return Fail("the boot loader " + path + " does not exist (path nandboot)");
+    }
+    if (fd < 0) {
+        Fail("creat boot file fail");
+        return Fail("cannot open the boot loader " + path + ": " + std::strerror(errno));
+    }
+    std::string bytes;
+    char chunk[65536];
+    ssize_t n;
+    while ((n = ::read(fd, chunk, sizeof chunk)) > 0 || (n < 0 && errno == EINTR)) {
+        if (n > 0) bytes.append(chunk, size_t(n));
+    }
+    const int readError = n < 0 ? errno : 0;
+    ::close(fd);
+    if (readError != 0) {
+        Fail("read file fail");
+        return Fail("cannot read the boot loader " + path + ": " + std::strerror(readError));
+    }
+    if (bytes.empty()) {
+        Fail("creat spiimage fhalib_init fail!");
+        return Fail("the boot loader " + path + " is empty");
+    }
+    if (bytes.size() < kBootHeaderSize) {
+        Fail("read len error");
+        return Fail(Format("the boot loader %s is %zu bytes, shorter than its %zu-byte header", path.c_str(),
+                           bytes.size(), kBootHeaderSize));
+    }
+    boot_.assign(bytes.begin(), bytes.end());
+    if (FindFlashRecordMarker(boot_.data(), boot_.size()) < 0) {
+        return Fail("the boot loader " + path + " has no \"SPIP\" marker in its first 600 bytes: the flash record "
+                    "has no place in it, and no burn or --inspect could read the image back");
+    }
+    bootBlocks_ = BootAreaBlocks(boot_.size(), flash_.page_size, PagesPerBlock());
+    if (bootBlocks_ > kMaxBootBlocks) {
+        return Fail(Format("the boot loader needs %u blocks; the flash record holds at most %u", bootBlocks_,
                            kMaxBootBlocks));
     }
-    flash_.boot_blocks = uint8_t(bootBlocks);
-
-    PartitionCallbacks cb = HostMemoryCallbacks();
-    cb.erase = [this](uint32_t block) { return image_->Erase(block); };
-    cb.write = [this](uint32_t page, const uint8_t* data, uint32_t count) { return image_->Write(page, data, count); };
-    cb.read = [this](uint32_t page, uint8_t* data, uint32_t count) { return image_->Read(page, data, count); };
-    cb.print = [this](const std::string& text) {
-        reporter_.Diagnostic(text);
-        return 0;
-    };
-    const PartitionMediumInfo medium{flash_.page_size, pagesPerBlock, flash_.total_size};
-    if (Partition_Init(cb, &medium, bootBlocks * pagesPerBlock) != 0) {
-        reporter_.Diagnostic("Partition_Init fail\n");
-        reporter_.Diagnostic("fhalib_init fail\n");
-        return Fail("creat spiimage fhalib_init fail!");
-    }
     return true;
 }
 
-bool SpiImageBuild::CreatePartitions() {
-    std::vector<PartitionCreateInfo> requests;
+bool SpiImageBuild::PrepareRequests() {
     for (size_t i = 0; i < config_.partitions.size(); ++i) {
         const config::PartitionEntry& entry = config_.partitions[i];
         if (entry.size_kib == 0) return Fail("partition size must be not zero");
@@ -316,12 +384,69 @@ bool SpiImageBuild::CreatePartitions() {
             r.verify = bin->compare;
             r.backup = bin->backup;
         }
-        requests.push_back(r);
+        requests_.push_back(r);
     }
-    for (const PartitionCreateInfo& r : requests) {
-        PartitionHandle* handle = Partition_Creat(&r);
-        if (handle == nullptr) return Fail("creat the partition fail");
-        if (Partition_Close(handle) != 0) return Fail("close the partition fail");
+    return true;
+}
+
+// What the partition library would refuse, said with the sizes: too many
+// partitions, a name twice, or more blocks than the flash has after the boot
+// area and the two tables.
+bool SpiImageBuild::CheckPartitionsFit() {
+    if (requests_.size() > kMaxPartitions) {
+        Fail("creat the partition fail");
+        return Fail(Format("the list has %zu SPI NOR partitions; the partition table holds at most %u",
+                           requests_.size(), kMaxPartitions));
+    }
+    for (size_t i = 0; i < requests_.size(); ++i) {
+        for (size_t j = 0; j < i; ++j) {
+            if (std::strcmp(requests_[i].name, requests_[j].name) != 0) continue;
+            Fail("creat the partition fail");
+            return Fail(std::string("two partitions are named ") + requests_[i].name);
+        }
+    }
+    const uint64_t pageBytes = flash_.page_size;
+    const uint64_t usedPages = uint64_t(bootBlocks_ + 2) * PagesPerBlock();
+    const uint64_t freePages = flash_.total_size / pageBytes > usedPages ? flash_.total_size / pageBytes - usedPages : 0;
+    uint64_t neededPages = 0;
+    std::string each;
+    for (const PartitionCreateInfo& r : requests_) {
+        const uint64_t pages = PartitionPages(r, flash_.page_size, PagesPerBlock());
+        neededPages += pages;
+        each += Format("%s%s %llu", each.empty() ? "" : ", ", r.name,
+                       static_cast<unsigned long long>(pages * pageBytes / 1024));
+    }
+    if (neededPages <= freePages) return true;
+    Fail("creat the partition fail");
+    return Fail(Format("the partitions need %llu KiB in whole %u KiB blocks (%s KiB); %s has %llu KiB for them "
+                       "(%u KiB less %u boot blocks and the two partition table blocks)",
+                       static_cast<unsigned long long>(neededPages * pageBytes / 1024), flash_.erase_size / 1024,
+                       each.c_str(), FlashName(flash_).c_str(),
+                       static_cast<unsigned long long>(freePages * pageBytes / 1024), flash_.total_size / 1024,
+                       bootBlocks_));
+}
+
+std::vector<SpiImageBuild::DataArea> SpiImageBuild::DataAreas() const {
+    // The Bluetooth record reports with the MAC texts.
+    return {
+        {SkipsMacAndEnv(), config_.mac_current_high + ":" + config_.mac_current_low, "MAC", "check_size MAC fail",
+         "down load MAC fail", kMaxDataText},
+        {config_.serial_burn == 0, config_.serial_prefix + config_.serial_current_low, "SEQ", "check_size SEQ fail",
+         "down load SEQ fail", kMaxDataText},
+        {SkipsMacAndEnv(), std::string(kDefaultEnvironment), "ENV", "check_size ENV fail", "down load ENV fail", 0},
+        {config_.blue_burn == 0, config_.blue_current, "BTADDR", "check_size MAC fail", "down load MAC fail",
+         kMaxDataText},
+    };
+}
+
+bool SpiImageBuild::CheckDataAreas() {
+    for (const DataArea& area : DataAreas()) {
+        if (area.skip) continue;
+        if (!CheckPartition(area.partition)) return Fail(area.checkFail);
+        if (area.maxText != 0 && area.text.size() > area.maxText) {
+            Fail(Format("the %s text is %zu bytes, more than %zu", area.partition, area.text.size(), area.maxText));
+            return Fail(area.writeFail);
+        }
     }
     return true;
 }
@@ -335,6 +460,52 @@ bool SpiImageBuild::CheckPartition(const std::string& name) {
     const int chip = config_.chip_type;
     if ((chip == 2 || chip == 3 || chip == 5 || chip == 6) && config_.platform_type == 2) return false;
     return Fail("the name is no in partition table");
+}
+
+bool SpiImageBuild::FillErased(int fd) {
+    const std::vector<uint8_t> erased(kFillChunk, 0xFF);
+    for (uint32_t chunk = 0; chunk < flash_.total_size / kFillChunk; ++chunk) {
+        const ssize_t n = WriteAt(fd, erased.data(), erased.size(), uint64_t(chunk) * kFillChunk);
+        if (n < 0) return Fail("WriteFile file ff fail");
+        if (size_t(n) != erased.size()) return Fail("WriteFile len error");
+    }
+    return true;
+}
+
+bool SpiImageBuild::InitPartitions() {
+    const uint32_t pagesPerBlock = PagesPerBlock();
+    flash_.boot_blocks = uint8_t(bootBlocks_);
+
+    PartitionCallbacks cb = HostMemoryCallbacks();
+    cb.erase = [this](uint32_t block) { return image_->Erase(block); };
+    cb.write = [this](uint32_t page, const uint8_t* data, uint32_t count) { return image_->Write(page, data, count); };
+    cb.read = [this](uint32_t page, uint8_t* data, uint32_t count) { return image_->Read(page, data, count); };
+    cb.print = [this](const std::string& text) {
+        lastDiagnostic_ = text;
+        reporter_.Diagnostic(text);
+        return 0;
+    };
+    const PartitionMediumInfo medium{flash_.page_size, pagesPerBlock, flash_.total_size};
+    if (Partition_Init(cb, &medium, bootBlocks_ * pagesPerBlock) != 0) {
+        const std::string why = lastDiagnostic_;
+        reporter_.Diagnostic("Partition_Init fail\n");
+        reporter_.Diagnostic("fhalib_init fail\n");
+        Fail("creat spiimage fhalib_init fail!");
+        return Fail("the partition library refused the flash: " + TrimLineEnd(why));
+    }
+    return true;
+}
+
+bool SpiImageBuild::CreatePartitions() {
+    for (const PartitionCreateInfo& r : requests_) {
+        PartitionHandle* handle = Partition_Creat(&r);
+        if (handle == nullptr) {
+            Fail("creat the partition fail");
+            return Fail(std::string(r.name) + ": " + TrimLineEnd(lastDiagnostic_));
+        }
+        if (Partition_Close(handle) != 0) return Fail("close the partition fail");
+    }
+    return true;
 }
 
 bool SpiImageBuild::WritePartitionData(const std::vector<uint8_t>& data, const std::string& name) {
@@ -351,57 +522,22 @@ bool SpiImageBuild::WritePartitionData(const std::vector<uint8_t>& data, const s
 
 // A data record: 32-bit little-endian length, then the text without a terminator.
 std::vector<uint8_t> DataRecord(std::string_view text) {
-    std::vector<uint8_t> record(4 + text.size());
+    std::vector<uint8_t> record(4);
     Put32(record.data(), uint32_t(text.size()));
-    std::memcpy(record.data() + 4, text.data(), text.size());
+    record.insert(record.end(), text.begin(), text.end());
     return record;
 }
 
-bool SpiImageBuild::WriteTextArea(bool skip, const std::string& text, const std::string& partition,
-                                  const char* checkFail, const char* writeFail) {
-    if (skip) return true;
-    if (!CheckPartition(partition)) return Fail(checkFail);
-    if (text.size() > kMaxDataText) {
-        Fail(Format("the %s text is %zu bytes, more than %zu", partition.c_str(), text.size(), kMaxDataText));
-        return Fail(writeFail);
+bool SpiImageBuild::WriteDataAreas() {
+    for (const DataArea& area : DataAreas()) {
+        if (area.skip) continue;
+        if (!WritePartitionData(DataRecord(area.text), area.partition)) return Fail(area.writeFail);
     }
-    if (!WritePartitionData(DataRecord(text), partition)) return Fail(writeFail);
     return true;
-}
-
-bool SpiImageBuild::WriteMacArea() {
-    return WriteTextArea(SkipsMacAndEnv(), config_.mac_current_high + ":" + config_.mac_current_low, "MAC",
-                         "check_size MAC fail", "down load MAC fail");
-}
-
-bool SpiImageBuild::WriteSerialArea() {
-    return WriteTextArea(config_.serial_burn == 0, config_.serial_prefix + config_.serial_current_low, "SEQ",
-                         "check_size SEQ fail", "down load SEQ fail");
-}
-
-bool SpiImageBuild::WriteEnvArea() {
-    if (SkipsMacAndEnv()) return true;
-    if (!CheckPartition("ENV")) return Fail("check_size ENV fail");
-    if (!WritePartitionData(DataRecord(kDefaultEnvironment), "ENV")) return Fail("down load ENV fail");
-    return true;
-}
-
-bool SpiImageBuild::WriteBtAddrArea() {
-    // The Bluetooth record reports with the MAC texts.
-    return WriteTextArea(config_.blue_burn == 0, config_.blue_current, "BTADDR", "check_size MAC fail",
-                         "down load MAC fail");
 }
 
 bool SpiImageBuild::WriteBootArea(int fd) {
-    std::ifstream in(BootPath(), std::ios::binary);
-    if (!in) return Fail("creat boot file fail");
-    const auto size = config::RegularFileSize(BootPath());
-    if (!size || *size == 0) return Fail("creat boot len is zero");
-    std::vector<uint8_t> boot(static_cast<size_t>(*size));
-    in.read(reinterpret_cast<char*>(boot.data()), std::streamsize(boot.size()));
-    if (in.bad()) return Fail("read file fail");
-    if (size_t(in.gcount()) < kBootHeaderSize) return Fail("read len error");
-    if (size_t(in.gcount()) != boot.size()) return Fail("read len fail");
+    std::vector<uint8_t> boot = boot_;
     std::string error;
     if (!PatchBootLoader(boot, config_, flash_, error)) return Fail(error);
     const ssize_t n = WriteAt(fd, boot.data(), boot.size(), 0);
@@ -411,27 +547,23 @@ bool SpiImageBuild::WriteBootArea(int fd) {
 }
 
 bool SpiImageBuild::Run(const std::string& flashName, const std::string& outputPath) {
+    bool writing = false;
     const auto finish = [&](bool ok) {
         if (ok) {
             reporter_.ShowMessage(kSpiImageDoneText, SpiImageReporter::Kind::Done);
         } else {
-            reporter_.ShowMessage(failure_ + "\n" + kSpiImageRemovedText, SpiImageReporter::Kind::Failed);
+            reporter_.ShowMessage(failure_ + "\n" + (writing ? kSpiImageRemovedText : kSpiImageRefusedText),
+                                  writing ? SpiImageReporter::Kind::Failed : SpiImageReporter::Kind::Refused);
         }
         return ok;
     };
-    // Every check on the configuration comes before the first byte is written.
-    if (!CheckListsAreWhole(flashName)) return finish(false);
-    if (!SelectFlash(flashName)) return finish(false);
-    if (flash_.page_size == 0 || flash_.erase_size < flash_.page_size || flash_.erase_size % flash_.page_size != 0) {
-        Fail("spiflash page size or erase size is error");
-        return finish(false);
-    }
-    if (flash_.total_size == 0 || flash_.total_size % kFillChunk != 0) {
-        Fail("spiflash total size is error");
+    // Every check on what the build is given comes before the first byte is written.
+    if (!CheckListsAreWhole(flashName) || !SelectFlash(flashName) || !CheckGeometry() || !ReadBootLoader() ||
+        !PrepareRequests() || !CheckPartitionsFit() || !CheckDataAreas()) {
         return finish(false);
     }
     // Built beside the target under a temporary name; the target is replaced
-    // only by the finished image.
+    // only by the finished image, and only when it is a regular file.
     base::AtomicFile pending(outputPath);
     std::string error;
     if (!pending.Open(error)) {
@@ -439,9 +571,9 @@ bool SpiImageBuild::Run(const std::string& flashName, const std::string& outputP
         Fail(error);
         return finish(false);
     }
+    writing = true;
     image_ = std::make_unique<ImageFlash>(pending.fd(), flash_, reporter_);
-    if (!FillErased(pending.fd()) || !InitPartitions()) return finish(false);
-    if (!CreatePartitions() || !WriteMacArea() || !WriteSerialArea() || !WriteEnvArea() || !WriteBtAddrArea()) {
+    if (!FillErased(pending.fd()) || !InitPartitions() || !CreatePartitions() || !WriteDataAreas()) {
         return finish(false);
     }
     // The boot loader goes last: it overwrites the start of the image.

@@ -17,7 +17,10 @@ namespace kestrow::image {
 // diagnostics, the command line prints both, tests record them.
 class SpiImageReporter {
 public:
-    enum class Kind { Done, Failed };
+    // Refused: the build was given something it cannot build from (the flash,
+    // the output path, the boot loader, the lists) and wrote nothing.
+    // Failed: writing the image failed.
+    enum class Kind { Done, Refused, Failed };
     virtual ~SpiImageReporter() = default;
     // One message box: the final outcome of a build.
     virtual void ShowMessage(const std::string& text, Kind kind) = 0;
@@ -26,9 +29,11 @@ public:
 };
 
 inline constexpr const char* kSpiImageDoneText = "完成SPI镜像制作";
-// Appended to every failure message: the image was built beside the target
+// Appended to every failure while writing: the image was built beside the target
 // under a temporary name, which is removed when the build fails.
 inline constexpr const char* kSpiImageRemovedText = "The unfinished image was removed; no image file was written.";
+// Appended to every refusal: nothing was begun.
+inline constexpr const char* kSpiImageRefusedText = "No image file was written.";
 
 // The environment text written into "ENV" (587 bytes).
 extern const std::string_view kDefaultEnvironment;

@@ -1,5 +1,6 @@
 #include "kestrow/image/spi_image_inspect.h"
 
+#include "kestrow/base/file_kind.h"
 #include "kestrow/base/little_endian.h"
 #include "kestrow/image/spi_image_format.h"
 
@@ -90,6 +91,11 @@ void AppendTable(std::string& out, const char* title, const SpiImageTable& table
 
 bool ReadSpiImageLayout(const std::string& path, SpiImageLayout& layout, std::string& error) {
     layout = SpiImageLayout{};
+    // A named pipe or a device would be read for ever (or not at all).
+    if (const std::string kind = base::NonRegularKind(path); !kind.empty()) {
+        error = "it is " + kind + ", not a regular file";
+        return false;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         error = "cannot open " + path;

@@ -73,7 +73,8 @@ TEST(DiskImageDialog, ConfigurationErrorOpensAMessageBox) {
     Child<QComboBox>(d, "pageSize")->setCurrentText("2048");
     Child<QPushButton>(d, "create")->click();
     ASSERT_TRUE(ProcessUntil([&] { return d.OpenMessageBox() != nullptr; }));
-    EXPECT_EQ(d.OpenMessageBox()->text(), "Configuration info error!");
+    EXPECT_EQ(d.OpenMessageBox()->text(),
+              "Configuration info error!\nCapacity(MByte) \"eight\" is not a whole number from 1 to 4294967295");
 }
 
 TEST(DiskImageDialog, BuildRunsWithCreateOffAndEndsAtOneHundredPercent) {

@@ -65,7 +65,9 @@ TEST(SpiImageDialogTest, OkBuildsTheChosenFlashIntoTheChosenFile) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const std::string boot = dir.filePath("u-boot.bin").toStdString();
-    std::ofstream(boot, std::ios::binary) << std::string(4096, '\x5A');
+    std::string loader(4096, '\x5A');
+    loader.replace(200, 4, "SPIP");  // where the flash record goes
+    std::ofstream(boot, std::ios::binary) << loader;
 
     config::BurnConfig cfg;
     cfg.spinor_list = {Flash("FIRST"), Flash("SECOND")};

@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 namespace kestrow::base {
 namespace {
@@ -122,21 +124,33 @@ TEST_F(AtomicFileTest, TwoWritersAtOnceEachWriteAWholeFile) {
 TEST_F(AtomicFileTest, FailuresLeaveTheTargetAndNoTemporary) {
     Write("kept.txt", "kept", 0644);
     fs::create_directories(dir_ / "folder");
+    ASSERT_EQ(::mkfifo(Path("pipe").c_str(), 0644), 0);
+    fs::create_symlink("pipe", dir_ / "to-pipe");
+    // A device node can be made only with the privilege to; null's numbers are 1, 3.
+    const bool node = ::mknod(Path("node").c_str(), S_IFCHR | 0644, ::makedev(1, 3)) == 0;
     struct Case {
         const char* what;
         std::string path;
-        const char* reason;
+        std::string reason;
     };
-    const Case cases[] = {
+    std::vector<Case> cases = {
         {"a folder at the target", Path("folder"), "Is a directory"},
         {"a missing folder", Path("missing/file.txt"), "No such file or directory"},
+        {"a named pipe", Path("pipe"), "cannot replace " + Path("pipe") + ": it is a named pipe, not a regular file"},
+        {"a link to a named pipe", Path("to-pipe"), "cannot replace " + Path("pipe") + ": it is a named pipe"},
     };
+    if (node) cases.push_back({"a device node", Path("node"), "it is a character device, not a regular file"});
+    const std::size_t entries = Entries();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::string error;
         EXPECT_FALSE(WriteFileAtomically(c.path, "new", error));
         EXPECT_NE(error.find(c.reason), std::string::npos) << error;
-        EXPECT_EQ(Entries(), 2u);
+        EXPECT_EQ(Entries(), entries);
+    }
+    EXPECT_TRUE(fs::is_fifo(Path("pipe")));
+    if (node) {
+        EXPECT_TRUE(fs::is_character_file(Path("node")));
     }
     // Discarded without a commit: the old file stays.
     {
@@ -146,7 +160,7 @@ TEST_F(AtomicFileTest, FailuresLeaveTheTargetAndNoTemporary) {
         ASSERT_TRUE(file.Write("never", error));
     }
     EXPECT_EQ(Read("kept.txt"), "kept");
-    EXPECT_EQ(Entries(), 2u);
+    EXPECT_EQ(Entries(), entries);
 }
 
 }  // namespace

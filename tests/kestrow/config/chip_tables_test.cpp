@@ -60,7 +60,10 @@ TEST_F(ChipTablesTest, StartUpStopsWithItsMessages) {
     EXPECT_EQ(LoadIni("[Project_Name]\nproject_name=nimbraP4\n"), 0);  // names are case-sensitive
     ASSERT_EQ(sink.messages.size(), 2u);
     EXPECT_EQ(sink.messages[0].text, "Failed to find SDK_CPU_DDR2.ini,please check!");
-    EXPECT_EQ(sink.messages[1].text, "The Project Name is not support");
+    EXPECT_EQ(sink.messages[1].text,
+              "The Project Name is not support\n" + folder.Path("SDK_CPU_DDR2.ini") +
+                  ": [Project_Name] project_name \"nimbraP4\" is none of NimbraP6, BriskP6, NimbraP5, BriskP5, "
+                  "NimbraP4, BriskP4, NimbraP3, BriskP3, NimbraP2, BriskP2, NimbraP1, BriskP1; did you mean NimbraP4?");
     for (const auto& m : sink.messages) {
         EXPECT_EQ(m.caption, "Error");
         EXPECT_EQ(m.icon, MessageIcon::Error);

@@ -164,7 +164,7 @@ TEST_F(SampleStationTest, ReplacedSettingsAreProblems) {
     EXPECT_EQ(config.device_channel, 16);
     std::vector<std::string> problems = StationProblems(config, startup);
     ASSERT_EQ(problems.size(), 4u);
-    EXPECT_EQ(problems[3], "device channel 20 is cut to 16");
+    EXPECT_EQ(problems[3], "config.txt line 5: device channel 20 is cut to 16");
     EXPECT_NE(problems[0].find("SOC_QQ"), std::string::npos);
     EXPECT_EQ(problems[1], "part number \"PN77\" is not in the part-number list of SDK_CPU_DDR2.ini; PN05 used");
     EXPECT_EQ(problems[2], "clock pair CPU 700 MHz, DDR 533 MHz replaced by CPU 800 MHz, DDR 400 MHz "

@@ -78,24 +78,37 @@ TEST(DiskImageFields, FirstEmptyFieldStopsInTheDialogsOrder) {
     }
 }
 
+// Each refusal names the field and the value at fault.
 TEST(DiskImageFields, SizesThatDoNotFitTogetherAreAConfigurationError) {
-    struct Case { const char* capacity; const char* page; const char* sector; bool ok; } cases[] = {
-        {"8", "2048", "2048", true},   {"8", "16384", "4096", true},  {"8", "512", "1024", false},
-        {"8", "1000", "512", false},   {"8", "1536", "512", false},   {"8", "4096", "3072", false},
-        {"8", "8192", "8192", false},  {"abc", "2048", "2048", false}, {"0", "2048", "2048", false},
-        {"8x", "2048", "2048", false},
+    struct Case { const char* capacity; const char* page; const char* sector; const char* cause; } cases[] = {
+        {"8", "2048", "2048", nullptr},
+        {"8", "16384", "4096", nullptr},
+        {"8", "512", "1024", "Page size(Byte) 512 is smaller than the Sector size(Byte) 1024"},
+        {"8", "1000", "512", "Page size(Byte) 1000 is not a power of two of at least 512"},
+        {"8", "1536", "512", "Page size(Byte) 1536 is not a power of two of at least 512"},
+        {"8", "4096", "3072", "Sector size(Byte) 3072 is not 512, 1024, 2048 or 4096"},
+        {"8", "8192", "8192", "Sector size(Byte) 8192 is not 512, 1024, 2048 or 4096"},
+        {"abc", "2048", "2048", "Capacity(MByte) \"abc\" is not a whole number from 1 to 4294967295"},
+        {"0", "2048", "2048", "Capacity(MByte) \"0\" is not a whole number from 1 to 4294967295"},
+        {"8x", "2048", "2048", "Capacity(MByte) \"8x\" is not a whole number from 1 to 4294967295"},
+        {"8", "2048", "-512", "Sector size(Byte) \"-512\" is not a whole number from 1 to 4294967295"},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.capacity) + " " + c.page + " " + c.sector);
         DiskImageJob job;
         DiskImageMessage problem;
         bool box;
-        EXPECT_EQ(CheckFields({"s", "t", "n", c.capacity, c.page, c.sector}, 1, job, problem, box), c.ok)
-            << c.capacity << " " << c.page << " " << c.sector;
-        if (!c.ok) {
+        EXPECT_EQ(CheckFields({"s", "t", "n", c.capacity, c.page, c.sector}, 1, job, problem, box), c.cause == nullptr);
+        if (c.cause != nullptr) {
             EXPECT_TRUE(box);
-            EXPECT_EQ(EnglishText(problem), "Configuration info error!");
+            EXPECT_EQ(EnglishText(problem), std::string("Configuration info error!\n") + c.cause);
         }
     }
+    DiskImageJob job;
+    DiskImageMessage problem;
+    bool box;
+    EXPECT_FALSE(CheckFields({"s", "t", "a/b", "8", "2048", "2048"}, 1, job, problem, box));
+    EXPECT_EQ(EnglishText(problem), "Configuration info error!\nImage filename \"a/b\" holds a \"/\"");
 }
 
 TEST(DiskImageFields, TargetFolderGetsItsSeparatorOnce) {
@@ -221,11 +234,14 @@ TEST(DiskImageBuild, CapacityEdges) {
     std::string why;
     const auto layout = PlannedLayout(4 * 1024, 512, why);
     ASSERT_TRUE(layout) << why;
-    struct Case { std::uint64_t size; bool builds; } cases[] = {
-        {layout->DataBytes(), true},         // exactly the volume's clusters
-        {layout->DataBytes() + 1, false},    // fits the capacity, not the volume
-        {4u << 20, false},                   // exactly the capacity
-        {(4u << 20) + 1, false},             // one byte more than the capacity
+    const std::string volume = "box: Low capacity size!\nthe source's files and folders need " +
+                               std::to_string(layout->clusterCount + 1) + " clusters of ";
+    struct Case { std::uint64_t size; bool builds; std::string cause; } cases[] = {
+        {layout->DataBytes(), true, ""},       // exactly the volume's clusters
+        {layout->DataBytes() + 1, false, volume},  // fits the capacity, not the volume
+        {4u << 20, false, "box: Low capacity size!\nthe source's files and folders need "},  // exactly the capacity
+        {(4u << 20) + 1, false,  // one byte more than the capacity
+         "box: Low capacity size!\nthe source's files hold 4194305 bytes; the capacity is 4 MiB (4194304 bytes)"},
     };
     for (const Case& c : cases) {
         fs::remove_all(src);
@@ -234,13 +250,14 @@ TEST(DiskImageBuild, CapacityEdges) {
         RecordingView view;
         EXPECT_EQ(Build(view, Fields(src, out, 4, 512)), c.builds) << c.size << " " << view.Last();
         if (c.builds) ExpectImageHolds(out / "disk.img", src, tmp.path());
-        else EXPECT_EQ(view.Last(), "box: Low capacity size!") << c.size;
+        else EXPECT_EQ(view.Last().rfind(c.cause, 0), 0u) << view.Last();
         EXPECT_EQ(fs::exists(out / "disk.img"), c.builds);
     }
     // A capacity beyond what FAT can hold (4 TiB in 512-byte sectors) says so.
     RecordingView huge;
     EXPECT_FALSE(Build(huge, Fields(src, out, 4u << 20, 512)));
-    EXPECT_EQ(huge.Events(), std::vector<std::string>{"box: Capacity too large for a FAT volume!"});
+    ASSERT_EQ(huge.Events().size(), 1u);
+    EXPECT_EQ(huge.Last().rfind("box: Capacity too large for a FAT volume!\n", 0), 0u) << huge.Last();
     EXPECT_FALSE(fs::exists(out));
 }
 
@@ -268,7 +285,8 @@ TEST(DiskImageBuild, MissingSourceAndUnwritableTarget) {
     TempFolder tmp;
     RecordingView missing;
     EXPECT_FALSE(Build(missing, Fields(tmp.path() / "nope", tmp.path() / "out", 4)));
-    EXPECT_EQ(missing.Last(), "box: Failed to get folder info!");
+    EXPECT_EQ(missing.Last(), "box: Failed to get folder info!\ncannot list " + (tmp.path() / "nope").string() +
+                                  ": No such file or directory");
 
     WriteBytes(tmp.path() / "src" / "a.txt", 10, 1);
     WriteBytes(tmp.path() / "blocker", 1, 1);  // a file where the target folder should be

@@ -28,14 +28,14 @@ constexpr uint32_t kFlashBlock = 65536;
 
 class Recorder : public SpiImageReporter {
 public:
-    void ShowMessage(const std::string& text, Kind kind) override {
+    void ShowMessage(const std::string& text, Kind shown) override {
         messages.push_back(text);
-        failed = kind == Kind::Failed;
+        kind = shown;
     }
     void Diagnostic(const std::string& text) override { diagnostics.push_back(text); }
     std::vector<std::string> messages;
     std::vector<std::string> diagnostics;
-    bool failed = false;
+    Kind kind = Kind::Done;
 };
 
 config::SpiNorInfo NorRecord(const char* name, uint32_t totalSize, uint32_t clock = 20'000'000) {
@@ -245,13 +245,16 @@ TEST_F(SpiImageTest, TotalSizeMustBeWholeHalfMebibytes) {
     EXPECT_TRUE(OnlyTheBootLoaderInTheFolder());
 }
 
-// Every failing build reports its message, says that nothing was written, and
-// leaves neither an image nor a temporary file behind.
+// Every failing build reports its message and its cause, says that nothing
+// was written, and leaves neither an image nor a temporary file behind. What
+// the build is given is checked before the first byte is written (a refusal);
+// a failure while writing removes the unfinished image.
 TEST_F(SpiImageTest, FailuresLeaveNoFile) {
     struct Case {
         const char* what;
         std::function<void(config::BurnConfig&)> change;
         std::string message;
+        SpiImageReporter::Kind kind = SpiImageReporter::Kind::Refused;
     };
     // A configuration file whose partition list has one line the reader does not take whole.
     const auto loadPartitionLine = [this](const std::string& line) {
@@ -260,12 +263,20 @@ TEST_F(SpiImageTest, FailuresLeaveNoFile) {
             c.Load(folder.Path("bad.txt"));
         };
     };
+    const auto bootLoader = [this](std::string bytes) {
+        return [this, bytes](config::BurnConfig&) { folder.Write("u-boot.bin", bytes); };
+    };
+    const std::string boot = folder.Path("u-boot.bin");
+    const std::string list = "\"W25Q16\" is not in the SPI NOR list (w25q16jv, ODD)";
     const Case cases[] = {
         {"misspelt medium", loadPartitionLine("A, 2048, FS, 1, 0, SPINADN"),
          "malformed configuration entry, " + folder.Path("bad.txt") + " line 2: partition 1 = A, 2048, FS, 1, 0, SPINADN"},
         {"unknown partition type", loadPartitionLine("A, 2048, EXT4, 1, 0, SPI_NOR"),
          "malformed configuration entry, " + folder.Path("bad.txt") + " line 2: partition 1 = A, 2048, EXT4, 1, 0, SPI_NOR"},
-        {"unknown flash", [](config::BurnConfig& c) { c.spinor_list.clear(); }, "not find the spiflash!"},
+        {"no SPI NOR list", [](config::BurnConfig& c) { c.spinor_list.clear(); },
+         "not find the spiflash!\n\"W25Q16\": the SPI NOR list is empty"},
+        {"flash named in another case", [](config::BurnConfig& c) { std::strcpy(c.spinor_list[0].part_number, "w25q16jv"); },
+         "not find the spiflash!\n" + list + "; did you mean w25q16jv?"},
         {"seven-character name", [](config::BurnConfig& c) { c.partitions[3].name = "ROOTFS7"; },
          "name len more than 7"},
         {"zero size", [](config::BurnConfig& c) { c.partitions[4].size_kib = 0; }, "partition size must be not zero"},
@@ -274,9 +285,25 @@ TEST_F(SpiImageTest, FailuresLeaveNoFile) {
         {"FS image of unknown kind", [](config::BurnConfig& c) { c.fs_images[1].path = "user.ext4"; },
          "check fs type fail"},
         {"missing boot loader", [](config::BurnConfig& c) { c.path_nandboot += ".missing"; },
-         "creat spiimage fhalib_init fail!"},
+         "creat spiimage fhalib_init fail!\nthe boot loader " + boot + ".missing does not exist (path nandboot)"},
+        {"empty boot loader", bootLoader(""), "creat spiimage fhalib_init fail!\nthe boot loader " + boot + " is empty"},
+        {"boot loader shorter than its header", bootLoader(BootLoader(511)),
+         "read len error\nthe boot loader " + boot + " is 511 bytes, shorter than its 512-byte header"},
+        {"boot loader without its flash record marker", bootLoader(std::string(100000, '\x11')),
+         "the boot loader " + boot + " has no \"SPIP\" marker in its first 600 bytes: the flash record has no "
+         "place in it, and no burn or --inspect could read the image back"},
         {"partitions beyond the flash", [](config::BurnConfig& c) { c.partitions[4].size_kib = 16 * 1024; },
-         "creat the partition fail"},
+         "creat the partition fail\nthe partitions need 20608 KiB in whole 64 KiB blocks (BIOS 2048, MAC 64, ENV "
+         "64, A 2048, B 16384 KiB); W25Q16 has 16128 KiB for them (16384 KiB less 2 boot blocks and the two "
+         "partition table blocks)"},
+        {"one name twice", [](config::BurnConfig& c) { c.partitions[4].name = "A"; },
+         "creat the partition fail\ntwo partitions are named A"},
+        {"sixteen partitions",
+         [](config::BurnConfig& c) {
+             for (int i = 0; i < 11; ++i)
+                 c.partitions.push_back({"D" + std::to_string(i), 4, config::kPartitionData, 1, 0, config::kMediumSpiNor});
+         },
+         "creat the partition fail\nthe list has 16 SPI NOR partitions; the partition table holds at most 15"},
         {"no ENV partition", [](config::BurnConfig& c) { c.partitions.erase(c.partitions.begin() + 2); },
          "the name is no in partition table\ncheck_size ENV fail"},
         {"serial pool without SEQ", [](config::BurnConfig& c) { c.serial_burn = 1; },
@@ -289,6 +316,16 @@ TEST_F(SpiImageTest, FailuresLeaveNoFile) {
          "check_size SEQ fail"},
         {"Bluetooth pool without BTADDR", [](config::BurnConfig& c) { c.blue_burn = 1; },
          "the name is no in partition table\ncheck_size MAC fail"},
+        // Blocks of one page leave no room for the tables: the partition
+        // library refuses the flash once the image is being written.
+        {"one-page erase blocks",
+         [this](config::BurnConfig& c) {
+             c.spinor_list[0].erase_size = 256;
+             folder.Write("u-boot.bin", BootLoader(10000));
+         },
+         "creat spiimage fhalib_init fail!\nthe partition library refused the flash: Sflash_Init the partition "
+         "table does not fit one block, page:256",
+         SpiImageReporter::Kind::Failed},
     };
     folder.Write("image.bin", "previous image");
     for (const Case& c : cases) {
@@ -297,11 +334,14 @@ TEST_F(SpiImageTest, FailuresLeaveNoFile) {
         c.change(cfg);
         recorder.messages.clear();
         EXPECT_FALSE(Build());
-        EXPECT_TRUE(recorder.failed);
-        EXPECT_EQ(LastMessage(), c.message + "\n" + kSpiImageRemovedText);
+        EXPECT_EQ(recorder.kind, c.kind);
+        const char* ending =
+            c.kind == SpiImageReporter::Kind::Refused ? kSpiImageRefusedText : kSpiImageRemovedText;
+        EXPECT_EQ(LastMessage(), c.message + "\n" + ending);
         EXPECT_EQ(Image(), "previous image");  // an older image at the target is kept
         std::filesystem::remove(Output());
         std::filesystem::remove(folder.Path("bad.txt"));
+        folder.Write("u-boot.bin", BootLoader(100000));
         EXPECT_TRUE(OnlyTheBootLoaderInTheFolder());
         folder.Write("image.bin", "previous image");
         cfg = saved;
