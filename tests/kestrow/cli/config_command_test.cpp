@@ -194,13 +194,13 @@ TEST_F(ConfigCommandTest, EveryConfigurationFaultIsOneWarning) {
         std::string warning;
     };
     const Case cases[] = {
-        {"reg_num beyond its entries", [&] { Replace("SDK_CPU_DDR2.ini", "reg_num=12", "reg_num=13", kTable); },
-         tables + "reg_addr_value13 is missing (reg_num is 13), so the burn would write 0x00000000 to 0x00000000"},
-        {"entries beyond reg_num", [&] { Replace("SDK_CPU_DDR2.ini", "reg_num=12", "reg_num=11", kTable); },
-         tables + "reg_num is 11 but the section holds 1 more register pair that the burn would leave out"},
-        {"reg_num 0", [&] { Replace("SDK_CPU_DDR2.ini", "reg_num=12", "reg_num=0", kTable); },
+        {"reg_num beyond its entries", [&] { Replace("SDK_CPU_DDR2.ini", "reg_num=13", "reg_num=14", kTable); },
+         tables + "reg_addr_value14 is missing (reg_num is 14), so the burn would write 0x00000000 to 0x00000000"},
+        {"entries beyond reg_num", [&] { Replace("SDK_CPU_DDR2.ini", "reg_num=13", "reg_num=12", kTable); },
+         tables + "reg_num is 12 but the section holds 1 more register pair that the burn would leave out"},
+        {"reg_num 0", [&] { Replace("SDK_CPU_DDR2.ini", "reg_num=13", "reg_num=0", kTable); },
          tables + "reg_num is 0, so no RAM register would be set"},
-        {"reg_num over the limit", [&] { Replace("SDK_CPU_DDR2.ini", "reg_num=12", "reg_num=65", kTable); },
+        {"reg_num over the limit", [&] { Replace("SDK_CPU_DDR2.ini", "reg_num=13", "reg_num=65", kTable); },
          tables + "reg_num 65 is more than the 64 registers a burn can send"},
         {"pair without its comma",
          [&] { Replace("SDK_CPU_DDR2.ini", "reg_addr_value1=0x08000004,0x00012b41", "reg_addr_value1=0x08000004 0x00012b41",
