@@ -7,9 +7,9 @@
 namespace usbcorvel {
 namespace {
 
-constexpr uint32_t kNoData = 0, kFromBoard = 1, kToBoard = 2;
+using corvel::LE32;
 
-uint32_t LE32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+constexpr uint32_t kNoData = 0, kFromBoard = 1, kToBoard = 2;
 
 bool WriteAll(BulkPipe& pipe, const uint8_t* data, size_t size, unsigned timeoutMs, std::string& error) {
     for (size_t done = 0; done < size;) {

@@ -3,6 +3,7 @@
 // it lives for the whole process (there is no shutdown call); worker threads
 // block on it until the process ends, so it is never destroyed.
 #include "corvel/core/events.h"
+#include "corvel/core/little_endian.h"
 #include "corvel/include/corvel.h"
 
 #include <array>
@@ -15,11 +16,6 @@
 namespace corvel {
 
 inline bool IsValidHandle(KW_HANDLE h) { return h != KW_INVALID_HANDLE && h != nullptr; }
-
-// Little-endian 32-bit words, as every record on the wire carries them.
-inline void PutLE32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 // Channel states.
 enum : unsigned { kIdle = 0, kAttached = 1, kBurning = 2, kUsbSpeedSwitch = 3, kDeviceLeft = 4 };

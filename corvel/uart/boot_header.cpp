@@ -1,5 +1,7 @@
 #include "corvel/uart/boot_header.h"
 
+#include "corvel/core/little_endian.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -67,8 +69,9 @@ public:
 
 private:
     void Put(size_t offset, uint32_t v, size_t size) {
-        for (size_t i = 0; i < size && offset + i < bytes_.size(); ++i)
-            bytes_[offset + i] = static_cast<uint8_t>(v >> (8 * i));
+        uint8_t word[4];
+        PutLE32(word, v);
+        for (size_t i = 0; i < size && offset + i < bytes_.size(); ++i) bytes_[offset + i] = word[i];
     }
     std::span<uint8_t> bytes_;
 };

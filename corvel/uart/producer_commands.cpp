@@ -38,8 +38,6 @@ unsigned Run(unsigned nID, unsigned code, unsigned p1 = 0, unsigned p2 = 0, cons
     return WaitStatus(nID - 1, kStatusTimeout) ? 1 : 0;
 }
 
-uint32_t LE32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
-
 }  // namespace
 
 extern "C" {

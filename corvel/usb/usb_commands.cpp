@@ -48,8 +48,6 @@ constexpr uint8_t kPartitionDone = 1, kPartitionFailed = 2;
 constexpr unsigned kRtosPlatform = 2;                // skips the partition polling
 constexpr unsigned kNoDeviceForPartition = 9;
 
-uint32_t LE32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
-
 // The channel's device handle when `nID` is in range and a device is attached.
 KW_HANDLE DeviceOf(unsigned nID) {
     BurnObject* ch = ChannelByID(nID);
