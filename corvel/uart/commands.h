@@ -14,7 +14,6 @@ namespace corvel::uart {
 using namespace std::chrono_literals;
 
 constexpr auto kAfterCommandBlock = 5ms;
-constexpr auto kStatusTimeout = 5000ms;
 constexpr auto kAckTimeout = 10000ms;
 
 // Chunk size of uploads and data phases for the current link rate.

@@ -5,6 +5,7 @@
 #include "corvel/core/transfer_log.h"
 #include "corvel/platform/files.h"
 #include "corvel/platform/os.h"
+#include "corvel/producer/command_table.h"
 #include "corvel/uart/boot_header.h"
 #include "corvel/uart/commands.h"
 #include "corvel/uart/uart_link.h"
@@ -19,13 +20,11 @@ using namespace corvel::uart;
 
 namespace {
 
-enum Code : unsigned { kBootStart = 12, kBootData = 13, kImageStart = 16, kImageData = 17 };
+using namespace corvel::producer;
+
 constexpr unsigned kToBoard = 2;
 constexpr size_t kParamBlockSize = 40;
 constexpr uint32_t kImagePiece = 65536;
-constexpr auto kImageStartTimeout = 30000ms;
-constexpr auto kImageDataTimeout = 5000ms;
-constexpr auto kBootDataTimeout = 10000ms;
 constexpr uint32_t kMinNandPage = 512;
 constexpr uint32_t kMaxNandPage = 4096;
 constexpr size_t kSpiHeaderSize = 512;
@@ -61,9 +60,11 @@ std::optional<uint32_t> OpenSized(platform::InputFile& file, const wchar_t* path
     return static_cast<uint32_t>(file.Size());
 }
 
+std::chrono::milliseconds SerialWait(unsigned code) { return FindCommand(code)->wait.serial; }
+
 bool IsSerialChip(unsigned chip) { return chip >= 6 && chip <= 11; }
 
-bool Command(unsigned nID, unsigned code, const void* data, uint32_t length) {
+bool SendToBoard(unsigned nID, unsigned code, const void* data, uint32_t length) {
     T_USB_CORVEL command{code, kToBoard, 0, 0, const_cast<void*>(data), length, 0};
     return SendCommand(nID, command, data);
 }
@@ -85,7 +86,7 @@ KW_API unsigned KW_Uart_Download_spi_img(unsigned nID, const T_DOWNLOAD_BIN* bin
     uint32_t fileSize = *sized;
     std::vector<uint8_t> params = ParamBlock(fileSize, *bin);
     unsigned index = nID - 1;
-    if (!Command(nID, kImageStart, params.data(), kParamBlockSize) || !WaitStatus(index, kImageStartTimeout)) {
+    if (!SendToBoard(nID, kImageStart, params.data(), kParamBlockSize) || !WaitStatus(index, SerialWait(kImageStart))) {
         TransferLog("cmd_ret != KW_SUCCESS\r\n");
         TransferLog("KW_DownLoadCmd fail\r\n");
         return 0;
@@ -101,7 +102,7 @@ KW_API unsigned KW_Uart_Download_spi_img(unsigned nID, const T_DOWNLOAD_BIN* bin
     for (uint32_t done = 0; done < fileSize;) {
         uint32_t piece = std::min(kImagePiece, fileSize - done);
         T_USB_CORVEL command{kImageData, kToBoard, 0, 0, nullptr, piece, 0};
-        if (!SendCommand(nID, command, fromFile) || !WaitStatus(index, kImageDataTimeout)) {
+        if (!SendCommand(nID, command, fromFile) || !WaitStatus(index, SerialWait(kImageData))) {
             TransferLog("KW_DownLoadCmd fail\r\n");
             return 0;
         }
@@ -144,7 +145,7 @@ KW_API unsigned KW_Uart_DownloadBoot(unsigned nID, const wchar_t* path, const T_
     unsigned index = nID - 1;
 
     std::vector<uint8_t> params = ParamBlock(fileSize, *bin);
-    if (!Command(nID, kBootStart, params.data(), kParamBlockSize) || !WaitStatus(index, kStatusTimeout)) {
+    if (!SendToBoard(nID, kBootStart, params.data(), kParamBlockSize) || !WaitStatus(index, SerialWait(kBootStart))) {
         TransferLog("KW_CommitCorvel  fail\r\n");
         return 0;
     }
@@ -206,7 +207,7 @@ KW_API unsigned KW_Uart_DownloadBoot(unsigned nID, const wchar_t* path, const T_
     uint32_t piece = medium == kMediumSpi ? kImagePiece : (nand.col_cycle == 1 ? 2048 : page);
     for (uint32_t done = 0; done < fileSize;) {
         uint32_t n = std::min(piece, fileSize - done);
-        if (!Command(nID, kBootData, image.data() + done, n) || !WaitStatus(index, kBootDataTimeout)) {
+        if (!SendToBoard(nID, kBootData, image.data() + done, n) || !WaitStatus(index, SerialWait(kBootData))) {
             TransferLog(n == piece ? "KW_CommitCorvel 00 fail\r\n" : "KW_CommitCorvel 02 fail\r\n");
             TransferLog("KW_DownLoadData  fail\r\n");
             return 0;

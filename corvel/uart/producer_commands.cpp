@@ -2,6 +2,7 @@
 #include "corvel/core/export_guard.h"
 #include "corvel/core/library.h"
 #include "corvel/core/transfer_log.h"
+#include "corvel/producer/command_table.h"
 #include "corvel/uart/commands.h"
 #include "corvel/uart/replies.h"
 #include "corvel/uart/uart_link.h"
@@ -13,18 +14,8 @@ using namespace corvel::uart;
 
 namespace {
 
-enum Code : unsigned {
-    kTestConnection = 2,
-    kSetMode = 3,
-    kGetFlashID = 4,
-    kSetNandParam = 5,
-    kInitSecArea = 7,
-    kClose = 34,
-    kSetSPIParam = 49,
-    kSetExParameter = 57,
-    kSetBurnedParam = 104,
-    kSetEraseMode = 111,
-};
+using namespace corvel::producer;
+
 constexpr unsigned kFromBoard = 1, kToBoard = 2;
 constexpr size_t kNandParamBytes = 36;
 constexpr uint32_t kFlashIdBytes = 8;
@@ -35,7 +26,7 @@ unsigned Run(unsigned nID, unsigned code, unsigned p1 = 0, unsigned p2 = 0, cons
     if (AttachedChannel(nID) == nullptr) return 0;
     T_USB_CORVEL command{code, data != nullptr ? kToBoard : 0u, p1, p2, const_cast<void*>(data), length, 0};
     if (!SendCommand(nID, command, data)) return 0;
-    return WaitStatus(nID - 1, kStatusTimeout) ? 1 : 0;
+    return WaitStatus(nID - 1, FindCommand(code)->wait.serial) ? 1 : 0;
 }
 
 }  // namespace
@@ -52,8 +43,7 @@ KW_API unsigned KW_Uart_SetMode(unsigned nID, T_MODE_CONTROL mode) try {
     if (AttachedChannel(nID) == nullptr) return 0;
     uint32_t word;
     std::memcpy(&word, &mode, sizeof word);
-    if (mode.eMedium == 1) Lib().mediumMode = 1;
-    if (mode.eMedium == 5) Lib().mediumMode = 3;
+    Lib().mediumMode = SerialMediumMode(Lib().mediumMode.load(), mode.eMedium);
     return Run(nID, kSetMode, word);
 } catch (...) {
     return ExportFailed("KW_Uart_SetMode", 0u);
@@ -75,7 +65,7 @@ KW_API unsigned KW_Uart_GetFlashID(unsigned nID, unsigned p1, unsigned p2, unsig
     if (!SendCommand(nID, command)) return 0;
 
     UartChannel& link = Uart(index);
-    bool arrived = link.WaitUntil(kStatusTimeout, [&] {
+    bool arrived = link.WaitUntil(FindCommand(kGetFlashID)->wait.serial, [&] {
         std::lock_guard lock(received.mutex);
         return received.dataExpected.load() == 0 && received.present;
     });
@@ -93,14 +83,14 @@ KW_API unsigned KW_Uart_GetFlashID(unsigned nID, unsigned p1, unsigned p2, unsig
     // A reply too short to hold both words is no flash ID.
     if (data.size() < 12) {
         TransferLogf("flash id reply of %zu bytes\r\n", data.size());
-        WaitStatus(index, kStatusTimeout);
+        WaitStatus(index, FindCommand(kGetFlashID)->wait.serial);
         return 0;
     }
     *id = LE32(&data[4]);
     *count = LE32(&data[8]);
     ch->flash_chip_count = *count;
     TransferLogf("%x", *id);
-    return WaitStatus(index, kStatusTimeout) ? 1 : 0;
+    return WaitStatus(index, FindCommand(kGetFlashID)->wait.serial) ? 1 : 0;
 } catch (...) {
     return ExportFailed("KW_Uart_GetFlashID", 0u);
 }

@@ -155,12 +155,7 @@ KW_API unsigned KW_SetMode(unsigned nID, T_MODE_CONTROL mode) try {
     if (DeviceOf(nID) == nullptr) return 0;
     uint32_t word;
     std::memcpy(&word, &mode, sizeof word);
-    switch (mode.eMedium) {
-        case 0: Lib().mediumMode = 0; break;
-        case 2: Lib().mediumMode = 2; break;
-        case 5: Lib().mediumMode = 3; break;
-        default: Lib().mediumMode = 1; break;
-    }
+    Lib().mediumMode = UsbMediumMode(mode.eMedium);
     return NoData("KW_SetMode", nID, kSetMode, word);
 } catch (...) {
     return ExportFailed("KW_SetMode", 0u);
@@ -274,7 +269,7 @@ KW_API unsigned KW_SetReg(KW_HANDLE device, unsigned address, unsigned value) tr
 KW_API unsigned KW_DownloadDataToRam(unsigned nID, unsigned ramAddress, const void* data, unsigned length) try {
     if (data == nullptr || length == 0) return 0;
     // Code 36 tells the board where the data goes, code 37 carries it.
-    if (NoData("KW_DownloadDataToRam", nID, kRamAnnounce, ramAddress, length) != 1) return 0;
+    if (NoData("KW_DownloadDataToRam", nID, kRamStart, ramAddress, length) != 1) return 0;
     return Run("KW_DownloadDataToRam", nID, {kRamData, kToBoard, ramAddress, length, const_cast<void*>(data), length, 0});
 } catch (...) {
     return ExportFailed("KW_DownloadDataToRam", 0u);
@@ -327,13 +322,13 @@ KW_API unsigned KW_GetFsStartPos(unsigned nID, unsigned* position) try {
 }
 
 KW_API unsigned KW_Set_Erase_One_Block(unsigned nID, unsigned block) try {
-    return NoData("KW_Set_Erase_One_Block", nID, kEraseOneBlockOrWriteOTP, block);
+    return NoData("KW_Set_Erase_One_Block", nID, kEraseBlockOrWriteOTP, block);
 } catch (...) {
     return ExportFailed("KW_Set_Erase_One_Block", 0u);
 }
 
 KW_API unsigned KW_Write_OTP_Serial(unsigned nID, const void* serial, unsigned length) try {
-    return WithData("KW_Write_OTP_Serial", nID, kEraseOneBlockOrWriteOTP, kToBoard, serial, length);
+    return WithData("KW_Write_OTP_Serial", nID, kEraseBlockOrWriteOTP, kToBoard, serial, length);
 } catch (...) {
     return ExportFailed("KW_Write_OTP_Serial", 0u);
 }
