@@ -122,7 +122,7 @@ KW_API unsigned KW_Uart_DownloadBoot(unsigned nID, const wchar_t* path, const T_
         return 0;
     }
     Library& lib = Lib();
-    unsigned medium = lib.mediumMode.load();
+    unsigned medium = ch->mediumMode.load();
     const tag_Nand_Phy_Info nand = ch->NandPhyInfo;
     if ((medium == 0 || medium == kMediumNand) && nand.page_size < kMinNandPage) {
         TransferLog("g_pBurnObject[nID-1].NandPhyInfo.page_size < 512\r\n");

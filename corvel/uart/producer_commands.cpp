@@ -40,10 +40,11 @@ KW_API unsigned KW_Uart_TestConnection(unsigned nID) try {
 }
 
 KW_API unsigned KW_Uart_SetMode(unsigned nID, T_MODE_CONTROL mode) try {
-    if (AttachedChannel(nID) == nullptr) return 0;
+    BurnObject* ch = AttachedChannel(nID);
+    if (ch == nullptr) return 0;
     uint32_t word;
     std::memcpy(&word, &mode, sizeof word);
-    Lib().mediumMode = SerialMediumMode(Lib().mediumMode.load(), mode.eMedium);
+    ch->mediumMode = SerialMediumMode(ch->mediumMode.load(), mode.eMedium);
     return Run(nID, kSetMode, word);
 } catch (...) {
     return ExportFailed("KW_Uart_SetMode", 0u);
@@ -100,7 +101,7 @@ KW_API unsigned KW_Uart_SetNandParam(unsigned nID, const tag_Nand_Phy_Info* info
     if (ch == nullptr || info == nullptr) return 0;
     ch->NandPhyInfo = *info;
     unsigned unit = info->page_size + info->spare_size;
-    Lib().nandTransferUnit = unit == 0 ? 0 : unit * (kNandUnitLimit / unit);
+    ch->nandTransferUnit = unit == 0 ? 0 : unit * (kNandUnitLimit / unit);
     return Run(nID, kSetNandParam, 0, 0, info, kNandParamBytes);
 } catch (...) {
     return ExportFailed("KW_Uart_SetNandParam", 0u);
@@ -123,15 +124,16 @@ KW_API unsigned KW_Uart_SetSPIParam(unsigned nID, const T_SFLASH_PHY_INFO* info)
     BurnObject* ch = AttachedChannel(nID);
     if (ch == nullptr || info == nullptr) return 0;
     ch->SpiPhyInfo = *info;
-    ch->SpiPhyInfo.boot_blocks = static_cast<uint8_t>(Lib().lastExParameter.load());
+    ch->SpiPhyInfo.boot_blocks = static_cast<uint8_t>(ch->lastExParameter.load());
     return Run(nID, kSetSPIParam, 0, 0, info, sizeof *info);
 } catch (...) {
     return ExportFailed("KW_Uart_SetSPIParam", 0u);
 }
 
 KW_API unsigned KW_Uart_Set_Ex_Parameter(unsigned nID, unsigned value) try {
-    if (AttachedChannel(nID) == nullptr) return 0;
-    Lib().lastExParameter = value;
+    BurnObject* ch = AttachedChannel(nID);
+    if (ch == nullptr) return 0;
+    ch->lastExParameter = value;
     return Run(nID, kSetExParameter, value);
 } catch (...) {
     return ExportFailed("KW_Uart_Set_Ex_Parameter", 0u);

@@ -155,7 +155,7 @@ KW_API unsigned KW_SetMode(unsigned nID, T_MODE_CONTROL mode) try {
     if (DeviceOf(nID) == nullptr) return 0;
     uint32_t word;
     std::memcpy(&word, &mode, sizeof word);
-    Lib().mediumMode = UsbMediumMode(mode.eMedium);
+    ChannelByID(nID)->mediumMode = UsbMediumMode(mode.eMedium);
     return NoData("KW_SetMode", nID, kSetMode, word);
 } catch (...) {
     return ExportFailed("KW_SetMode", 0u);
@@ -181,7 +181,7 @@ KW_API unsigned KW_SetNandParam(unsigned nID, const tag_Nand_Phy_Info* info) try
     ch->NandPhyInfo = *info;
     // The largest whole number of pages with their spare areas in 64 KiB.
     unsigned unit = info->page_size + info->spare_size;
-    Lib().nandTransferUnit = unit == 0 ? 0 : unit * (kNandUnitLimit / unit);
+    ch->nandTransferUnit = unit == 0 ? 0 : unit * (kNandUnitLimit / unit);
     return WithData("KW_SetNandParam", nID, kSetNandParam, kToBoard, info, kNandParamBytes);
 } catch (...) {
     return ExportFailed("KW_SetNandParam", 0u);
@@ -303,7 +303,7 @@ KW_API unsigned KW_SetSPIParam(unsigned nID, const T_SFLASH_PHY_INFO* info) try 
     BurnObject* ch = ChannelByID(nID);
     if (ch == nullptr || info == nullptr || DeviceOf(nID) == nullptr) return 0;
     ch->SpiPhyInfo = *info;
-    ch->SpiPhyInfo.boot_blocks = static_cast<uint8_t>(Lib().lastExParameter.load());
+    ch->SpiPhyInfo.boot_blocks = static_cast<uint8_t>(ch->lastExParameter.load());
     return WithData("KW_SetSPIParam", nID, kSetSPIParam, kToBoard, info, sizeof *info);
 } catch (...) {
     return ExportFailed("KW_SetSPIParam", 0u);
@@ -341,7 +341,7 @@ KW_API unsigned KW_Read_OTP_Serial(unsigned nID, void* serial, unsigned length) 
 
 KW_API unsigned KW_Set_Ex_Parameter(unsigned nID, unsigned value) try {
     if (DeviceOf(nID) == nullptr) return 0;
-    Lib().lastExParameter = value;
+    ChannelByID(nID)->lastExParameter = value;
     return NoData("KW_Set_Ex_Parameter", nID, kSetExParameter, value);
 } catch (...) {
     return ExportFailed("KW_Set_Ex_Parameter", 0u);
