@@ -5,7 +5,7 @@
 #include "corvel/core/transfer_log.h"
 #include "corvel/platform/files.h"
 #include "corvel/platform/os.h"
-#include "corvel/uart/commands.h"
+#include "corvel/uart/serial_transport.h"
 #include "corvel/uart/uart_link.h"
 
 #include <algorithm>

@@ -6,7 +6,7 @@
 #include "corvel/platform/os.h"
 #include "corvel/usb/usb_enumeration.h"
 #include "corvel/usb/usb_library.h"
-#include "corvel/usb/usb_transaction.h"
+#include "corvel/usb/usb_commands.h"
 #include "usbcorvel/device_path.h"
 
 #include <mutex>

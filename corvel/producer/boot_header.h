@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <span>
 
-namespace corvel::uart {
+namespace corvel::producer {
 
 struct BootHeaderInput {
     unsigned chipType;        // 6..11
@@ -29,4 +29,4 @@ void RewriteNandBootHeader(std::span<uint8_t> header, const BootHeaderInput& in)
 // Whether bytes 508..511 carry one of the given SP tags.
 bool HasSpTag(std::span<const uint8_t> header, bool acceptSpB);
 
-}  // namespace corvel::uart
+}  // namespace corvel::producer

@@ -1,11 +1,11 @@
-#include "corvel/uart/boot_header.h"
+#include "corvel/producer/boot_header.h"
 
 #include "corvel/core/little_endian.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace corvel::uart {
+namespace corvel::producer {
 namespace {
 
 constexpr uint32_t kMaxFlashClock = 20000000;
@@ -166,4 +166,4 @@ void RewriteNandBootHeader(std::span<uint8_t> header, const BootHeaderInput& in)
     });
 }
 
-}  // namespace corvel::uart
+}  // namespace corvel::producer
