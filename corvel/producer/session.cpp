@@ -62,7 +62,7 @@ bool Session::Run(unsigned code, const Request& r) {
     }
     Direction direction = DirectionOf(*row, r);
     if (std::string why = Misfit(*row, r, direction); !why.empty()) {
-        TransferLogf("%s: %s (code %u) refused: %s\r\n", caller_, std::string(row->name).c_str(), code, why.c_str());
+        LogCommandFailure(caller_, code, "not sent: " + why);
         return false;
     }
     void* data = r.in != nullptr ? r.in : const_cast<void*>(r.out);

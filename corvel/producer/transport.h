@@ -10,12 +10,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string_view>
 
 namespace corvel::producer {
 
 // Fills `buffer` with the next `size` bytes of a data phase; false when the
 // source cannot deliver them.
 using DataSource = std::function<bool(uint8_t* buffer, size_t size)>;
+
+// The transfer log's line for a command that failed: "<caller>: command
+// <code> (<name>) fail: <why>".
+void LogCommandFailure(const char* caller, unsigned code, std::string_view why);
 
 class Transport {
 public:

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -14,6 +15,12 @@ namespace corvel::uart {
 namespace {
 
 constexpr size_t kDataReplyLead = 4;  // bytes of a data reply before the data
+
+// Why a wait for `what` failed, in words: it never came, or it said failure.
+std::string Missing(const std::string& what, int status, std::chrono::milliseconds wait) {
+    if (status == 0) return "the board answered failure (" + what + ")";
+    return "no " + what + " within " + std::to_string(wait.count()) + " ms";
+}
 
 }  // namespace
 
@@ -40,7 +47,10 @@ bool SerialTransport::SendBlock(const producer::Command& row, const T_USB_CORVEL
     uint8_t block[kCommandBlockSize];
     BuildCommandBlock(command, block);
     Uart(index_).frameReception = 1;
-    if (!SendBytes(index_, block, sizeof block)) return false;
+    if (!SendBytes(index_, block, sizeof block)) {
+        producer::LogCommandFailure(caller_, command.code, "the port did not take its block");
+        return false;
+    }
     AddProgress(nID_, kCommandBlockSize);
     std::this_thread::sleep_for(kAfterCommandBlock);
     return true;
@@ -52,13 +62,24 @@ bool SerialTransport::SendData(const producer::DataSource& source) {
     std::vector<uint8_t> buffer(std::min<size_t>(chunk, length));
     for (size_t sent = 0; sent < length;) {
         size_t n = std::min<size_t>(chunk, length - sent);
-        if (!source(buffer.data(), n)) return false;
-        if (!SendBytes(index_, buffer.data(), n)) return false;
+        if (!source(buffer.data(), n)) {
+            producer::LogCommandFailure(caller_, command_.code, "its data could not be read");
+            return false;
+        }
+        if (!SendBytes(index_, buffer.data(), n)) {
+            producer::LogCommandFailure(caller_, command_.code, "the port did not take its data");
+            return false;
+        }
         AddProgress(nID_, static_cast<unsigned>(n));
         sent += n;
         if (sent < length) {
             // The producer acknowledges every chunk but the last.
-            if (!WaitStatus(index_, kAckTimeout)) return false;
+            int status;
+            if (!WaitStatus(index_, kAckTimeout, &status)) {
+                std::string ack = "acknowledgement of the data up to byte " + std::to_string(sent);
+                producer::LogCommandFailure(caller_, command_.code, Missing(ack, status, kAckTimeout));
+                return false;
+            }
             Uart(index_).frameReception = 1;
         }
     }
@@ -77,6 +98,7 @@ bool SerialTransport::ReceiveData(uint8_t* buffer) {
         received.dataExpected = 0;
         link.frameReception = 0;
         ch.retFlag = kNoReply;
+        producer::LogCommandFailure(caller_, command_.code, Missing("data reply", kNoReply, row_->wait.serial));
         return false;
     }
     std::vector<uint8_t> data;
@@ -86,7 +108,9 @@ bool SerialTransport::ReceiveData(uint8_t* buffer) {
     }
     // A reply too short to hold the data is no answer; its status still comes.
     if (data.size() < kDataReplyLead + command_.length) {
-        TransferLogf("flash id reply of %zu bytes\r\n", data.size());
+        producer::LogCommandFailure(caller_, command_.code,
+                                    "a data reply of " + std::to_string(data.size()) + " bytes, " +
+                                        std::to_string(kDataReplyLead + command_.length) + " expected");
         WaitStatus(index_, row_->wait.serial);
         return false;
     }
@@ -94,14 +118,20 @@ bool SerialTransport::ReceiveData(uint8_t* buffer) {
     return true;
 }
 
-bool SerialTransport::Status(uint32_t*) { return WaitStatus(index_, row_->wait.serial); }
+bool SerialTransport::Status(uint32_t*) {
+    int status;
+    if (WaitStatus(index_, row_->wait.serial, &status)) return true;
+    producer::LogCommandFailure(caller_, command_.code, Missing("status", status, row_->wait.serial));
+    return false;
+}
 
-bool WaitStatus(unsigned index, std::chrono::milliseconds timeout) {
+bool WaitStatus(unsigned index, std::chrono::milliseconds timeout, int* received) {
     BurnObject& ch = Lib().channels[index];
     ch.replyEvent.WaitFor(timeout);
     ch.replyEvent.Reset();
     Uart(index).frameReception = 0;
     int status = ch.retFlag.exchange(kNoReply);
+    if (received != nullptr) *received = status;
     if (status == static_cast<int>(kNoReply) || status == 0) {
         TransferLogf("g_ret_flag[%u] = %d\r\n", index, status);
         return false;

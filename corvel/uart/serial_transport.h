@@ -39,7 +39,8 @@ private:
 };
 
 // Waits for the status reply of the last command; false (and a log line) when
-// none arrived or it reports failure.
-bool WaitStatus(unsigned index, std::chrono::milliseconds timeout);
+// none arrived or it reports failure. `status` (may be null) receives what
+// came: 2 nothing, 0 failure, else success.
+bool WaitStatus(unsigned index, std::chrono::milliseconds timeout, int* status = nullptr);
 
 }  // namespace corvel::uart

@@ -15,7 +15,7 @@ bool Commit(KW_HANDLE device, T_USB_CORVEL& command, const char* caller) {
         return false;
     }
     if (access->CommitCorvel(device, &command) == 1) return true;
-    TransferLogf("%s: command %u fail: %s\r\n", caller, command.code, access->Reason().c_str());
+    producer::LogCommandFailure(caller, command.code, access->Reason());
     return false;
 }
 

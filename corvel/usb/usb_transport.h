@@ -38,8 +38,8 @@ private:
 };
 
 // One transaction on `device`: true when the access library is loaded and the
-// transaction succeeded; a failure writes "<caller>: command <code> fail:
-// <reason>" to the transfer log.
+// transaction succeeded; a failure writes "<caller>: command <code> (<name>)
+// fail: <reason>" to the transfer log.
 bool Commit(KW_HANDLE device, T_USB_CORVEL& command, const char* caller);
 
 }  // namespace corvel::usb
