@@ -11,7 +11,7 @@
 namespace corvel::producer {
 
 struct BootHeaderInput {
-    unsigned chipType;        // 6..11
+    unsigned chipType;        // E_CHIP_TYPE; one without a header layout leaves the header alone
     uint32_t reserveLength;   // the download record's length (B)
     uint32_t flashClock;      // SPI or NAND clock in Hz
     unsigned platformType;    // 1 LINUX, 2 RTOS

@@ -1,6 +1,7 @@
 // Writing whole files into the board's flash through the producer: the
 // whole-flash image (streamed from the file) and the boot loader (with its
 // header rewritten), the same over every transport.
+#include "corvel/core/chip_types.h"
 #include "corvel/core/little_endian.h"
 #include "corvel/core/transfer_log.h"
 #include "corvel/platform/files.h"
@@ -54,8 +55,6 @@ std::optional<uint32_t> OpenSized(platform::InputFile& file, const wchar_t* path
     }
     return static_cast<uint32_t>(file.Size());
 }
-
-bool IsSerialChip(unsigned chip) { return chip >= 6 && chip <= 11; }
 
 }  // namespace
 
@@ -135,7 +134,10 @@ unsigned Session::DownloadBoot(const wchar_t* path, const T_DOWNLOAD_BIN& bin, u
     }
     BootHeaderInput header{chipType, bin.length, 0, lib.platformType.load(), lib.secureBoot.load(), page, 0,
                            std::span<const T_RAM_REG>(table, tableCount)};
-    bool rewrite = IsSerialChip(chipType) && !(chipType == SOC_FA_V3 && lib.secureBoot.load() == 2);
+    const ChipType* chip = FindChipType(chipType);
+    bool hasHeader = chip != nullptr && chip->header != nullptr;
+    // A signed boot loader must reach the flash as it was signed.
+    bool rewrite = hasHeader && !(chip->secureAsItStands && lib.secureBoot.load() == kSecureBoot);
     size_t headerSize = 0;
     if (medium == kMediumSpi) {
         headerSize = kSpiHeaderSize;
@@ -146,7 +148,7 @@ unsigned Session::DownloadBoot(const wchar_t* path, const T_DOWNLOAD_BIN& bin, u
         header.flashClock = ch_->SpiPhyInfo.clock;
         if (rewrite) RewriteSpiBootHeader(std::span(image.data(), headerSize), header);
         AddProgress(nID_, static_cast<unsigned>(headerSize));
-    } else if (IsSerialChip(chipType)) {
+    } else if (hasHeader) {
         headerSize = page;
         if (fileSize < headerSize || !read(0, headerSize)) {
             TransferLog("ReadFile 22 fail\r\n");
@@ -160,7 +162,7 @@ unsigned Session::DownloadBoot(const wchar_t* path, const T_DOWNLOAD_BIN& bin, u
         TransferLog("ReadFile fail\r\n");
         return 2;
     }
-    if (chipType >= SOC_FA_V5 && chipType <= SOC_FC_E1) {
+    if (chip != nullptr && chip->copiesFlashParameters) {
         if (medium == kMediumNand && image.size() >= kNandParamCopyOffset + kNandParamBytes) {
             std::memcpy(&image[kNandParamCopyOffset], &nand, kNandParamBytes);
         } else if (medium == kMediumSpi) {

@@ -1,5 +1,6 @@
 // Writing files into the board's flash over the serial link: the whole-flash
 // image (codes 16 and 17) and the boot loader (12 and 13, in NAND page pieces).
+#include "corvel/core/chip_types.h"
 #include "corvel/core/export_guard.h"
 #include "corvel/core/library.h"
 #include "corvel/core/transfer_log.h"
@@ -27,7 +28,9 @@ KW_API unsigned KW_Uart_Download_spi_img(unsigned nID, const T_DOWNLOAD_BIN* bin
 
 KW_API unsigned KW_Uart_DownloadBoot(unsigned nID, const wchar_t* path, const T_DOWNLOAD_BIN* bin,
                                      E_CHIP_TYPE chipType) try {
-    if (ChannelByID(nID) == nullptr || path == nullptr || bin == nullptr || chipType == RESERVER) {
+    const ChipType* chip = FindChipType(chipType);
+    bool refused = chip != nullptr && !chip->takesBootLoader;
+    if (ChannelByID(nID) == nullptr || path == nullptr || bin == nullptr || refused) {
         TransferLog("NULL == pstrPath\r\n");
         return 0;
     }
