@@ -191,4 +191,67 @@ unsigned Session::DownloadBoot(const wchar_t* path, const T_DOWNLOAD_BIN& bin, u
     return 1;
 }
 
+unsigned Session::DownloadClientBoot(const T_DOWNLOAD_BIN& bin, uint32_t ramAddress) {
+    std::string name = platform::ToUtf8(bin.path);
+    platform::FileError error;
+    auto image = platform::ReadWholeFile(name, 0xFFFFFFFF, error);
+    if (!image || image->empty()) {
+        TransferLogf("%s: %s %s\r\n", caller_, name.c_str(), image ? "is empty" : platform::FileErrorText(error));
+        return 2;
+    }
+    auto size = static_cast<uint32_t>(image->size());
+    if (uint64_t{ramAddress} + size > 0x100000000) {
+        TransferLogf("%s: %u bytes at RAM address 0x%08x pass the end of the address space\r\n", caller_, size,
+                     ramAddress);
+        return 4;
+    }
+    if (!Run(kRamStart, {.param1 = ramAddress, .param2 = size})) return 0;
+    for (uint32_t done = 0; done < size;) {
+        uint32_t n = std::min(kImagePiece, size - done);
+        if (!Run(kRamData, {.param1 = ramAddress + done, .param2 = n, .out = image->data() + done, .length = n}))
+            return 0;
+        done += n;
+    }
+    uint8_t write[8];
+    PutLE32(write, ramAddress);
+    PutLE32(write + 4, size);
+    if (!Run(kClientBootWrite, {.out = write, .length = sizeof write})) return 0;
+    uint32_t sum = 0;
+    for (uint8_t b : *image) sum += b;
+    uint8_t check[8];
+    PutLE32(check, size);
+    PutLE32(check + 4, sum);
+    return Run(kClientBootCheck, {.out = check, .length = sizeof check}) ? 1 : 0;
+}
+
+unsigned Session::UploadPages(uint32_t first, uint32_t count, uint8_t* buffer, size_t bufferSize) {
+    unsigned medium = ch_->mediumMode.load();
+    const tag_Nand_Phy_Info nand = ch_->NandPhyInfo;
+    uint32_t page = medium == kMediumNand ? nand.page_size : medium == kMediumSpi ? ch_->SpiPhyInfo.page_size : 0;
+    if (page == 0) {
+        TransferLogf("%s: no page size: send the mode and the flash parameters first\r\n", caller_);
+        return 4;
+    }
+    uint64_t bytes = uint64_t{count} * page;
+    if (buffer == nullptr || count == 0 || bytes > bufferSize || uint64_t{first} + count > 0x100000000) {
+        TransferLogf("%s: %u pages of %u bytes from page %u do not fit a buffer of %zu bytes\r\n", caller_, count,
+                     page, first, buffer == nullptr ? size_t{0} : bufferSize);
+        return 4;
+    }
+    uint32_t perPiece = medium == kMediumNand ? ch_->nandTransferUnit.load() / (page + nand.spare_size)
+                                              : kImagePiece / page;
+    perPiece = std::max<uint32_t>(perPiece, 1);
+    for (uint32_t done = 0; done < count;) {
+        uint32_t n = std::min(perPiece, count - done);
+        uint8_t request[8];
+        PutLE32(request, first + done);
+        PutLE32(request + 4, n);
+        if (!Run(kUploadPages, {.out = request, .length = sizeof request}) ||
+            !Run(kUploadPages, {.in = buffer + uint64_t{done} * page, .length = n * page}))
+            return 0;
+        done += n;
+    }
+    return 1;
+}
+
 }  // namespace corvel::producer

@@ -52,6 +52,20 @@ public:
     // the medium's pieces. 1, 0 (command failure or no medium mode), 2 (file
     // or memory error), 4 (a NAND page below 512 bytes, or no device).
     unsigned DownloadBoot(const wchar_t* path, const T_DOWNLOAD_BIN& bin, unsigned chipType, NandPieces pieces);
+    // A boot loader the board takes as it stands (no header rewrite), staged
+    // in the board's RAM at `ramAddress` first, so a transfer cut short never
+    // leaves a half-written boot area: the RAM download (codes 36 and 37, in
+    // 64 KiB pieces), then "write the client boot" (45: RAM address, length)
+    // and "check the client boot" (47: length, byte sum). 1, 0 (a command
+    // failed), 2 (file unreadable or empty), 4 (the RAM range passes 4 GiB).
+    unsigned DownloadClientBoot(const T_DOWNLOAD_BIN& bin, uint32_t ramAddress);
+    // `count` pages of the medium from page `first` into `buffer`: per piece a
+    // request (52 to the board: first page, page count) and the pages (52 from
+    // the board). A page is the NAND or SPI NOR page of the flash parameters
+    // last sent for the medium mode; a piece is as many pages as the NAND
+    // transfer unit carries, or 64 KiB of SPI NOR pages. 1, 0 (a command
+    // failed), 4 (no page size known, no pages, or a buffer too small).
+    unsigned UploadPages(uint32_t first, uint32_t count, uint8_t* buffer, size_t bufferSize);
 
 private:
     unsigned nID_;
