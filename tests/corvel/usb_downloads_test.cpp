@@ -3,6 +3,7 @@
 // code (the flash is compared byte for byte), and against the simulated
 // device for every step that fails.
 #include "corvel.h"
+#include "tests/corvel/board_fixture.h"
 #include "tests/corvel/usb_station.h"
 #include "tests/usbcorvel/fake_usb_device.h"
 #include "tests/usbcorvel/station_log.h"
@@ -25,19 +26,9 @@ void RecordProgress(unsigned nID, unsigned total) {
 }
 int NoBurn(unsigned) { return 0; }
 
-std::vector<uint8_t> Pattern(size_t size, unsigned seed) {
-    std::vector<uint8_t> bytes(size);
-    uint32_t x = seed * 2654435761u + 1;
-    for (auto& b : bytes) {
-        x = x * 1103515245u + 12345u;
-        b = static_cast<uint8_t>(x >> 16);
-    }
-    return bytes;
-}
-void PutLE32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-uint32_t LE32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+using corvel_test::LE32;
+using corvel_test::Pattern;
+using corvel_test::PutLE32;
 
 T_SFLASH_PHY_INFO SpiNor() {
     T_SFLASH_PHY_INFO spi{};
