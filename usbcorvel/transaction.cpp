@@ -7,9 +7,9 @@
 namespace usbcorvel {
 namespace {
 
-constexpr uint32_t kNoData = 0, kFromBoard = 1, kToBoard = 2;
+using corvel::LE32;
 
-uint32_t LE32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+constexpr uint32_t kNoData = 0, kFromBoard = 1, kToBoard = 2;
 
 bool WriteAll(BulkPipe& pipe, const uint8_t* data, size_t size, unsigned timeoutMs, std::string& error) {
     for (size_t done = 0; done < size;) {
@@ -34,13 +34,19 @@ bool ReadAll(BulkPipe& pipe, uint8_t* data, size_t size, std::string& error) {
     return true;
 }
 
+// Whether the status of `code` carries the command's result (a register read).
+bool StatusCarriesValue(uint32_t code) {
+    const corvel::producer::Command* command = corvel::producer::FindCommand(code);
+    return command != nullptr && command->reply == corvel::producer::Reply::ValueInStatus;
+}
+
 }  // namespace
 
 unsigned StatusTimeoutMs(uint32_t code) {
-    for (const StatusWait& wait : kFlashWorkStatusWaits)
-        if (wait.code == code) return wait.timeoutMs;
-    return kStatusTimeoutMs;
+    const corvel::producer::Command* command = corvel::producer::FindCommand(code);
+    return command != nullptr ? static_cast<unsigned>(command->wait.usb.count()) : kStatusTimeoutMs;
 }
+
 
 bool Session::Commit(T_USB_CORVEL& command, std::string& error) {
     if (outOfStep_) {
@@ -86,7 +92,7 @@ bool Session::Commit(T_USB_CORVEL& command, std::string& error) {
         error = "the board reported failure for command " + std::to_string(command.code & 0xFF);
         return false;
     }
-    if (command.code == kRegisterReadCode) command.result = LE32(status + 4);
+    if (StatusCarriesValue(command.code)) command.result = LE32(status + 4);
     error.clear();
     return true;
 }

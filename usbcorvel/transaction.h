@@ -2,6 +2,7 @@
 // One board transaction over a pair of bulk endpoints, independent of libusb so
 // it can be driven by a simulated device.
 #include "corvel/core/command_block.h"
+#include "corvel/producer/command_table.h"
 #include "corvel.h"
 
 #include <cstddef>
@@ -16,29 +17,16 @@ constexpr size_t kStatusSize = 8;
 constexpr size_t kMaxPieceSize = 64 * 1024;  // one bulk submission of a data phase
 constexpr unsigned kBlockTimeoutMs = 5000;
 constexpr unsigned kDataTimeoutMs = 10000;
+// The status wait of a code the producer does not list.
 constexpr unsigned kStatusTimeoutMs = 30000;
-// Erasing, formatting or partitioning a flash answers only when the work is
-// done, which on a large part takes minutes.
-constexpr unsigned kFlashWorkStatusTimeoutMs = 600000;
-constexpr uint32_t kRegisterReadCode = 42;
 // Draining what a failed transaction left on bulk-in: each read waits this
 // long, and at most this many reads are made.
 constexpr unsigned kDrainTimeoutMs = 50;
 constexpr unsigned kMaxDrainReads = 64;
 
-// How long the status of a command may take, by command code.
-struct StatusWait {
-    uint32_t code;
-    unsigned timeoutMs;
-};
-constexpr StatusWait kFlashWorkStatusWaits[] = {
-    {7, kFlashWorkStatusTimeoutMs},    // initialise the security area
-    {9, kFlashWorkStatusTimeoutMs},    // create partitions
-    {10, kFlashWorkStatusTimeoutMs},   // format a drive
-    {55, kFlashWorkStatusTimeoutMs},   // erase one block
-    {60, kFlashWorkStatusTimeoutMs},   // erase a partition
-    {123, kFlashWorkStatusTimeoutMs},  // erase a medium block
-};
+// How long the status of a command may take: the USB wait of its row in the
+// producer's command table (erasing, formatting and partitioning answer only
+// when the work is done, minutes later on a large part).
 unsigned StatusTimeoutMs(uint32_t code);
 
 // The two bulk endpoints of a device. Each call moves at most `size` bytes and

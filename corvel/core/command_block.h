@@ -2,6 +2,7 @@
 // The 31-byte command block that opens every producer command, over the serial
 // link and over USB alike: length at 8, direction at 12, code at 16, param1 at
 // 20, param2 at 24 (little-endian), every other byte zero.
+#include "corvel/core/little_endian.h"
 #include "corvel/include/corvel.h"
 
 #include <cstddef>
@@ -12,17 +13,13 @@ namespace corvel {
 
 constexpr size_t kCommandBlockSize = 31;
 
-inline void PutCommandWord(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 inline void BuildCommandBlock(const T_USB_CORVEL& command, uint8_t block[kCommandBlockSize]) {
     std::memset(block, 0, kCommandBlockSize);
-    PutCommandWord(block + 8, command.length);
+    PutLE32(block + 8, command.length);
     block[12] = static_cast<uint8_t>(command.direction);
     block[16] = static_cast<uint8_t>(command.code);
-    PutCommandWord(block + 20, command.param1);
-    PutCommandWord(block + 24, command.param2);
+    PutLE32(block + 20, command.param1);
+    PutLE32(block + 24, command.param2);
 }
 
 }  // namespace corvel

@@ -1,3 +1,4 @@
+#include "corvel/core/chip_types.h"
 #include "corvel/core/export_guard.h"
 #include "corvel/core/library.h"
 
@@ -290,7 +291,8 @@ KW_API unsigned KW_SetCorvelParam(unsigned, T_CORVEL_PARA* para) try {
     if (para->event_time != 0) KW_SetEventParam(para->event_time);
     lib.platformType = para->platform_type;
     lib.chipType = para->chip_type;
-    lib.downloadPhase = (para->chip_type == SOC_FB_V1 || para->chip_type == SOC_FB_V2) ? kSerialisationOver : kSerialised;
+    const ChipType* chip = FindChipType(para->chip_type);
+    lib.downloadPhase = chip != nullptr && !chip->serialisedDownloads ? kSerialisationOver : kSerialised;
     return 1;
 } catch (...) {
     return ExportFailed("KW_SetCorvelParam", 0u);

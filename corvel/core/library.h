@@ -3,6 +3,7 @@
 // it lives for the whole process (there is no shutdown call); worker threads
 // block on it until the process ends, so it is never destroyed.
 #include "corvel/core/events.h"
+#include "corvel/core/little_endian.h"
 #include "corvel/include/corvel.h"
 
 #include <array>
@@ -15,11 +16,6 @@
 namespace corvel {
 
 inline bool IsValidHandle(KW_HANDLE h) { return h != KW_INVALID_HANDLE && h != nullptr; }
-
-// Little-endian 32-bit words, as every record on the wire carries them.
-inline void PutLE32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 // Channel states.
 enum : unsigned { kIdle = 0, kAttached = 1, kBurning = 2, kUsbSpeedSwitch = 3, kDeviceLeft = 4 };
@@ -57,9 +53,15 @@ struct BurnObject {
     Transport transport = Transport::None;  // how hDevice is closed
     std::atomic<BurnPhase> burnPhase{BurnPhase::None};
 
-    // Flash parameters last sent to the producer (written and read by the channel's worker).
+    // What the producer of this channel was last told (written and read by
+    // the channel's worker): the medium mode of the last mode command (1 SPI
+    // NOR, 3 NAND), the flash parameters, the NAND transfer unit they give,
+    // and the last extended parameter.
+    std::atomic<unsigned> mediumMode{0};
     tag_Nand_Phy_Info NandPhyInfo{};
     T_SFLASH_PHY_INFO SpiPhyInfo{};
+    std::atomic<unsigned> nandTransferUnit{0};
+    std::atomic<unsigned> lastExParameter{0};
 
     // Device and hub names are written by the program's threads and read by others.
     std::wstring DevName() const;
@@ -94,9 +96,6 @@ struct Library {
     std::atomic<unsigned> secureBoot{0};
     std::atomic<int> jiggleMode{0};
     std::atomic<bool> ramTableRecorded{false};
-    std::atomic<unsigned> mediumMode{0};    // 1 SPI NOR, 3 NAND, after a mode command
-    std::atomic<unsigned> nandTransferUnit{0};
-    std::atomic<unsigned> lastExParameter{0};
     TimedLock producerMutex;                // serialises producer downloads
 
     // The RAM table as recorded by the first RAM-table call after KW_Start.

@@ -238,6 +238,37 @@ KW_API unsigned KW_GetMediumStruct(unsigned nID, void* medium, unsigned length);
 KW_API unsigned KW_SetEraseMode(unsigned nID, unsigned value);
 KW_API unsigned KW_Set_BinResvSize(unsigned nID, unsigned value);
 
+/* Writing the flash of a USB board and reading it back: the procedures of the
+ * serial boot loader and whole-flash image downloads, one transaction per
+ * piece. Every data byte moved counts in the channel's progress. */
+/* The boot loader with its header rewritten for chipType (code 12, then 13 per
+ * piece): SPI NOR in 64 KiB pieces, NAND in pieces of the NAND transfer unit.
+ * Results as KW_Uart_DownloadBoot: 1; 0 bad arguments, no medium mode set or a
+ * command failed; 2 file or memory error; 4 a NAND page below 512 bytes, or no
+ * device. */
+KW_API unsigned KW_DownloadBoot(unsigned nID, const wchar_t* path, const T_DOWNLOAD_BIN* bin, E_CHIP_TYPE chipType);
+/* The whole-flash image, streamed 64 KiB at a time (code 58 with the parameter
+ * block, then 59 per piece). Results as KW_Uart_Download_spi_img: 1; 0 bad nID,
+ * null record or a command failed; 2 file error; 4 no device or an empty image. */
+KW_API unsigned KW_Download_spi_img(unsigned nID, const T_DOWNLOAD_BIN* bin);
+/* A boot loader the board takes as it stands (no header rewrite), staged in the
+ * board's RAM at ramAddress so a transfer cut short never leaves a half-written
+ * boot area: code 36 (RAM address, length), 37 per 64 KiB piece, then 45 (8
+ * bytes: RAM address, length) writes it into the boot area and 47 (8 bytes:
+ * length, 32-bit byte sum) checks it there. 1; 0 bad nID, null record or a
+ * command failed; 2 file unreadable or empty; 4 no device or a RAM range past
+ * 4 GiB. */
+KW_API unsigned KW_DownloadClientBoot(unsigned nID, const T_DOWNLOAD_BIN* bin, unsigned ramAddress);
+/* Reads pageCount pages from page firstPage into buffer (bufferSize bytes). A
+ * page is that of the flash parameters last sent for the medium mode (NAND
+ * page_size, or SPI NOR page_size). Per piece (the pages the NAND transfer unit
+ * carries, or 64 KiB of SPI NOR pages): code 52 with 8 bytes to the board
+ * (first page, page count), then code 52 with the pages from the board. 1; 0 bad
+ * nID or a command failed; 4 no device, no page size known, no pages, or a
+ * buffer too small. */
+KW_API unsigned KW_UploadSDPage(unsigned nID, unsigned firstPage, unsigned pageCount, void* buffer,
+                                unsigned bufferSize);
+
 /* Discovery and attachment. The USB access library's device notifications
  * (KW_RegisterDevice, usbcorvel.h) come from a thread of its own, outside
  * libusb, so a program may attach the board from inside one; changing the

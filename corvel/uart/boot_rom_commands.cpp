@@ -1,11 +1,12 @@
 // Boot-ROM work before the producer runs: register writes, RAM tables and the
 // uploads of the producer, the RAM test program and the signed 1K data block.
 #include "corvel/core/export_guard.h"
+#include "corvel/core/chip_types.h"
 #include "corvel/core/library.h"
 #include "corvel/core/transfer_log.h"
 #include "corvel/platform/files.h"
 #include "corvel/platform/os.h"
-#include "corvel/uart/commands.h"
+#include "corvel/uart/serial_transport.h"
 #include "corvel/uart/uart_link.h"
 
 #include <algorithm>
@@ -39,7 +40,7 @@ constexpr size_t kProducerPatchEnd = 60;  // the producer's patch words end here
 constexpr size_t kSecureChunk = 8192;
 constexpr const char* kRamRunAddress = "d2800100";
 
-bool SecureBoot() { return Lib().secureBoot.load() == 2; }
+bool SecureBoot() { return Lib().secureBoot.load() == kSecureBoot; }
 
 // The upload's length word counts the file and six more bytes.
 constexpr uint64_t kMaxUploadFile = 0xFFFFFFFFu - 6;

@@ -1,9 +1,9 @@
 // The exported serial-port and boot-handshake functions.
+#include "corvel/core/chip_types.h"
 #include "corvel/core/export_guard.h"
 #include "corvel/core/library.h"
 #include "corvel/core/transfer_log.h"
 #include "corvel/platform/os.h"
-#include "corvel/uart/chip_table.h"
 #include "corvel/uart/uart_link.h"
 
 #include <algorithm>
@@ -110,8 +110,8 @@ KW_API unsigned KW_Start_Read(const wchar_t* portName, unsigned index, E_CHIP_TY
         return 0;
     }
 
-    const ChipBoot* boot = FindChipBoot(chipType);
-    std::string_view wake = boot == nullptr ? "" : (lib.secureBoot.load() == 2 ? boot->secureWake : boot->wake);
+    const ChipType* chip = FindChipType(chipType);
+    std::string_view wake = chip == nullptr ? "" : (lib.secureBoot.load() == kSecureBoot ? chip->secureWake : chip->wake);
     for (int round = 0; round < kWakeRounds; ++round) {
         if (static_cast<size_t>(round) < wake.size()) SendByte(index, static_cast<uint8_t>(wake[round]));
         std::this_thread::sleep_for(kAfterWakeChar);
@@ -191,9 +191,10 @@ KW_API unsigned KW_Attach_Uart(const wchar_t* portName, unsigned linkBaud, unsig
     }
     std::this_thread::sleep_for(kAfterAttachReturn);
 
-    unsigned chip = lib.chipType.load();
-    bool setsRegister = chip == SOC_FA_V4 || chip == SOC_FC_E1 || chip == SOC_FA_V2 ||
-                        (chip == SOC_FA_V3 && lib.secureBoot.load() != 2);
+    const ChipType* chip = FindChipType(lib.chipType.load());
+    AttachWrites writes = chip != nullptr ? chip->serialAttach : AttachWrites::None;
+    bool setsRegister = writes == AttachWrites::BootEnable ||
+                        (writes == AttachWrites::BootEnableUnlessSecure && lib.secureBoot.load() != kSecureBoot);
     if (setsRegister && KW_Uart_Setvalue(index + 1, "080000e8", "aa000000") != 1) {
         TransferLog("KW_AttachUSB: KW_SetReg regAddr fail\r\n");
         return 0;

@@ -1,74 +1,15 @@
-// Writing files into the board's flash through the producer: the whole-flash
-// image (streamed from the file) and the boot loader (with its header rewritten).
+// Writing files into the board's flash over the serial link: the whole-flash
+// image (codes 16 and 17) and the boot loader (12 and 13, in NAND page pieces).
+#include "corvel/core/chip_types.h"
 #include "corvel/core/export_guard.h"
 #include "corvel/core/library.h"
 #include "corvel/core/transfer_log.h"
-#include "corvel/platform/files.h"
-#include "corvel/platform/os.h"
-#include "corvel/uart/boot_header.h"
-#include "corvel/uart/commands.h"
-#include "corvel/uart/uart_link.h"
-
-#include <algorithm>
-#include <cstring>
-#include <optional>
-#include <vector>
+#include "corvel/producer/session.h"
+#include "corvel/uart/serial_transport.h"
 
 using namespace corvel;
+using namespace corvel::producer;
 using namespace corvel::uart;
-
-namespace {
-
-enum Code : unsigned { kBootStart = 12, kBootData = 13, kImageStart = 16, kImageData = 17 };
-constexpr unsigned kToBoard = 2;
-constexpr size_t kParamBlockSize = 40;
-constexpr uint32_t kImagePiece = 65536;
-constexpr auto kImageStartTimeout = 30000ms;
-constexpr auto kImageDataTimeout = 5000ms;
-constexpr auto kBootDataTimeout = 10000ms;
-constexpr uint32_t kMinNandPage = 512;
-constexpr uint32_t kMaxNandPage = 4096;
-constexpr size_t kSpiHeaderSize = 512;
-constexpr size_t kSpipSearch = 600;
-constexpr size_t kNandParamCopyOffset = 512;
-constexpr size_t kNandParamBytes = 36;
-constexpr unsigned kMediumSpi = 1, kMediumNand = 3;
-
-std::vector<uint8_t> ParamBlock(uint32_t fileSize, const T_DOWNLOAD_BIN& bin) {
-    std::vector<uint8_t> block(kParamBlockSize, 0);
-    PutLE32(&block[0], fileSize);
-    std::memcpy(&block[4], bin.name, sizeof bin.name);
-    PutLE32(&block[12], bin.param1);
-    PutLE32(&block[16], bin.length);
-    PutLE32(&block[20], bin.param3);
-    block[24] = bin.flag;
-    return block;
-}
-
-// Opens `path` and returns its size, or logs `openFail` (with the reason) and returns nullopt.
-std::optional<uint32_t> OpenSized(platform::InputFile& file, const wchar_t* path, const char* openFail,
-                                  const char* sizeFail) {
-    std::string name = platform::ToUtf8(path);
-    if (platform::FileError error = file.Open(name); error != platform::FileError::None) {
-        TransferLog(openFail);
-        TransferLogf("%s %s\r\n", name.c_str(), platform::FileErrorText(error));
-        return std::nullopt;
-    }
-    if (file.Size() > 0xFFFFFFFF) {
-        TransferLog(sizeFail);
-        return std::nullopt;
-    }
-    return static_cast<uint32_t>(file.Size());
-}
-
-bool IsSerialChip(unsigned chip) { return chip >= 6 && chip <= 11; }
-
-bool Command(unsigned nID, unsigned code, const void* data, uint32_t length) {
-    T_USB_CORVEL command{code, kToBoard, 0, 0, const_cast<void*>(data), length, 0};
-    return SendCommand(nID, command, data);
-}
-
-}  // namespace
 
 extern "C" {
 
@@ -79,141 +20,22 @@ KW_API unsigned KW_Uart_Download_spi_img(unsigned nID, const T_DOWNLOAD_BIN* bin
         TransferLog("hHandle -1\r\n");
         return 4;
     }
-    platform::InputFile file;
-    auto sized = OpenSized(file, bin->path, "CreateFile file -1\r\n", "GetFileSize dwSize 0xFFFFFFFF\r\n");
-    if (!sized) return 2;
-    uint32_t fileSize = *sized;
-    std::vector<uint8_t> params = ParamBlock(fileSize, *bin);
-    unsigned index = nID - 1;
-    if (!Command(nID, kImageStart, params.data(), kParamBlockSize) || !WaitStatus(index, kImageStartTimeout)) {
-        TransferLog("cmd_ret != KW_SUCCESS\r\n");
-        TransferLog("KW_DownLoadCmd fail\r\n");
-        return 0;
-    }
-    // Streamed 64 KiB at a time from the file, never held whole.
-    DataSource fromFile = [&file](uint8_t* buffer, size_t n) {
-        if (file.Read(buffer, n)) return true;
-        TransferLog("ReadFile fail\r\n");
-        return false;
-    };
-    // An empty image sends only the start command; the program has always seen 4 for it.
-    unsigned result = 4;
-    for (uint32_t done = 0; done < fileSize;) {
-        uint32_t piece = std::min(kImagePiece, fileSize - done);
-        T_USB_CORVEL command{kImageData, kToBoard, 0, 0, nullptr, piece, 0};
-        if (!SendCommand(nID, command, fromFile) || !WaitStatus(index, kImageDataTimeout)) {
-            TransferLog("KW_DownLoadCmd fail\r\n");
-            return 0;
-        }
-        done += piece;
-        result = 1;
-    }
-    return result;
+    SerialTransport transport(nID, "KW_Uart_Download_spi_img");
+    return Session(nID, transport, "KW_Uart_Download_spi_img").DownloadImage(*bin, kImageStart, kImageData);
 } catch (...) {
     return ExportFailed("KW_Uart_Download_spi_img", 2u);
 }
 
 KW_API unsigned KW_Uart_DownloadBoot(unsigned nID, const wchar_t* path, const T_DOWNLOAD_BIN* bin,
                                      E_CHIP_TYPE chipType) try {
-    BurnObject* ch = ChannelByID(nID);
-    if (ch == nullptr || path == nullptr || bin == nullptr || chipType == RESERVER) {
+    const ChipType* chip = FindChipType(chipType);
+    bool refused = chip != nullptr && !chip->takesBootLoader;
+    if (ChannelByID(nID) == nullptr || path == nullptr || bin == nullptr || refused) {
         TransferLog("NULL == pstrPath\r\n");
         return 0;
     }
-    Library& lib = Lib();
-    unsigned medium = lib.mediumMode.load();
-    const tag_Nand_Phy_Info nand = ch->NandPhyInfo;
-    if ((medium == 0 || medium == kMediumNand) && nand.page_size < kMinNandPage) {
-        TransferLog("g_pBurnObject[nID-1].NandPhyInfo.page_size < 512\r\n");
-        return 4;
-    }
-    if (!IsValidHandle(ch->hDevice.load())) {
-        TransferLog("hHandle -1\r\n");
-        return 4;
-    }
-    // Without a mode command the image layout is unknown; writing a guess could brick the board.
-    if (medium != kMediumSpi && medium != kMediumNand) {
-        TransferLog("KW_Uart_DownloadBoot: no medium mode set\r\n");
-        return 0;
-    }
-    platform::InputFile file;
-    auto sized = OpenSized(file, path, "CreateFile -1\r\n", "dwSize 0xFFFFFFFF\r\n");
-    if (!sized) return 2;
-    uint32_t fileSize = *sized;
-    uint32_t page = std::min<uint32_t>(nand.page_size, kMaxNandPage);
-    unsigned index = nID - 1;
-
-    std::vector<uint8_t> params = ParamBlock(fileSize, *bin);
-    if (!Command(nID, kBootStart, params.data(), kParamBlockSize) || !WaitStatus(index, kStatusTimeout)) {
-        TransferLog("KW_CommitCorvel  fail\r\n");
-        return 0;
-    }
-    std::vector<uint8_t> image;
-    if (!platform::TryResize(image, fileSize)) {
-        TransferLog("NULL == buf\r\n");
-        return 2;
-    }
-    auto read = [&](size_t offset, size_t n) { return file.Read(image.data() + offset, n); };
-
-    T_RAM_REG table[Library::kMaxRamEntries];
-    unsigned tableCount;
-    {
-        std::lock_guard lock(lib.ramTableMutex);
-        tableCount = lib.ramTableCount;
-        std::copy(lib.ramTable.begin(), lib.ramTable.begin() + tableCount, table);
-    }
-    BootHeaderInput header{static_cast<unsigned>(chipType), bin->length, 0, lib.platformType.load(),
-                           lib.secureBoot.load(), page, 0, std::span<const T_RAM_REG>(table, tableCount)};
-    bool rewrite = IsSerialChip(chipType) && !(chipType == SOC_FA_V3 && lib.secureBoot.load() == 2);
-    size_t headerSize = 0;
-    if (medium == kMediumSpi) {
-        headerSize = kSpiHeaderSize;
-        if (fileSize < headerSize || !read(0, headerSize)) {
-            TransferLog("ReadFile 00 fail\r\n");
-            return 2;
-        }
-        header.flashClock = ch->SpiPhyInfo.clock;
-        if (rewrite) RewriteSpiBootHeader(std::span(image.data(), headerSize), header);
-        AddProgress(nID, static_cast<unsigned>(headerSize));
-    } else if (IsSerialChip(chipType)) {
-        headerSize = page;
-        if (fileSize < headerSize || !read(0, headerSize)) {
-            TransferLog("ReadFile 22 fail\r\n");
-            return 2;
-        }
-        header.flashClock = nand.clock;
-        header.pageCount = (fileSize + page - 1) / page;
-        if (rewrite) RewriteNandBootHeader(std::span(image.data(), headerSize), header);
-    }
-    if (!read(headerSize, fileSize - headerSize)) {
-        TransferLog("ReadFile fail\r\n");
-        return 2;
-    }
-    if (chipType >= SOC_FA_V5 && chipType <= SOC_FC_E1) {
-        if (medium == kMediumNand && image.size() >= kNandParamCopyOffset + kNandParamBytes) {
-            std::memcpy(&image[kNandParamCopyOffset], &nand, kNandParamBytes);
-        } else if (medium == kMediumSpi) {
-            const char marker[] = "SPIP";
-            auto searchEnd = image.begin() + static_cast<long>(std::min(image.size(), kSpipSearch));
-            auto at = std::search(image.begin(), searchEnd, marker, marker + 4);
-            size_t after = static_cast<size_t>(at - image.begin()) + 4;
-            // The copy must fit the image; a marker too close to its end is left alone.
-            if (at != searchEnd && after + sizeof(T_SFLASH_PHY_INFO) <= image.size())
-                std::memcpy(&image[after], &ch->SpiPhyInfo, sizeof(T_SFLASH_PHY_INFO));
-        }
-    }
-
-    uint32_t piece = medium == kMediumSpi ? kImagePiece : (nand.col_cycle == 1 ? 2048 : page);
-    for (uint32_t done = 0; done < fileSize;) {
-        uint32_t n = std::min(piece, fileSize - done);
-        if (!Command(nID, kBootData, image.data() + done, n) || !WaitStatus(index, kBootDataTimeout)) {
-            TransferLog(n == piece ? "KW_CommitCorvel 00 fail\r\n" : "KW_CommitCorvel 02 fail\r\n");
-            TransferLog("KW_DownLoadData  fail\r\n");
-            return 0;
-        }
-        done += n;
-    }
-    return 1;
+    SerialTransport transport(nID, "KW_Uart_DownloadBoot");
+    return Session(nID, transport, "KW_Uart_DownloadBoot").DownloadBoot(path, *bin, chipType, NandPieces::Page);
 } catch (...) {
     return ExportFailed("KW_Uart_DownloadBoot", 2u);
 }

@@ -1,6 +1,7 @@
 #include "corvel/uart/replies.h"
 
 #include "corvel/core/library.h"
+#include "corvel/producer/command_table.h"
 #include "corvel/uart/uart_link.h"
 
 #include <algorithm>
@@ -9,16 +10,16 @@
 namespace corvel::uart {
 namespace {
 
-constexpr std::array<unsigned, 24> kStatusCodes = {2,  3,  5,  7,  9,  12, 13, 16,  17,  20,  21,  28,
-                                                   34, 49, 53, 57, 58, 59, 60, 83, 104, 107, 111, 112};
-constexpr std::array<unsigned, 7> kDataCodes = {4, 29, 43, 54, 106, 108, 109};
+// How a frame counts while `code` is the channel's last command.
+bool Answers(unsigned code, producer::Reply reply) {
+    const producer::Command* command = producer::FindCommand(code);
+    return command != nullptr && command->reply == reply;
+}
 
 }  // namespace
 
-bool IsStatusCode(unsigned code) {
-    return std::find(kStatusCodes.begin(), kStatusCodes.end(), code) != kStatusCodes.end();
-}
-bool IsDataCode(unsigned code) { return std::find(kDataCodes.begin(), kDataCodes.end(), code) != kDataCodes.end(); }
+bool IsStatusCode(unsigned code) { return Answers(code, producer::Reply::Status); }
+bool IsDataCode(unsigned code) { return Answers(code, producer::Reply::DataThenStatus); }
 
 ReceivedData& Received(unsigned index) {
     static auto* received = new std::array<ReceivedData, KW_MAX_CHANNELS>;

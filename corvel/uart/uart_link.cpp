@@ -1,9 +1,9 @@
 #include "corvel/uart/uart_link.h"
 
+#include "corvel/core/chip_types.h"
 #include "corvel/core/export_guard.h"
 #include "corvel/core/library.h"
 #include "corvel/platform/os.h"
-#include "corvel/uart/chip_table.h"
 
 #include <algorithm>
 #include <array>
@@ -299,9 +299,9 @@ void ProcessChunk(unsigned index, const uint8_t* data, size_t size) {
         }
     }
 
-    unsigned chipType = Lib().chipType.load();
+    const ChipType* chip = FindChipType(Lib().chipType.load());
     bool skipRest = false;
-    if (ch.ramTestWait.load() && chipType == SOC_FA_V1) {
+    if (ch.ramTestWait.load() && chip != nullptr && chip->ramTest) {
         ch.promptText.Append(data, size);
         if (ch.promptText.Contains(kRamTestMarker)) {
             ch.promptText.Clear();
@@ -315,9 +315,9 @@ void ProcessChunk(unsigned index, const uint8_t* data, size_t size) {
 
     if (!skipRest && ch.promptWait.load()) {
         ch.promptText.Append(data, size);
-        const ChipBoot* boot = FindChipBoot(chipType);
-        bool seen = boot != nullptr && (ch.promptText.EndsWith(boot->prompt) ||
-                                        (!boot->securePrompt.empty() && ch.promptText.EndsWith(boot->securePrompt)));
+        bool seen = chip != nullptr && chip->SerialBoot() &&
+                    (ch.promptText.EndsWith(chip->prompt) ||
+                     (!chip->securePrompt.empty() && ch.promptText.EndsWith(chip->securePrompt)));
         if (seen) {
             ch.promptText.Clear();
             ch.promptWait = 0;

@@ -37,6 +37,11 @@ constexpr size_t kReadChunk = 8192;
 constexpr size_t kPromptBufferSize = 8192;
 constexpr unsigned kBootBaud = 115200;
 
+// Printed by the RAM test program of a chip that checks its RAM when the RAM works.
+constexpr std::string_view kRamTestMarker = "REG32(80000000)=12345678";
+// The boot ROM's reply to a command it did not understand.
+constexpr std::string_view kBootError = "Err Comm";
+
 // The outcome of one port open: why it failed (None after a success), the
 // device path and the system's words.
 struct PortOpen {

@@ -1,12 +1,13 @@
 // Finding USB boards and binding them to channels: counting, matching a disk
 // to its USB device, attach and detach.
+#include "corvel/core/chip_types.h"
 #include "corvel/core/export_guard.h"
 #include "corvel/core/library.h"
 #include "corvel/core/transfer_log.h"
 #include "corvel/platform/os.h"
 #include "corvel/usb/usb_enumeration.h"
 #include "corvel/usb/usb_library.h"
-#include "corvel/usb/usb_transaction.h"
+#include "corvel/usb/usb_commands.h"
 #include "usbcorvel/device_path.h"
 
 #include <mutex>
@@ -21,26 +22,22 @@ namespace {
 constexpr unsigned kProducerProductIds[] = {909, 910};  // boards running the producer
 constexpr unsigned kBootEnableRegister = 0x080000E8, kBootEnableValue = 0xAA000000;
 constexpr unsigned kClockRegister = 0x08000034, kClockValue = 0xC20003E0;
-constexpr unsigned kSecureBootRom = 2;
 
 // Attach and detach choose channels from one table; they never run at once.
 std::mutex g_attachMutex;
 
-bool NeedsBootEnable(unsigned chipType) {
-    switch (chipType) {
-        case SOC_FA_V4: case SOC_FC_E1: case SOC_FA_V2: case SOC_FA_V1: return true;
-        case SOC_FA_V3: return Lib().secureBoot.load() != kSecureBootRom;
-        default: return false;
-    }
-}
-
 // The register writes a freshly attached board of `chipType` needs.
 bool WriteAttachRegisters(KW_HANDLE device, unsigned chipType) {
-    if (chipType == SOC_FA_V4 && !WriteRegister(device, kClockRegister, kClockValue, "KW_AttachUSB")) {
+    const ChipType* chip = FindChipType(chipType);
+    AttachWrites writes = chip != nullptr ? chip->usbAttach : AttachWrites::None;
+    if (writes == AttachWrites::ClockThenBootEnable &&
+        !WriteRegister(device, kClockRegister, kClockValue, "KW_AttachUSB")) {
         TransferLog("KW_AttachUSB: KW_SetReg 0x08000034 fail\r\n");
         return false;
     }
-    if (NeedsBootEnable(chipType) && !WriteRegister(device, kBootEnableRegister, kBootEnableValue, "KW_AttachUSB")) {
+    bool bootEnable = writes == AttachWrites::BootEnable || writes == AttachWrites::ClockThenBootEnable ||
+                      (writes == AttachWrites::BootEnableUnlessSecure && Lib().secureBoot.load() != kSecureBoot);
+    if (bootEnable && !WriteRegister(device, kBootEnableRegister, kBootEnableValue, "KW_AttachUSB")) {
         TransferLog("KW_AttachUSB: KW_SetReg regAddr fail\r\n");
         return false;
     }

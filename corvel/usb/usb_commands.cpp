@@ -3,33 +3,30 @@
 #include "corvel/core/export_guard.h"
 #include "corvel/core/library.h"
 #include "corvel/core/transfer_log.h"
-#include "corvel/usb/usb_library.h"
-#include "corvel/usb/usb_transaction.h"
+#include "corvel/producer/session.h"
+#include "corvel/usb/usb_commands.h"
+#include "corvel/usb/usb_transport.h"
 
 #include <chrono>
 #include <cstring>
 #include <thread>
 
 using namespace corvel;
+using namespace corvel::producer;
 using namespace corvel::usb;
 
 namespace corvel::usb {
 
-bool Commit(KW_HANDLE device, T_USB_CORVEL& command, const char* caller) {
-    std::string why;
-    const UsbAccess* access = AccessLibrary(why);
-    if (access == nullptr) {
-        TransferLogf("%s: %s\r\n", caller, why.c_str());
-        return false;
-    }
-    if (access->CommitCorvel(device, &command) == 1) return true;
-    TransferLogf("%s: command %u fail: %s\r\n", caller, command.code, access->Reason().c_str());
-    return false;
+KW_HANDLE DeviceOf(unsigned nID) {
+    BurnObject* ch = ChannelByID(nID);
+    if (ch == nullptr) return nullptr;
+    KW_HANDLE device = ch->hDevice.load();
+    return IsValidHandle(device) ? device : nullptr;
 }
 
 bool WriteRegister(KW_HANDLE device, unsigned address, unsigned value, const char* caller) {
-    T_USB_CORVEL command{kSetReg, kNoData, address, value, nullptr, 0, 0};
-    return Commit(device, command, caller);
+    UsbTransport transport(0, device, caller);
+    return Session(0, transport, caller).Run(kSetReg, {.param1 = address, .param2 = value});
 }
 
 }  // namespace corvel::usb
@@ -38,8 +35,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr size_t kNandParamBytes = 36;
-constexpr uint32_t kNandUnitLimit = 65536;
 constexpr size_t kDiskInfoBytes = 512;
 constexpr size_t kASARequestBytes = 8;
 constexpr auto kPartitionPollInterval = 1000ms;
@@ -48,47 +43,46 @@ constexpr uint8_t kPartitionDone = 1, kPartitionFailed = 2;
 constexpr unsigned kRtosPlatform = 2;                // skips the partition polling
 constexpr unsigned kNoDeviceForPartition = 9;
 
-uint32_t LE32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
-
-// The channel's device handle when `nID` is in range and a device is attached.
-KW_HANDLE DeviceOf(unsigned nID) {
-    BurnObject* ch = ChannelByID(nID);
-    if (ch == nullptr) return nullptr;
-    KW_HANDLE device = ch->hDevice.load();
-    return IsValidHandle(device) ? device : nullptr;
-}
-
-unsigned Run(const char* caller, unsigned nID, T_USB_CORVEL command) {
+// Runs `work` on the producer of channel `nID`; 0 when the channel has no device.
+template <typename Work>
+unsigned OnProducer(const char* caller, unsigned nID, Work work) {
     KW_HANDLE device = DeviceOf(nID);
     if (device == nullptr) return 0;
-    return Commit(device, command, caller) ? 1 : 0;
+    UsbTransport transport(nID, device, caller);
+    Session session(nID, transport, caller);
+    return work(session) ? 1 : 0;
 }
 
-unsigned NoData(const char* caller, unsigned nID, unsigned code, unsigned p1 = 0, unsigned p2 = 0) {
-    return Run(caller, nID, {code, kNoData, p1, p2, nullptr, 0, 0});
+unsigned Run(const char* caller, unsigned nID, unsigned code, Request request = {}) {
+    return OnProducer(caller, nID, [&](Session& s) { return s.Run(code, request); });
 }
 
 // A data phase needs its buffer: a null buffer or zero length fails before anything is sent.
-unsigned WithData(const char* caller, unsigned nID, unsigned code, unsigned direction, const void* data,
-                  unsigned length, unsigned p1 = 0, unsigned p2 = 0) {
+unsigned ToBoard(const char* caller, unsigned nID, unsigned code, const void* data, unsigned length) {
     if (data == nullptr || length == 0) return 0;
-    return Run(caller, nID, {code, direction, p1, p2, const_cast<void*>(data), length, 0});
+    return Run(caller, nID, code, {.out = data, .length = length});
+}
+unsigned FromBoard(const char* caller, unsigned nID, unsigned code, void* data, unsigned length, unsigned p1 = 0,
+                   unsigned p2 = 0) {
+    if (data == nullptr || length == 0) return 0;
+    return Run(caller, nID, code, {.param1 = p1, .param2 = p2, .in = data, .length = length});
 }
 
 // A 4-byte answer from the board, little-endian.
 unsigned ReadWord(const char* caller, unsigned nID, unsigned code, unsigned p1, unsigned p2, unsigned* out) {
     if (out == nullptr) return 0;
     uint8_t bytes[4] = {};
-    if (Run(caller, nID, {code, kFromBoard, p1, p2, bytes, sizeof bytes, 0}) != 1) return 0;
+    if (Run(caller, nID, code, {.param1 = p1, .param2 = p2, .in = bytes, .length = sizeof bytes}) != 1) return 0;
     *out = LE32(bytes);
     return 1;
 }
 
 unsigned ReadRegister(const char* caller, KW_HANDLE device, unsigned address, unsigned* value) {
     if (device == nullptr || !IsValidHandle(device) || value == nullptr) return 0;
-    T_USB_CORVEL command{kGetRegValue, kNoData, address, 0, nullptr, 0, 0};
-    if (!Commit(device, command, caller)) return 0;
-    *value = command.result;
+    UsbTransport transport(0, device, caller);
+    uint32_t read = 0;
+    if (!Session(0, transport, caller).Run(kGetRegValue, {.param1 = address, .value = &read})) return 0;
+    *value = read;
     return 1;
 }
 
@@ -106,7 +100,7 @@ unsigned SwitchSpeed(const char* caller, unsigned nID) {
             marked = true;
         }
     }
-    unsigned result = NoData(caller, nID, kSwitchHighSpeed);
+    unsigned result = Run(caller, nID, kSwitchHighSpeed);
     if (result != 1 && marked) {
         std::lock_guard lock(ch->bindMutex);
         if (ch->state.load() == kUsbSpeedSwitch) ch->state = kBurning;
@@ -120,7 +114,7 @@ unsigned WaitForPartitions(unsigned nID) {
     for (;;) {
         std::this_thread::sleep_for(kPartitionPollInterval);
         uint8_t answer[4] = {};
-        if (Run("KW_CreatePartion_SpiFlash", nID, {kPartitionProgress, kFromBoard, 0, 0, answer, sizeof answer, 0}) != 1)
+        if (FromBoard("KW_CreatePartion_SpiFlash", nID, kPartitionProgress, answer, sizeof answer) != 1)
             return 0;
         if (answer[0] == kPartitionDone) return 1;
         if (answer[0] == kPartitionFailed) {
@@ -148,66 +142,45 @@ KW_API unsigned KW_SwitchUSBHighSpeedAsyn(unsigned nID) try {
 }
 
 KW_API unsigned KW_TestConnection(unsigned nID) try {
-    return NoData("KW_TestConnection", nID, kTestConnection, 75, 87);
+    return Run("KW_TestConnection", nID, kTestConnection, {.param1 = 75, .param2 = 87});
 } catch (...) {
     return ExportFailed("KW_TestConnection", 0u);
 }
 
 KW_API unsigned KW_SetMode(unsigned nID, T_MODE_CONTROL mode) try {
-    if (DeviceOf(nID) == nullptr) return 0;
-    uint32_t word;
-    std::memcpy(&word, &mode, sizeof word);
-    switch (mode.eMedium) {
-        case 0: Lib().mediumMode = 0; break;
-        case 2: Lib().mediumMode = 2; break;
-        case 5: Lib().mediumMode = 3; break;
-        default: Lib().mediumMode = 1; break;
-    }
-    return NoData("KW_SetMode", nID, kSetMode, word);
+    return OnProducer("KW_SetMode", nID, [&](Session& s) { return s.SetMode(mode, UsbMediumMode(mode.eMedium)); });
 } catch (...) {
     return ExportFailed("KW_SetMode", 0u);
 }
 
 KW_API unsigned KW_GetFlashID(unsigned nID, unsigned p1, unsigned p2, unsigned* id, unsigned* count) try {
-    BurnObject* ch = ChannelByID(nID);
-    if (ch == nullptr || id == nullptr || count == nullptr) return 0;
-    uint8_t answer[8] = {};
-    if (Run("KW_GetFlashID", nID, {kGetFlashID, kFromBoard, p1, p2, answer, sizeof answer, 0}) != 1) return 0;
-    *id = LE32(answer);
-    *count = LE32(answer + 4);
-    ch->flash_chip_count = *count;
-    TransferLogf("%x", *id);
-    return 1;
+    if (id == nullptr || count == nullptr) return 0;
+    return OnProducer("KW_GetFlashID", nID, [&](Session& s) { return s.GetFlashID(p1, p2, id, count); });
 } catch (...) {
     return ExportFailed("KW_GetFlashID", 0u);
 }
 
 KW_API unsigned KW_SetNandParam(unsigned nID, const tag_Nand_Phy_Info* info) try {
-    BurnObject* ch = ChannelByID(nID);
-    if (ch == nullptr || info == nullptr || DeviceOf(nID) == nullptr) return 0;
-    ch->NandPhyInfo = *info;
-    // The largest whole number of pages with their spare areas in 64 KiB.
-    unsigned unit = info->page_size + info->spare_size;
-    Lib().nandTransferUnit = unit == 0 ? 0 : unit * (kNandUnitLimit / unit);
-    return WithData("KW_SetNandParam", nID, kSetNandParam, kToBoard, info, kNandParamBytes);
+    if (info == nullptr) return 0;
+    return OnProducer("KW_SetNandParam", nID, [&](Session& s) { return s.SetNandParam(*info); });
 } catch (...) {
     return ExportFailed("KW_SetNandParam", 0u);
 }
 
 KW_API unsigned KW_InitSecArea(unsigned nID, unsigned value) try {
-    return NoData("KW_InitSecArea", nID, kInitSecArea, value);
+    return Run("KW_InitSecArea", nID, kInitSecArea, {.param1 = value});
 } catch (...) {
     return ExportFailed("KW_InitSecArea", 0u);
 }
 
 KW_API unsigned KW_SetResvAreaSize(unsigned nID, unsigned value, unsigned value2) try {
-    return NoData("KW_SetResvAreaSize", nID, kSetResvAreaSize, value, value2);
+    return Run("KW_SetResvAreaSize", nID, kSetResvAreaSize, {.param1 = value, .param2 = value2});
 } catch (...) {
     return ExportFailed("KW_SetResvAreaSize", 0u);
 }
 
 KW_API unsigned KW_CreatePartion(unsigned nID, const void* table, unsigned length) try {
-    return WithData("KW_CreatePartion", nID, kCreatePartition, kToBoard, table, length);
+    return ToBoard("KW_CreatePartion", nID, kCreatePartition, table, length);
 } catch (...) {
     return ExportFailed("KW_CreatePartion", 0u);
 }
@@ -229,7 +202,7 @@ KW_API unsigned KW_CreatePartion_SpiFlash(unsigned nID, const T_SPI_PARTITION_EN
     }
     uint8_t block[KW_SPI_PARTITION_BLOCK] = {};
     std::memcpy(block, entries, count * sizeof *entries);
-    if (WithData("KW_CreatePartion_SpiFlash", nID, kCreatePartition, kToBoard, block, sizeof block) != 1) return 0;
+    if (ToBoard("KW_CreatePartion_SpiFlash", nID, kCreatePartition, block, sizeof block) != 1) return 0;
     if (Lib().platformType.load() == kRtosPlatform) return 1;
     return WaitForPartitions(nID);
 } catch (...) {
@@ -237,31 +210,31 @@ KW_API unsigned KW_CreatePartion_SpiFlash(unsigned nID, const T_SPI_PARTITION_EN
 }
 
 KW_API unsigned KW_FormatDriver(unsigned nID, const T_FORMAT_DRIVER* format) try {
-    return WithData("KW_FormatDriver", nID, kFormatDriver, kToBoard, format, sizeof(T_FORMAT_DRIVER));
+    return ToBoard("KW_FormatDriver", nID, kFormatDriver, format, sizeof(T_FORMAT_DRIVER));
 } catch (...) {
     return ExportFailed("KW_FormatDriver", 0u);
 }
 
 KW_API unsigned KW_MountDriver(unsigned nID, const char* letters, unsigned count) try {
-    return WithData("KW_MountDriver", nID, kMountDriver, kToBoard, letters, count);
+    return ToBoard("KW_MountDriver", nID, kMountDriver, letters, count);
 } catch (...) {
     return ExportFailed("KW_MountDriver", 0u);
 }
 
 KW_API unsigned KW_SetGPIO(unsigned nID, const T_GPIO_PARAM* gpio) try {
-    return WithData("KW_SetGPIO", nID, kSetGPIO, kToBoard, gpio, sizeof(T_GPIO_PARAM));
+    return ToBoard("KW_SetGPIO", nID, kSetGPIO, gpio, sizeof(T_GPIO_PARAM));
 } catch (...) {
     return ExportFailed("KW_SetGPIO", 0u);
 }
 
 KW_API unsigned KW_ResetDevice(unsigned nID) try {
-    return NoData("KW_ResetDevice", nID, kResetDevice);
+    return Run("KW_ResetDevice", nID, kResetDevice);
 } catch (...) {
     return ExportFailed("KW_ResetDevice", 0u);
 }
 
 KW_API unsigned KW_Close(unsigned nID) try {
-    return NoData("KW_Close", nID, kClose);
+    return Run("KW_Close", nID, kClose);
 } catch (...) {
     return ExportFailed("KW_Close", 0u);
 }
@@ -276,14 +249,15 @@ KW_API unsigned KW_SetReg(KW_HANDLE device, unsigned address, unsigned value) tr
 KW_API unsigned KW_DownloadDataToRam(unsigned nID, unsigned ramAddress, const void* data, unsigned length) try {
     if (data == nullptr || length == 0) return 0;
     // Code 36 tells the board where the data goes, code 37 carries it.
-    if (NoData("KW_DownloadDataToRam", nID, kRamAnnounce, ramAddress, length) != 1) return 0;
-    return Run("KW_DownloadDataToRam", nID, {kRamData, kToBoard, ramAddress, length, const_cast<void*>(data), length, 0});
+    if (Run("KW_DownloadDataToRam", nID, kRamStart, {.param1 = ramAddress, .param2 = length}) != 1) return 0;
+    return Run("KW_DownloadDataToRam", nID, kRamData,
+               {.param1 = ramAddress, .param2 = length, .out = data, .length = length});
 } catch (...) {
     return ExportFailed("KW_DownloadDataToRam", 0u);
 }
 
 KW_API unsigned KW_GetDiskInfo(unsigned nID, void* info512) try {
-    return WithData("KW_GetDiskInfo", nID, kGetDiskInfo, kFromBoard, info512, kDiskInfoBytes);
+    return FromBoard("KW_GetDiskInfo", nID, kGetDiskInfo, info512, kDiskInfoBytes);
 } catch (...) {
     return ExportFailed("KW_GetDiskInfo", 0u);
 }
@@ -307,11 +281,8 @@ KW_API unsigned KW_GetRegValue_10T(unsigned nID, unsigned address, unsigned* val
 }
 
 KW_API unsigned KW_SetSPIParam(unsigned nID, const T_SFLASH_PHY_INFO* info) try {
-    BurnObject* ch = ChannelByID(nID);
-    if (ch == nullptr || info == nullptr || DeviceOf(nID) == nullptr) return 0;
-    ch->SpiPhyInfo = *info;
-    ch->SpiPhyInfo.boot_blocks = static_cast<uint8_t>(Lib().lastExParameter.load());
-    return WithData("KW_SetSPIParam", nID, kSetSPIParam, kToBoard, info, sizeof *info);
+    if (info == nullptr) return 0;
+    return OnProducer("KW_SetSPIParam", nID, [&](Session& s) { return s.SetSpiParam(*info); });
 } catch (...) {
     return ExportFailed("KW_SetSPIParam", 0u);
 }
@@ -329,90 +300,88 @@ KW_API unsigned KW_GetFsStartPos(unsigned nID, unsigned* position) try {
 }
 
 KW_API unsigned KW_Set_Erase_One_Block(unsigned nID, unsigned block) try {
-    return NoData("KW_Set_Erase_One_Block", nID, kEraseOneBlockOrWriteOTP, block);
+    return Run("KW_Set_Erase_One_Block", nID, kEraseBlockOrWriteOTP, {.param1 = block});
 } catch (...) {
     return ExportFailed("KW_Set_Erase_One_Block", 0u);
 }
 
 KW_API unsigned KW_Write_OTP_Serial(unsigned nID, const void* serial, unsigned length) try {
-    return WithData("KW_Write_OTP_Serial", nID, kEraseOneBlockOrWriteOTP, kToBoard, serial, length);
+    return ToBoard("KW_Write_OTP_Serial", nID, kEraseBlockOrWriteOTP, serial, length);
 } catch (...) {
     return ExportFailed("KW_Write_OTP_Serial", 0u);
 }
 
 KW_API unsigned KW_Read_OTP_Serial(unsigned nID, void* serial, unsigned length) try {
-    return WithData("KW_Read_OTP_Serial", nID, kReadOTP, kFromBoard, serial, length);
+    return FromBoard("KW_Read_OTP_Serial", nID, kReadOTP, serial, length);
 } catch (...) {
     return ExportFailed("KW_Read_OTP_Serial", 0u);
 }
 
 KW_API unsigned KW_Set_Ex_Parameter(unsigned nID, unsigned value) try {
-    if (DeviceOf(nID) == nullptr) return 0;
-    Lib().lastExParameter = value;
-    return NoData("KW_Set_Ex_Parameter", nID, kSetExParameter, value);
+    return OnProducer("KW_Set_Ex_Parameter", nID, [&](Session& s) { return s.SetExParameter(value); });
 } catch (...) {
     return ExportFailed("KW_Set_Ex_Parameter", 0u);
 }
 
 KW_API unsigned KW_Erase_Partition_Size(unsigned nID, unsigned value, unsigned value2) try {
-    return NoData("KW_Erase_Partition_Size", nID, kErasePartitionSize, value, value2);
+    return Run("KW_Erase_Partition_Size", nID, kErasePartitionSize, {.param1 = value, .param2 = value2});
 } catch (...) {
     return ExportFailed("KW_Erase_Partition_Size", 0u);
 }
 
 KW_API unsigned KW_Check_producer(unsigned nID, unsigned value, unsigned value2) try {
-    return NoData("KW_Check_producer", nID, kCheckProducer, value, value2);
+    return Run("KW_Check_producer", nID, kCheckProducer, {.param1 = value, .param2 = value2});
 } catch (...) {
     return ExportFailed("KW_Check_producer", 0u);
 }
 
 KW_API unsigned KW_Setvalue_forupload_orspimake(unsigned nID, unsigned value) try {
-    return NoData("KW_Setvalue_forupload_orspimake", nID, kSetValueForUpload, value);
+    return Run("KW_Setvalue_forupload_orspimake", nID, kSetValueForUpload, {.param1 = value});
 } catch (...) {
     return ExportFailed("KW_Setvalue_forupload_orspimake", 0u);
 }
 
 KW_API unsigned KW_GetRamValue(unsigned nID, unsigned ramAddress, unsigned mode, void* buffer, unsigned length) try {
     // The board's bytes come back in the caller's buffer.
-    return WithData("KW_GetRamValue", nID, kGetRamValue, kFromBoard, buffer, length, ramAddress, mode);
+    return FromBoard("KW_GetRamValue", nID, kGetRamValue, buffer, length, ramAddress, mode);
 } catch (...) {
     return ExportFailed("KW_GetRamValue", 0u);
 }
 
 KW_API unsigned KW_SetBurnedParam(unsigned nID, const T_BURNED_PARAM* param) try {
-    return WithData("KW_SetBurnedParam", nID, kSetBurnedParam, kToBoard, param, sizeof(T_BURNED_PARAM));
+    return ToBoard("KW_SetBurnedParam", nID, kSetBurnedParam, param, sizeof(T_BURNED_PARAM));
 } catch (...) {
     return ExportFailed("KW_SetBurnedParam", 0u);
 }
 
 KW_API unsigned KW_SetNandGpioCe(unsigned nID, const T_CHIP_SELECT_DATA* select) try {
-    return WithData("KW_SetNandGpioCe", nID, kSetNandGpioCe, kToBoard, select, sizeof(T_CHIP_SELECT_DATA));
+    return ToBoard("KW_SetNandGpioCe", nID, kSetNandGpioCe, select, sizeof(T_CHIP_SELECT_DATA));
 } catch (...) {
     return ExportFailed("KW_SetNandGpioCe", 0u);
 }
 
 KW_API unsigned KW_ReadASAFile(unsigned nID, const void* request8, void* file, unsigned length) try {
     if (request8 == nullptr || file == nullptr || length == 0) return 0;
-    if (WithData("KW_ReadASAFile", nID, kReadASAFile, kToBoard, request8, kASARequestBytes) != 1) return 0;
-    return WithData("KW_ReadASAFile", nID, kReadASAFile, kFromBoard, file, length);
+    if (ToBoard("KW_ReadASAFile", nID, kReadASAFile, request8, kASARequestBytes) != 1) return 0;
+    return FromBoard("KW_ReadASAFile", nID, kReadASAFile, file, length);
 } catch (...) {
     return ExportFailed("KW_ReadASAFile", 0u);
 }
 
 KW_API unsigned KW_GetMediumStruct(unsigned nID, void* medium, unsigned length) try {
-    return WithData("KW_GetMediumStruct", nID, kGetMediumStruct, kFromBoard, medium, length);
+    return FromBoard("KW_GetMediumStruct", nID, kGetMediumStruct, medium, length);
 } catch (...) {
     return ExportFailed("KW_GetMediumStruct", 0u);
 }
 
 KW_API unsigned KW_SetEraseMode(unsigned nID, unsigned value) try {
-    return NoData("KW_SetEraseMode", nID, kSetEraseMode, value);
+    return Run("KW_SetEraseMode", nID, kSetEraseMode, {.param1 = value});
 } catch (...) {
     return ExportFailed("KW_SetEraseMode", 0u);
 }
 
 KW_API unsigned KW_Set_BinResvSize(unsigned nID, unsigned value) try {
-    return NoData("KW_Set_BinResvSize", nID, kSetBinResvSize, value);
+    return Run("KW_Set_BinResvSize", nID, kSetBinResvSize, {.param1 = value});
 } catch (...) {
     return ExportFailed("KW_Set_BinResvSize", 0u);
 }

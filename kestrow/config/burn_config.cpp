@@ -1,19 +1,17 @@
 #include "kestrow/config/burn_config.h"
 
+#include "kestrow/config/chip_types.h"
 #include "kestrow/config/station_folder.h"
 
 namespace kestrow::config {
 
 int ChipTypeFromName(std::string_view name) {
-    for (std::size_t i = 0; i < kChipTypeNames.size(); ++i)
-        if (kChipTypeNames[i] == name) return static_cast<int>(i);
+    for (const ChipTypeInfo& row : kChipTypeTable)
+        if (row.name == name) return row.type;
     return kChipTypeReserved;
 }
 
-std::string_view ChipTypeName(int chipType) {
-    if (chipType < 0 || chipType >= static_cast<int>(kChipTypeNames.size())) return kChipTypeNames[kChipTypeReserved];
-    return kChipTypeNames[static_cast<std::size_t>(chipType)];
-}
+std::string_view ChipTypeName(int chipType) { return ChipTypeOrReserved(chipType).name; }
 
 std::string_view ChipModeLabel(std::int32_t chipMode) {
     static constexpr std::array<std::string_view, 8> kLabels = {

@@ -29,10 +29,7 @@ inline constexpr std::size_t kPathChars = 260;
 inline constexpr std::size_t kChipModelChars = 30;
 inline constexpr int kPoolChannels = 32;     // channels an address-pool file may name
 
-// Chip types; the index is the value passed to the transfer library.
-inline constexpr std::array<std::string_view, 13> kChipTypeNames = {
-    "SOC_FB_V1", "SOC_FA_V9", "SOC_FA_V8", "SOC_FA_V7", "SOC_FB_V2", "SOC_FA_V6", "SOC_FA_V5",
-    "SOC_FA_V4", "SOC_FC_E1", "SOC_FA_V3", "SOC_FA_V2", "SOC_FA_V1", "RESERVER"};
+// Chip types (chip_types.h); the value is the one passed to the transfer library.
 inline constexpr int kChipTypeReserved = 12;
 // boot_mode_flag of a board that boots only signed code.
 inline constexpr int kSecureBootMode = 2;

@@ -1,6 +1,7 @@
 #include "kestrow/config/ram_config.h"
 
 #include "kestrow/base/atomic_file.h"
+#include "kestrow/config/chip_types.h"
 #include "kestrow/config/file_io.h"
 #include "kestrow/config/number_text.h"
 #include "kestrow/config/station_folder.h"
@@ -135,7 +136,7 @@ int RamConfigPorter::Import(const std::string& path, MessageSink& sink) {
 
 std::optional<std::uint32_t> RamConfigPorter::ImportedWord(int chipType) const {
     if (!imported_) return std::nullopt;
-    if (chipType != 1 && chipType != 2 && chipType != 3 && chipType != 5 && chipType != 6) return std::nullopt;
+    if (!ChipTypeOrReserved(chipType).ramConfigWord) return std::nullopt;
     for (const RamRegister& r : *imported_)
         if (r.address == kRamConfigWordAddress) return r.value;
     return std::nullopt;
@@ -154,7 +155,7 @@ int RamConfigPorter::Export(const std::string& path, std::uint32_t word, const B
     RamTable pairs;
     if (imported_) {
         pairs = *imported_;
-    } else if (config.chip_type >= 6 && config.chip_type <= 11 && config.clock_index >= 0 &&
+    } else if (ChipTypeOrReserved(config.chip_type).ramListFromTables && config.clock_index >= 0 &&
                static_cast<std::size_t>(config.clock_index) < config.active_ram_tables.size()) {
         pairs = config.active_ram_tables[static_cast<std::size_t>(config.clock_index)];
     }

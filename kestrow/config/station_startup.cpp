@@ -3,6 +3,7 @@
 #include "kestrow/base/file_kind.h"
 #include "kestrow/config/address_pool.h"
 #include "kestrow/config/chip_tables.h"
+#include "kestrow/config/chip_types.h"
 #include "kestrow/config/file_io.h"
 #include "kestrow/config/private_profile.h"
 #include "kestrow/config/serial_link.h"
@@ -144,7 +145,8 @@ std::vector<StationFile> StationFiles(const BurnConfig& c) {
         {"producer", c.path_producer, true, ""},
         {"boot loader", c.path_nandboot, bootImage, "medium " + std::to_string(c.chip_mode)},
         {"signature data", c.path_1k_data, c.boot_mode_flag == kSecureBootMode, "boot mode " + std::to_string(c.boot_mode_flag)},
-        {"RAM file", c.path_ram, c.chip_type == 11, "chip type " + std::to_string(c.chip_type)},
+        {"RAM file", c.path_ram, ChipTypeOrReserved(c.chip_type).ram == RamSetup::TestImage,
+         "chip type " + std::to_string(c.chip_type)},
         {"chip tables", kChipTablesFile, true, ""},
         {"address pool", kPoolFile, false, ""},
         {"Bluetooth log", kBluetoothLogFile, false, ""},
@@ -208,7 +210,7 @@ std::vector<std::string> StationProblems(const BurnConfig& c, const StationStart
                            (c.chip_model == kFixedClockPart ? " (fixed for " + c.chip_model + ")"
                                                             : " (not in " + std::string(kChipTablesFile) + ")"));
     if (c.ddr_freqs.empty()) problems.push_back(std::string(kChipTablesFile) + " has no clock pair");
-    if (s.chip_type_derived && (c.chip_type < 6 || c.chip_type > 11))
+    if (s.chip_type_derived && !ChipTypeOrReserved(c.chip_type).serialBoot)
         problems.push_back("chip type " + std::string(ChipTypeName(c.chip_type)) + " has no serial boot");
     if (ChipModeLabel(c.chip_mode).empty())
         problems.push_back(setting("chip mode", std::to_string(c.chip_mode)) + " is unknown");

@@ -2,6 +2,8 @@
 
 #include "kestrow/base/atomic_file.h"
 #include "kestrow/base/file_kind.h"
+#include "kestrow/config/chip_types.h"
+#include "kestrow/config/file_io.h"
 #include "kestrow/base/little_endian.h"
 #include "kestrow/config/station_folder.h"
 #include "kestrow/image/partition.h"
@@ -213,7 +215,7 @@ private:
     bool WriteBootArea(int fd);
 
     bool SkipsMacAndEnv() const {
-        return config_.chip_type == 0 || config_.chip_type == 4 || config_.platform_type == 2;
+        return !config::ChipTypeOrReserved(config_.chip_type).spiImageIdentityAreas || config_.platform_type == 2;
     }
     std::string BootPath() const { return config::ResolveProgramPath(config_.path_nandboot); }
     uint32_t PagesPerBlock() const { return flash_.erase_size / flash_.page_size; }
@@ -457,8 +459,8 @@ bool SpiImageBuild::CheckPartition(const std::string& name) {
         if (entry.size_kib != 0) return true;
         return Fail("the name of partition size is zero");
     }
-    const int chip = config_.chip_type;
-    if ((chip == 2 || chip == 3 || chip == 5 || chip == 6) && config_.platform_type == 2) return false;
+    if (config::ChipTypeOrReserved(config_.chip_type).quietPartitionCheckOnRtos && config_.platform_type == 2)
+        return false;
     return Fail("the name is no in partition table");
 }
 
@@ -604,23 +606,22 @@ bool PatchBootLoader(std::vector<uint8_t>& boot, const config::BurnConfig& confi
         return false;
     }
     uint8_t* h = boot.data();
-    const int chip = config.chip_type;
-    const bool patchesHeader = (chip >= 1 && chip <= 6);
+    const config::ChipTypeInfo& chip = config::ChipTypeOrReserved(config.chip_type);
+    const bool patchesHeader = chip.spiImageHeader != config::SpiImageHeader::None;
     if (patchesHeader && flashRecord.clock == 0) {
         error = "spiflash clock is zero";
         return false;
     }
     const uint32_t size = uint32_t(boot.size());
-    if (chip == 1 || chip == 2 || chip == 3 || chip == 5 || chip == 6) {
-        const char* magic = (chip == 2 || chip == 3) ? "QMSH_P80" : (chip == 6 ? "MORVOK6D" : "MORVO_K6");
-        std::memcpy(h + 4, magic, 8);
+    if (chip.spiImageHeader == config::SpiImageHeader::LayoutA) {
+        std::memcpy(h + 4, chip.spiImageMagic.data(), 8);
         Put32(h + 12, size - uint32_t(kBootHeaderSize));
-        Put16(h + 16, ClockDivider(60'000'000, flashRecord.clock));
+        Put16(h + 16, ClockDivider(chip.spiImageBaseClock, flashRecord.clock));
         Put16(h + 24, 1);
         Put16(h + 28, 6);
-        Put32(h + 32, chip == 3 ? 0x80100000 : 0x80E00000);
+        Put32(h + 32, chip.spiImageLoad);
         Put32(h + 36, 1);
-        if (chip == 6) {
+        if (chip.spiImageRamList) {
             const size_t pair = size_t(std::max(config.clock_index, 0));
             const config::RamTable empty;
             const config::RamTable& ram =
@@ -648,10 +649,10 @@ bool PatchBootLoader(std::vector<uint8_t>& boot, const config::BurnConfig& confi
                 Put32(h + at, kRamEndMarker);
             }
         }
-    } else if (chip == 4) {
-        std::memcpy(h + 32, "MORVO_N7", 8);
+    } else if (chip.spiImageHeader == config::SpiImageHeader::LayoutB) {
+        std::memcpy(h + 32, chip.spiImageMagic.data(), 8);
         Put32(h + 40, size);
-        Put16(h + 44, ClockDivider(240'000'000, flashRecord.clock));
+        Put16(h + 44, ClockDivider(chip.spiImageBaseClock, flashRecord.clock));
         Put16(h + 52, 0);
         Put32(h + 60, 0x00800000);
     }

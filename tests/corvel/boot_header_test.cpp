@@ -1,6 +1,6 @@
 // Boot header rewrites: what the boot ROM of each chip type reads from the
 // first bytes of a boot loader in SPI NOR or NAND flash.
-#include "corvel/uart/boot_header.h"
+#include "corvel/producer/boot_header.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-using namespace corvel::uart;
+using namespace corvel::producer;
 
 namespace {
 

@@ -68,6 +68,18 @@ TEST_F(Producer, StatusRepliesPassAndFailuresAreLogged) {
     EXPECT_EQ(commands[3].length, 24u);
 }
 
+// The transfer log says which command failed, for which export, and how.
+TEST_F(Producer, TheTransferLogNamesTheCommandThatFailed) {
+    vboard::BoardOptions options;
+    options.failCode = 111;
+    Running(options);
+    EXPECT_EQ(KW_Uart_SetEraseMode(1, 3), 0u);
+    EXPECT_NE(TransferLogText().find("]KW_Uart_SetEraseMode: command 111 (set erase mode) fail: "
+                                     "the board answered failure (status)\r\n"),
+              std::string::npos)
+        << TransferLogText();
+}
+
 TEST_F(Producer, SilenceFailsAfterTheStatusWaitWithValueTwo) {
     Board(8, false);
     Attach(8, false, 921600);  // no producer: the boot ROM never frames a reply

@@ -23,7 +23,7 @@ TEST(NandTransferUnit, WholePagesWithSpareWithin64KiB) {
         info.spare_size = c.spare;
         info.clock = 7;
         EXPECT_EQ(KW_Uart_SetNandParam(1, &info), 0u);
-        EXPECT_EQ(Lib().nandTransferUnit.load(), c.unit) << c.page << "+" << c.spare;
+        EXPECT_EQ(ch.nandTransferUnit.load(), c.unit) << c.page << "+" << c.spare;
         EXPECT_EQ(ch.NandPhyInfo.clock, 7u);  // the whole record is kept
     }
     EXPECT_EQ(KW_Uart_SetNandParam(1, nullptr), 0u);

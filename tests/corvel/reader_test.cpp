@@ -1,6 +1,6 @@
 // What the reader thread makes of each chunk it reads, without a port.
 #include "corvel/core/library.h"
-#include "corvel/uart/chip_table.h"
+#include "corvel/core/chip_types.h"
 #include "corvel/uart/uart_link.h"
 
 #include <gtest/gtest.h>

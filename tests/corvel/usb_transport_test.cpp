@@ -1,6 +1,7 @@
 // The USB functions of libcorvel.so, through its exported interface, against a
 // simulated board behind the USB access library and a simulated device list.
 #include "corvel.h"
+#include "tests/corvel/usb_station.h"
 #include "tests/usbcorvel/station_log.h"
 #include "tests/usbcorvel/fake_usb_device.h"
 
@@ -43,20 +44,7 @@ std::vector<uint8_t> Bytes(const T& record, size_t size = sizeof(T)) {
     return std::vector<uint8_t>(p, p + size);
 }
 
-// One station folder for the whole run: the transfer log stays open across tests.
-class UsbStation : public ::testing::Environment {
-public:
-    static inline fs::path folder;
-    void SetUp() override {
-        folder = fs::temp_directory_path() / ("corvel-usb-" + std::to_string(::getpid()));
-        fs::create_directories(folder);
-        ::setenv("KESTROW_STATION", folder.c_str(), 1);
-        ::setenv("KESTROW_USBCORVEL", FAKE_USB_LIBRARY, 1);
-        ::setenv("KESTROW_LIBUSB", FAKE_USB_LIBRARY, 1);
-    }
-    void TearDown() override { fs::remove_all(folder); }
-};
-[[maybe_unused]] ::testing::Environment* const g_station = ::testing::AddGlobalTestEnvironment(new UsbStation);
+using usbtest::UsbStation;
 
 class UsbTransport : public ::testing::Test {
 protected:

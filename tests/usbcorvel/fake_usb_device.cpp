@@ -1,6 +1,7 @@
 #include "tests/usbcorvel/fake_usb_device.h"
 
 #include "corvel.h"
+#include "tests/usbcorvel/producer_pipe.h"
 
 #include <libusb-1.0/libusb.h>
 
@@ -8,7 +9,9 @@
 #include <cstring>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 
 struct libusb_device {
@@ -30,7 +33,21 @@ struct State {
     std::vector<std::wstring> opened;
     std::set<uintptr_t> open;
     uintptr_t nextHandle = 0x100;
+    std::optional<size_t> failAt;
+    std::optional<std::pair<size_t, size_t>> cutAt;  // transaction index, bytes
+    std::set<uintptr_t> outOfStep;                   // handles that refuse everything
+    std::optional<vboard::BoardOptions> producerOptions;
+    std::map<uintptr_t, std::unique_ptr<usbtest::ProducerPipe>> producers;
+    uintptr_t lastProducer = 0;
 };
+
+// Why the last call on this thread failed.
+thread_local std::string t_lastError = "simulated failure";
+
+bool Fail(std::string why) {
+    t_lastError = std::move(why);
+    return false;
+}
 
 State& S() {
     static State state;
@@ -51,6 +68,12 @@ void Reset() {
     s.transactions.clear();
     s.opened.clear();
     s.open.clear();
+    s.failAt.reset();
+    s.cutAt.reset();
+    s.outOfStep.clear();
+    s.producerOptions.reset();
+    s.producers.clear();
+    s.lastProducer = 0;
 }
 
 void SetDevices(std::vector<Device> devices) {
@@ -77,6 +100,28 @@ void QueueAnswer(unsigned code, std::vector<uint8_t> data) {
     std::lock_guard lock(S().mutex);
     S().queued[code].push_back(std::move(data));
 }
+void FailTransaction(size_t index) {
+    std::lock_guard lock(S().mutex);
+    S().failAt = index;
+}
+void CutDataPhase(size_t index, size_t bytes) {
+    std::lock_guard lock(S().mutex);
+    S().cutAt = std::make_pair(index, bytes);
+}
+void PlayProducer(const vboard::BoardOptions& options) {
+    std::lock_guard lock(S().mutex);
+    S().producerOptions = options;
+}
+std::vector<uint8_t> ProducerFlash() {
+    std::lock_guard lock(S().mutex);
+    auto p = S().producers.find(S().lastProducer);
+    return p == S().producers.end() ? std::vector<uint8_t>() : p->second->Board().Flash();
+}
+std::vector<vboard::ReceivedCommand> ProducerCommands() {
+    std::lock_guard lock(S().mutex);
+    auto p = S().producers.find(S().lastProducer);
+    return p == S().producers.end() ? std::vector<vboard::ReceivedCommand>() : p->second->Board().Commands();
+}
 std::vector<Transaction> Transactions() {
     std::lock_guard lock(S().mutex);
     return S().transactions;
@@ -102,10 +147,17 @@ KW_HANDLE KW_OpenUSB(const wchar_t* path, unsigned) {
     State& s = S();
     std::lock_guard lock(s.mutex);
     s.opened.push_back(path);
-    if (s.openResult == OpenResult::Invalid) return KW_INVALID_HANDLE;
+    if (s.openResult == OpenResult::Invalid) {
+        Fail("simulated failure");
+        return KW_INVALID_HANDLE;
+    }
     if (s.openResult == OpenResult::Null) return nullptr;
     uintptr_t handle = s.nextHandle++;
     s.open.insert(handle);
+    if (s.producerOptions) {
+        s.producers[handle] = std::make_unique<usbtest::ProducerPipe>(*s.producerOptions);
+        s.lastProducer = handle;
+    }
     return reinterpret_cast<KW_HANDLE>(handle);
 }
 
@@ -113,12 +165,24 @@ unsigned KW_CommitCorvel(KW_HANDLE handle, T_USB_CORVEL* command) {
     State& s = S();
     std::lock_guard lock(s.mutex);
     auto id = reinterpret_cast<uintptr_t>(handle);
-    if (command == nullptr || !s.open.count(id)) return 0;
+    if (command == nullptr || !s.open.count(id)) return Fail("not an open device");
+    if (s.outOfStep.count(id)) return Fail("an earlier transaction failed part-way; open the device again");
+    size_t index = s.transactions.size();
     Transaction t{id, command->code, command->direction, command->param1, command->param2, command->length, {}};
     auto* data = static_cast<uint8_t*>(command->data);
     if (command->direction == 2 && data != nullptr) t.sent.assign(data, data + command->length);
+    if (s.cutAt && s.cutAt->first == index) {
+        t.sent.resize(std::min(t.sent.size(), s.cutAt->second));
+        s.transactions.push_back(t);
+        s.outOfStep.insert(id);
+        return Fail("the data phase was cut off after " + std::to_string(s.cutAt->second) + " bytes");
+    }
     s.transactions.push_back(t);
-    if (s.failing.count(command->code)) return 0;
+    if (s.failing.count(command->code) || s.failAt == index) return Fail("simulated failure");
+    if (auto p = s.producers.find(id); p != s.producers.end()) {
+        std::string error;
+        return p->second->session.Commit(*command, error) ? 1 : Fail(error);
+    }
     if (command->direction == 1 && data != nullptr) {
         std::vector<uint8_t> answer;
         if (auto q = s.queued.find(command->code); q != s.queued.end() && !q->second.empty()) {
@@ -136,10 +200,12 @@ unsigned KW_CommitCorvel(KW_HANDLE handle, T_USB_CORVEL* command) {
 
 unsigned KW_CloseUSB(KW_HANDLE handle) {
     std::lock_guard lock(S().mutex);
-    return S().open.erase(reinterpret_cast<uintptr_t>(handle)) ? 1 : 0;
+    auto id = reinterpret_cast<uintptr_t>(handle);
+    S().outOfStep.erase(id);
+    return S().open.erase(id) ? 1 : 0;
 }
 
-const char* KW_GetUSBLastError(void) { return "simulated failure"; }
+const char* KW_GetUSBLastError(void) { return t_lastError.c_str(); }
 
 void KW_GetUSBLibVersion(unsigned* major, unsigned* minor) {
     *major = 7;

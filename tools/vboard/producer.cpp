@@ -22,7 +22,8 @@ std::string Word(uint32_t v) {
 size_t ExpectedLength(unsigned code) {
     switch (code) {
         case 5: return 36;
-        case 12: case 16: return kParamBlock;
+        case 12: case 16: case 58: return kParamBlock;
+        case 45: case 47: return 8;
         case 49: return 60;
         case 104: return 24;
         default: return 0;  // any length
@@ -92,6 +93,47 @@ void Producer::OnBlock(std::string& out) {
     OnData(out);
 }
 
+bool Producer::OnRamData(const ReceivedCommand& c) {
+    if (c.param1 < ramBase_ || c.param1 - ramBase_ > ram_.size() || c.data.size() > ram_.size() - (c.param1 - ramBase_))
+        return false;  // outside what the start command announced
+    std::copy(c.data.begin(), c.data.end(), ram_.begin() + (c.param1 - ramBase_));
+    return true;
+}
+
+// A client boot image is written from RAM into the boot area as it stands.
+bool Producer::OnClientBootWrite(const ReceivedCommand& c) {
+    uint32_t address = LE32(&c.data[0]), length = LE32(&c.data[4]);
+    if (address != ramBase_ || length == 0 || length > ram_.size()) return false;
+    return Write(0, std::vector<uint8_t>(ram_.begin(), ram_.begin() + length));
+}
+
+// The boot area read back must give the host's length and byte sum.
+bool Producer::OnClientBootCheck(const ReceivedCommand& c) const {
+    uint32_t length = LE32(&c.data[0]), sum = LE32(&c.data[4]);
+    if (length > flash_.size()) return false;
+    uint32_t actual = 0;
+    for (uint32_t i = 0; i < length; ++i) actual += flash_[i];
+    return actual == sum;
+}
+
+// Pages of the medium: a request (first page, page count), then the pages.
+bool Producer::OnUploadPages(const ReceivedCommand& c, std::string& out) {
+    uint32_t page = options_.nand ? nandPage_ : spiPage_;
+    if (c.direction == 2) {
+        if (c.data.size() != 8 || page == 0) return false;
+        uploadFirst_ = LE32(&c.data[0]);
+        uploadCount_ = LE32(&c.data[4]);
+        uint64_t end = (uint64_t{uploadFirst_} + uploadCount_) * page;
+        if (uploadCount_ == 0 || end > flash_.size()) uploadCount_ = 0;
+        return uploadCount_ != 0;
+    }
+    if (c.direction != 1 || uploadCount_ == 0 || c.length != uploadCount_ * page) return false;
+    auto from = flash_.begin() + static_cast<long>(uploadFirst_) * page;
+    Frame(Word(0) + std::string(from, from + c.length), out);
+    uploadCount_ = 0;
+    return true;
+}
+
 void Producer::OnData(std::string& out) {
     const ReceivedCommand& c = current_;
     commands_.push_back(c);
@@ -109,26 +151,50 @@ void Producer::OnData(std::string& out) {
             bootOffset_ = 0;
             break;
         case 5:
-            if (ok) nandPage_ = c.data[4] | c.data[5] << 8;
+            if (ok) {
+                nandPage_ = c.data[4] | c.data[5] << 8;
+                uint32_t withSpare = nandPage_ + (c.data[14] | c.data[15] << 8);
+                nandUnit_ = withSpare == 0 ? 0 : withSpare * (65536 / withSpare);
+            }
             break;
         case 13:
             // A NAND producer programs page by page: it needs the page size first,
-            // and no piece may span more than one page.
-            if (options_.nand && (nandPage_ == 0 || c.data.size() > nandPage_)) ok = false;
+            // and no piece may span more than one page (over USB, more than one
+            // transfer unit).
+            if (options_.nand && (nandPage_ == 0 || c.data.size() > (usb_ ? nandUnit_ : nandPage_))) ok = false;
             ok = ok && Write(bootOffset_, c.data);
             if (ok) bootOffset_ += static_cast<uint32_t>(c.data.size());
             break;
-        case 16:
+        case 16: case 58:
             imageOffset_ = 0;
             break;
-        case 17:
+        case 17: case 59:
             ok = ok && Write(imageOffset_, c.data);
             if (ok) imageOffset_ += static_cast<uint32_t>(c.data.size());
             break;
         case 34:
             closed_ = true;
             break;
-        case 3: case 7: case 49: case 57: case 104: case 111:
+        case 36:  // RAM download start: address, length
+            ramBase_ = c.param1;
+            ram_.assign(c.param2, 0);
+            break;
+        case 37:
+            ok = ok && OnRamData(c);
+            break;
+        case 45:
+            ok = ok && OnClientBootWrite(c);
+            break;
+        case 47:
+            ok = ok && OnClientBootCheck(c);
+            break;
+        case 49:
+            if (ok) spiPage_ = LE32(&c.data[8]);
+            break;
+        case 52:
+            ok = ok && OnUploadPages(c, out);
+            break;
+        case 3: case 7: case 35: case 57: case 104: case 111:
             break;
         default:
             ok = false;  // a command this producer does not know

@@ -33,11 +33,19 @@ public:
     bool Closed() const { return closed_; }
     // The data chunk size both sides use at the link rate the producer was given.
     size_t ChunkSize() const { return chunk_; }
+    // The producer is reached over USB: a NAND boot piece may then be as long
+    // as the NAND transfer unit (whole pages with their spare areas within 64
+    // KiB), since one transaction carries it.
+    void CarryOverUsb() { usb_ = true; }
 
 private:
     void OnBlock(std::string& out);
     void OnData(std::string& out);
     bool Write(uint32_t offset, const std::vector<uint8_t>& bytes);
+    bool OnRamData(const ReceivedCommand& c);
+    bool OnClientBootWrite(const ReceivedCommand& c);
+    bool OnClientBootCheck(const ReceivedCommand& c) const;
+    bool OnUploadPages(const ReceivedCommand& c, std::string& out);
     void Frame(const std::string& payload, std::string& out);
     void Status(bool ok, std::string& out);
 
@@ -50,6 +58,14 @@ private:
     size_t chunksSeen_ = 0;
     uint32_t bootOffset_ = 0, imageOffset_ = 0;
     uint32_t nandPage_ = 0;  // page size from the last NAND parameters, 0 before them
+    uint32_t nandUnit_ = 0;  // the NAND transfer unit of those parameters
+    uint32_t spiPage_ = 0;   // page size from the last SPI NOR parameters
+    bool usb_ = false;
+    // The board's RAM as the RAM download commands fill it, from its start address.
+    uint32_t ramBase_ = 0;
+    std::vector<uint8_t> ram_;
+    // The pages the last page upload request asked for: first page, count; count 0 none.
+    uint32_t uploadFirst_ = 0, uploadCount_ = 0;
     std::vector<ReceivedCommand> commands_;
     bool closed_ = false;
 };

@@ -8,10 +8,10 @@
 #include <cstdint>
 #include <span>
 
-namespace corvel::uart {
+namespace corvel::producer {
 
 struct BootHeaderInput {
-    unsigned chipType;        // 6..11
+    unsigned chipType;        // E_CHIP_TYPE; one without a header layout leaves the header alone
     uint32_t reserveLength;   // the download record's length (B)
     uint32_t flashClock;      // SPI or NAND clock in Hz
     unsigned platformType;    // 1 LINUX, 2 RTOS
@@ -29,4 +29,4 @@ void RewriteNandBootHeader(std::span<uint8_t> header, const BootHeaderInput& in)
 // Whether bytes 508..511 carry one of the given SP tags.
 bool HasSpTag(std::span<const uint8_t> header, bool acceptSpB);
 
-}  // namespace corvel::uart
+}  // namespace corvel::producer
