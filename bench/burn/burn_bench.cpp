@@ -77,20 +77,17 @@ struct Station {
         while (results < boards) {
             auto m = window.Pop(until);
             if (!m) break;
-            if (m->message == kMsgBurnProgress) {
-                state.OnBurnProgress(m->wparam, m->lparam);
-                continue;
-            }
-            const StatusInfo* info = FindStatus(m->lparam);
+            if (!m->event) continue;
+            const StationEvent& event = *m->event;
+            const StatusInfo* info = event.kind == EventKind::Status ? FindStatus(event.value) : nullptr;
             // The run is started once for all boards (below); a Start per
             // Ready could wake a channel a second time while its worker starts.
             if (info && info->code == status::kReady) continue;
-            if (m->message == kMsgBurnStatus && info &&
-                (info->kind == StatusKind::Success || info->kind == StatusKind::Failure)) {
+            if (info && (info->kind == StatusKind::Success || info->kind == StatusKind::Failure)) {
                 ++results;
                 passed += info->kind == StatusKind::Success;
             }
-            state.OnBurnStatus(m->wparam, m->lparam);
+            state.OnEvent(event);
         }
         while (engine.RunningBurns() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
         return passed;

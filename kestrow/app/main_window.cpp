@@ -140,9 +140,8 @@ MainWindow::~MainWindow() {
 
 // ---- StationWindow ----
 
-void MainWindow::Post(unsigned message, unsigned wparam, unsigned lparam) {
-    QMetaObject::invokeMethod(
-        this, [this, message, wparam, lparam] { HandleMessage(message, wparam, lparam); }, Qt::QueuedConnection);
+void MainWindow::Post(const engine::StationEvent& event) {
+    QMetaObject::invokeMethod(this, [this, event] { HandleEvent(event); }, Qt::QueuedConnection);
 }
 
 void MainWindow::EnableBar(bool enabled) {
@@ -189,16 +188,12 @@ void MainWindow::ReportPort(const std::string& port, const std::string& problem)
         Qt::QueuedConnection);
 }
 
-void MainWindow::HandleMessage(unsigned message, unsigned wparam, unsigned lparam) {
-    if (message == engine::kMsgBurnStatus) {
-        state_.OnBurnStatus(wparam, lparam);
-        // The port search has finished and the rows are re-created: the port
-        // column follows the port now selected.
-        if (lparam == engine::status::kRefreshList) model_->Relabel();
-        UpdateConfigActions();
-    } else if (message == engine::kMsgBurnProgress) {
-        state_.OnBurnProgress(wparam, lparam);
-    }
+void MainWindow::HandleEvent(const engine::StationEvent& event) {
+    state_.OnEvent(event);
+    // The port search has finished and the rows are re-created: the port
+    // column follows the port now selected.
+    if (event.kind == engine::EventKind::RefreshList) model_->Relabel();
+    if (event.kind != engine::EventKind::Progress) UpdateConfigActions();
     model_->Refresh();
 }
 
@@ -410,7 +405,7 @@ void MainWindow::StartPortThreads() {
                 config_.uart_com = table;
                 seen_ports_ = seen;
                 ShowPortList(result);
-                HandleMessage(engine::kMsgBurnStatus, engine::kChannelParamBase, engine::status::kRefreshList);
+                HandleEvent(engine::RefreshListEvent());
                 search_finished_ = true;
                 ResumeWatcher();
                 port_rescan_timer_->start(kPortRescanMs);

@@ -87,7 +87,7 @@ public:
     ~MainWindow() override;
 
     // ---- engine::StationWindow: any thread; queued onto the window's thread ----
-    void Post(unsigned message, unsigned wparam, unsigned lparam) override;
+    void Post(const engine::StationEvent& event) override;
     void EnableBar(bool enabled) override;
     void RefreshTitle() override;
     void EndOfRun() override;
@@ -144,7 +144,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void HandleMessage(unsigned message, unsigned wparam, unsigned lparam);
+    void HandleEvent(const engine::StationEvent& event);
     void BuildBar();
     void BuildMenus();
     void ApplyLanguage();

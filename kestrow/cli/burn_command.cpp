@@ -188,22 +188,25 @@ private:
             else std::cerr << "warning: " << m.port_problem << std::endl;
             return;
         }
-        unsigned channel = m.wparam - kChannelParamBase;
-        if (m.message == kMsgBurnProgress) {
-            state_.OnBurnProgress(m.wparam, m.lparam);
-            if (channel < boards_.size()) boards_[channel].bytes = m.lparam;
+        if (!m.event) return;
+        const StationEvent& event = *m.event;
+        const unsigned channel = event.channel;
+        if (!state_.RowOfChannel(channel)) return;
+        if (event.kind == EventKind::Progress) {
+            state_.OnEvent(event);
+            boards_[channel].bytes = event.value;
             DrawProgress(channel);
             return;
         }
-        const StatusInfo* info = FindStatus(m.lparam);
-        if (m.message != kMsgBurnStatus || !info) return;
-        if (info->code == status::kReady && channel < boards_.size()) {
+        const StatusInfo* info = FindStatus(event.value);
+        if (event.kind != EventKind::Status || !info) return;
+        if (info->code == status::kReady) {
             boards_[channel] = Board{Clock::now(), 0, -1, true};
             progress_channel_ = channel;
         }
-        state_.OnBurnStatus(m.wparam, m.lparam);
+        state_.OnEvent(event);
         if (info->kind == StatusKind::Command && info->code != status::kReady) return;
-        const RowRecord& row = state_.Rows().at(channel - 1);
+        const RowRecord& row = state_.Rows().at(*state_.RowOfChannel(channel));
         EndProgressLine();
         human_ << "[ch" << channel << "] " << row.text << std::endl;
         if (info->kind == StatusKind::Success || info->kind == StatusKind::Failure) Finish(channel, row.text,

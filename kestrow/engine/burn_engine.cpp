@@ -91,7 +91,7 @@ void BurnEngine::ProgressEntry(unsigned channel, unsigned bytes) {
 }
 
 void BurnEngine::ReportProgress(unsigned channel, unsigned bytes) {
-    window_.Post(kMsgBurnProgress, channel + kChannelParamBase, bytes);
+    window_.Post(ProgressEvent(channel, bytes));
 }
 
 unsigned BurnEngine::LastFlashId(unsigned channel) const {
@@ -99,7 +99,7 @@ unsigned BurnEngine::LastFlashId(unsigned channel) const {
 }
 
 void BurnEngine::Post(unsigned channel, unsigned code) {
-    window_.Post(kMsgBurnStatus, channel + kChannelParamBase, code);
+    window_.Post(StatusEvent(channel, code));
 }
 
 bool BurnEngine::BurnFileStillExists() const {

@@ -111,7 +111,7 @@ bool PortWatcher::Attach(const std::string& port, unsigned slot) {
     }
     state_.SetAutoStart();
     window_.ShowCloseButton(false);
-    window_.Post(kMsgBurnStatus, channel + kChannelParamBase, status::kReady);
+    window_.Post(StatusEvent(channel, status::kReady));
     return true;
 }
 

@@ -48,21 +48,31 @@ std::string StationState::PortOfRow(std::size_t row) const {
     return row < config_.uart_com.size() ? config_.uart_com[row] : std::string();
 }
 
-void StationState::OnBurnStatus(unsigned wparam, unsigned code) {
-    const StatusInfo* info = FindStatus(code);
-    if (!info) return;
-    if (code == status::kRefreshList) {
-        RefreshRows(config_.device_channel);
-        return;
+std::optional<std::size_t> StationState::RowOfChannel(unsigned channel) const {
+    if (channel == 0 || channel > rows_.size()) return std::nullopt;
+    return channel - 1;
+}
+
+void StationState::OnEvent(const StationEvent& event) {
+    switch (event.kind) {
+        case EventKind::Status: OnBurnStatus(event.channel, event.value); break;
+        case EventKind::Progress: OnBurnProgress(event.channel, event.value); break;
+        case EventKind::RefreshList: RefreshRows(config_.device_channel); break;
     }
-    std::size_t row = wparam - kChannelParamBase - 1;
-    if (wparam <= kChannelParamBase || row >= rows_.size()) return;
+}
+
+void StationState::OnBurnStatus(unsigned channel, unsigned code) {
+    const StatusInfo* info = FindStatus(code);
+    std::optional<std::size_t> row = RowOfChannel(channel);
+    if (!info || !row) return;
     std::string text = language_.GetString(static_cast<std::size_t>(StatusTextIndex(*info, config_.chip_mode)));
     switch (info->kind) {
-        case StatusKind::Progress: rows_[row].text = text; break;
-        case StatusKind::Failure: OnChannelFail(row, text); break;
-        case StatusKind::Success: OnChannelSuccess(row); break;
-        case StatusKind::Command: OnReady(row, text); break;
+        case StatusKind::Progress: rows_[*row].text = text; break;
+        case StatusKind::Failure: OnChannelFail(*row, text); break;
+        case StatusKind::Success: OnChannelSuccess(*row); break;
+        case StatusKind::Command:
+            if (code == status::kReady) OnReady(*row, text);
+            break;
     }
 }
 
@@ -117,10 +127,9 @@ void StationState::OnReady(std::size_t row, const std::string& text) {
     }
 }
 
-void StationState::OnBurnProgress(unsigned wparam, unsigned bytes) {
-    std::size_t row = wparam - kChannelParamBase - 1;
-    if (wparam <= kChannelParamBase || row >= rows_.size()) return;
-    rows_[row].percent = ProgressPercent(bytes, transfer_total_, config_.chip_type, config_.update != 0);
+void StationState::OnBurnProgress(unsigned channel, unsigned bytes) {
+    if (std::optional<std::size_t> row = RowOfChannel(channel))
+        rows_[*row].percent = ProgressPercent(bytes, transfer_total_, config_.chip_type, config_.update != 0);
 }
 
 unsigned StationState::Start() {
@@ -146,7 +155,7 @@ void StationState::TickTimers() {
         unsigned channel = timers_[i + 1].channel;
         if (channel == 0 || channel >= timers_.size()) continue;
         std::uint32_t seconds = ++timers_[channel].seconds;
-        if (channel - 1 < rows_.size()) rows_[channel - 1].seconds = seconds;
+        if (std::optional<std::size_t> row = RowOfChannel(channel)) rows_[*row].seconds = seconds;
     }
 }
 

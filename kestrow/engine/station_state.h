@@ -4,7 +4,7 @@
 // the handling of status and progress messages, the Start command and the end
 // of a run. The Qt window draws these rows; the command line prints them.
 //
-// Threads: OnBurnStatus, OnBurnProgress, Start, RefreshRows and TickTimers run
+// Threads: OnEvent, Start, RefreshRows and TickTimers run
 // on the window thread, which alone touches the rows and the window's log. The
 // work number, the timer table and the run flags are shared with the burn
 // threads and guarded as noted.
@@ -12,6 +12,7 @@
 #include "kestrow/config/language_table.h"
 #include "kestrow/engine/board_link.h"
 #include "kestrow/engine/channel_log.h"
+#include "kestrow/engine/station_event.h"
 #include "kestrow/engine/station_window.h"
 
 #include <array>
@@ -20,6 +21,7 @@
 #include <cstdint>
 #include <ctime>
 #include <mutex>
+#include <optional>
 #include <semaphore>
 #include <stop_token>
 #include <string>
@@ -56,8 +58,13 @@ public:
     ChannelLog& MainLog() { return main_log_; }
     void RefreshRows(int count);
     const std::vector<RowRecord>& Rows() const { return rows_; }
-    void OnBurnStatus(unsigned wparam, unsigned code);
-    void OnBurnProgress(unsigned wparam, unsigned bytes);
+    // The row that shows `channel` (1-based), or nullopt when it has none.
+    std::optional<std::size_t> RowOfChannel(unsigned channel) const;
+    // An event of the engine or a port watcher; one of a channel without a
+    // row changes nothing.
+    void OnEvent(const StationEvent& event);
+    void OnBurnStatus(unsigned channel, unsigned code);
+    void OnBurnProgress(unsigned channel, unsigned bytes);
     // Start command: hands the attached channels to the library; the count started.
     unsigned Start();
     // One-second tick of the channel timers.

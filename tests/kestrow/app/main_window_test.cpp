@@ -29,9 +29,7 @@
 namespace kestrow::app::testing {
 namespace {
 
-using engine::kMsgBurnStatus;
-
-constexpr unsigned kChannel1 = engine::kChannelParamBase + 1;
+using engine::StatusEvent;
 
 class MainWindowTest : public WindowFixture {
 protected:
@@ -144,8 +142,8 @@ TEST_F(MainWindowTest, EveryPostedStatusShowsItsTextAndColour) {
         for (const engine::testing::ExpectedStatus& e : engine::testing::kExpectedStatuses) {
             if (e.kind == engine::StatusKind::Command) continue;
             SCOPED_TRACE(std::to_string(e.code) + " in chip mode " + std::to_string(chipMode));
-            w->Post(kMsgBurnStatus, engine::kChannelParamBase, engine::status::kRefreshList);  // fresh rows
-            w->Post(kMsgBurnStatus, kChannel1, e.code);
+            w->Post(engine::RefreshListEvent());  // fresh rows
+            w->Post(StatusEvent(1, e.code));
             ProcessUntil([] { return false; }, 30);
             EXPECT_EQ(Cell(*w, 0, kColumnStatus).toStdString(),
                       chipMode == config::kModeSpiNor ? e.nor_text : e.nand_text);
@@ -226,7 +224,7 @@ TEST_F(MainWindowTest, BrowsePausesTheAttachThread) {
 TEST_F(MainWindowTest, CancelledSettingsKeepTheResultRows) {
     config_.device_channel = 1;
     auto w = OpenWindow();
-    w->Post(kMsgBurnStatus, kChannel1, engine::status::kTestFailed);
+    w->Post(StatusEvent(1, engine::status::kTestFailed));
     ASSERT_TRUE(ProcessUntil([&] { return Cell(*w, 0, kColumnStatus) == "Failed to test"; }));
     QTimer::singleShot(0, [] {
         if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) dialog->reject();
@@ -249,7 +247,7 @@ TEST_F(MainWindowTest, WindowEndsOnlyWhenNoBurnIsLeftInsideTheEngine) {
     std::thread worker([] { engine::BurnEngine::BurnEntry(1); });
     ASSERT_TRUE(ProcessUntil([&] { return !link_.CallsNamed("DownloadBoot").empty(); }));
     // A failure already handled for the row drops the work number under the burn.
-    w->Post(kMsgBurnStatus, kChannel1, engine::status::kDownloadBootFailed);
+    w->Post(StatusEvent(1, engine::status::kDownloadBootFailed));
     ASSERT_TRUE(ProcessUntil([&] { return w->State().WorkNumber() == 0; }));
     EXPECT_EQ(w->Engine().RunningBurns(), 1);
 
@@ -289,7 +287,7 @@ TEST_F(MainWindowTest, ConfigurationThatCannotBurnIsToldAndNothingIsWatched) {
 TEST_F(MainWindowTest, ProgressAboveTheTotalShowsAHundred) {
     config_.device_channel = 1;
     auto w = OpenWindow();
-    w->Post(engine::kMsgBurnProgress, kChannel1, static_cast<unsigned>(w->State().TransferTotal() * 3));
+    w->Post(engine::ProgressEvent(1, static_cast<unsigned>(w->State().TransferTotal() * 3)));
     ASSERT_TRUE(ProcessUntil([&] { return Percent(*w, 0) == 100; }));
 }
 

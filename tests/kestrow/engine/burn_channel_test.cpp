@@ -63,8 +63,8 @@ protected:
     int Burn(unsigned channel = 1) { return engine_.BurnChannel(channel); }
     // Hands what the burn posted to the station state, as the window thread does.
     void Pump() {
-        for (const testing::Posted& p : window_.TakePosts())
-            if (p.message == kMsgBurnStatus) state_.OnBurnStatus(p.wparam, p.lparam);
+        for (const StationEvent& e : window_.TakePosts())
+            if (e.kind == EventKind::Status) state_.OnEvent(e);
     }
     std::vector<std::string> WithoutSetup(std::vector<std::string> names) {
         names.erase(names.begin());  // SetCorvelParam
@@ -280,8 +280,8 @@ TEST_F(BurnChannelTest, EveryFailingStepPostsOneFailureAndItsLogLine) {
         EXPECT_EQ(log.find("++Burn success++"), std::string::npos) << what;
         EXPECT_EQ(state.WorkNumber(), 1) << what;
 
-        for (const testing::Posted& p : window.TakePosts())
-            if (p.message == kMsgBurnStatus) state.OnBurnStatus(p.wparam, p.lparam);
+        for (const StationEvent& e : window.TakePosts())
+            if (e.kind == EventKind::Status) state.OnEvent(e);
         EXPECT_EQ(state.WorkNumber(), 0) << what;
         EXPECT_EQ(window.end_of_runs, 1) << what;
         EXPECT_EQ(state.Rows()[0].bar_colour, kColourFailure) << what;
@@ -412,11 +412,7 @@ TEST_F(BurnChannelTest, FailedBootDownloadOfAVanishedFileIsAFailure) {
 
 TEST_F(BurnChannelTest, ProgressIsPostedWithTheChannelAndByteCount) {
     engine_.ReportProgress(3, 4096);
-    std::vector<testing::Posted> posts = window_.Posts();
-    ASSERT_EQ(posts.size(), 1u);
-    EXPECT_EQ(posts[0].message, kMsgBurnProgress);
-    EXPECT_EQ(posts[0].wparam, 103u);
-    EXPECT_EQ(posts[0].lparam, 4096u);
+    EXPECT_EQ(window_.Posts(), std::vector<StationEvent>{ProgressEvent(3, 4096)});
 }
 
 std::vector<std::string> LinesWith(const std::string& log, const std::string& prefix) {

@@ -219,15 +219,11 @@ public:
     std::vector<PortInfo> ports;
 };
 
-struct Posted {
-    unsigned message, wparam, lparam;
-};
-
 class RecordingWindow : public StationWindow {
 public:
-    void Post(unsigned message, unsigned wparam, unsigned lparam) override {
+    void Post(const StationEvent& event) override {
         std::lock_guard lock(mutex_);
-        posts_.push_back({message, wparam, lparam});
+        posts_.push_back(event);
     }
     void EnableBar(bool enabled) override {
         std::lock_guard lock(mutex_);
@@ -254,15 +250,15 @@ public:
     std::vector<unsigned> Statuses(unsigned channel = 0) const {
         std::lock_guard lock(mutex_);
         std::vector<unsigned> out;
-        for (const Posted& p : posts_)
-            if (p.message == 1124 && (channel == 0 || p.wparam == channel + 100)) out.push_back(p.lparam);
+        for (const StationEvent& p : posts_)
+            if (p.kind == EventKind::Status && (channel == 0 || p.channel == channel)) out.push_back(p.value);
         return out;
     }
-    std::vector<Posted> TakePosts() {
+    std::vector<StationEvent> TakePosts() {
         std::lock_guard lock(mutex_);
         return std::exchange(posts_, {});
     }
-    std::vector<Posted> Posts() const {
+    std::vector<StationEvent> Posts() const {
         std::lock_guard lock(mutex_);
         return posts_;
     }
@@ -281,7 +277,7 @@ public:
 
 private:
     mutable std::mutex mutex_;
-    std::vector<Posted> posts_;
+    std::vector<StationEvent> posts_;
     std::vector<bool> bar_changes_;
     std::vector<std::string> boxes_;
     std::vector<std::pair<std::string, std::string>> port_reports_;

@@ -114,13 +114,15 @@ protected:
                 boxes_.push_back(m->box_text);
                 continue;
             }
-            if (m->message == kMsgBurnProgress) {
-                state_.OnBurnProgress(m->wparam, m->lparam);
+            if (!m->event) continue;
+            const StationEvent& event = *m->event;
+            if (event.kind != EventKind::Status) {
+                state_.OnEvent(event);
                 continue;
             }
-            unsigned channel = m->wparam - kChannelParamBase;
-            const StatusInfo* info = FindStatus(m->lparam);
-            if (channel > 0 && info && info->code != status::kRefreshList) {
+            unsigned channel = event.channel;
+            const StatusInfo* info = FindStatus(event.value);
+            if (channel > 0 && info) {
                 out[channel].statuses.push_back(info->code);
                 if (info->kind == StatusKind::Success || info->kind == StatusKind::Failure) {
                     out[channel].done = true;
@@ -128,7 +130,7 @@ protected:
                     ++done;
                 }
             }
-            if (handleReady || m->lparam != status::kReady) state_.OnBurnStatus(m->wparam, m->lparam);
+            if (handleReady || event.value != status::kReady) state_.OnEvent(event);
         }
         // Let the burn threads leave the engine before the test looks at the logs.
         while (engine_.RunningBurns() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -23,7 +23,7 @@ protected:
         state_.RefreshRows(2);
         state_.OpenMainLog();
     }
-    void Status(unsigned channel, unsigned code) { state_.OnBurnStatus(channel + kChannelParamBase, code); }
+    void Status(unsigned channel, unsigned code) { state_.OnEvent(StatusEvent(channel, code)); }
     std::string MainLog() { return ReadFile(kMainLogName); }
 
     config::BurnConfig config_;
@@ -118,7 +118,7 @@ TEST_F(StationStateTest, SuccessShowsCompletionOrTheReadBackText) {
 }
 
 TEST_F(StationStateTest, ReadyStartsTheRunOnceABoardIsAttached) {
-    state_.OnBurnProgress(101, 500);
+    state_.OnEvent(ProgressEvent(1, 500));
     state_.TickTimers();
     state_.SetAutoStart();
     Status(1, status::kReady);
@@ -151,7 +151,7 @@ TEST_F(StationStateTest, ReadyWithoutAutoStartOrRunStartsNothing) {
 TEST_F(StationStateTest, RefreshListRebuildsTheConfiguredRowsAndUnknownCodesChangeNothing) {
     Status(1, status::kTest);
     config_.device_channel = 4;
-    state_.OnBurnStatus(kChannelParamBase, status::kRefreshList);
+    state_.OnEvent(RefreshListEvent());
     ASSERT_EQ(state_.Rows().size(), 4u);
     EXPECT_TRUE(state_.Rows()[0].text.empty());
     Status(1, 1);
@@ -162,9 +162,9 @@ TEST_F(StationStateTest, RefreshListRebuildsTheConfiguredRowsAndUnknownCodesChan
 
 TEST_F(StationStateTest, ProgressUsesTheTransferTotal) {
     state_.SetTransferTotal(2000);
-    state_.OnBurnProgress(101, 500);
+    state_.OnEvent(ProgressEvent(1, 500));
     EXPECT_EQ(state_.Rows()[0].percent, 25);
-    state_.OnBurnProgress(101, 4000);
+    state_.OnEvent(ProgressEvent(1, 4000));
     EXPECT_EQ(state_.Rows()[0].percent, 100);
 }
 
