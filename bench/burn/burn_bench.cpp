@@ -14,6 +14,7 @@
 #include "kestrow/engine/queued_window.h"
 #include "kestrow/engine/station_state.h"
 #include "kestrow/engine/status_codes.h"
+#include "kestrow/station/station.h"
 #include "tests/kestrow/engine/spi_nor_station.h"
 #include "tools/vboard/virtual_board.h"
 
@@ -53,20 +54,14 @@ void WriteRandom(const std::string& path, std::size_t size, unsigned seed) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-struct Station {
-    explicit Station(const std::string& folder) : language(folder) {
+struct Bench {
+    explicit Bench(const std::string& folder) : language(folder) {
         language.SetLanguage("");
         testing::UseSpiNorStation(config, static_cast<int>(kMaxStationChannels), kFlashId, kFlashSize, 65536);
         config.spinor_list[0].clock = 20000000;
         config.platform_type = 2;
         config.active_ram_tables = {{{0x08000000, 0x11}}};
-        state.RefreshRows(config.device_channel);
-        BurnEngine::Install(&engine);
-    }
-    ~Station() {
-        watcher.Stop();
-        while (engine.RunningBurns() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        BurnEngine::Install(nullptr);
+        station.Open(config.device_channel);
     }
 
     // Hands the window's messages to the station until `boards` results arrived.
@@ -107,9 +102,10 @@ struct Station {
     config::LanguageTable language;
     CorvelLink link;
     QueuedWindow window;
-    StationState state{config, language, link, window};
-    BurnEngine engine{config, link, state, window};
-    PortWatcher watcher{config, link, state, window};
+    station::Station station{{config, language, link, window}};
+    StationState& state = station.State();
+    BurnEngine& engine = station.Engine();
+    PortWatcher& watcher = station.Watcher();
 };
 
 vboard::BoardOptions PacedBoard() {
@@ -135,7 +131,7 @@ unsigned SlotOf(unsigned i) { return i == 0 ? 0 : i + 1; }
 Run BurnTogether(const std::string& folder, unsigned boards) {
     std::vector<std::unique_ptr<vboard::VirtualBoard>> fleet;
     for (unsigned i = 0; i < boards; ++i) fleet.push_back(std::make_unique<vboard::VirtualBoard>(PacedBoard()));
-    Station station(folder);
+    Bench station(folder);
     Run run;
     for (unsigned i = 0; i < boards; ++i) run.attached += station.Attach(fleet[i]->PortPath(), SlotOf(i));
     if (run.attached < boards) std::printf("  only %u of %u boards could be attached\n", run.attached, boards);
@@ -182,7 +178,7 @@ int main(int argc, char** argv) {
         vboard::BoardOptions silent = PacedBoard();
         silent.faults = {vboard::Fault::Silent};
         vboard::VirtualBoard board(silent);
-        Station station(folder);
+        Bench station(folder);
         station.config.uart_com[0] = board.PortPath();
         double cpu = CpuSeconds();
         auto start = Clock::now();

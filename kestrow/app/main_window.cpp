@@ -28,13 +28,10 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include <chrono>
-
 namespace kestrow::app {
 namespace {
 
 constexpr int kSecondMs = 1000;
-constexpr auto kBurnExitPoll = std::chrono::milliseconds(5);
 // How often the window looks whether serial devices came or went.
 constexpr int kPortRescanMs = 2000;
 
@@ -72,12 +69,8 @@ MainWindow::MainWindow(StationParts parts, QWidget* parent)
       ports_(parts.ports),
       prompter_(parts.prompter),
       config_file_(std::move(parts.config_file)),
-      state_(config_, language_, link_, *this),
-      engine_(config_, link_, state_, *this),
-      watcher_(config_, link_, state_, *this, &parts.ports) {
-    engine::BurnEngine::Install(&engine_);
-    state_.OpenMainLog();
-
+      station_({config_, language_, link_, *this, &parts.ports}),
+      state_(station_.State()) {
     BuildBar();
     BuildMenus();
     model_ = new ChannelModel(state_, config_, language_, this);
@@ -108,10 +101,10 @@ MainWindow::MainWindow(StationParts parts, QWidget* parent)
     resize(kWindowWidth, kWindowHeight);
 
     config_.LoadPasswords();
-    RecomputeTransferTotal();
+    WarnAboutMissingFile(station_.Open(config_.device_channel));
     SetCheckInfo();
     ApplyLanguage();
-    RefreshRows();
+    model_->Refresh();
 
     second_timer_ = new QTimer(this);
     connect(second_timer_, &QTimer::timeout, this, [this] {
@@ -130,12 +123,7 @@ MainWindow::MainWindow(StationParts parts, QWidget* parent)
 
 MainWindow::~MainWindow() {
     if (search_thread_.joinable()) search_thread_.join();
-    watcher_.Stop();
-    engine::BurnEngine::Install(nullptr);
-    // A burn whose result is in may still be on its way out of the engine,
-    // which uses this window's station state: it must leave first.
-    while (engine_.RunningBurns() > 0) std::this_thread::sleep_for(kBurnExitPoll);
-    state_.MainLog().Close();
+    station_.Close();
 }
 
 // ---- StationWindow ----
@@ -318,9 +306,9 @@ void MainWindow::SetCheckInfo() {
                                            config_.ddr_freq_param));
 }
 
-void MainWindow::RecomputeTransferTotal() {
-    engine::TransferTotal total = engine::ComputeTransferTotal(config_);
-    if (total.bytes) state_.SetTransferTotal(*total.bytes);
+void MainWindow::RecomputeTransferTotal() { WarnAboutMissingFile(station_.RecomputeTransferTotal()); }
+
+void MainWindow::WarnAboutMissingFile(const engine::TransferTotal& total) {
     if (!total.missing_file.empty())
         prompter_.Show(this, ProgramCaption(language_),
                        QString::asprintf("The file %s can not be found.", total.missing_file.c_str()),
@@ -383,7 +371,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     second_timer_->stop();
     port_rescan_timer_->stop();
     if (search_thread_.joinable()) search_thread_.join();
-    watcher_.Stop();
+    station_.StopWatching();
     watcher_running_ = false;
     event->accept();
 }
@@ -528,12 +516,12 @@ void MainWindow::OnBaudChosen(int entry) {
 }
 
 void MainWindow::PauseWatcher() {
-    watcher_.Stop();
+    station_.StopWatching();
     watcher_running_ = false;
 }
 
 bool MainWindow::StationBusy() const {
-    return state_.AutoStart() || state_.WorkNumber() > 0 || engine_.RunningBurns() > 0;
+    return station_.Busy();
 }
 
 bool MainWindow::BeginConfigChange() {
@@ -566,7 +554,7 @@ void MainWindow::ResumeWatcher() {
     ShowPortStatus();
     if (!watching_ || !search_finished_ || watcher_running_ || changing_config_) return;
     if (!config::BurnRefusals(config_, config_file_).empty()) return;  // no board could pass
-    watcher_.Start();
+    station_.StartWatching();
     watcher_running_ = true;
 }
 

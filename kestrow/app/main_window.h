@@ -16,6 +16,7 @@
 #include "kestrow/engine/program_version.h"
 #include "kestrow/engine/station_state.h"
 #include "kestrow/engine/station_window.h"
+#include "kestrow/station/station.h"
 
 #include <QMainWindow>
 
@@ -116,8 +117,9 @@ public:
     // Loads language `index` of the table's names and relabels everything.
     bool SwitchLanguage(int index);
 
+    station::Station& GetStation() { return station_; }
     engine::StationState& State() { return state_; }
-    engine::BurnEngine& Engine() { return engine_; }
+    engine::BurnEngine& Engine() { return station_.Engine(); }
     ChannelModel& Model() { return *model_; }
     QTableView* ChannelList() const { return list_; }
     QWidget* Bar() const { return bar_; }
@@ -137,7 +139,7 @@ public:
     QMenu* ToolsMenu() const { return tools_menu_; }
     QAction* SettingsAction() const { return settings_action_; }
     QAction* PasswordAction() const { return password_action_; }
-    bool WatcherRunning() const { return watcher_.Running(); }
+    bool WatcherRunning() const { return station_.Watching(); }
     QMenu* LanguageMenu() const { return language_menu_; }
 
 protected:
@@ -153,6 +155,7 @@ private:
     void RefreshRows();
     void SetCheckInfo();
     void RecomputeTransferTotal();
+    void WarnAboutMissingFile(const engine::TransferTotal& total);
     void ShowPortList(const engine::PortSearchResult& result);
     void ShowPortStatus();
     void OnPortChosen(int entry);
@@ -178,9 +181,8 @@ private:
     Prompter& prompter_;
     std::string config_file_;
 
-    engine::StationState state_;
-    engine::BurnEngine engine_;
-    engine::PortWatcher watcher_;
+    station::Station station_;
+    engine::StationState& state_;  // the station's, which the list draws
     ChannelModel* model_ = nullptr;
 
     QWidget* bar_ = nullptr;

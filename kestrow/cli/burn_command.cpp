@@ -17,11 +17,11 @@
 #include "kestrow/engine/burn_station.h"
 #include "kestrow/engine/corvel_link.h"
 #include "kestrow/engine/port_search.h"
-#include "kestrow/engine/port_watcher.h"
 #include "kestrow/engine/progress.h"
 #include "kestrow/engine/queued_window.h"
 #include "kestrow/engine/station_state.h"
 #include "kestrow/engine/status_codes.h"
+#include "kestrow/station/station.h"
 
 #include <nlohmann/json.hpp>
 #include <unistd.h>
@@ -31,7 +31,6 @@
 #include <iostream>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace kestrow::cli {
@@ -115,11 +114,9 @@ public:
             CorvelLink& link)
         : options_(options),
           config_(config),
-          link_(link),
-          state_(config, language, link, window_),
-          engine_(config, link, state_, window_),
           ports_(link, config::StationFolder()),
-          watcher_(config, link, state_, window_, &ports_),
+          station_({config, language, link, window_, &ports_}),
+          state_(station_.State()),
           human_(options.json ? std::cerr : std::cout),
           tty_(::isatty(options.json ? STDERR_FILENO : STDOUT_FILENO) == 1) {}
 
@@ -127,21 +124,13 @@ public:
     void KeepsNoLogs() { logs_kept_ = false; }
 
     int Run(unsigned channels) {
-        state_.RefreshRows(static_cast<int>(channels));
-        state_.OpenMainLog();
-        TransferTotal total = ComputeTransferTotal(config_);
-        if (total.bytes) state_.SetTransferTotal(*total.bytes);
-        BurnEngine::Install(&engine_);
+        station_.Open(static_cast<int>(channels));  // the files were checked before
         Info("watching " + config_.uart_com[0] + " for " + std::to_string(options_.boards) +
              (options_.boards == 1 ? " board" : " boards") +
              (logs_kept_ ? " (log: " + config::ResolveProgramPath(kLogFolder) + ")" : " (no logs are kept)"));
-        watcher_.Start();
+        station_.StartWatching();
         int status = Loop();
-        watcher_.Stop();
-        link_.DetachUart(config_.uart_com[0]);  // the port is free for other programs again
-        // Let a burn that is still ending leave the engine before it goes away.
-        while (engine_.RunningBurns() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        BurnEngine::Install(nullptr);
+        station_.Close();
         PrintSummary();
         return status;
     }
@@ -217,7 +206,7 @@ private:
         Board& board = boards_[channel];
         if (!board.active) return;  // a late failure of a board already counted
         board.active = false;
-        BoardResult r{config_.uart_com[channel - 1], channel, engine_.LastFlashId(channel), passed, text,
+        BoardResult r{config_.uart_com[channel - 1], channel, station_.Engine().LastFlashId(channel), passed, text,
                       std::chrono::duration<double>(Clock::now() - board.start).count(), board.bytes};
         results_.push_back(r);
         if (options_.json) {
@@ -282,12 +271,10 @@ private:
 
     const BurnOptions& options_;
     config::BurnConfig& config_;
-    BoardLink& link_;
     QueuedWindow window_;
-    StationState state_;
-    BurnEngine engine_;
     SystemPorts ports_;
-    PortWatcher watcher_;
+    station::Station station_;
+    StationState& state_;
     // With --json, standard output carries only the records; the rest goes to stderr.
     std::ostream& human_;
     bool tty_;

@@ -1,6 +1,6 @@
 #pragma once
-// A station without its window, driven by the test thread: the engine, the
-// station state, the port watcher and the transfer library, burning virtual
+// A station without its window, driven by the test thread: the station (its
+// engine, state and port watcher) over the transfer library, burning virtual
 // boards on pseudo-terminals.
 #include "engine_fakes.h"
 #include "spi_nor_station.h"
@@ -11,6 +11,7 @@
 #include "kestrow/engine/queued_window.h"
 #include "kestrow/engine/station_state.h"
 #include "kestrow/engine/status_codes.h"
+#include "kestrow/station/station.h"
 #include "tools/vboard/virtual_board.h"
 
 #include <chrono>
@@ -74,16 +75,12 @@ protected:
         WriteFile("ram.bin", RandomBytes(2048, 4));
     }
 
-    ~StationE2eTest() override {
-        watcher_.Stop();
-        while (engine_.RunningBurns() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        BurnEngine::Install(nullptr);
-    }
+    ~StationE2eTest() override { station_.Close(); }
 
     void StartStation() {
         link_.SecureBootFlag(static_cast<unsigned>(config_.boot_mode_flag));
-        state_.RefreshRows(config_.device_channel);
-        BurnEngine::Install(&engine_);
+        if (!station_.IsOpen()) station_.Open(config_.device_channel);
+        else state_.RefreshRows(config_.device_channel);
     }
 
     // Wakes and attaches the board on `port` to channel slot `slot` as the
@@ -141,9 +138,9 @@ protected:
     ChannelOutcome BurnOneBoard(const vboard::VirtualBoard& board) {
         StartStation();
         config_.uart_com[0] = board.PortPath();
-        watcher_.Start();
+        station_.StartWatching();
         auto outcome = Pump(1);
-        watcher_.Stop();
+        station_.StopWatching();
         link_.DetachUart(board.PortPath());  // the library lets go of the port, as `kestrow burn` does
         return outcome[1];
     }
@@ -167,9 +164,10 @@ protected:
     config::LanguageTable language_;
     CorvelLink link_;
     QueuedWindow window_;
-    StationState state_{config_, language_, link_, window_};
-    BurnEngine engine_{config_, link_, state_, window_};
-    PortWatcher watcher_{config_, link_, state_, window_};
+    station::Station station_{{config_, language_, link_, window_}};
+    StationState& state_ = station_.State();
+    BurnEngine& engine_ = station_.Engine();
+    PortWatcher& watcher_ = station_.Watcher();
     std::vector<std::string> boxes_;
 };
 
