@@ -59,6 +59,13 @@ typedef enum {
     PORT_OPEN_FAILED = 5    /* any other reason; the detail says which */
 } E_PORT_ERROR;
 
+/* Results of KW_Uart_SelectBaud: none of them is a channel number. */
+typedef enum {
+    BAUD_FAILED = 0,    /* the boot ROM did not take the command; the port is closed */
+    BAUD_SELECTED = 1,  /* the boot ROM took the rate */
+    BAUD_NO_PROMPT = 2  /* no boot prompt seen yet: the port is left as it is */
+} E_BAUD_RESULT;
+
 /* Burn entry: called on the channel's worker thread with nID; result ignored. */
 typedef int (*KW_BURN_ENTRY)(unsigned nID);
 /* Progress: (nID, bytes transferred so far in the current burn). */
@@ -254,6 +261,10 @@ KW_API unsigned KW_set_jiggle_mode_no_vin_chg(int value);
 KW_API unsigned KW_Start_Read(const wchar_t* portName, unsigned index, E_CHIP_TYPE chipType);
 KW_API unsigned KW_check_secure_en(unsigned index);
 KW_API unsigned KW_Choose_Baud(const wchar_t* portName, unsigned index, unsigned baud);
+/* KW_Choose_Baud with results that cannot be taken for a channel number (an
+   E_BAUD_RESULT): KW_Choose_Baud's nID of channel 2 is also its "no prompt
+   yet". The rate chosen holds for this channel's next KW_Attach_Uart only. */
+KW_API unsigned KW_Uart_SelectBaud(const wchar_t* portName, unsigned index, unsigned baud);
 KW_API unsigned KW_Attach_Uart(const wchar_t* portName, unsigned linkBaud, unsigned index);
 KW_API unsigned KW_ChangeCom(const wchar_t* portName, unsigned nID, unsigned baud);
 KW_API unsigned KW_Detach_Uart(const wchar_t* portName);

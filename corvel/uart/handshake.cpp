@@ -95,7 +95,7 @@ KW_API unsigned KW_Start_Read(const wchar_t* portName, unsigned index, E_CHIP_TY
     ch.nID = index + 1;
     // The port runs at the boot rate now; a rate chosen for an earlier board
     // must not make KW_Attach_Uart reopen this one at that rate.
-    Link().portBaud = kBootBaud;
+    link.portBaud = kBootBaud;
 
     StopWatcher(index);
     link.handshake = 0;
@@ -120,20 +120,20 @@ KW_API unsigned KW_check_secure_en(unsigned index) {
     return (link.promptSeen.load() == 0 && link.handshake.load() == 0) ? 2 : 0;
 }
 
-KW_API unsigned KW_Choose_Baud(const wchar_t*, unsigned index, unsigned baud) {
-    if (index >= KW_MAX_CHANNELS) return 0;
+KW_API unsigned KW_Uart_SelectBaud(const wchar_t*, unsigned index, unsigned baud) {
+    if (index >= KW_MAX_CHANNELS) return BAUD_FAILED;
     UartChannel& link = Uart(index);
     BaudChoice choice = ChooseBaud(baud);
-    Link().portBaud = choice.portBaud;
+    link.portBaud = choice.portBaud;
 
     if (link.promptSeen.load() == 0) {
         link.promptWait = 0;
-        return 2;
+        return BAUD_NO_PROMPT;
     }
     link.promptSeen = 0;
     if (!SendTextCommand(index, "baudrate")) {
         DropChannelPort(index);
-        return 0;
+        return BAUD_FAILED;
     }
     std::this_thread::sleep_for(kBeforeSelector);
     SendByte(index, static_cast<uint8_t>(choice.selector));
@@ -142,7 +142,12 @@ KW_API unsigned KW_Choose_Baud(const wchar_t*, unsigned index, unsigned baud) {
     std::this_thread::sleep_for(kAfterSelector);
     // The boot ROM now talks at the new rate; KW_Attach_Uart reopens the port.
     if (baud != kBootBaud) DropChannelPort(index);
-    return index + 1;
+    return BAUD_SELECTED;
+}
+
+KW_API unsigned KW_Choose_Baud(const wchar_t* portName, unsigned index, unsigned baud) {
+    unsigned result = KW_Uart_SelectBaud(portName, index, baud);
+    return result == BAUD_SELECTED ? index + 1 : result;
 }
 
 KW_API unsigned KW_Attach_Uart(const wchar_t* portName, unsigned linkBaud, unsigned index) {
@@ -153,7 +158,7 @@ KW_API unsigned KW_Attach_Uart(const wchar_t* portName, unsigned linkBaud, unsig
         return 0;
     }
     BurnObject& ch = lib.channels[index];
-    unsigned portBaud = Link().portBaud.load();
+    unsigned portBaud = Uart(index).portBaud.load();
     if (portBaud != kBootBaud) {
         KW_HANDLE handle = OpenUart(portName, portBaud, index);
         if (!IsValidHandle(handle)) {

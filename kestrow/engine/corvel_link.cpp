@@ -66,7 +66,9 @@ unsigned CorvelLink::DownloadRam(unsigned channel, const std::string& path, unsi
 }
 unsigned CorvelLink::CheckSecureEn(unsigned index) { return KW_check_secure_en(index); }
 unsigned CorvelLink::ChooseBaud(const std::string& port, unsigned index, unsigned baud) {
-    return KW_Choose_Baud(ToWide(port).c_str(), index, baud);
+    // Not KW_Choose_Baud: its success on channel 2 reads as "no prompt yet".
+    static_assert(BAUD_SELECTED == kLinkSuccess && BAUD_NO_PROMPT == kLinkNoPrompt);
+    return KW_Uart_SelectBaud(ToWide(port).c_str(), index, baud);
 }
 unsigned CorvelLink::AttachUart(const std::string& port, unsigned baud, unsigned index) {
     return KW_Attach_Uart(ToWide(port).c_str(), baud, index);
