@@ -181,6 +181,19 @@ KW_API unsigned KW_Start(void) {
     return started;
 }
 
+KW_API unsigned KW_Start_Channel(unsigned nID) {
+    BurnObject* ch = ChannelByID(nID);
+    if (ch == nullptr || !IsValidHandle(ch->hDevice.load())) return 0;
+    // The channel counts as burning from here on, not only once its worker
+    // runs: a second start before then would wake it again, and it would
+    // burn a second time with no board.
+    unsigned attached = kAttached;
+    if (!ch->state.compare_exchange_strong(attached, kBurning)) return 0;
+    ch->startEvent.Set();
+    Lib().ramTableRecorded = false;
+    return 1;
+}
+
 KW_API void KW_GetVersion(unsigned* major, unsigned* minor, unsigned* build) {
     if (major == nullptr || minor == nullptr || build == nullptr) return;
     *major = 5;

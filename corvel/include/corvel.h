@@ -248,6 +248,11 @@ KW_API unsigned KW_DetachUSB(const wchar_t* path, E_USB_TYPE usbType);
 /* ---- library frame ---- */
 KW_API unsigned KW_Init(unsigned count, KW_BURN_ENTRY burnEntry, KW_PROGRESS progress);
 KW_API unsigned KW_Start(void);
+/* KW_Start for channel nID alone: wakes its worker when the channel is attached
+   and not started yet; 1 when it was started, else 0. KW_Start_Read already
+   marks a channel attached while its port is only watched for a prompt, so a
+   station watching several ports starts each board's channel by itself. */
+KW_API unsigned KW_Start_Channel(unsigned nID);
 KW_API void KW_GetVersion(unsigned* major, unsigned* minor, unsigned* build);
 KW_API unsigned KW_SetCorvelParam(unsigned unused, T_CORVEL_PARA* para);
 KW_API void KW_SetEventParam(unsigned seconds);
