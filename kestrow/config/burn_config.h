@@ -114,7 +114,9 @@ struct BurnConfig {
     // ---- stored in the configuration file ----
     std::string project_name;                          // 64 characters
     std::int32_t device_channel = 0;
-    std::array<std::string, kMaxBurnChannels> uart_com;  // kPortNameChars characters; only entry 0 is stored
+    // kPortNameChars characters each; entry 0 is "uart com", the others
+    // "uart com 2" ... "uart com 16" (stored when not empty).
+    std::array<std::string, kMaxBurnChannels> uart_com;
     std::int32_t uart_baud = 0;
     std::string path_producer;                         // 260 characters each
     std::string path_nandboot;

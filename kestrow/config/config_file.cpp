@@ -76,6 +76,8 @@ struct ListKey {
     std::string_view prefix;
     std::string_view count_key;
 };
+// "uart com 2" ... "uart com 16": port-name entries 2 to 16.
+constexpr std::string_view kFurtherPortKey = "uart com ";
 constexpr ListKey kSpiNandKey{"spinand", "spinand supported count"};
 constexpr ListKey kSpiNorKey{"sflash", "sflash supported count"};
 constexpr ListKey kPartitionKey{"partition", "partition count"};
@@ -260,8 +262,20 @@ int BurnConfig::Load(const std::string& name, ConfigNotes* notes) {
         } else if (key == "device channel") {
             device_channel = ReadDecimal(value);
         } else if (StartsWith(key, "uart")) {
-            if (key == "uart com") uart_com[0] = CutToChars(value, kPortNameChars);
-            else if (key == "uart baud") uart_baud = ReadDecimal(value);
+            if (key == "uart com") {
+                uart_com[0] = CutToChars(value, kPortNameChars);
+            } else if (key == "uart baud") {
+                uart_baud = ReadDecimal(value);
+            } else if (StartsWith(key, kFurtherPortKey)) {
+                // The further port-name entries: one per row of a station with several channels.
+                std::int32_t n = ReadDecimal(std::string_view(key).substr(kFurtherPortKey.size()));
+                if (n >= 2 && n <= kMaxBurnChannels)
+                    uart_com[static_cast<std::size_t>(n - 1)] = CutToChars(value, kPortNameChars);
+                else if (notes)
+                    notes->lines.push_back("line " + std::to_string(lineNumber) + ": " + key +
+                                           " names no port-name entry (2.." + std::to_string(kMaxBurnChannels) +
+                                           ") and is ignored");
+            }
         } else if (StartsWith(key, "path")) {
             if (key == "path producer") path_producer = CutToChars(value, 260);
             else if (key == "path 1k data") path_1k_data = CutToChars(value, 260);
@@ -314,6 +328,8 @@ std::string BurnConfig::FormatConfigText() const {
     line("");
     line("###UART");
     line("uart com = " + uart_com[0]);
+    for (std::size_t i = 1; i < uart_com.size(); ++i)
+        if (!uart_com[i].empty()) line(std::string(kFurtherPortKey) + std::to_string(i + 1) + " = " + uart_com[i]);
     line(Format("uart baud = %d", uart_baud));
     line("");
     line("path producer = " + path_producer);
