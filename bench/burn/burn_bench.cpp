@@ -89,11 +89,11 @@ struct Bench {
     }
 
     bool Attach(const std::string& port, unsigned slot) {
-        config.uart_com[slot] = port;
+        state.SetPort(slot + 1, port);
         for (int attempt = 0; attempt < 20; ++attempt) {
             link.StartRead(port, slot, static_cast<unsigned>(config.chip_type));
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            if (watcher.Attach(port, slot)) return true;
+            if (station.Watcher(slot + 1).Attach(port, slot)) return true;
         }
         return false;
     }
@@ -105,7 +105,6 @@ struct Bench {
     station::Station station{{config, language, link, window}};
     StationState& state = station.State();
     BurnEngine& engine = station.Engine();
-    PortWatcher& watcher = station.Watcher();
 };
 
 vboard::BoardOptions PacedBoard() {
@@ -179,12 +178,12 @@ int main(int argc, char** argv) {
         silent.faults = {vboard::Fault::Silent};
         vboard::VirtualBoard board(silent);
         Bench station(folder);
-        station.config.uart_com[0] = board.PortPath();
+        station.station.SetPorts({board.PortPath()});
         double cpu = CpuSeconds();
         auto start = Clock::now();
-        station.watcher.Start();
+        station.station.StartWatching();
         std::this_thread::sleep_for(std::chrono::duration<double>(idleSeconds));
-        station.watcher.Stop();
+        station.station.StopWatching();
         double wall = std::chrono::duration<double>(Clock::now() - start).count();
         double used = CpuSeconds() - cpu;
         std::printf("idle watch: %.3f CPU s in %.1f s = %.2f%% of one core (goal < 1%%)\n", used, wall,

@@ -28,6 +28,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace kestrow::app {
 namespace {
 
@@ -85,6 +87,7 @@ MainWindow::MainWindow(StationParts parts, QWidget* parent)
     list_->verticalHeader()->setDefaultSectionSize(kRowHeight);
     list_->setShowGrid(false);
     for (int column = 0; column < kColumnCount; ++column) list_->setColumnWidth(column, kColumnWidth[column]);
+    connect(list_->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] { ShowRowPort(); });
 
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
@@ -104,7 +107,7 @@ MainWindow::MainWindow(StationParts parts, QWidget* parent)
     WarnAboutMissingFile(station_.Open(config_.device_channel));
     SetCheckInfo();
     ApplyLanguage();
-    model_->Refresh();
+    RefreshRows();
 
     second_timer_ = new QTimer(this);
     connect(second_timer_, &QTimer::timeout, this, [this] {
@@ -168,7 +171,8 @@ void MainWindow::ReportPort(const std::string& port, const std::string& problem)
     QMetaObject::invokeMethod(
         this,
         [this, port, problem] {
-            watched_port_problem_ = problem;
+            if (problem.empty()) watched_port_problems_.erase(port);
+            else watched_port_problems_[port] = problem;
             state_.MainLog().Write(engine::kLogTime, "%s\r\n",
                                    problem.empty() ? (port + " opens again").c_str() : problem.c_str());
             ShowPortStatus();
@@ -297,7 +301,12 @@ void MainWindow::SelectConfiguredBaud() {
 
 void MainWindow::RefreshRows() {
     state_.RefreshRows(config_.device_channel);
+    station_.SetPorts(WatchedPorts());
     model_->Refresh();
+}
+
+std::vector<std::string> MainWindow::WatchedPorts() const {
+    return {config_.uart_com.begin(), config_.uart_com.begin() + WatchedRows()};
 }
 
 void MainWindow::SetCheckInfo() {
@@ -378,15 +387,33 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 // ---- ports ----
 
+int MainWindow::WatchedRows() const {
+    return std::clamp(config_.device_channel, 1, static_cast<int>(engine::kMaxStationChannels));
+}
+
+int MainWindow::SelectedRow() const {
+    int row = list_->currentIndex().isValid() ? list_->currentIndex().row() : 0;
+    return GangMode() && row < WatchedRows() ? row : 0;
+}
+
+engine::PortSearchResult MainWindow::SearchRows(const engine::PortTable& configured, engine::PortTable& table) const {
+    return engine::SearchStationPorts(ports_, configured, static_cast<std::size_t>(WatchedRows()), table);
+}
+
+void MainWindow::ShowRowPort() {
+    if (!GangMode()) return;
+    port_list_->setCurrentIndex(port_list_->findText(QString::fromStdString(config_.uart_com[SelectedRow()])));
+}
+
 void MainWindow::StartPortThreads() {
     if (search_thread_.joinable()) search_thread_.join();
     port_list_->clear();
     remembered_port_ = config_.uart_com[0];
     search_finished_ = false;
-    search_thread_ = std::jthread([this, remembered = remembered_port_] {
+    search_thread_ = std::jthread([this, configured = config_.uart_com] {
         engine::PortTable table;
         std::vector<std::string> seen = ports_.Candidates();
-        engine::PortSearchResult result = engine::SearchPorts(ports_, remembered, table);
+        engine::PortSearchResult result = SearchRows(configured, table);
         QMetaObject::invokeMethod(
             this,
             [this, result, table, seen] {
@@ -435,7 +462,8 @@ void MainWindow::ShowPortStatus() {
         port_status_->setText(QString::fromStdString(refusals.front()));
         return;
     }
-    std::string text = watched_port_problem_;
+    std::string text;
+    for (const auto& [port, problem] : watched_port_problems_) text += (text.empty() ? "" : "; ") + problem;
     if (text.empty())
         for (const std::string& problem : unlisted_problems_) text += (text.empty() ? "" : "; ") + problem;
     port_status_->setText(QString::fromStdString(text));
@@ -446,10 +474,12 @@ void MainWindow::RescanPortsIfChanged() {
     if (now == seen_ports_ || !BeginConfigChange()) return;
     seen_ports_ = now;
     engine::PortTable table;
-    engine::PortSearchResult result = engine::SearchPorts(ports_, config_.uart_com[0], table);
-    const bool portChanged = table[0] != config_.uart_com[0];
+    engine::PortSearchResult result = SearchRows(config_.uart_com, table);
+    const bool portChanged =
+        !std::equal(table.begin(), table.begin() + WatchedRows(), config_.uart_com.begin());
     config_.uart_com = table;
     ShowPortList(result);
+    ShowRowPort();
     if (portChanged) RefreshRows();
     EndConfigChange();
 }
@@ -458,6 +488,7 @@ void MainWindow::SearchPortsNow() {
     if (!BeginConfigChange()) return;
     search_button_->setEnabled(false);
     remembered_port_ = config_.uart_com[0];
+    const engine::PortTable configured = config_.uart_com;
     for (std::string& port : config_.uart_com) {
         if (!port.empty()) link_.DetachUart(port);
         port.clear();
@@ -465,20 +496,23 @@ void MainWindow::SearchPortsNow() {
     port_list_->clear();
     engine::PortTable table;
     seen_ports_ = ports_.Candidates();
-    ShowPortList(engine::SearchPorts(ports_, remembered_port_, table));
+    ShowPortList(SearchRows(configured, table));
     config_.uart_com = table;
+    ShowRowPort();
     RefreshRows();
     search_button_->setEnabled(true);
     EndConfigChange();
 }
 
 void MainWindow::ToggleWatching() {
-    const std::string port = config_.uart_com[0];
+    const std::vector<std::string> watched = WatchedPorts();
     if (!watching_) {
-        engine::PortInfo look = ports_.Inspect(port);
-        if (look.condition.state == engine::PortState::InUse && !look.held_here) {
-            prompter_.Show(this, ProgramCaption(language_), kPortOccupiedText, config::MessageIcon::Warning);
-            return;
+        for (const std::string& port : watched) {
+            engine::PortInfo look = ports_.Inspect(port);
+            if (!port.empty() && look.condition.state == engine::PortState::InUse && !look.held_here) {
+                prompter_.Show(this, ProgramCaption(language_), kPortOccupiedText, config::MessageIcon::Warning);
+                return;
+            }
         }
         watching_ = true;
         ResumeWatcher();
@@ -488,17 +522,25 @@ void MainWindow::ToggleWatching() {
     watching_ = false;
     PauseWatcher();
     // Held, normally by the transfer library from the last watch round.
-    if (ports_.Inspect(port).condition.state == engine::PortState::InUse) link_.DetachUart(port);
+    for (const std::string& port : watched)
+        if (!port.empty() && ports_.Inspect(port).condition.state == engine::PortState::InUse) link_.DetachUart(port);
     close_button_->setText("Open");
 }
 
 void MainWindow::OnPortChosen(int entry) {
     if (entry < 0) return;
+    const int row = SelectedRow();
     if (!BeginConfigChange()) {
-        port_list_->setCurrentText(QString::fromStdString(config_.uart_com[0]));
+        port_list_->setCurrentText(QString::fromStdString(config_.uart_com[row]));
         return;
     }
-    config_.uart_com[0] = port_list_->itemText(entry).toStdString();
+    const std::string chosen = port_list_->itemText(entry).toStdString();
+    // A port another row watches changes places with this row's: no two rows
+    // ever watch the same port.
+    auto rows = config_.uart_com.begin() + WatchedRows();
+    if (auto other = std::find(config_.uart_com.begin(), rows, chosen); other != rows)
+        *other = config_.uart_com[row];
+    config_.uart_com[row] = chosen;
     remembered_port_ = config_.uart_com[0];
     RefreshRows();
     EndConfigChange();
@@ -554,6 +596,7 @@ void MainWindow::ResumeWatcher() {
     ShowPortStatus();
     if (!watching_ || !search_finished_ || watcher_running_ || changing_config_) return;
     if (!config::BurnRefusals(config_, config_file_).empty()) return;  // no board could pass
+    station_.SetPorts(WatchedPorts());
     station_.StartWatching();
     watcher_running_ = true;
 }

@@ -22,6 +22,7 @@
 
 #include <array>
 #include <atomic>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -109,6 +110,12 @@ public:
     unsigned StartRun();
     void SearchPortsNow();   // "Search"
     void ToggleWatching();   // "Close" / "Open"
+    // Rows, each watching its own port: one per configured channel (at least
+    // one). With more than one (gang mode) row i watches port-name entry i
+    // and choosing a port in the bar's list assigns it to the selected row.
+    int WatchedRows() const;
+    bool GangMode() const { return WatchedRows() > 1; }
+    std::vector<std::string> WatchedPorts() const;
     bool Watching() const { return watching_; }
     void ChooseBurnFile();   // "Browse"
     void OpenSettings();     // "Burn Settings"
@@ -157,6 +164,11 @@ private:
     void RecomputeTransferTotal();
     void WarnAboutMissingFile(const engine::TransferTotal& total);
     void ShowPortList(const engine::PortSearchResult& result);
+    // The bar's list shows the port of the selected row (entry 0 without gang mode).
+    void ShowRowPort();
+    int SelectedRow() const;
+    // The port search of this station's rows over `configured`.
+    engine::PortSearchResult SearchRows(const engine::PortTable& configured, engine::PortTable& table) const;
     void ShowPortStatus();
     void OnPortChosen(int entry);
     void OnBaudChosen(int entry);
@@ -219,7 +231,7 @@ private:
     std::atomic<bool> search_finished_{false};
     std::string remembered_port_;
     std::vector<std::string> seen_ports_;  // the candidates of the last search
-    std::string watched_port_problem_;     // from the attach thread
+    std::map<std::string, std::string> watched_port_problems_;  // from the watchers, by port
     std::vector<std::string> unlisted_problems_;  // from the last search
     std::jthread search_thread_;
 };

@@ -73,7 +73,8 @@ public:
 
     // Library frame.
     virtual unsigned Init(unsigned channels, BurnEntry burn, ProgressEntry progress) = 0;
-    virtual unsigned Start() = 0;
+    // Starts the burn of one attached channel; 1 when it was started.
+    virtual unsigned StartChannel(unsigned channel) = 0;
     virtual unsigned SetCorvelParam(unsigned channel, const CorvelParam& para) = 0;
     virtual unsigned SecureBootFlag(unsigned flag) = 0;
 

@@ -124,6 +124,13 @@ int BurnEngine::BurnChannel(unsigned channel) {
 }
 
 int BurnEngine::RunBurn(unsigned channel) {
+    // Until this returns the channel's port is not watched for the next board.
+    struct InBurn {
+        BurnEngine& engine;
+        unsigned channel;
+        ~InBurn() { engine.EndBurn(channel); }
+    } inBurn{*this, channel};
+    state_.EnterBurn(channel);
     const std::tm start = ChannelLog::Now();
     Burn burn{channel, ChannelLogName(channel, start)};
     ChannelLog log(burn.log);
@@ -151,6 +158,15 @@ int BurnEngine::RunBurn(unsigned channel) {
     state_.DisarmTimer(channel);
     window_.RefreshTitle();
     return 1;
+}
+
+void BurnEngine::EndBurn(unsigned channel) {
+    // The port is let go here, on the burn's own thread, before it may be
+    // watched again: the library's worker then finds nothing left to close
+    // once the burn returns, and cannot close the port under the next board.
+    const std::string port = state_.PortOfChannel(channel);
+    if (!port.empty()) link_.DetachUart(port);
+    state_.LeaveBurn(channel);
 }
 
 bool BurnEngine::RunStep(Burn& burn, const BurnStep& step, ChannelLog& entryLog) {
@@ -269,7 +285,9 @@ StepOutcome BurnEngine::DownloadProducer(const Burn& burn, ChannelLog& log) {
 }
 
 StepOutcome BurnEngine::SwitchBaud(const Burn& burn) {
-    if (link_.ChangeCom(config_.uart_com[0], burn.channel, static_cast<unsigned>(config_.uart_baud)) == 0)
+    // The library reopens the channel's own port at the working rate.
+    if (link_.ChangeCom(state_.PortOfChannel(burn.channel), burn.channel, static_cast<unsigned>(config_.uart_baud)) ==
+        0)
         return StepFailed();
     return StepDone();
 }

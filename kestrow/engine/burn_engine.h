@@ -29,7 +29,7 @@ inline constexpr unsigned k1kDataMagic = 0x5349474E;  // "NGIS" read little-endi
 inline constexpr unsigned kFlashIdQuery = 254;       // both parameters of the flash-ID query
 inline constexpr unsigned kDefaultBaud = 115200;
 inline constexpr std::size_t kMaxRamRegisters = 64;
-inline constexpr unsigned kMaxStationChannels = 16;
+inline constexpr unsigned kMaxStationChannels = 16;  // what the configuration's device channel may name
 
 class BurnEngine {
 public:
@@ -57,6 +57,8 @@ private:
     struct Burn;  // one call's channel, log path and what its steps found
 
     int RunBurn(unsigned channel);
+    // After every burn: frees the channel's port for the next board.
+    void EndBurn(unsigned channel);
     // Runs one step of kBurnSequence: its lines, its statuses, its work.
     // False when it failed (its failure status is posted).
     bool RunStep(Burn& burn, const BurnStep& step, ChannelLog& entryLog);
@@ -89,7 +91,7 @@ private:
     StationState& state_;
     StationWindow& window_;
     EngineOptions options_;
-    std::array<std::atomic<unsigned>, kMaxStationChannels + 1> flash_ids_{};
+    std::array<std::atomic<unsigned>, kMaxChannels + 1> flash_ids_{};
     std::atomic<int> running_{0};
 };
 

@@ -52,7 +52,8 @@ std::wstring ToWide(const std::string& text) {
 unsigned CorvelLink::Init(unsigned channels, BurnEntry burn, ProgressEntry progress) {
     return KW_Init(channels, burn, progress);
 }
-unsigned CorvelLink::Start() { return KW_Start(); }
+// Not KW_Start: it would also wake the channels whose ports are only watched.
+unsigned CorvelLink::StartChannel(unsigned channel) { return KW_Start_Channel(channel); }
 unsigned CorvelLink::SetCorvelParam(unsigned channel, const CorvelParam& para) {
     T_CORVEL_PARA p{para.event_time, para.platform_type, para.chip_type};
     return KW_SetCorvelParam(channel, &p);

@@ -1,15 +1,19 @@
 #pragma once
 // The station without widgets: the state behind the window, the burn engine
-// and the port watcher, behind one object that both fronts (the window,
-// `kestrow burn`), the tests and the benchmarks build. Open() brings it up:
-// the engine becomes the transfer library's burn entry, the main log opens,
-// the transfer total is computed and the rows are built. Close() stops the
-// watching, lets go of the watched ports and returns once no burn thread is
-// inside the engine any more.
+// and one port watcher per channel, behind one object that both fronts (the
+// window, `kestrow burn`), the tests and the benchmarks build. Open() brings it
+// up: the engine becomes the transfer library's burn entry, the main log
+// opens, the transfer total is computed and the rows are built. Close() stops
+// the watching, lets go of the watched ports and returns once no burn thread
+// is inside the engine any more.
 //
-// Threads: Open, Close, the watching and the transfer total are the window
-// thread's (the front's own thread); the engine runs on the library's
-// workers, the watcher on a thread of its own.
+// Each port maps to one channel (SetPorts) and is watched, attached, burned
+// and re-armed by itself: a board finishing, failing, unplugged or silent on
+// one port never waits for another.
+//
+// Threads: Open, Close, SetPorts, the watching and the transfer total are the
+// window thread's (the front's own thread); the engine runs on the library's
+// workers, each watcher on a thread of its own.
 #include "kestrow/config/burn_config.h"
 #include "kestrow/config/language_table.h"
 #include "kestrow/engine/board_link.h"
@@ -19,6 +23,10 @@
 #include "kestrow/engine/progress.h"
 #include "kestrow/engine/station_state.h"
 #include "kestrow/engine/station_window.h"
+
+#include <memory>
+#include <string>
+#include <vector>
 
 namespace kestrow::station {
 
@@ -50,10 +58,16 @@ public:
     // After the burn file or the settings changed.
     engine::TransferTotal RecomputeTransferTotal();
 
-    // The attach thread; StopWatching returns once it has ended.
+    // Channel i + 1 watches ports[i] (at most kMaxChannels); a channel
+    // without a port name is not watched. Only while nothing is watched.
+    void SetPorts(std::vector<std::string> ports);
+    std::vector<std::string> Ports() const { return state_.Ports(); }
+
+    // One watcher per channel with a port. StopWatching returns once all of
+    // them have ended.
     void StartWatching();
     void StopWatching();
-    bool Watching() const { return watcher_.Running(); }
+    bool Watching() const;
 
     // A board is attached or burning: it reads the configuration until its result.
     bool Busy() const;
@@ -61,14 +75,15 @@ public:
     engine::StationState& State() { return state_; }
     const engine::StationState& State() const { return state_; }
     engine::BurnEngine& Engine() { return engine_; }
-    engine::PortWatcher& Watcher() { return watcher_; }
+    // The watcher of `channel` (1 .. kMaxChannels).
+    engine::PortWatcher& Watcher(unsigned channel) { return *watchers_.at(channel - 1); }
 
 private:
     config::BurnConfig& config_;
     engine::BoardLink& link_;
     engine::StationState state_;
     engine::BurnEngine engine_;
-    engine::PortWatcher watcher_;
+    std::vector<std::unique_ptr<engine::PortWatcher>> watchers_;  // channel i + 1 at i
     bool open_ = false;
 };
 

@@ -41,7 +41,7 @@ struct LinkCall {
 
 class FakeLink : public BoardLink {
 public:
-    // Result of the named call (default 1, or the channel for AttachUart).
+    // Result of the named call (default 1, or for AttachUart the channel of its slot).
     void SetResult(const std::string& name, unsigned result) {
         std::lock_guard lock(mutex_);
         results_[name] = result;
@@ -59,7 +59,7 @@ public:
     }
     unsigned flash_id = 0xEF4018;
     unsigned chip_count = 1;
-    unsigned attach_channel = 1;
+    unsigned attach_channel = 0;  // AttachUart's result when not 0
 
     std::vector<LinkCall> Calls() const {
         std::lock_guard lock(mutex_);
@@ -79,7 +79,7 @@ public:
     }
 
     unsigned Init(unsigned channels, BurnEntry, ProgressEntry) override { return Record(LinkCall{"Init", 0, "", {channels}}); }
-    unsigned Start() override { return Record(LinkCall{"Start"}); }
+    unsigned StartChannel(unsigned ch) override { return Record(LinkCall{"StartChannel", ch}); }
     unsigned SetCorvelParam(unsigned ch, const CorvelParam& p) override {
         return Record(LinkCall{"SetCorvelParam", ch, "", {p.event_time, p.platform_type, p.chip_type}});
     }
@@ -177,7 +177,9 @@ private:
             calls_.push_back(call);
             auto it = results_.find(call.name + "#" + std::to_string(call.channel));
             if (it == results_.end()) it = results_.find(call.name);
-            result = it != results_.end() ? it->second : call.name == "AttachUart" ? attach_channel : 1;
+            const unsigned slotChannel = call.name == "AttachUart" ? call.values[1] + 1 : 1;
+            result = it != results_.end() ? it->second : call.name == "AttachUart" && attach_channel != 0 ? attach_channel
+                                                                                                            : slotChannel;
             if (auto h = hooks_.find(call.name); h != hooks_.end()) hook = h->second;
         }
         if (hook) hook(call.channel);

@@ -86,11 +86,11 @@ protected:
     // Wakes and attaches the board on `port` to channel slot `slot` as the
     // watcher does, without starting the run.
     bool AttachBoard(const std::string& port, unsigned slot) {
-        config_.uart_com[slot] = port;
+        state_.SetPort(slot + 1, port);
         for (int attempt = 0; attempt < 30; ++attempt) {
             link_.StartRead(port, slot, static_cast<unsigned>(config_.chip_type));
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            if (watcher_.Attach(port, slot)) return true;
+            if (station_.Watcher(slot + 1).Attach(port, slot)) return true;
         }
         return false;
     }
@@ -137,7 +137,7 @@ protected:
     // One board on the watched port, burned as the window flow does.
     ChannelOutcome BurnOneBoard(const vboard::VirtualBoard& board) {
         StartStation();
-        config_.uart_com[0] = board.PortPath();
+        station_.SetPorts({board.PortPath()});
         station_.StartWatching();
         auto outcome = Pump(1);
         station_.StopWatching();
@@ -167,7 +167,6 @@ protected:
     station::Station station_{{config_, language_, link_, window_}};
     StationState& state_ = station_.State();
     BurnEngine& engine_ = station_.Engine();
-    PortWatcher& watcher_ = station_.Watcher();
     std::vector<std::string> boxes_;
 };
 
