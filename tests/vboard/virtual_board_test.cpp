@@ -9,7 +9,11 @@
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <poll.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -170,6 +174,43 @@ TEST_F(SeveralBoards, HostLettingGoOfThePortEndsTheBoardButAQuickReopenDoesNot) 
     EXPECT_FALSE(board.Awake());
     EXPECT_EQ(Ended().size(), 1u);
     EXPECT_TRUE(Ended()[0].second.empty());  // that board's producer never ran
+}
+
+// The program with --ports: one port per line, each its own board with the
+// faults given for it.
+TEST(VboardProgram, EveryPortPlaysItsOwnBoardWithItsOwnFaults) {
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(out[1], STDOUT_FILENO);
+        ::close(out[0]);
+        ::close(out[1]);
+        ::execl(VBOARD_PROGRAM, VBOARD_PROGRAM, "--ports", "3", "--fault", "2:no-prompt", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    FILE* lines = ::fdopen(out[0], "r");
+    std::vector<std::string> ports;
+    char line[256];
+    while (ports.size() < 3 && std::fgets(line, sizeof line, lines)) ports.emplace_back(line, std::strcspn(line, "\n"));
+    ASSERT_EQ(ports.size(), 3u);
+    EXPECT_NE(ports[0], ports[1]);
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        SCOPED_TRACE(ports[i]);
+        HostPort host(ports[i]);
+        ASSERT_TRUE(host.Open());
+        host.Send("kkk");
+        EXPECT_EQ(host.ReadUntil("Q4_UART_BOOT>#", i == 1 ? 500ms : 3s).empty(), i == 1);
+    }
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    std::fclose(lines);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    const std::string program = VBOARD_PROGRAM;
+    EXPECT_EQ(WEXITSTATUS(std::system((program + " --ports 2 --fault 3:silent 2>/dev/null").c_str())), 2);
 }
 
 }  // namespace
