@@ -182,12 +182,19 @@ bool VirtualBoard::Receive(Clock::time_point now, std::vector<uint8_t>& buffer) 
     received_ += static_cast<size_t>(n);
     unsigned hostBaud = HostBaud();
     if (options_.followHostBaud && rom_.RunningProducer() != nullptr && hostBaud != 0) rom_.SetBaud(hostBaud);
-    // Bytes sent at another rate than the board's arrive as noise.
-    if (hostBaud != 0 && hostBaud != rom_.Baud()) {
+    // Bytes sent at another rate than the board's arrive as noise. A board
+    // that reads late (a loaded machine) may find the host's rate changed
+    // since they were sent, as when the host reopens its port right after the
+    // baud selector: they count at the rate the host had when the wire was
+    // last idle as well.
+    const bool boardRate = hostBaud == 0 || hostBaud == rom_.Baud() || idleHostBaud_ == rom_.Baud();
+    if (!boardRate) {
         garbled_ += static_cast<size_t>(n);
     } else {
         rom_.Feed(buffer.data(), static_cast<size_t>(n), pending_);
     }
+    int waiting = 0;
+    if (::ioctl(master_, FIONREAD, &waiting) == 0 && waiting == 0) idleHostBaud_ = hostBaud;
     if (options_.disconnectAfter != 0 && received_ >= options_.disconnectAfter) {
         Unplug();  // the board is gone: the host sees the port hang up
         return false;
@@ -251,6 +258,7 @@ void VirtualBoard::NextBoard() {
     inIdle_ = outIdle_ = true;
     outBlocked_ = false;
     hostSpoke_ = false;
+    idleHostBaud_ = 0;
     hungUpSince_.reset();
     ++boardNumber_;
 }

@@ -84,6 +84,9 @@ private:
     bool outBlocked_ = false;  // the terminal had no room for the last write
     BoardEnded onEnded_;
     bool hostSpoke_ = false;  // the host has sent this board something
+    // The host's rate when the board last found nothing more to read: bytes
+    // that arrive after it were sent at that rate or at the host's present one.
+    unsigned idleHostBaud_ = 0;
     std::optional<Clock::time_point> hungUpSince_;  // no host holds the port since then
     std::atomic<unsigned> boardNumber_{1};
     std::atomic<bool> done_{false};
