@@ -233,20 +233,18 @@ void StationState::EndOfRun() {
     window_.EndOfRun();
 }
 
-void StationState::SetAutoStart(unsigned channel) {
-    if (channel == 0 || channel > kMaxChannels) return;
-    std::lock_guard lock(auto_start_mutex_);
-    auto_start_[channel] = true;
-}
-
-void StationState::ClearAutoStart(unsigned channel) {
+void StationState::SetChannelFlag(std::array<bool, kMaxChannels + 1>& flags, unsigned channel, bool value) {
     if (channel == 0 || channel > kMaxChannels) return;
     {
         std::lock_guard lock(auto_start_mutex_);
-        auto_start_[channel] = false;
+        flags[channel] = value;
     }
     auto_start_changed_.notify_all();
 }
+
+void StationState::SetAutoStart(unsigned channel) { SetChannelFlag(auto_start_, channel, true); }
+
+void StationState::ClearAutoStart(unsigned channel) { SetChannelFlag(auto_start_, channel, false); }
 
 bool StationState::AutoStart(unsigned channel) const {
     std::lock_guard lock(auto_start_mutex_);
@@ -258,20 +256,9 @@ bool StationState::AutoStart() const {
     return std::find(auto_start_.begin(), auto_start_.end(), true) != auto_start_.end();
 }
 
-void StationState::EnterBurn(unsigned channel) {
-    if (channel == 0 || channel > kMaxChannels) return;
-    std::lock_guard lock(auto_start_mutex_);
-    in_burn_[channel] = true;
-}
+void StationState::EnterBurn(unsigned channel) { SetChannelFlag(in_burn_, channel, true); }
 
-void StationState::LeaveBurn(unsigned channel) {
-    if (channel == 0 || channel > kMaxChannels) return;
-    {
-        std::lock_guard lock(auto_start_mutex_);
-        in_burn_[channel] = false;
-    }
-    auto_start_changed_.notify_all();
-}
+void StationState::LeaveBurn(unsigned channel) { SetChannelFlag(in_burn_, channel, false); }
 
 bool StationState::ChannelFree(unsigned channel) const { return !auto_start_[channel] && !in_burn_[channel]; }
 

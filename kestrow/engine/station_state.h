@@ -130,6 +130,8 @@ private:
     void Unstarted(unsigned channel);
     void ClearAutoStart(unsigned channel);
     bool ChannelFree(unsigned channel) const;  // under auto_start_mutex_
+    // Sets one channel's flag of those a port watcher waits on.
+    void SetChannelFlag(std::array<bool, kMaxChannels + 1>& flags, unsigned channel, bool value);
     void ClearRunFlags();
     std::string PortOfRow(std::size_t row) const;
 
