@@ -86,6 +86,10 @@ size_t VirtualBoard::GarbledBytes() const {
     std::lock_guard lock(mutex_);
     return garbled_;
 }
+std::map<unsigned, VirtualBoard::WireBytes> VirtualBoard::Wire() const {
+    std::lock_guard lock(mutex_);
+    return wire_;
+}
 std::vector<std::pair<uint32_t, uint32_t>> VirtualBoard::RamPairs() const {
     std::lock_guard lock(mutex_);
     return rom_.RamPairs();
@@ -146,6 +150,7 @@ void VirtualBoard::Flush(Clock::time_point now) {
             return;
         }
         pending_.erase(0, static_cast<size_t>(written));
+        wire_[rom_.Baud()].out += static_cast<uint64_t>(written);
         if (options_.pace) outFreeAt_ += WireTime(static_cast<size_t>(written), rom_.Baud());
     }
     outIdle_ = true;
@@ -188,6 +193,7 @@ bool VirtualBoard::Receive(Clock::time_point now, std::vector<uint8_t>& buffer) 
     // baud selector: they count at the rate the host had when the wire was
     // last idle as well.
     const bool boardRate = hostBaud == 0 || hostBaud == rom_.Baud() || idleHostBaud_ == rom_.Baud();
+    wire_[boardRate ? rom_.Baud() : hostBaud].in += static_cast<uint64_t>(n);
     if (!boardRate) {
         garbled_ += static_cast<size_t>(n);
     } else {
@@ -253,6 +259,7 @@ void VirtualBoard::NextBoard() {
     std::lock_guard lock(mutex_);
     rom_ = BootRom(options_);
     garbled_ = 0;
+    wire_.clear();
     received_ = 0;
     pending_.clear();
     inIdle_ = outIdle_ = true;
