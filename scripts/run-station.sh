@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Sets the machine up, builds the station and runs it on its embedded default,
-# a virtual board (vboard) on a pseudo-terminal. With a display the station
-# window opens and burns the board by itself (scripts/run-window.sh); without
-# one three boards, played one after another on the same port by one vboard,
-# are burned with `kestrow burn --boards 3` from a copy of the sample station,
-# then each board's flash is compared with the burn file.
+# virtual boards (vboard) on pseudo-terminals. With a display the station
+# window opens and burns a board by itself (scripts/run-window.sh); without
+# one, three boards on three ports, played by one vboard and announced in a
+# copy of the sample station, are burned at once with
+# `kestrow burn --all-ports --boards 3`, then each board's flash is compared
+# with the burn file.
 #
 #   scripts/run-station.sh
 set -euo pipefail
@@ -23,20 +24,22 @@ rm -rf "$station"
 cp -r station "$station"
 
 # The board the sample station expects: chip type 8, the first SPI NOR of its list.
-# vboard prints its port on the first line, plays three boards in a row on it (the
-# next one appears, blank, when a burn ends), saves each one's flash to
-# flash.bin.N and ends after the third.
-boards=3
+# vboard plays one on each of three ports, prints the ports one per line, saves
+# each board's flash to flash.bin.pK when its burn ends and ends after the three.
+ports=3
 coproc VBOARD { exec build/tools/vboard/vboard --chip-type 8 --flash-id 0xef4017 --flash-size 8388608 \
-                  --boards "$boards" --save-flash "$station/flash.bin"; }
+                  --ports "$ports" --boards 1 --save-flash "$station/flash.bin"; }
 vboard_pid=$VBOARD_PID
 trap 'kill "$vboard_pid" 2>/dev/null || true; wait "$vboard_pid" 2>/dev/null || true' EXIT
-read -r port <&"${VBOARD[0]}"
-echo "$port" > "$station/virtual_ports.txt"
-echo "virtual board on $port, $boards boards in a row"
+: > "$station/virtual_ports.txt"
+for _ in $(seq "$ports"); do
+  read -r port <&"${VBOARD[0]}"
+  echo "$port" >> "$station/virtual_ports.txt"
+done
+echo "virtual boards announced on $(paste -sd ' ' "$station/virtual_ports.txt"), burned at once"
 
 status=0
-build/kestrow/cli/kestrow burn --station "$station" --port "$port" --boards "$boards" --timeout 180 || status=$?
+build/kestrow/cli/kestrow burn --station "$station" --all-ports --boards "$ports" --timeout 180 || status=$?
 if [ "$status" -eq 0 ]; then
   wait "$vboard_pid" || status=$?
 else
@@ -47,15 +50,15 @@ trap - EXIT
 
 # Flash check: behind the 512-byte boot header the flash holds the burn file,
 # except the flash parameters the station copies behind the file's "SPIP" marker.
-python3 - "$station/u-boot.bin" "$station"/flash.bin.* <<'PY' || status=1
+python3 - "$ports" "$station/u-boot.bin" "$station"/flash.bin.* <<'PY' || status=1
 import sys
-boot = open(sys.argv[1], 'rb').read()
+boot = open(sys.argv[2], 'rb').read()
 params = boot.find(b'SPIP') + 4
-ok = len(sys.argv) > 2
-for path in sys.argv[2:]:
+ok = len(sys.argv) - 3 == int(sys.argv[1])  # one flash per port
+for path in sys.argv[3:]:
     flash = open(path, 'rb').read()
     same = flash[512:params] == boot[512:params] and flash[params + 60:len(boot)] == boot[params + 60:]
-    print(f"flash check {path}: {len(boot)} bytes of {sys.argv[1]} {'found' if same else 'NOT found'} in the board's flash")
+    print(f"flash check {path}: {len(boot)} bytes of {sys.argv[2]} {'found' if same else 'NOT found'} in the board's flash")
     ok = ok and same
 sys.exit(0 if ok else 1)
 PY

@@ -270,6 +270,22 @@ KW_API unsigned KW_Start(void) try {
     return ExportFailed("KW_Start", 0u);
 }
 
+KW_API unsigned KW_Start_Channel(unsigned nID) try {
+    BurnObject* ch = ChannelByID(nID);
+    if (ch == nullptr) return 0;
+    // Claimed here as KW_Start does, so a second start before the worker
+    // wakes cannot burn a second time with no board.
+    std::lock_guard lock(ch->bindMutex);
+    if (ch->state.load() != kAttached || !IsValidHandle(ch->hDevice.load())) return 0;
+    ch->state = kBurning;
+    ch->burnPhase = BurnPhase::Running;
+    ch->startEvent.Set();
+    Lib().ramTableRecorded = false;
+    return 1;
+} catch (...) {
+    return ExportFailed("KW_Start_Channel", 0u);
+}
+
 KW_API void KW_GetVersion(unsigned* major, unsigned* minor, unsigned* build) try {
     if (major == nullptr || minor == nullptr || build == nullptr) return;
     *major = 5;

@@ -62,6 +62,13 @@ typedef enum {
     PORT_OPEN_FAILED = 5    /* any other reason; the detail says which */
 } E_PORT_ERROR;
 
+/* Results of KW_Uart_SelectBaud: none of them is a channel number. */
+typedef enum {
+    BAUD_FAILED = 0,    /* the boot ROM did not take the command; the port is closed */
+    BAUD_SELECTED = 1,  /* the boot ROM took the rate */
+    BAUD_NO_PROMPT = 2  /* no boot prompt seen yet: the port is left as it is */
+} E_BAUD_RESULT;
+
 /* Burn entry: called on the channel's worker thread with nID; result ignored. */
 typedef int (*KW_BURN_ENTRY)(unsigned nID);
 /* Progress: (nID, bytes transferred so far in the current burn). */
@@ -295,6 +302,11 @@ KW_API unsigned KW_Init(unsigned count, KW_BURN_ENTRY burnEntry, KW_PROGRESS pro
  * ended does not start it again. A channel belongs to its burn until the
  * worker has closed the burn's device, with the transport it was bound with. */
 KW_API unsigned KW_Start(void);
+/* KW_Start for channel nID alone: wakes its worker when the channel is attached
+   and not started yet; 1 when it was started, else 0. KW_Start_Read already
+   marks a channel attached while its port is only watched for a prompt, so a
+   station watching several ports starts each board's channel by itself. */
+KW_API unsigned KW_Start_Channel(unsigned nID);
 KW_API void KW_GetVersion(unsigned* major, unsigned* minor, unsigned* build);
 KW_API unsigned KW_SetCorvelParam(unsigned unused, T_CORVEL_PARA* para);
 KW_API void KW_SetEventParam(unsigned seconds);
@@ -314,6 +326,10 @@ KW_API unsigned KW_check_secure_en(unsigned index);
 /* A selector or return the port does not take fails (0) and closes the port,
  * as a failed "baudrate" does; so does the attach's return in KW_Attach_Uart. */
 KW_API unsigned KW_Choose_Baud(const wchar_t* portName, unsigned index, unsigned baud);
+/* KW_Choose_Baud with results that cannot be taken for a channel number (an
+   E_BAUD_RESULT): KW_Choose_Baud's nID of channel 2 is also its "no prompt
+   yet". The rate chosen holds for this channel's next KW_Attach_Uart only. */
+KW_API unsigned KW_Uart_SelectBaud(const wchar_t* portName, unsigned index, unsigned baud);
 KW_API unsigned KW_Attach_Uart(const wchar_t* portName, unsigned linkBaud, unsigned index);
 KW_API unsigned KW_ChangeCom(const wchar_t* portName, unsigned nID, unsigned baud);
 KW_API unsigned KW_Detach_Uart(const wchar_t* portName);

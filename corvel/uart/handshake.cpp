@@ -101,7 +101,7 @@ KW_API unsigned KW_Start_Read(const wchar_t* portName, unsigned index, E_CHIP_TY
     ch.nID = index + 1;
     // The port runs at the boot rate now; a rate chosen for an earlier board
     // must not make KW_Attach_Uart reopen this one at that rate.
-    Link().portBaud = kBootBaud;
+    link.portBaud = kBootBaud;
 
     StopWatcher(index);
     link.handshake = 0;
@@ -133,20 +133,20 @@ KW_API unsigned KW_check_secure_en(unsigned index) try {
     return ExportFailed("KW_check_secure_en", 0u);
 }
 
-KW_API unsigned KW_Choose_Baud(const wchar_t*, unsigned index, unsigned baud) try {
-    if (index >= KW_MAX_CHANNELS) return 0;
+KW_API unsigned KW_Uart_SelectBaud(const wchar_t*, unsigned index, unsigned baud) try {
+    if (index >= KW_MAX_CHANNELS) return BAUD_FAILED;
     UartChannel& link = Uart(index);
     BaudChoice choice = ChooseBaud(baud);
-    Link().portBaud = choice.portBaud;
+    link.portBaud = choice.portBaud;
 
     if (link.promptSeen.load() == 0) {
         link.promptWait = 0;
-        return 2;
+        return BAUD_NO_PROMPT;
     }
     link.promptSeen = 0;
     if (!SendTextCommand(index, "baudrate")) {
         DropChannelPort(index);
-        return 0;
+        return BAUD_FAILED;
     }
     std::this_thread::sleep_for(kBeforeSelector);
     bool sent = SendByte(index, static_cast<uint8_t>(choice.selector));
@@ -155,12 +155,19 @@ KW_API unsigned KW_Choose_Baud(const wchar_t*, unsigned index, unsigned baud) tr
     if (!sent) {
         TransferLog("KW_Choose_Baud: the baud selector did not go out\r\n");
         DropChannelPort(index);
-        return 0;
+        return BAUD_FAILED;
     }
     std::this_thread::sleep_for(kAfterSelector);
     // The boot ROM now talks at the new rate; KW_Attach_Uart reopens the port.
     if (baud != kBootBaud) DropChannelPort(index);
-    return index + 1;
+    return BAUD_SELECTED;
+} catch (...) {
+    return ExportFailed("KW_Uart_SelectBaud", static_cast<unsigned>(BAUD_FAILED));
+}
+
+KW_API unsigned KW_Choose_Baud(const wchar_t* portName, unsigned index, unsigned baud) try {
+    unsigned result = KW_Uart_SelectBaud(portName, index, baud);
+    return result == BAUD_SELECTED ? index + 1 : result;
 } catch (...) {
     return ExportFailed("KW_Choose_Baud", 0u);
 }
@@ -172,7 +179,7 @@ KW_API unsigned KW_Attach_Uart(const wchar_t* portName, unsigned linkBaud, unsig
         return 0;
     }
     BurnObject& ch = lib.channels[index];
-    unsigned portBaud = Link().portBaud.load();
+    unsigned portBaud = Uart(index).portBaud.load();
     if (portBaud != kBootBaud) {
         if (StillBurning(ch, "KW_Attach_Uart")) return 0;
         KW_HANDLE handle = OpenUart(portName, portBaud, index);

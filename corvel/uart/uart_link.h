@@ -71,6 +71,9 @@ struct UartChannel {
     std::atomic<unsigned> echoWait{0}, echoAck{0}, echoTimeout{0};
     std::atomic<uint8_t> expectedEcho{0};
     std::atomic<unsigned> frameReception{0};
+    // The rate the boot ROM was switched to for this channel's board, at
+    // which KW_Attach_Uart opens the port; the boot rate until one is chosen.
+    std::atomic<unsigned> portBaud{kBootBaud};
 
     // Reader-thread-only receive state.
     TailBuffer promptText{kPromptBufferSize};
@@ -95,7 +98,6 @@ int IndexOfHandle(KW_HANDLE handle);
 
 // Library-wide link settings.
 struct LinkSettings {
-    std::atomic<unsigned> portBaud{kBootBaud};  // chosen by KW_Choose_Baud
     std::atomic<unsigned> linkBaud{kBootBaud};  // given to KW_Attach_Uart; selects chunk sizes
     std::atomic<unsigned> linkAttached{0};
 };

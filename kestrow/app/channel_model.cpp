@@ -42,7 +42,9 @@ QVariant ChannelModel::data(const QModelIndex& index, int role) const {
     switch (index.column()) {
         case kColumnItem:
             return QString::fromStdString(language_.GetString(kDeviceText)) + QString::number(index.row());
-        case kColumnPort: return QString::fromStdString(config_.uart_com[0]);
+        // Without gang mode every row shows the one watched port.
+        case kColumnPort:
+            return QString::fromStdString(config_.uart_com[config_.device_channel > 1 ? index.row() : 0]);
         case kColumnStatus: return QString::fromStdString(record.text);
         case kColumnTimer: return QString::fromStdString(FormatTimer(record.seconds));
         default: return {};

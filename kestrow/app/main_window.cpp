@@ -30,13 +30,12 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include <chrono>
+#include <algorithm>
 
 namespace kestrow::app {
 namespace {
 
 constexpr int kSecondMs = 1000;
-constexpr auto kBurnExitPoll = std::chrono::milliseconds(5);
 // How often the window looks whether serial devices came or went.
 constexpr int kPortRescanMs = 2000;
 
@@ -74,12 +73,8 @@ MainWindow::MainWindow(StationParts parts, QWidget* parent)
       ports_(parts.ports),
       prompter_(parts.prompter),
       config_file_(std::move(parts.config_file)),
-      state_(config_, language_, link_, *this),
-      engine_(config_, link_, state_, *this),
-      watcher_(config_, link_, state_, *this, &parts.ports) {
-    engine::BurnEngine::Install(&engine_);
-    state_.OpenMainLog();
-
+      station_({config_, language_, link_, *this, &parts.ports}),
+      state_(station_.State()) {
     BuildBar();
     BuildMenus();
     model_ = new ChannelModel(state_, config_, language_, this);
@@ -94,6 +89,7 @@ MainWindow::MainWindow(StationParts parts, QWidget* parent)
     list_->verticalHeader()->setDefaultSectionSize(kRowHeight);
     list_->setShowGrid(false);
     for (int column = 0; column < kColumnCount; ++column) list_->setColumnWidth(column, kColumnWidth[column]);
+    connect(list_->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] { ShowRowPort(); });
 
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
@@ -110,7 +106,7 @@ MainWindow::MainWindow(StationParts parts, QWidget* parent)
     resize(kWindowWidth, kWindowHeight);
 
     config_.LoadPasswords();
-    RecomputeTransferTotal();
+    WarnAboutMissingFile(station_.Open(config_.device_channel));
     SetCheckInfo();
     ApplyLanguage();
     RefreshRows();
@@ -132,19 +128,13 @@ MainWindow::MainWindow(StationParts parts, QWidget* parent)
 
 MainWindow::~MainWindow() {
     if (search_thread_.joinable()) search_thread_.join();
-    watcher_.Stop();
-    engine::BurnEngine::Install(nullptr);
-    // A burn whose result is in may still be on its way out of the engine,
-    // which uses this window's station state: it must leave first.
-    while (engine_.RunningBurns() > 0) std::this_thread::sleep_for(kBurnExitPoll);
-    state_.MainLog().Close();
+    station_.Close();
 }
 
 // ---- StationWindow ----
 
-void MainWindow::Post(unsigned message, unsigned wparam, unsigned lparam) {
-    QMetaObject::invokeMethod(
-        this, [this, message, wparam, lparam] { HandleMessage(message, wparam, lparam); }, Qt::QueuedConnection);
+void MainWindow::Post(const engine::StationEvent& event) {
+    QMetaObject::invokeMethod(this, [this, event] { HandleEvent(event); }, Qt::QueuedConnection);
 }
 
 void MainWindow::EnableBar(bool enabled) {
@@ -183,7 +173,8 @@ void MainWindow::ReportPort(const std::string& port, const std::string& problem)
     QMetaObject::invokeMethod(
         this,
         [this, port, problem] {
-            watched_port_problem_ = problem;
+            if (problem.empty()) watched_port_problems_.erase(port);
+            else watched_port_problems_[port] = problem;
             state_.MainLog().Write(engine::kLogTime, "%s\r\n",
                                    problem.empty() ? (port + " opens again").c_str() : problem.c_str());
             ShowPortStatus();
@@ -191,16 +182,12 @@ void MainWindow::ReportPort(const std::string& port, const std::string& problem)
         Qt::QueuedConnection);
 }
 
-void MainWindow::HandleMessage(unsigned message, unsigned wparam, unsigned lparam) {
-    if (message == engine::kMsgBurnStatus) {
-        state_.OnBurnStatus(wparam, lparam);
-        // The port search has finished and the rows are re-created: the port
-        // column follows the port now selected.
-        if (lparam == engine::status::kRefreshList) model_->Relabel();
-        UpdateConfigActions();
-    } else if (message == engine::kMsgBurnProgress) {
-        state_.OnBurnProgress(wparam, lparam);
-    }
+void MainWindow::HandleEvent(const engine::StationEvent& event) {
+    state_.OnEvent(event);
+    // The port search has finished and the rows are re-created: the port
+    // column follows the port now selected.
+    if (event.kind == engine::EventKind::RefreshList) model_->Relabel();
+    if (event.kind != engine::EventKind::Progress) UpdateConfigActions();
     model_->Refresh();
 }
 
@@ -319,7 +306,12 @@ void MainWindow::SelectConfiguredBaud() {
 
 void MainWindow::RefreshRows() {
     state_.RefreshRows(config_.device_channel);
+    station_.SetPorts(WatchedPorts());
     model_->Refresh();
+}
+
+std::vector<std::string> MainWindow::WatchedPorts() const {
+    return {config_.uart_com.begin(), config_.uart_com.begin() + WatchedRows()};
 }
 
 void MainWindow::SetCheckInfo() {
@@ -328,9 +320,9 @@ void MainWindow::SetCheckInfo() {
                                            config_.ddr_freq_param));
 }
 
-void MainWindow::RecomputeTransferTotal() {
-    engine::TransferTotal total = engine::ComputeTransferTotal(config_);
-    if (total.bytes) state_.SetTransferTotal(*total.bytes);
+void MainWindow::RecomputeTransferTotal() { WarnAboutMissingFile(station_.RecomputeTransferTotal()); }
+
+void MainWindow::WarnAboutMissingFile(const engine::TransferTotal& total) {
     if (!total.missing_file.empty())
         prompter_.Show(this, ProgramCaption(language_),
                        QString::asprintf("The file %s can not be found.", total.missing_file.c_str()),
@@ -402,29 +394,47 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     second_timer_->stop();
     port_rescan_timer_->stop();
     if (search_thread_.joinable()) search_thread_.join();
-    watcher_.Stop();
+    station_.StopWatching();
     watcher_running_ = false;
     event->accept();
 }
 
 // ---- ports ----
 
+int MainWindow::WatchedRows() const {
+    return std::clamp(config_.device_channel, 1, static_cast<int>(engine::kMaxStationChannels));
+}
+
+int MainWindow::SelectedRow() const {
+    int row = list_->currentIndex().isValid() ? list_->currentIndex().row() : 0;
+    return GangMode() && row < WatchedRows() ? row : 0;
+}
+
+engine::PortSearchResult MainWindow::SearchRows(const engine::PortTable& configured, engine::PortTable& table) const {
+    return engine::SearchStationPorts(ports_, configured, static_cast<std::size_t>(WatchedRows()), table);
+}
+
+void MainWindow::ShowRowPort() {
+    if (!GangMode()) return;
+    port_list_->setCurrentIndex(port_list_->findText(QString::fromStdString(config_.uart_com[SelectedRow()])));
+}
+
 void MainWindow::StartPortThreads() {
     if (search_thread_.joinable()) search_thread_.join();
     port_list_->clear();
     remembered_port_ = config_.uart_com[0];
     search_finished_ = false;
-    search_thread_ = std::jthread([this, remembered = remembered_port_] {
+    search_thread_ = std::jthread([this, configured = config_.uart_com] {
         engine::PortTable table;
         std::vector<std::string> seen = ports_.Candidates();
-        engine::PortSearchResult result = engine::SearchPorts(ports_, remembered, table);
+        engine::PortSearchResult result = SearchRows(configured, table);
         QMetaObject::invokeMethod(
             this,
             [this, result, table, seen] {
                 config_.uart_com = table;
                 seen_ports_ = seen;
                 ShowPortList(result);
-                HandleMessage(engine::kMsgBurnStatus, engine::kChannelParamBase, engine::status::kRefreshList);
+                HandleEvent(engine::RefreshListEvent());
                 search_finished_ = true;
                 ResumeWatcher();
                 port_rescan_timer_->start(kPortRescanMs);
@@ -466,7 +476,8 @@ void MainWindow::ShowPortStatus() {
         port_status_->setText(QString::fromStdString(refusals.front()));
         return;
     }
-    std::string text = watched_port_problem_;
+    std::string text;
+    for (const auto& [port, problem] : watched_port_problems_) text += (text.empty() ? "" : "; ") + problem;
     if (text.empty())
         for (const std::string& problem : unlisted_problems_) text += (text.empty() ? "" : "; ") + problem;
     port_status_->setText(QString::fromStdString(text));
@@ -477,10 +488,12 @@ void MainWindow::RescanPortsIfChanged() {
     if (now == seen_ports_ || !BeginConfigChange()) return;
     seen_ports_ = now;
     engine::PortTable table;
-    engine::PortSearchResult result = engine::SearchPorts(ports_, config_.uart_com[0], table);
-    const bool portChanged = table[0] != config_.uart_com[0];
+    engine::PortSearchResult result = SearchRows(config_.uart_com, table);
+    const bool portChanged =
+        !std::equal(table.begin(), table.begin() + WatchedRows(), config_.uart_com.begin());
     config_.uart_com = table;
     ShowPortList(result);
+    ShowRowPort();
     if (portChanged) RefreshRows();
     EndConfigChange();
 }
@@ -489,6 +502,7 @@ void MainWindow::SearchPortsNow() {
     if (!BeginConfigChange()) return;
     search_button_->setEnabled(false);
     remembered_port_ = config_.uart_com[0];
+    const engine::PortTable configured = config_.uart_com;
     for (std::string& port : config_.uart_com) {
         if (!port.empty()) link_.DetachUart(port);
         port.clear();
@@ -496,20 +510,23 @@ void MainWindow::SearchPortsNow() {
     port_list_->clear();
     engine::PortTable table;
     seen_ports_ = ports_.Candidates();
-    ShowPortList(engine::SearchPorts(ports_, remembered_port_, table));
+    ShowPortList(SearchRows(configured, table));
     config_.uart_com = table;
+    ShowRowPort();
     RefreshRows();
     search_button_->setEnabled(true);
     EndConfigChange();
 }
 
 void MainWindow::ToggleWatching() {
-    const std::string port = config_.uart_com[0];
+    const std::vector<std::string> watched = WatchedPorts();
     if (!watching_) {
-        engine::PortInfo look = ports_.Inspect(port);
-        if (look.condition.state == engine::PortState::InUse && !look.held_here) {
-            prompter_.Show(this, ProgramCaption(language_), kPortOccupiedText, config::MessageIcon::Warning);
-            return;
+        for (const std::string& port : watched) {
+            engine::PortInfo look = ports_.Inspect(port);
+            if (!port.empty() && look.condition.state == engine::PortState::InUse && !look.held_here) {
+                prompter_.Show(this, ProgramCaption(language_), kPortOccupiedText, config::MessageIcon::Warning);
+                return;
+            }
         }
         watching_ = true;
         ResumeWatcher();
@@ -519,17 +536,25 @@ void MainWindow::ToggleWatching() {
     watching_ = false;
     PauseWatcher();
     // Held, normally by the transfer library from the last watch round.
-    if (ports_.Inspect(port).condition.state == engine::PortState::InUse) link_.DetachUart(port);
+    for (const std::string& port : watched)
+        if (!port.empty() && ports_.Inspect(port).condition.state == engine::PortState::InUse) link_.DetachUart(port);
     close_button_->setText("Open");
 }
 
 void MainWindow::OnPortChosen(int entry) {
     if (entry < 0) return;
+    const int row = SelectedRow();
     if (!BeginConfigChange()) {
-        port_list_->setCurrentText(QString::fromStdString(config_.uart_com[0]));
+        port_list_->setCurrentText(QString::fromStdString(config_.uart_com[row]));
         return;
     }
-    config_.uart_com[0] = port_list_->itemText(entry).toStdString();
+    const std::string chosen = port_list_->itemText(entry).toStdString();
+    // A port another row watches changes places with this row's: no two rows
+    // ever watch the same port.
+    auto rows = config_.uart_com.begin() + WatchedRows();
+    if (auto other = std::find(config_.uart_com.begin(), rows, chosen); other != rows)
+        *other = config_.uart_com[row];
+    config_.uart_com[row] = chosen;
     remembered_port_ = config_.uart_com[0];
     RefreshRows();
     EndConfigChange();
@@ -547,12 +572,12 @@ void MainWindow::OnBaudChosen(int entry) {
 }
 
 void MainWindow::PauseWatcher() {
-    watcher_.Stop();
+    station_.StopWatching();
     watcher_running_ = false;
 }
 
 bool MainWindow::StationBusy() const {
-    return state_.AutoStart() || state_.WorkNumber() > 0 || engine_.RunningBurns() > 0;
+    return station_.Busy();
 }
 
 bool MainWindow::BeginConfigChange() {
@@ -586,7 +611,8 @@ void MainWindow::ResumeWatcher() {
     ShowPortStatus();
     if (!watching_ || !search_finished_ || watcher_running_ || changing_config_) return;
     if (!config::BurnRefusals(config_, config_file_).empty()) return;  // no board could pass
-    watcher_.Start();
+    station_.SetPorts(WatchedPorts());
+    station_.StartWatching();
     watcher_running_ = true;
 }
 

@@ -17,11 +17,13 @@
 #include "kestrow/engine/program_version.h"
 #include "kestrow/engine/station_state.h"
 #include "kestrow/engine/station_window.h"
+#include "kestrow/station/station.h"
 
 #include <QMainWindow>
 
 #include <array>
 #include <atomic>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -88,7 +90,7 @@ public:
     ~MainWindow() override;
 
     // ---- engine::StationWindow: any thread; queued onto the window's thread ----
-    void Post(unsigned message, unsigned wparam, unsigned lparam) override;
+    void Post(const engine::StationEvent& event) override;
     void EnableBar(bool enabled) override;
     void RefreshTitle() override;
     void EndOfRun() override;
@@ -109,6 +111,12 @@ public:
     unsigned StartRun();
     void SearchPortsNow();   // "Search"
     void ToggleWatching();   // "Close" / "Open"
+    // Rows, each watching its own port: one per configured channel (at least
+    // one). With more than one (gang mode) row i watches port-name entry i
+    // and choosing a port in the bar's list assigns it to the selected row.
+    int WatchedRows() const;
+    bool GangMode() const { return WatchedRows() > 1; }
+    std::vector<std::string> WatchedPorts() const;
     bool Watching() const { return watching_; }
     void ChooseBurnFile();   // "Browse"
     void OpenSettings();     // "Burn Settings"
@@ -118,8 +126,9 @@ public:
     // Loads language `index` of the table's names and relabels everything.
     bool SwitchLanguage(int index);
 
+    station::Station& GetStation() { return station_; }
     engine::StationState& State() { return state_; }
-    engine::BurnEngine& Engine() { return engine_; }
+    engine::BurnEngine& Engine() { return station_.Engine(); }
     ChannelModel& Model() { return *model_; }
     QTableView* ChannelList() const { return list_; }
     QWidget* Bar() const { return bar_; }
@@ -139,7 +148,7 @@ public:
     QMenu* ToolsMenu() const { return tools_menu_; }
     QAction* SettingsAction() const { return settings_action_; }
     QAction* PasswordAction() const { return password_action_; }
-    bool WatcherRunning() const { return watcher_.Running(); }
+    bool WatcherRunning() const { return station_.Watching(); }
     QMenu* SettingsMenu() const { return settings_menu_; }
     QMenu* LanguageMenu() const { return language_menu_; }
 
@@ -147,7 +156,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void HandleMessage(unsigned message, unsigned wparam, unsigned lparam);
+    void HandleEvent(const engine::StationEvent& event);
     void BuildBar();
     void BuildMenus();
     void ApplyLanguage();
@@ -156,7 +165,13 @@ private:
     void RefreshRows();
     void SetCheckInfo();
     void RecomputeTransferTotal();
+    void WarnAboutMissingFile(const engine::TransferTotal& total);
     void ShowPortList(const engine::PortSearchResult& result);
+    // The bar's list shows the port of the selected row (entry 0 without gang mode).
+    void ShowRowPort();
+    int SelectedRow() const;
+    // The port search of this station's rows over `configured`.
+    engine::PortSearchResult SearchRows(const engine::PortTable& configured, engine::PortTable& table) const;
     void ShowPortStatus();
     void OnPortChosen(int entry);
     void OnBaudChosen(int entry);
@@ -181,9 +196,8 @@ private:
     Prompter& prompter_;
     std::string config_file_;
 
-    engine::StationState state_;
-    engine::BurnEngine engine_;
-    engine::PortWatcher watcher_;
+    station::Station station_;
+    engine::StationState& state_;  // the station's, which the list draws
     config::RamConfigPorter ram_porter_;  // what the Hardware dialog imported, for the program's run
     ChannelModel* model_ = nullptr;
 
@@ -222,7 +236,7 @@ private:
     std::atomic<bool> search_finished_{false};
     std::string remembered_port_;
     std::vector<std::string> seen_ports_;  // the candidates of the last search
-    std::string watched_port_problem_;     // from the attach thread
+    std::map<std::string, std::string> watched_port_problems_;  // from the watchers, by port
     std::vector<std::string> unlisted_problems_;  // from the last search
     std::jthread search_thread_;
 };

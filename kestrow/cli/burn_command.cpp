@@ -1,7 +1,8 @@
-// kestrow burn: the station without its window. Watches one serial port and
-// burns every board that answers there, one after another, with the same
-// engine, configuration and logs as the window. Prints each status as it
-// arrives, a live progress bar on a terminal, and a summary.
+// kestrow burn: the station without its window. Watches one serial port, or
+// several at once (each port on its own channel), and burns every board that
+// answers there, port after port re-arming for its next board by itself, with
+// the same engine, configuration and logs as the window. Prints each status as
+// it arrives, a live progress line on a terminal, and a summary.
 //
 // With --json, standard output carries one JSON record per board and nothing
 // else; the status lines go to standard error.
@@ -17,21 +18,22 @@
 #include "kestrow/engine/burn_station.h"
 #include "kestrow/engine/corvel_link.h"
 #include "kestrow/engine/port_search.h"
-#include "kestrow/engine/port_watcher.h"
 #include "kestrow/engine/progress.h"
 #include "kestrow/engine/queued_window.h"
 #include "kestrow/engine/station_state.h"
 #include "kestrow/engine/status_codes.h"
+#include "kestrow/station/station.h"
 
 #include <nlohmann/json.hpp>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <optional>
+#include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace kestrow::cli {
@@ -41,7 +43,8 @@ using namespace kestrow::engine;
 using Clock = std::chrono::steady_clock;
 
 struct BurnOptions {
-    std::string port;
+    std::vector<std::string> ports;  // in channel order
+    bool all_ports = false;
     unsigned boards = 1;
     double timeoutSeconds = 0;  // 0: wait for ever
     bool json = false;
@@ -54,6 +57,7 @@ constexpr int kExitTimeout = 3;
 constexpr auto kTick = std::chrono::seconds(1);
 constexpr int kBarWidth = 30;
 constexpr int kPlainProgressStep = 10;  // percent between progress lines off a terminal
+constexpr std::size_t kMinPortNameChars = 3;
 
 // Start-up's message boxes become lines on stderr.
 class StderrSink : public config::MessageSink {
@@ -114,34 +118,28 @@ public:
     BurnRun(const BurnOptions& options, config::BurnConfig& config, config::LanguageTable& language,
             CorvelLink& link)
         : options_(options),
-          config_(config),
-          link_(link),
-          state_(config, language, link, window_),
-          engine_(config, link, state_, window_),
           ports_(link, config::StationFolder()),
-          watcher_(config, link, state_, window_, &ports_),
+          station_({config, language, link, window_, &ports_}),
+          state_(station_.State()),
           human_(options.json ? std::cerr : std::cout),
           tty_(::isatty(options.json ? STDERR_FILENO : STDOUT_FILENO) == 1) {}
 
     // Said before the run: the channel and main logs cannot be written.
     void KeepsNoLogs() { logs_kept_ = false; }
 
-    int Run(unsigned channels) {
-        state_.RefreshRows(static_cast<int>(channels));
-        state_.OpenMainLog();
-        TransferTotal total = ComputeTransferTotal(config_);
-        if (total.bytes) state_.SetTransferTotal(*total.bytes);
-        BurnEngine::Install(&engine_);
-        Info("watching " + config_.uart_com[0] + " for " + std::to_string(options_.boards) +
+    // Watches `ports`, channel i + 1 on ports[i], until the boards are done.
+    int Run(const std::vector<std::string>& ports) {
+        station_.SetPorts(ports);
+        station_.Open(static_cast<int>(ports.size()));  // the files were checked before
+        std::string watched = ports.size() == 1 ? ports[0] : "";
+        for (std::size_t i = 0; ports.size() > 1 && i < ports.size(); ++i)
+            watched += (i == 0 ? "" : ", ") + ports[i] + " (channel " + std::to_string(i + 1) + ")";
+        Info("watching " + watched + " for " + std::to_string(options_.boards) +
              (options_.boards == 1 ? " board" : " boards") +
              (logs_kept_ ? " (log: " + config::ResolveProgramPath(kLogFolder) + ")" : " (no logs are kept)"));
-        watcher_.Start();
+        station_.StartWatching();
         int status = Loop();
-        watcher_.Stop();
-        link_.DetachUart(config_.uart_com[0]);  // the port is free for other programs again
-        // Let a burn that is still ending leave the engine before it goes away.
-        while (engine_.RunningBurns() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        BurnEngine::Install(nullptr);
+        station_.Close();
         PrintSummary();
         return status;
     }
@@ -155,7 +153,13 @@ private:
                                               std::chrono::duration<double>(options_.timeoutSeconds)))
                 : std::nullopt;
         auto nextTick = started + kTick;
-        while (results_.size() < options_.boards) {
+        // Once the boards asked for have their results no new board is taken;
+        // those still burning on other ports finish and are reported too.
+        while (results_.size() < options_.boards || BoardsBurning()) {
+            if (results_.size() >= options_.boards && !finishing_) {
+                finishing_ = true;
+                station_.StopWatching();
+            }
             auto until = deadline ? std::min(nextTick, *deadline) : nextTick;
             if (auto m = window_.Pop(until)) {
                 Handle(*m);
@@ -176,6 +180,10 @@ private:
         return kExitPassed;
     }
 
+    bool BoardsBurning() const {
+        return std::any_of(boards_.begin(), boards_.end(), [](const Board& b) { return b.active; });
+    }
+
     void Handle(const QueuedWindow::Message& m) {
         if (!m.box_text.empty()) {
             EndProgressLine();
@@ -188,33 +196,46 @@ private:
             else std::cerr << "warning: " << m.port_problem << std::endl;
             return;
         }
-        unsigned channel = m.wparam - kChannelParamBase;
-        if (m.message == kMsgBurnProgress) {
-            state_.OnBurnProgress(m.wparam, m.lparam);
-            if (channel < boards_.size()) boards_[channel].bytes = m.lparam;
+        if (!m.event) return;
+        const StationEvent& event = *m.event;
+        const unsigned channel = event.channel;
+        if (!state_.RowOfChannel(channel)) return;
+        if (event.kind == EventKind::Progress) {
+            state_.OnEvent(event);
+            boards_[channel].bytes = event.value;
             DrawProgress(channel);
             return;
         }
-        const StatusInfo* info = FindStatus(m.lparam);
-        if (m.message != kMsgBurnStatus || !info) return;
-        if (info->code == status::kReady && channel < boards_.size()) {
-            boards_[channel] = Board{Clock::now(), 0, -1, true};
-            progress_channel_ = channel;
+        const StatusInfo* info = FindStatus(event.value);
+        if (event.kind != EventKind::Status || !info) return;
+        if (info->code == status::kReady) {
+            // Boards attached while the run ends are not started.
+            if (finishing_) return;
+            Begin(channel);
+        } else if (!boards_[channel].active && info->kind == StatusKind::Progress) {
+            // Started with a board that became ready at the same time, before
+            // its own Ready arrived here.
+            Begin(channel);
         }
-        state_.OnBurnStatus(m.wparam, m.lparam);
+        state_.OnEvent(event);
         if (info->kind == StatusKind::Command && info->code != status::kReady) return;
-        const RowRecord& row = state_.Rows().at(channel - 1);
+        const RowRecord& row = state_.Rows().at(*state_.RowOfChannel(channel));
         EndProgressLine();
         human_ << "[ch" << channel << "] " << row.text << std::endl;
-        if (info->kind == StatusKind::Success || info->kind == StatusKind::Failure) Finish(channel, row.text,
-                                                                                            info->kind == StatusKind::Success);
+        if (info->kind == StatusKind::Success || info->kind == StatusKind::Failure)
+            Finish(channel, row.text, info->kind == StatusKind::Success);
+    }
+
+    void Begin(unsigned channel) {
+        boards_[channel] = Board{Clock::now(), 0, -1, true};
+        progress_channel_ = channel;
     }
 
     void Finish(unsigned channel, const std::string& text, bool passed) {
         Board& board = boards_[channel];
         if (!board.active) return;  // a late failure of a board already counted
         board.active = false;
-        BoardResult r{config_.uart_com[channel - 1], channel, engine_.LastFlashId(channel), passed, text,
+        BoardResult r{state_.PortOfChannel(channel), channel, station_.Engine().LastFlashId(channel), passed, text,
                       std::chrono::duration<double>(Clock::now() - board.start).count(), board.bytes};
         results_.push_back(r);
         if (options_.json) {
@@ -237,15 +258,29 @@ private:
         Board& board = boards_[channel];
         const RowRecord& row = state_.Rows().at(channel - 1);
         double seconds = std::chrono::duration<double>(Clock::now() - board.start).count();
-        if (tty_) {
-            int filled = row.percent * kBarWidth / 100;
-            human_ << "\r[ch" << channel << "] [" << std::string(filled, '#') << std::string(kBarWidth - filled, '-')
-                      << "] " << row.percent << "%  " << Elapsed(seconds) << std::flush;
-            line_open_ = true;
-        } else if (row.percent / kPlainProgressStep != board.last_step) {
-            board.last_step = row.percent / kPlainProgressStep;
-            human_ << "[ch" << channel << "] " << row.percent << "% " << Elapsed(seconds) << std::endl;
+        if (!tty_) {
+            if (row.percent / kPlainProgressStep != board.last_step) {
+                board.last_step = row.percent / kPlainProgressStep;
+                human_ << "[ch" << channel << "] " << row.percent << "% " << Elapsed(seconds) << std::endl;
+            }
+            return;
         }
+        // One live line: the bar of a board burning alone, every board's
+        // percentage while several burn.
+        std::string line;
+        int burning = 0;
+        for (unsigned c = 1; c < boards_.size(); ++c) {
+            if (!boards_[c].active) continue;
+            ++burning;
+            line += "[ch" + std::to_string(c) + " " + std::to_string(state_.Rows().at(c - 1).percent) + "%] ";
+        }
+        if (burning == 1) {
+            int filled = row.percent * kBarWidth / 100;
+            line = "[ch" + std::to_string(channel) + "] [" + std::string(filled, '#') +
+                   std::string(kBarWidth - filled, '-') + "] " + std::to_string(row.percent) + "% ";
+        }
+        human_ << "\r" << line << " " << Elapsed(seconds) << "\033[K" << std::flush;
+        line_open_ = true;
     }
 
     void EndProgressLine() {
@@ -263,9 +298,9 @@ private:
         human_ << "summary: " << passed << " passed, " << results_.size() - passed << " failed\n";
         for (std::size_t i = 0; i < results_.size(); ++i) {
             char text[96];
-            std::snprintf(text, sizeof text, "  board %zu: %s, %.1f s\n", i + 1,
-                          results_[i].passed ? "passed" : "failed", results_[i].seconds);
-            human_ << text;
+            std::snprintf(text, sizeof text, "  board %zu: %s, %.1f s, channel %u, ", i + 1,
+                          results_[i].passed ? "passed" : "failed", results_[i].seconds, results_[i].channel);
+            human_ << text << results_[i].port << "\n";
         }
         human_ << std::flush;
     }
@@ -274,26 +309,69 @@ private:
         Clock::time_point start{};
         unsigned bytes = 0;
         int last_step = -1;
-        bool active = false;
+        bool active = false;  // ready or burning, its result not in yet
     };
 
     const BurnOptions& options_;
-    config::BurnConfig& config_;
-    BoardLink& link_;
     QueuedWindow window_;
-    StationState state_;
-    BurnEngine engine_;
     SystemPorts ports_;
-    PortWatcher watcher_;
+    station::Station station_;
+    StationState& state_;
     // With --json, standard output carries only the records; the rest goes to stderr.
     std::ostream& human_;
     bool tty_;
     bool line_open_ = false;
     bool logs_kept_ = true;
+    bool finishing_ = false;  // the boards asked for are done: no new board is taken
     unsigned progress_channel_ = 0;
-    std::vector<Board> boards_ = std::vector<Board>(kMaxStationChannels + 1);
+    std::vector<Board> boards_ = std::vector<Board>(kMaxChannels + 1);
     std::vector<BoardResult> results_;
 };
+
+// The ports to watch, in channel order, or the message why there are none.
+struct PortChoice {
+    std::vector<std::string> ports;
+    std::string problem;
+};
+
+PortChoice ChoosePorts(const BurnOptions& options, const config::BurnConfig& config, const std::string& configFile,
+                       const PortProber& prober) {
+    PortChoice choice;
+    if (options.all_ports) {
+        for (const PortInfo& port : prober.Survey())
+            if (port.condition.state == PortState::Usable) choice.ports.push_back(port.name);
+        if (choice.ports.empty())
+            choice.problem = "--all-ports: no usable serial port found (kestrow ports says why)";
+        if (choice.ports.size() > kMaxChannels) {
+            std::cerr << "warning: " << choice.ports.size() << " usable ports found; the first " << kMaxChannels
+                      << " are watched\n";
+            choice.ports.resize(kMaxChannels);
+        }
+        return choice;
+    }
+    if (!options.ports.empty()) {
+        choice.ports = options.ports;
+    } else {
+        // The configuration's: "uart com", and with a device channel above 1
+        // the further entries, one per row of the window.
+        const auto rows = static_cast<std::size_t>(std::clamp<std::int32_t>(config.device_channel, 1, kMaxStationChannels));
+        for (std::size_t i = 0; i < rows; ++i)
+            if (config.uart_com[i].size() >= kMinPortNameChars) choice.ports.push_back(config.uart_com[i]);
+        if (choice.ports.empty())
+            choice.problem = "no port to watch: give --port or --all-ports, or set \"uart com\" in " + configFile;
+        return choice;
+    }
+    std::set<std::string> seen;
+    for (const std::string& port : choice.ports) {
+        if (port.size() < kMinPortNameChars) choice.problem = "--port \"" + port + "\" names no port";
+        else if (!seen.insert(port).second) choice.problem = "--port " + port + " is given twice";
+        if (!choice.problem.empty()) return choice;
+    }
+    if (choice.ports.size() > kMaxChannels)
+        choice.problem = std::to_string(choice.ports.size()) + " ports given; at most " + std::to_string(kMaxChannels) +
+                         " can be watched";
+    return choice;
+}
 
 int RunBurn(const BurnOptions& options) {
     StderrSink sink;
@@ -319,9 +397,17 @@ int RunBurn(const BurnOptions& options) {
         std::cerr << "kestrow burn: " << *problem << "\n";
         return kExitUsage;
     }
-    if (!options.port.empty()) config.uart_com[0] = options.port;
-    if (config.uart_com[0].size() < 3) {
-        std::cerr << "kestrow burn: no port to watch: give --port or set \"uart com\" in " << configFile << "\n";
+    SystemPorts prober(link, config::StationFolder());
+    PortChoice ports = ChoosePorts(options, config, configFile, prober);
+    if (!ports.problem.empty()) {
+        std::cerr << "kestrow burn: " << ports.problem << "\n";
+        return kExitUsage;
+    }
+    // More ports than the configuration's channels: the library gets one per port.
+    if (ports.ports.size() > startup.channels &&
+        link.Init(static_cast<unsigned>(ports.ports.size()), &BurnEngine::BurnEntry, &BurnEngine::ProgressEntry) !=
+            kLinkSuccess) {
+        std::cerr << "kestrow burn: the transfer library cannot take " << ports.ports.size() << " channels\n";
         return kExitUsage;
     }
     BurnRun run(options, config, language, link);
@@ -330,17 +416,26 @@ int RunBurn(const BurnOptions& options) {
         std::cerr << "warning: " << problem.text << "\n";
         if (problem.logs_lost) run.KeepsNoLogs();
     }
-    return run.Run(startup.channels);
+    return run.Run(ports.ports);
 }
 
 void SetupBurnCommand(CLI::App& app, Context& context) {
     auto options = std::make_shared<BurnOptions>();
     CLI::App* cmd = app.add_subcommand(
-        "burn", "Watch a serial port and burn every board that answers there, one after another, "
-                "as the station window does. Exit status: 0 all boards passed, 1 a burn failed, "
-                "2 usage or configuration error, 3 time-out.");
-    cmd->add_option("--port", options->port, "Serial port to watch (default: \"uart com\" of the configuration)");
-    cmd->add_option("--boards", options->boards, "Boards to burn before ending")
+        "burn", "Watch serial ports and burn every board that answers there, as the station window does: "
+                "each port on its own channel, each re-arming for its next board by itself. Exit status: "
+                "0 all boards passed, 1 a burn failed, 2 usage or configuration error, 3 time-out.");
+    auto* port = cmd->add_option("--port", options->ports,
+                                 "Serial port to watch; repeat it for several ports at once, on channels 1, 2, ... "
+                                 "in the order given, at most 32 (default: \"uart com\" of the configuration, and "
+                                 "its further entries with a device channel above 1)");
+    cmd->add_flag("--all-ports", options->all_ports,
+                  "Watch every usable port the port search finds (announced virtual boards included), "
+                  "at most 32, in the order \"kestrow ports\" lists them")
+        ->excludes(port);
+    cmd->add_option("--boards", options->boards,
+                    "Boards to burn before ending, on all ports together (boards still burning then are "
+                    "finished and reported too)")
         ->check(CLI::Range(1u, 1000000u))
         ->capture_default_str();
     cmd->add_option("--timeout", options->timeoutSeconds, "Give up after SECONDS (default: wait for ever)")

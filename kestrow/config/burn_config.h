@@ -148,7 +148,9 @@ struct BurnConfig {
     // ---- stored in the configuration file ----
     std::string project_name;                          // kProjectNameChars characters
     std::int32_t device_channel = 0;
-    std::array<std::string, kMaxBurnChannels> uart_com;  // kPortNameChars characters; only entry 0 is stored
+    // kPortNameChars characters each; entry 0 is "uart com", the others
+    // "uart com 2" ... "uart com 16" (stored when not empty).
+    std::array<std::string, kMaxBurnChannels> uart_com;
     std::int32_t uart_baud = 0;
     std::string path_producer;                         // kPathChars characters each
     std::string path_nandboot;

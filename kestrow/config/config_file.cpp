@@ -181,6 +181,8 @@ constexpr ListKey kSpiNorKey{kSpiNorListKey, "sflash supported count"};
 constexpr ListKey kPartitionKey{kPartitionListKey, "partition count"};
 constexpr ListKey kBinKey{kBinDownloadListKey, "bin download count"};
 constexpr ListKey kFsKey{kFsImageListKey, "fs image count"};
+// "uart com 2" ... "uart com 16": port-name entries 2 to 16.
+constexpr std::string_view kFurtherPortKey = "uart com ";
 
 // Handles one line of a numbered list: the count line resizes the list (zero
 // entries), an entry line fills entry n - 1 when 1 <= n <= count.
@@ -403,6 +405,15 @@ int BurnConfig::Load(const std::string& name, ConfigNotes* notes) {
         if (const ScalarKey* scalar = FindScalarKey(key)) {
             ReadScalar(*this, *scalar, value, lineNumber, notes);
             if (notes) notes->written[key] = {value, lineNumber};
+        } else if (StartsWith(key, kFurtherPortKey)) {
+            // The further port-name entries: one per row of a station with several channels.
+            std::int32_t n = ReadDecimal(std::string_view(key).substr(kFurtherPortKey.size()));
+            if (n >= 2 && n <= kMaxBurnChannels)
+                uart_com[static_cast<std::size_t>(n - 1)] = CutToChars(value, kPortNameChars);
+            else if (notes)
+                notes->lines.push_back("line " + std::to_string(lineNumber) + ": " + key +
+                                       " names no port-name entry (2.." + std::to_string(kMaxBurnChannels) +
+                                       ") and is ignored");
         } else if (StartsWith(key, kSpiNandKey.prefix)) {
             readList(kSpiNandKey, spinand_list, &BurnConfig::ParseSpiNandEntry);
         } else if (StartsWith(key, kSpiNorKey.prefix)) {
@@ -425,6 +436,9 @@ std::string BurnConfig::FormatConfigText() const {
     for (const ScalarKey& k : kScalarKeys) {
         t += k.before;
         line(std::string(k.key) + " = " + ScalarText(*this, k));
+        if (k.form != ValueForm::FirstPort) continue;
+        for (std::size_t i = 1; i < uart_com.size(); ++i)
+            if (!uart_com[i].empty()) line(std::string(kFurtherPortKey) + std::to_string(i + 1) + " = " + uart_com[i]);
     }
     line("");
     line(Format("spinand supported count = %d", static_cast<int>(spinand_list.size())));

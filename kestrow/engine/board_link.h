@@ -73,7 +73,8 @@ public:
 
     // Library frame.
     virtual unsigned Init(unsigned channels, BurnEntry burn, ProgressEntry progress) = 0;
-    virtual unsigned Start() = 0;
+    // Starts the burn of one attached channel; 1 when it was started.
+    virtual unsigned StartChannel(unsigned channel) = 0;
     virtual unsigned SetCorvelParam(unsigned channel, const CorvelParam& para) = 0;
     virtual unsigned SecureBootFlag(unsigned flag) = 0;
 
@@ -81,6 +82,7 @@ public:
     virtual unsigned StartRead(const std::string& port, unsigned index, unsigned chipType) = 0;
     virtual unsigned DownloadRam(unsigned channel, const std::string& path, unsigned address) = 0;
     virtual unsigned CheckSecureEn(unsigned index) = 0;
+    // 1 the boot ROM took the rate, kLinkNoPrompt no prompt yet, 0 failure.
     virtual unsigned ChooseBaud(const std::string& port, unsigned index, unsigned baud) = 0;
     // The channel number bound to the port, 0 on failure.
     virtual unsigned AttachUart(const std::string& port, unsigned baud, unsigned index) = 0;

@@ -9,8 +9,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <thread>
 
 namespace kestrow::engine {
@@ -41,11 +43,18 @@ std::uint32_t RoundUp(std::uint64_t length, std::uint64_t unit) {
     return static_cast<std::uint32_t>(unit == 0 ? length : (length + unit - 1) / unit * unit);
 }
 
+// A failure the operator must see before the board's burn ends.
+StepOutcome FailedWithMessage(unsigned code, const std::string& text) {
+    return StepFailed(code, "->" + text + " fail\r\n", text);
+}
+
 }  // namespace
 
 struct BurnEngine::Burn {
     unsigned channel;
     std::string log;  // the channel log every step appends to
+    ModeControl mode{};
+    config::SpiNandInfo nand{};  // the NAND record of the flash found
 };
 
 std::uint64_t GetBurnFileLength(const std::string& path) {
@@ -91,7 +100,7 @@ void BurnEngine::ProgressEntry(unsigned channel, unsigned bytes) {
 }
 
 void BurnEngine::ReportProgress(unsigned channel, unsigned bytes) {
-    window_.Post(kMsgBurnProgress, channel + kChannelParamBase, bytes);
+    window_.Post(ProgressEvent(channel, bytes));
 }
 
 unsigned BurnEngine::LastFlashId(unsigned channel) const {
@@ -99,7 +108,7 @@ unsigned BurnEngine::LastFlashId(unsigned channel) const {
 }
 
 void BurnEngine::Post(unsigned channel, unsigned code) {
-    window_.Post(kMsgBurnStatus, channel + kChannelParamBase, code);
+    window_.Post(StatusEvent(channel, code));
 }
 
 bool BurnEngine::BurnFileStillExists() const {
@@ -115,8 +124,15 @@ int BurnEngine::BurnChannel(unsigned channel) {
 }
 
 int BurnEngine::RunBurn(unsigned channel) {
+    // Until this returns the channel's port is not watched for the next board.
+    struct InBurn {
+        BurnEngine& engine;
+        unsigned channel;
+        ~InBurn() { engine.EndBurn(channel); }
+    } inBurn{*this, channel};
+    state_.EnterBurn(channel);
     const std::tm start = ChannelLog::Now();
-    const Burn burn{channel, ChannelLogName(channel, start)};
+    Burn burn{channel, ChannelLogName(channel, start)};
     ChannelLog log(burn.log);
     log.Write(0, "=============Burn Information For Channel[%u]=============\n", channel);
     log.Write(0, "Print Time: %d-%d-%d %02d:%02d:%02d\n\n", start.tm_year + 1900, start.tm_mon + 1, start.tm_mday,
@@ -127,88 +143,8 @@ int BurnEngine::RunBurn(unsigned channel) {
     log.Write(kLogTime, "work number = %d\n", state_.BeginChannel(channel));
     if (channel < flash_ids_.size()) flash_ids_[channel] = 0;
 
-    auto medium = MediumCode(config_.chip_mode);
-    if (!medium) {
-        log.Write(kLogTime, "->chip_mode %d names no burn medium, burn refused, fail\n", config_.chip_mode);
-        Post(channel, status::kSetModeFailed);
-        return 0;
-    }
-    const ModeControl mode{*medium, kBurnModeNormal, 0, 0};
-    log.Write(kLogTime, "burn_mode = %d, eMedium = %d\n", mode.burn_mode, mode.medium);
-    Post(channel, status::kStartBurn);
-    link_.SetCorvelParam(channel, CorvelParam{static_cast<std::uint32_t>(config_.event_time),
-                                              static_cast<std::uint32_t>(config_.platform_type),
-                                              static_cast<std::uint32_t>(config_.chip_type)});
-
-    if (config_.boot_mode_flag == config::kSecureBootMode) {
-        log.Write(kLogTime, "++Start download 1k data ++\r\n");
-        log.Write(0, "1k data path: %s\n", config_.path_1k_data.c_str());
-        Post(channel, status::k1kData);
-        if (link_.Download1kData(channel, config::ResolveProgramPath(config_.path_1k_data), k1kDataMagic) !=
-            kLinkSuccess) {
-            log.Write(kLogTime, "download producer fail.\r\n");
-            Post(channel, status::k1kDataFailed);
-            return 0;
-        }
-    } else if (config_.chip_type != kChipTypeRamCheck && !SetRamParam(burn)) {
-        log.Write(kLogTime, "Burn_SetRamParam fail\n");
-        return 0;
-    }
-
-    log.Write(kLogTime, "++Start download producer++\r\n");
-    log.Write(0, "producer path: %s, addr=%08x\n", config_.path_producer.c_str(), config_.producer_run_addr);
-    Post(channel, status::kDownloadProducer);
-    if (link_.DownloadProducer(channel, config::ResolveProgramPath(config_.path_producer),
-                               config_.producer_run_addr) != kLinkSuccess) {
-        log.Write(kLogTime, "download producer fail.\r\n");
-        Post(channel, status::kDownloadProducerFailed);
-        return 0;
-    }
-    if (config_.uart_baud != static_cast<std::int32_t>(kDefaultBaud) &&
-        link_.ChangeCom(config_.uart_com[0], channel, static_cast<unsigned>(config_.uart_baud)) == 0) {
-        log.Write(kLogTime, "Burn_Switch Uart COM fail.\r\n");
-        Post(channel, status::kSwitchComFailed);
-        return 0;
-    }
-    std::this_thread::sleep_for(kProducerInitPause);
-    if (!TestConnection(burn)) {
-        log.Write(kLogTime, "Burn_TestPCAndProducerConnectOK fail.\r\n");
-        return 0;
-    }
-    if (!SetBurnPara(burn)) {
-        log.Write(kLogTime, "Burn_SetBurnPara fail.\r\n");
-        return 0;
-    }
-    if (!SetBurnMode(burn, mode)) {
-        log.Write(kLogTime, "Burn_SetBurnMode fail.\r\n");
-        return 0;
-    }
-
-    if (IsSpiNorMedium(mode.medium)) {
-        config::SpiNorInfo nor{};
-        if (!BurnSpiFlash(burn, nor)) {
-            log.Write(kLogTime, "burn_spiflash fail.\r\n");
-            return 0;
-        }
-    } else {
-        config::SpiNandInfo nand{};
-        unsigned bootBlocks = 0;
-        if (!GetFlashIdAndSetNandParam(burn, nand, bootBlocks)) {
-            log.Write(kLogTime, "Burn_GetFlashIDAndSetNandParam fail.\r\n");
-            return 0;
-        }
-        Post(channel, status::kSecurityArea);
-        log.Write(kLogTime, "++init security area++\r\n");
-        if (link_.InitSecArea(channel, 0) != kLinkSuccess) {
-            log.Write(kLogTime, "KW_InitSecArea fail!\r\n");
-            Post(channel, status::kSecurityAreaFailed);
-            return 0;
-        }
-        if (!BurnNandBoot(burn, nand)) {
-            log.Write(kLogTime, "Burn_NandFlash_Uboot fail.\r\n");
-            return 0;
-        }
-    }
+    for (const BurnStep& step : kBurnSequence)
+        if (Applies(step.id, burn) && !RunStep(burn, step, log)) return 0;
 
     Post(channel, status::kCompletion);
     int left = state_.EndChannel();
@@ -224,12 +160,104 @@ int BurnEngine::RunBurn(unsigned channel) {
     return 1;
 }
 
-bool BurnEngine::SetRamParam(const Burn& burn) {
-    if (config_.chip_type == kChipTypeNoRamFirst || config_.chip_type == kChipTypeNoRamSecond) return true;
-    ChannelLog log(burn.log);
-    log.Write(kLogTime, "++SetRamParam++\r\n");
-    Post(burn.channel, status::kSetRam);
+void BurnEngine::EndBurn(unsigned channel) {
+    // The port is let go here, on the burn's own thread, before it may be
+    // watched again: the library's worker then finds nothing left to close
+    // once the burn returns, and cannot close the port under the next board.
+    const std::string port = state_.PortOfChannel(channel);
+    if (!port.empty()) link_.DetachUart(port);
+    state_.LeaveBurn(channel);
+}
 
+bool BurnEngine::RunStep(Burn& burn, const BurnStep& step, ChannelLog& entryLog) {
+    std::optional<ChannelLog> own;
+    if (step.log == StepLog::Own) own.emplace(burn.log);
+    ChannelLog& log = own ? *own : entryLog;
+    if (step.start_line) log.Write(kLogTime, "%s", step.start_line);
+    if (step.start_status != kNoStatus) Post(burn.channel, step.start_status);
+    StepOutcome outcome = DoStep(step.id, burn, log);
+    if (outcome.ok) return true;
+
+    std::string line = !outcome.line.empty() ? outcome.line : step.failure_line ? step.failure_line : "";
+    if (!line.empty()) {
+        if (step.log == StepLog::OnFailure) ChannelLog(burn.log).Write(kLogTime, "%s", line.c_str());
+        else log.Write(kLogTime, "%s", line.c_str());
+    }
+    // The box alone would leave the channel counted as running; the failure
+    // status ends it like every other failure.
+    if (!outcome.box.empty()) window_.ShowMessageBox(config::kProgramCaption, outcome.box);
+    Post(burn.channel, outcome.status != kNoStatus ? outcome.status : step.failure_status);
+    own.reset();
+    if (step.sequence_line) entryLog.Write(kLogTime, "%s", step.sequence_line);
+    return false;
+}
+
+bool BurnEngine::Applies(BurnStepId step, const Burn& burn) const {
+    const bool secure = config_.boot_mode_flag == config::kSecureBootMode;
+    switch (step) {
+        case BurnStepId::SignatureData: return secure;
+        case BurnStepId::RamParameters:
+            return !secure && config_.chip_type != kChipTypeRamCheck && config_.chip_type != kChipTypeNoRamFirst &&
+                   config_.chip_type != kChipTypeNoRamSecond;
+        case BurnStepId::BaudSwitch: return config_.uart_baud != static_cast<std::int32_t>(kDefaultBaud);
+        case BurnStepId::SpiNorFlash: return IsSpiNorMedium(burn.mode.medium);
+        case BurnStepId::SpiNandParameters:
+            return !IsSpiNorMedium(burn.mode.medium) && config_.chip_mode == config::kModeSpiNand;
+        case BurnStepId::SecurityArea:
+        case BurnStepId::SpiNandBootLoader: return !IsSpiNorMedium(burn.mode.medium);
+        default: return true;
+    }
+}
+
+StepOutcome BurnEngine::DoStep(BurnStepId step, Burn& burn, ChannelLog& log) {
+    switch (step) {
+        case BurnStepId::BurnMedium: return CheckMedium(burn, log);
+        case BurnStepId::StartBurn: return StartBurn(burn);
+        case BurnStepId::SignatureData: return Download1kData(burn, log);
+        case BurnStepId::RamParameters: return SetRamParam(burn, log);
+        case BurnStepId::Producer: return DownloadProducer(burn, log);
+        case BurnStepId::BaudSwitch: return SwitchBaud(burn);
+        case BurnStepId::ProducerStart: std::this_thread::sleep_for(kProducerInitPause); return StepDone();
+        case BurnStepId::ConnectionTest: return TestConnection(burn);
+        case BurnStepId::BurnedParameters: return SetBurnPara(burn, log);
+        case BurnStepId::BurnMode: return SetBurnMode(burn, log);
+        case BurnStepId::SpiNorFlash: return BurnSpiFlash(burn);
+        case BurnStepId::SpiNandParameters: return GetFlashIdAndSetNandParam(burn, log);
+        case BurnStepId::SecurityArea: return InitSecArea(burn);
+        case BurnStepId::SpiNandBootLoader: return BurnNandBoot(burn);
+    }
+    return StepFailed();
+}
+
+StepOutcome BurnEngine::CheckMedium(Burn& burn, ChannelLog& log) {
+    auto medium = MediumCode(config_.chip_mode);
+    if (!medium) {
+        char line[96];
+        std::snprintf(line, sizeof line, "->chip_mode %d names no burn medium, burn refused, fail\n", config_.chip_mode);
+        return StepFailed(kNoStatus, line);
+    }
+    burn.mode = ModeControl{*medium, kBurnModeNormal, 0, 0};
+    log.Write(kLogTime, "burn_mode = %d, eMedium = %d\n", burn.mode.burn_mode, burn.mode.medium);
+    return StepDone();
+}
+
+StepOutcome BurnEngine::StartBurn(const Burn& burn) {
+    // The library takes these for the whole burn; its answer changes nothing.
+    link_.SetCorvelParam(burn.channel, CorvelParam{static_cast<std::uint32_t>(config_.event_time),
+                                                   static_cast<std::uint32_t>(config_.platform_type),
+                                                   static_cast<std::uint32_t>(config_.chip_type)});
+    return StepDone();
+}
+
+StepOutcome BurnEngine::Download1kData(const Burn& burn, ChannelLog& log) {
+    log.Write(0, "1k data path: %s\n", config_.path_1k_data.c_str());
+    if (link_.Download1kData(burn.channel, config::ResolveProgramPath(config_.path_1k_data), k1kDataMagic) !=
+        kLinkSuccess)
+        return StepFailed();
+    return StepDone();
+}
+
+StepOutcome BurnEngine::SetRamParam(const Burn& burn, ChannelLog& log) {
     std::vector<RamReg> regs;
     auto clock = static_cast<std::size_t>(config_.clock_index);
     if (config_.chip_type >= kFirstRamTableChip && config_.chip_type <= kLastRamTableChip &&
@@ -239,212 +267,156 @@ bool BurnEngine::SetRamParam(const Burn& burn) {
     for (std::size_t i = 0; i < regs.size(); ++i)
         log.Write(0, "ram[%02zu]: addr=%08x, value=%08x\n", i, regs[i].address, regs[i].value);
 
-    unsigned result = 0;
     if (regs.size() > kMaxRamRegisters) {
         log.Write(0, "the RAM table holds %zu pairs, at most %zu can be sent\n", regs.size(), kMaxRamRegisters);
-    } else {
-        result = options_.carrier_burn ? link_.SetRamParamNoCommit(burn.channel, regs)
-                                       : link_.SetRamParam(burn.channel, regs);
+        return StepFailed();
     }
-    if (result == kLinkSuccess) return true;
-    log.Write(kLogTime, "->SetRamParam fail.\r\n");
-    Post(burn.channel, status::kSetRamFailed);
-    return false;
+    unsigned result = options_.carrier_burn ? link_.SetRamParamNoCommit(burn.channel, regs)
+                                            : link_.SetRamParam(burn.channel, regs);
+    return result == kLinkSuccess ? StepDone() : StepFailed();
 }
 
-bool BurnEngine::TestConnection(const Burn& burn) {
-    ChannelLog log(burn.log);
-    log.Write(kLogTime, "++test connetion++\r\n");
-    Post(burn.channel, status::kTest);
-    if (link_.TestConnection(burn.channel) == kLinkSuccess) return true;
-    log.Write(kLogTime, "->connetion fail!\r\n");
-    Post(burn.channel, status::kTestFailed);
-    return false;
+StepOutcome BurnEngine::DownloadProducer(const Burn& burn, ChannelLog& log) {
+    log.Write(0, "producer path: %s, addr=%08x\n", config_.path_producer.c_str(), config_.producer_run_addr);
+    if (link_.DownloadProducer(burn.channel, config::ResolveProgramPath(config_.path_producer),
+                               config_.producer_run_addr) != kLinkSuccess)
+        return StepFailed();
+    return StepDone();
 }
 
-bool BurnEngine::SetBurnPara(const Burn& burn) {
-    ChannelLog log(burn.log);
-    log.Write(kLogTime, "++Set Burned Param++\r\n");
+StepOutcome BurnEngine::SwitchBaud(const Burn& burn) {
+    // The library reopens the channel's own port at the working rate.
+    if (link_.ChangeCom(state_.PortOfChannel(burn.channel), burn.channel, static_cast<unsigned>(config_.uart_baud)) ==
+        0)
+        return StepFailed();
+    return StepDone();
+}
+
+StepOutcome BurnEngine::TestConnection(const Burn& burn) {
+    return link_.TestConnection(burn.channel) == kLinkSuccess ? StepDone() : StepFailed();
+}
+
+StepOutcome BurnEngine::SetBurnPara(const Burn& burn, ChannelLog& log) {
     log.Write(0, "mode: %d\n", config_.burned_mode);
     BurnedParam param;
     param.words[0] = static_cast<std::uint32_t>(config_.burned_mode);
-    if (link_.SetBurnedParam(burn.channel, param) != 0) return true;
-    log.Write(kLogTime, "->Set Burned Param fail\r\n");
-    Post(burn.channel, status::kBurnedParamFailed);
-    return false;
+    return link_.SetBurnedParam(burn.channel, param) != 0 ? StepDone() : StepFailed();
 }
 
-bool BurnEngine::SetBurnMode(const Burn& burn, ModeControl mode) {
-    ChannelLog log(burn.log);
-    Post(burn.channel, status::kSetMode);
-    log.Write(kLogTime, "++set mode++\r\n");
+StepOutcome BurnEngine::SetBurnMode(const Burn& burn, ChannelLog& log) {
+    ModeControl mode = burn.mode;
     log.Write(0, "burn_mode = %d, eMedium = %d\n", mode.burn_mode, mode.medium);
     if (mode.burn_mode == kBurnModeNormal) {
         mode.erase_before_burn = options_.erase_before_burn ? 1 : 0;
         mode.no_erase = options_.no_erase && !options_.erase_before_burn ? 1 : 0;
     }
-    if (link_.SetMode(burn.channel, mode) != 0) return true;
-    log.Write(kLogTime, "->set mode fail!\r\n");
-    Post(burn.channel, status::kSetModeFailed);
-    return false;
+    return link_.SetMode(burn.channel, mode) != 0 ? StepDone() : StepFailed();
 }
 
-bool BurnEngine::BurnSpiFlash(const Burn& burn, config::SpiNorInfo& info) {
-    Post(burn.channel, status::kFlashId);
+StepOutcome BurnEngine::BurnSpiFlash(const Burn& burn) {
     unsigned id = 0, chips = 0;
-    if (link_.GetFlashId(burn.channel, kFlashIdQuery, kFlashIdQuery, id, chips) != kLinkSuccess) {
-        Post(burn.channel, status::kFlashIdFailed);
-        return false;
-    }
+    if (link_.GetFlashId(burn.channel, kFlashIdQuery, kFlashIdQuery, id, chips) != kLinkSuccess)
+        return StepFailed(status::kFlashIdFailed);
     if (burn.channel < flash_ids_.size()) flash_ids_[burn.channel] = id;
     auto match = std::find_if(config_.spinor_list.begin(), config_.spinor_list.end(),
                               [id](const config::SpiNorInfo& r) { return (r.chip_id & kNorIdMask) == (id & kNorIdMask); });
     if (match == config_.spinor_list.end()) {
-        ChannelLog(burn.log).Write(kLogTime, "->flash ID 0x%x is not in the SPI NOR list, fail\r\n", id);
-        Post(burn.channel, status::kFlashParamFailed);
-        return false;
+        char line[96];
+        std::snprintf(line, sizeof line, "->flash ID 0x%x is not in the SPI NOR list, fail\r\n", id);
+        return StepFailed(status::kFlashParamFailed, line);
     }
-    info = *match;
-    if (link_.SetSpiParam(burn.channel, info) == 0) {
-        Post(burn.channel, status::kFlashParamFailed);
-        return false;
-    }
+    const config::SpiNorInfo info = *match;
+    if (link_.SetSpiParam(burn.channel, info) == 0) return StepFailed(status::kFlashParamFailed);
     const std::string path = config::ResolveProgramPath(config_.path_nandboot);
     std::uint64_t length = GetBurnFileLength(path);
-    if (length == 0) {
-        FailWithMessage(burn, status::kImageFileWrong, "The length of file is wrong!");
-        return false;
-    }
-    if (length > info.total_size) {
-        FailWithMessage(burn, status::kSpiImageFailed,
-                        "The length of file is more than the total size of SPI NOR Flash.");
-        return false;
-    }
+    if (length == 0) return FailedWithMessage(status::kImageFileWrong, "The length of file is wrong!");
+    if (length > info.total_size)
+        return FailedWithMessage(status::kSpiImageFailed, "The length of file is more than the total size of SPI NOR Flash.");
     if (length == info.total_size) {
-        bool written = false;
-        if (!BurnSpiImage(burn, written)) return false;
+        if (StepOutcome image = BurnSpiImage(burn); !image.ok) return image;
         return CloseProducer(burn);
     }
     Post(burn.channel, status::kDownloadBoot);
     DownloadBin bin{path, TargetName("UBOOT"), 0};
     length = GetBurnFileLength(path);
-    if (length == 0) {
-        Post(burn.channel, status::kImageFileWrong);
-        return false;
-    }
+    if (length == 0) return StepFailed(status::kImageFileWrong);
     bin.length = RoundUp(length, info.erase_size);
-    if (!DownloadBoot(burn, bin)) return false;
+    if (StepOutcome boot = DownloadBoot(burn, bin); !boot.ok) return boot;
     return CloseProducer(burn);
 }
 
-bool BurnEngine::BurnSpiImage(const Burn& burn, bool& succeeded) {
+StepOutcome BurnEngine::BurnSpiImage(const Burn& burn) {
     Post(burn.channel, status::kSpiImage);
     DownloadBin bin{config::ResolveProgramPath(config_.path_nandboot), TargetName("spiflash"), 0};
     std::uint64_t length = GetBurnFileLength(bin.path);
-    if (length == 0) {
-        Post(burn.channel, status::kImageFileWrong);
-        return false;
-    }
+    if (length == 0) return StepFailed(status::kImageFileWrong);
     bin.length = static_cast<std::uint32_t>(length);
-    if (link_.DownloadSpiImage(burn.channel, bin) != kLinkSuccess) {
-        Post(burn.channel, status::kSpiImageFailed);
-        return false;
-    }
-    succeeded = true;
-    return true;
+    if (link_.DownloadSpiImage(burn.channel, bin) != kLinkSuccess) return StepFailed(status::kSpiImageFailed);
+    return StepDone();
 }
 
-bool BurnEngine::GetFlashIdAndSetNandParam(const Burn& burn, config::SpiNandInfo& info, unsigned& bootBlocks) {
-    if (config_.chip_mode != config::kModeSpiNand) return true;
-    ChannelLog log(burn.log);
-    Post(burn.channel, status::kFlashId);
-    log.Write(kLogTime, "++KW_GetFlashID++\r\n");
+StepOutcome BurnEngine::GetFlashIdAndSetNandParam(Burn& burn, ChannelLog& log) {
     unsigned id = 0, chips = 0;
-    if (link_.GetFlashId(burn.channel, kFlashIdQuery, kFlashIdQuery, id, chips) != kLinkSuccess) {
-        log.Write(kLogTime, "->GetFlashID fail!\r\n");
-        Post(burn.channel, status::kFlashIdFailed);
-        return false;
-    }
+    if (link_.GetFlashId(burn.channel, kFlashIdQuery, kFlashIdQuery, id, chips) != kLinkSuccess)
+        return StepFailed(status::kFlashIdFailed, "->GetFlashID fail!\r\n");
     if (burn.channel < flash_ids_.size()) flash_ids_[burn.channel] = id;
     log.Write(0, "FlashID = 0x%x, chip count = %u\n", id, chips);
     auto match = std::find_if(config_.spinand_list.begin(), config_.spinand_list.end(),
                               [id](const config::SpiNandInfo& r) { return r.chip_id == id; });
-    if (match == config_.spinand_list.end()) {
-        log.Write(kLogTime, "->set nand para fail\r\n");
-        Post(burn.channel, status::kSetNandParamFailed);
-        return false;
-    }
-    info = *match;
+    if (match == config_.spinand_list.end()) return StepFailed(status::kSetNandParamFailed, "->set nand para fail\r\n");
+    const config::SpiNandInfo& info = *match;
     Post(burn.channel, status::kSetNandParam);
     log.Write(kLogTime, "++set nand para++\r\n");
     log.Write(0, "page_size = %d, spare size = %d, data_len = 0x%x, cmd_len = %u\n", info.page_size, info.spare_size,
               info.clock, info.command_length);
-    if (!SetBootAreaSize(burn, config::ResolveProgramPath(config_.path_nandboot), info, bootBlocks)) {
-        Post(burn.channel, status::kBootAreaFailed);
-        return false;
-    }
-    if (link_.SetNandParam(burn.channel, info) == 0) {
-        log.Write(kLogTime, "->set nand para fail\r\n");
-        Post(burn.channel, status::kSetNandParamFailed);
-        return false;
-    }
-    return true;
+    // The boot area holds the boot loader with a tenth reserved for bad blocks.
+    std::uint64_t length = GetBurnFileLength(config::ResolveProgramPath(config_.path_nandboot));
+    unsigned bootBlocks = length == 0 ? 0 : NandBootBlocks(length, info.page_size, info.pages_per_block);
+    if (bootBlocks == 0 || link_.SetExParameter(burn.channel, bootBlocks) == 0)
+        return StepFailed(status::kBootAreaFailed);
+    if (link_.SetNandParam(burn.channel, info) == 0)
+        return StepFailed(status::kSetNandParamFailed, "->set nand para fail\r\n");
+    burn.nand = info;
+    return StepDone();
 }
 
-bool BurnEngine::SetBootAreaSize(const Burn& burn, const std::string& path, const config::SpiNandInfo& info,
-                                 unsigned& bootBlocks) {
-    std::uint64_t length = GetBurnFileLength(path);
-    if (length == 0) return false;
-    bootBlocks = NandBootBlocks(length, info.page_size, info.pages_per_block);
-    if (bootBlocks == 0) return false;  // a record without page or block size
-    return link_.SetExParameter(burn.channel, bootBlocks) != 0;
+StepOutcome BurnEngine::InitSecArea(const Burn& burn) {
+    return link_.InitSecArea(burn.channel, 0) == kLinkSuccess ? StepDone() : StepFailed();
 }
 
-bool BurnEngine::BurnNandBoot(const Burn& burn, const config::SpiNandInfo& info) {
+StepOutcome BurnEngine::BurnNandBoot(const Burn& burn) {
     const std::string path = config::ResolveProgramPath(config_.path_nandboot);
     std::uint64_t length = GetBurnFileLength(path);
-    if (length == 0) {
-        FailWithMessage(burn, status::kDownloadBootFailed, "nand获取到的文件长度为0");
-        return false;
-    }
-    std::uint64_t block = std::uint64_t{info.page_size} * info.pages_per_block;
+    if (length == 0) return FailedWithMessage(status::kDownloadBootFailed, "nand获取到的文件长度为0");
+    std::uint64_t block = std::uint64_t{burn.nand.page_size} * burn.nand.pages_per_block;
     if (block == 0) {
-        ChannelLog(burn.log).Write(
-            kLogTime, "->no NAND parameters (chip_mode %d reads no flash ID), boot loader length cannot be rounded, fail\r\n",
-            config_.chip_mode);
-        Post(burn.channel, status::kDownloadBootFailed);
-        return false;
+        char line[160];
+        std::snprintf(line, sizeof line,
+                      "->no NAND parameters (chip_mode %d reads no flash ID), boot loader length cannot be rounded, "
+                      "fail\r\n",
+                      config_.chip_mode);
+        return StepFailed(status::kDownloadBootFailed, line);
     }
     Post(burn.channel, status::kDownloadBoot);
     DownloadBin bin{path, TargetName("UBOOT"), RoundUp(length, block)};
-    if (!DownloadBoot(burn, bin)) return false;
+    if (StepOutcome boot = DownloadBoot(burn, bin); !boot.ok) return boot;
     return CloseProducer(burn);
 }
 
-bool BurnEngine::DownloadBoot(const Burn& burn, const DownloadBin& bin) {
-    if (link_.DownloadBoot(burn.channel, bin, static_cast<unsigned>(config_.chip_type)) == kLinkSuccess) return true;
+StepOutcome BurnEngine::DownloadBoot(const Burn& burn, const DownloadBin& bin) {
+    if (link_.DownloadBoot(burn.channel, bin, static_cast<unsigned>(config_.chip_type)) == kLinkSuccess)
+        return StepDone();
     // A burn file that went away during the download (a dropped share, a
     // replaced build) is the likeliest cause; the board has no boot loader
     // either way.
+    std::string line;
     if (!BurnFileStillExists())
-        ChannelLog(burn.log).Write(kLogTime, "->the burn file %s went away during the boot loader download, fail\r\n",
-                                   bin.path.c_str());
-    Post(burn.channel, status::kDownloadBootFailed);
-    return false;
+        line = "->the burn file " + bin.path + " went away during the boot loader download, fail\r\n";
+    return StepFailed(status::kDownloadBootFailed, line);
 }
 
-bool BurnEngine::CloseProducer(const Burn& burn) {
-    if (link_.CloseProducer(burn.channel) == kLinkSuccess) return true;
-    Post(burn.channel, status::kCloseFailed);
-    return false;
-}
-
-void BurnEngine::FailWithMessage(const Burn& burn, unsigned code, const std::string& text) {
-    ChannelLog(burn.log).Write(kLogTime, "->%s fail\r\n", text.c_str());
-    window_.ShowMessageBox(config::kProgramCaption, text);
-    // The box alone would leave the channel counted as running; the failure
-    // status ends it like every other failure.
-    Post(burn.channel, code);
+StepOutcome BurnEngine::CloseProducer(const Burn& burn) {
+    return link_.CloseProducer(burn.channel) == kLinkSuccess ? StepDone() : StepFailed(status::kCloseFailed);
 }
 
 }  // namespace kestrow::engine

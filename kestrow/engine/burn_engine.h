@@ -6,6 +6,8 @@
 // status codes, the channel log and the station state.
 #include "kestrow/config/burn_config.h"
 #include "kestrow/engine/board_link.h"
+#include "kestrow/engine/burn_steps.h"
+#include "kestrow/engine/channel_log.h"
 #include "kestrow/engine/station_state.h"
 #include "kestrow/engine/station_window.h"
 
@@ -27,7 +29,7 @@ inline constexpr unsigned k1kDataMagic = 0x5349474E;  // "NGIS" read little-endi
 inline constexpr unsigned kFlashIdQuery = 254;       // both parameters of the flash-ID query
 inline constexpr unsigned kDefaultBaud = 115200;
 inline constexpr std::size_t kMaxRamRegisters = 64;
-inline constexpr unsigned kMaxStationChannels = 16;
+inline constexpr unsigned kMaxStationChannels = 16;  // what the configuration's device channel may name
 
 class BurnEngine {
 public:
@@ -52,26 +54,36 @@ public:
     static void ProgressEntry(unsigned channel, unsigned bytes);
 
 private:
-    struct Burn;  // one call's log path and channel
+    struct Burn;  // one call's channel, log path and what its steps found
 
     int RunBurn(unsigned channel);
+    // After every burn: frees the channel's port for the next board.
+    void EndBurn(unsigned channel);
+    // Runs one step of kBurnSequence: its lines, its statuses, its work.
+    // False when it failed (its failure status is posted).
+    bool RunStep(Burn& burn, const BurnStep& step, ChannelLog& entryLog);
+    bool Applies(BurnStepId step, const Burn& burn) const;
+    StepOutcome DoStep(BurnStepId step, Burn& burn, ChannelLog& log);
 
     void Post(unsigned channel, unsigned code);
-    bool SetRamParam(const Burn& burn);
-    bool TestConnection(const Burn& burn);
-    bool SetBurnPara(const Burn& burn);
-    bool SetBurnMode(const Burn& burn, ModeControl mode);
-    bool BurnSpiFlash(const Burn& burn, config::SpiNorInfo& info);
-    bool BurnSpiImage(const Burn& burn, bool& succeeded);
-    bool GetFlashIdAndSetNandParam(const Burn& burn, config::SpiNandInfo& info, unsigned& bootBlocks);
-    bool SetBootAreaSize(const Burn& burn, const std::string& path, const config::SpiNandInfo& info,
-                         unsigned& bootBlocks);
-    bool BurnNandBoot(const Burn& burn, const config::SpiNandInfo& info);
-    // The boot loader download of both paths; a failure posts 78.
-    bool DownloadBoot(const Burn& burn, const DownloadBin& bin);
-    bool CloseProducer(const Burn& burn);
-    // A failure that the operator must see before the board's burn ends.
-    void FailWithMessage(const Burn& burn, unsigned code, const std::string& text);
+    // The steps' work; `log` is where the step's own lines go.
+    StepOutcome CheckMedium(Burn& burn, ChannelLog& log);
+    StepOutcome StartBurn(const Burn& burn);
+    StepOutcome Download1kData(const Burn& burn, ChannelLog& log);
+    StepOutcome SetRamParam(const Burn& burn, ChannelLog& log);
+    StepOutcome DownloadProducer(const Burn& burn, ChannelLog& log);
+    StepOutcome SwitchBaud(const Burn& burn);
+    StepOutcome TestConnection(const Burn& burn);
+    StepOutcome SetBurnPara(const Burn& burn, ChannelLog& log);
+    StepOutcome SetBurnMode(const Burn& burn, ChannelLog& log);
+    StepOutcome BurnSpiFlash(const Burn& burn);
+    StepOutcome BurnSpiImage(const Burn& burn);
+    StepOutcome GetFlashIdAndSetNandParam(Burn& burn, ChannelLog& log);
+    StepOutcome InitSecArea(const Burn& burn);
+    StepOutcome BurnNandBoot(const Burn& burn);
+    // The boot loader download of both paths; a failure is 78.
+    StepOutcome DownloadBoot(const Burn& burn, const DownloadBin& bin);
+    StepOutcome CloseProducer(const Burn& burn);
     bool BurnFileStillExists() const;
 
     const config::BurnConfig& config_;
@@ -79,7 +91,7 @@ private:
     StationState& state_;
     StationWindow& window_;
     EngineOptions options_;
-    std::array<std::atomic<unsigned>, kMaxStationChannels + 1> flash_ids_{};
+    std::array<std::atomic<unsigned>, kMaxChannels + 1> flash_ids_{};
     std::atomic<int> running_{0};
 };
 

@@ -52,7 +52,8 @@ std::wstring ToWide(const std::string& text) {
 unsigned CorvelLink::Init(unsigned channels, BurnEntry burn, ProgressEntry progress) {
     return KW_Init(channels, burn, progress);
 }
-unsigned CorvelLink::Start() { return KW_Start(); }
+// Not KW_Start: it would also wake the channels whose ports are only watched.
+unsigned CorvelLink::StartChannel(unsigned channel) { return KW_Start_Channel(channel); }
 unsigned CorvelLink::SetCorvelParam(unsigned channel, const CorvelParam& para) {
     T_CORVEL_PARA p{para.event_time, para.platform_type, para.chip_type};
     return KW_SetCorvelParam(channel, &p);
@@ -66,7 +67,9 @@ unsigned CorvelLink::DownloadRam(unsigned channel, const std::string& path, unsi
 }
 unsigned CorvelLink::CheckSecureEn(unsigned index) { return KW_check_secure_en(index); }
 unsigned CorvelLink::ChooseBaud(const std::string& port, unsigned index, unsigned baud) {
-    return KW_Choose_Baud(ToWide(port).c_str(), index, baud);
+    // Not KW_Choose_Baud: its success on channel 2 reads as "no prompt yet".
+    static_assert(BAUD_SELECTED == kLinkSuccess && BAUD_NO_PROMPT == kLinkNoPrompt);
+    return KW_Uart_SelectBaud(ToWide(port).c_str(), index, baud);
 }
 unsigned CorvelLink::AttachUart(const std::string& port, unsigned baud, unsigned index) {
     return KW_Attach_Uart(ToWide(port).c_str(), baud, index);

@@ -7,7 +7,7 @@ namespace kestrow::engine {
 class CorvelLink : public BoardLink {
 public:
     unsigned Init(unsigned channels, BurnEntry burn, ProgressEntry progress) override;
-    unsigned Start() override;
+    unsigned StartChannel(unsigned channel) override;
     unsigned SetCorvelParam(unsigned channel, const CorvelParam& para) override;
     unsigned SecureBootFlag(unsigned flag) override;
     unsigned StartRead(const std::string& port, unsigned index, unsigned chipType) override;

@@ -281,4 +281,48 @@ PortSearchResult SearchPorts(const PortProber& prober, const std::string& rememb
     return result;
 }
 
+PortSearchResult SearchStationPorts(const PortProber& prober, const PortTable& configured, std::size_t rows,
+                                    PortTable& table) {
+    if (rows <= 1) return SearchPorts(prober, configured[0], table);
+    rows = std::min(rows, kPortTableSize);
+    table = {};
+    PortSearchResult result;
+    // Each listed port with the other name of the same device.
+    std::vector<std::pair<std::string, std::string>> listed;
+    for (const PortInfo& port : prober.Survey()) {
+        if (port.Listed()) listed.emplace_back(port.name, port.alias);
+        else result.problems.push_back(PortProblemText(port.name, port.condition));
+    }
+    std::vector<std::string> taken;  // both names of every port a row or entry has
+    auto take = [&](const std::string& name) {
+        taken.push_back(name);
+        for (const auto& [device, alias] : listed)
+            if (!alias.empty() && (name == device || name == alias)) taken.push_back(name == device ? alias : device);
+    };
+    auto isTaken = [&](const std::string& name) { return std::find(taken.begin(), taken.end(), name) != taken.end(); };
+    for (std::size_t row = 0; row < rows; ++row) {
+        if (configured[row].empty() || isTaken(configured[row])) continue;
+        table[row] = configured[row];
+        take(configured[row]);
+        bool found = std::any_of(listed.begin(), listed.end(), [&](const auto& p) {
+            return p.first == configured[row] || p.second == configured[row];
+        });
+        if (!found) result.found.push_back(configured[row]);
+    }
+    std::size_t next = 0;
+    for (const auto& [device, alias] : listed) {
+        result.found.push_back(device);
+        if (!alias.empty()) result.found.push_back(alias);
+        if (isTaken(device)) continue;
+        while (next < kPortTableSize && !table[next].empty()) ++next;
+        if (next == kPortTableSize) continue;
+        table[next] = device;
+        take(device);
+    }
+    if (result.found.size() > kPortTableSize) result.found.resize(kPortTableSize);
+    auto first = std::find(result.found.begin(), result.found.end(), table[0]);
+    result.selected = table[0].empty() || first == result.found.end() ? -1 : static_cast<int>(first - result.found.begin());
+    return result;
+}
+
 }  // namespace kestrow::engine

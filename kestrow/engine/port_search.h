@@ -89,4 +89,15 @@ struct PortSearchResult {
 // remembered port the first one listed is selected.
 PortSearchResult SearchPorts(const PortProber& prober, const std::string& remembered, PortTable& table);
 
+// The search of a station whose first `rows` entries are each a row's port
+// (several channels, each watching its own port). With one row it is
+// SearchPorts of entry 0. With more, a configured entry keeps its place, found
+// or not (it is watched until its adapter is plugged in); the rows without a
+// port take, in list order, the listed ports no row has yet (a by-id name and
+// its device are one port); the entries after the rows hold the other listed
+// ports. The list shows the configured ports not found first, then the listed
+// ones; entry 0's port is selected.
+PortSearchResult SearchStationPorts(const PortProber& prober, const PortTable& configured, std::size_t rows,
+                                    PortTable& table);
+
 }  // namespace kestrow::engine

@@ -28,8 +28,15 @@ bool SleepFor(std::stop_token stop, std::chrono::milliseconds time) {
 }  // namespace
 
 PortWatcher::PortWatcher(const config::BurnConfig& config, BoardLink& link, StationState& state,
-                         StationWindow& window, const PortProber* ports, std::chrono::milliseconds unopenablePause)
-    : config_(config), link_(link), state_(state), window_(window), ports_(ports), unopenable_pause_(unopenablePause) {}
+                         StationWindow& window, unsigned channel, const PortProber* ports,
+                         std::chrono::milliseconds unopenablePause)
+    : config_(config),
+      link_(link),
+      state_(state),
+      window_(window),
+      channel_(channel),
+      ports_(ports),
+      unopenable_pause_(unopenablePause) {}
 
 void PortWatcher::Start() {
     if (!thread_.joinable()) thread_ = std::jthread([this](std::stop_token stop) { Watch(stop); });
@@ -42,14 +49,12 @@ void PortWatcher::Stop() {
 }
 
 void PortWatcher::Watch(std::stop_token stop) {
+    const unsigned slot = channel_ - 1;
     while (!stop.stop_requested()) {
-        if (state_.AutoStart()) {
-            if (!state_.WaitForAutoStartClear(stop)) return;
-            continue;
-        }
-        const std::string port = config_.uart_com[0];
+        if (!state_.WaitUntilChannelFree(channel_, stop)) return;
+        const std::string port = state_.PortOfChannel(channel_);
         if (port.size() >= kMinPortNameChars) {
-            if (link_.StartRead(port, 0, static_cast<unsigned>(config_.chip_type)) == 0) {
+            if (link_.StartRead(port, slot, static_cast<unsigned>(config_.chip_type)) == 0) {
                 // Missing, forbidden or held: said once, then tried about once a second.
                 TellUnopenable(port);
                 if (!SleepFor(stop, unopenable_pause_)) return;
@@ -57,14 +62,14 @@ void PortWatcher::Watch(std::stop_token stop) {
             }
             TellOpen(port);
             if (!SleepFor(stop, kPromptWait)) return;
-            Attach(port, 0);
+            Attach(port, slot);
         }
         if (!SleepFor(stop, kRoundPause)) return;
     }
 }
 
 void PortWatcher::TellUnopenable(const std::string& port) {
-    PortCondition why = link_.PortError(port, 0);
+    PortCondition why = link_.PortError(port, channel_ - 1);
     // Opened, but the library could not start watching it.
     if (why.state == PortState::Usable) why.state = PortState::OpenFailed;
     if (told_problem_ && port == told_port_ && why == told_) return;
@@ -89,7 +94,8 @@ void PortWatcher::TellOpen(const std::string& port) {
 
 bool PortWatcher::Attach(const std::string& port, unsigned slot) {
     if (config_.chip_type == kChipTypeRamCheck) {
-        unsigned r = link_.DownloadRam(kRamCheckChannel, config::ResolveProgramPath(config_.path_ram), kRamCheckAddress);
+        // The RAM image goes to the board on this slot's port.
+        unsigned r = link_.DownloadRam(slot + 1, config::ResolveProgramPath(config_.path_ram), kRamCheckAddress);
         if (r == kLinkNoPrompt) return false;
         if (r != kLinkSuccess) {
             link_.DetachUart(port);
@@ -109,9 +115,9 @@ bool PortWatcher::Attach(const std::string& port, unsigned slot) {
         link_.DetachUart(port);
         return false;
     }
-    state_.SetAutoStart();
+    state_.SetAutoStart(channel);
     window_.ShowCloseButton(false);
-    window_.Post(kMsgBurnStatus, channel + kChannelParamBase, status::kReady);
+    window_.Post(StatusEvent(channel, status::kReady));
     return true;
 }
 

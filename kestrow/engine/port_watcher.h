@@ -1,8 +1,10 @@
 #pragma once
-// The attach thread: watches the selected port (entry 0 of uart_com) and, when
-// a board answers its boot ROM, binds it to a channel and posts Ready. While a
-// board is attached (auto-start set) the port is left alone until the board's
-// result clears the flag.
+// The attach thread of one channel: watches the channel's port (the station
+// state's port table) and, when a board answers its boot ROM, binds it to the
+// channel and posts Ready. While the board is attached (the channel's
+// auto-start set) and burning, the port is left alone; once the board has its
+// result and its burn has left the engine, watching resumes for the next board.
+// Each channel's watcher runs on its own: nothing one port does waits for another.
 #include "kestrow/config/burn_config.h"
 #include "kestrow/engine/board_link.h"
 #include "kestrow/engine/port_search.h"
@@ -15,24 +17,28 @@
 
 namespace kestrow::engine {
 
-inline constexpr unsigned kRamCheckChannel = 1;
 inline constexpr unsigned kRamCheckAddress = 0xD2800100;
 // While the port cannot be opened it is tried again after this long, not every round.
 inline constexpr std::chrono::milliseconds kUnopenablePortPause{1000};
 
 class PortWatcher {
 public:
-    // `ports`, when given, names who holds a port that is in use.
+    // Watches channel `channel`'s port; `ports`, when given, names who holds a
+    // port that is in use.
     PortWatcher(const config::BurnConfig& config, BoardLink& link, StationState& state, StationWindow& window,
-                const PortProber* ports = nullptr, std::chrono::milliseconds unopenablePause = kUnopenablePortPause);
+                unsigned channel, const PortProber* ports = nullptr,
+                std::chrono::milliseconds unopenablePause = kUnopenablePortPause);
     ~PortWatcher() { Stop(); }
     PortWatcher(const PortWatcher&) = delete;
     PortWatcher& operator=(const PortWatcher&) = delete;
 
     void Start();
+    // Asks the thread to end at its next wait, without waiting for it.
+    void RequestStop() { thread_.request_stop(); }
     // Ends the thread at its next wait; returns when it has ended.
     void Stop();
     bool Running() const { return thread_.joinable(); }
+    unsigned Channel() const { return channel_; }
 
     // One attach attempt on `port` for channel slot `slot`: the RAM check of
     // chip type 11, the secure check or the baud handshake, the bind to a
@@ -50,6 +56,7 @@ private:
     BoardLink& link_;
     StationState& state_;
     StationWindow& window_;
+    const unsigned channel_;
     const PortProber* ports_;
     std::chrono::milliseconds unopenable_pause_;
     // What the window was last told (the library's reason, before the holder

@@ -1,7 +1,7 @@
 #pragma once
 // A StationWindow for fronts without widgets (the command line, tests): every
-// posted message and every message box goes into a queue that the front's own
-// thread takes out and hands to the station state. Nothing here blocks a burn.
+// posted event, message box and port report goes into a queue that the front's
+// own thread takes out and hands to the station state. Nothing here blocks a burn.
 #include "kestrow/engine/station_window.h"
 
 #include <atomic>
@@ -18,19 +18,17 @@ namespace kestrow::engine {
 class QueuedWindow : public StationWindow {
 public:
     struct Message {
-        unsigned message = 0, wparam = 0, lparam = 0;
-        std::string box_text;  // set for a message box, which carries no message
+        std::optional<StationEvent> event;
+        std::string box_text;  // set for a message box, which carries no event
         // A report on the watched port: `port_problem` says why it cannot be
         // opened, or is empty once it opens again.
         bool port_report = false;
         std::string port, port_problem;
     };
 
-    void Post(unsigned message, unsigned wparam, unsigned lparam) override {
+    void Post(const StationEvent& event) override {
         Message m;
-        m.message = message;
-        m.wparam = wparam;
-        m.lparam = lparam;
+        m.event = event;
         Push(std::move(m));
     }
     void EnableBar(bool enabled) override { bar_enabled = enabled; }

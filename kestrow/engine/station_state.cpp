@@ -5,6 +5,7 @@
 #include "kestrow/engine/progress.h"
 #include "kestrow/engine/status_codes.h"
 
+#include <algorithm>
 #include <filesystem>
 
 namespace kestrow::engine {
@@ -44,25 +45,55 @@ void StationState::RefreshRows(int count) {
     rows_.assign(static_cast<std::size_t>(std::max(count, 0)), RowRecord{});
 }
 
-std::string StationState::PortOfRow(std::size_t row) const {
-    return row < config_.uart_com.size() ? config_.uart_com[row] : std::string();
+std::string StationState::PortOfRow(std::size_t row) const { return PortOfChannel(static_cast<unsigned>(row + 1)); }
+
+void StationState::SetPorts(std::vector<std::string> ports) {
+    std::lock_guard lock(ports_mutex_);
+    ports_ = std::move(ports);
 }
 
-void StationState::OnBurnStatus(unsigned wparam, unsigned code) {
-    const StatusInfo* info = FindStatus(code);
-    if (!info) return;
-    if (code == status::kRefreshList) {
-        RefreshRows(config_.device_channel);
-        return;
+void StationState::SetPort(unsigned channel, std::string port) {
+    if (channel == 0) return;
+    std::lock_guard lock(ports_mutex_);
+    if (ports_.size() < channel) ports_.resize(channel);
+    ports_[channel - 1] = std::move(port);
+}
+
+std::vector<std::string> StationState::Ports() const {
+    std::lock_guard lock(ports_mutex_);
+    return ports_;
+}
+
+std::string StationState::PortOfChannel(unsigned channel) const {
+    std::lock_guard lock(ports_mutex_);
+    return channel >= 1 && channel <= ports_.size() ? ports_[channel - 1] : std::string();
+}
+
+std::optional<std::size_t> StationState::RowOfChannel(unsigned channel) const {
+    if (channel == 0 || channel > rows_.size()) return std::nullopt;
+    return channel - 1;
+}
+
+void StationState::OnEvent(const StationEvent& event) {
+    switch (event.kind) {
+        case EventKind::Status: OnBurnStatus(event.channel, event.value); break;
+        case EventKind::Progress: OnBurnProgress(event.channel, event.value); break;
+        case EventKind::RefreshList: RefreshRows(config_.device_channel); break;
     }
-    std::size_t row = wparam - kChannelParamBase - 1;
-    if (wparam <= kChannelParamBase || row >= rows_.size()) return;
+}
+
+void StationState::OnBurnStatus(unsigned channel, unsigned code) {
+    const StatusInfo* info = FindStatus(code);
+    std::optional<std::size_t> row = RowOfChannel(channel);
+    if (!info || !row) return;
     std::string text = language_.GetString(static_cast<std::size_t>(StatusTextIndex(*info, config_.chip_mode)));
     switch (info->kind) {
-        case StatusKind::Progress: rows_[row].text = text; break;
-        case StatusKind::Failure: OnChannelFail(row, text); break;
-        case StatusKind::Success: OnChannelSuccess(row); break;
-        case StatusKind::Command: OnReady(row, text); break;
+        case StatusKind::Progress: rows_[*row].text = text; break;
+        case StatusKind::Failure: OnChannelFail(*row, text); break;
+        case StatusKind::Success: OnChannelSuccess(*row); break;
+        case StatusKind::Command:
+            if (code == status::kReady) OnReady(*row, text);
+            break;
     }
 }
 
@@ -83,8 +114,8 @@ void StationState::OnChannelFail(std::size_t row, const std::string& text) {
         }
     }
     if (runEnded) EndOfRun();
-    window_.ShowCloseButton(true);
-    ClearAutoStart();
+    ClearAutoStart(static_cast<unsigned>(row + 1));
+    window_.ShowCloseButton(!AutoStart());
     window_.RefreshTitle();
 }
 
@@ -96,8 +127,8 @@ void StationState::OnChannelSuccess(std::size_t row) {
     rows_[row].bar_colour = kColourSuccess;
     rows_[row].percent = 100;
     link_.DetachUart(PortOfRow(row));
-    window_.ShowCloseButton(true);
-    ClearAutoStart();
+    ClearAutoStart(static_cast<unsigned>(row + 1));
+    window_.ShowCloseButton(!AutoStart());
     main_log_.Write(0, "!!sucesss\n");
 }
 
@@ -106,29 +137,43 @@ void StationState::OnReady(std::size_t row, const std::string& text) {
     rows_[row].percent = 0;
     rows_[row].bar_colour = kColourReady;
     rows_[row].seconds = 0;
+    const unsigned channel = static_cast<unsigned>(row + 1);
     bool runWasActive = run_active_;
-    if (auto_start_) {
-        Start();
+    if (AutoStart(channel)) {
+        if (Start(channel) == 0) Unstarted(channel);
     } else if (runWasActive) {
         // A board attached during a run joins it at once.
         main_log_.Write(0, "OnTbtnStart \n");
         restart_ = true;
-        Start();
+        Start(channel);
     }
 }
 
-void StationState::OnBurnProgress(unsigned wparam, unsigned bytes) {
-    std::size_t row = wparam - kChannelParamBase - 1;
-    if (wparam <= kChannelParamBase || row >= rows_.size()) return;
-    rows_[row].percent = ProgressPercent(bytes, transfer_total_, config_.chip_type, config_.update != 0);
+void StationState::Unstarted(unsigned channel) {
+    // The library no longer holds the board (its worker let go of the port
+    // meanwhile): the board is woken and attached afresh.
+    main_log_.Write(0, "channel %u was not started; its port is watched again\n", channel);
+    link_.DetachUart(PortOfChannel(channel));
+    ClearAutoStart(channel);
+    window_.ShowCloseButton(!AutoStart());
 }
 
-unsigned StationState::Start() {
+void StationState::OnBurnProgress(unsigned channel, unsigned bytes) {
+    if (std::optional<std::size_t> row = RowOfChannel(channel))
+        rows_[*row].percent = ProgressPercent(bytes, transfer_total_, config_.chip_type, config_.update != 0);
+}
+
+unsigned StationState::Start(unsigned channel) {
     pending_ = 0;
     run_active_ = true;
     udisk_scan_ = true;
     main_log_.Write(0, "KW_Start \n");
-    unsigned started = link_.Start();
+    // One channel at a time: every watched port counts as attached in the
+    // library while it waits for its board's prompt.
+    unsigned started = 0;
+    if (channel != 0) started = link_.StartChannel(channel);
+    for (unsigned c = 1; channel == 0 && c <= kMaxChannels; ++c)
+        if (AutoStart(c)) started += link_.StartChannel(c);
     {
         WorkLock lock(work_semaphore_);
         work_total_ = static_cast<int>(started);
@@ -146,7 +191,7 @@ void StationState::TickTimers() {
         unsigned channel = timers_[i + 1].channel;
         if (channel == 0 || channel >= timers_.size()) continue;
         std::uint32_t seconds = ++timers_[channel].seconds;
-        if (channel - 1 < rows_.size()) rows_[channel - 1].seconds = seconds;
+        if (std::optional<std::size_t> row = RowOfChannel(channel)) rows_[*row].seconds = seconds;
     }
 }
 
@@ -188,22 +233,39 @@ void StationState::EndOfRun() {
     window_.EndOfRun();
 }
 
-void StationState::SetAutoStart() {
-    std::lock_guard lock(auto_start_mutex_);
-    auto_start_ = true;
-}
-
-void StationState::ClearAutoStart() {
+void StationState::SetChannelFlag(std::array<bool, kMaxChannels + 1>& flags, unsigned channel, bool value) {
+    if (channel == 0 || channel > kMaxChannels) return;
     {
         std::lock_guard lock(auto_start_mutex_);
-        auto_start_ = false;
+        flags[channel] = value;
     }
     auto_start_changed_.notify_all();
 }
 
-bool StationState::WaitForAutoStartClear(std::stop_token stop) {
+void StationState::SetAutoStart(unsigned channel) { SetChannelFlag(auto_start_, channel, true); }
+
+void StationState::ClearAutoStart(unsigned channel) { SetChannelFlag(auto_start_, channel, false); }
+
+bool StationState::AutoStart(unsigned channel) const {
+    std::lock_guard lock(auto_start_mutex_);
+    return channel >= 1 && channel <= kMaxChannels && auto_start_[channel];
+}
+
+bool StationState::AutoStart() const {
+    std::lock_guard lock(auto_start_mutex_);
+    return std::find(auto_start_.begin(), auto_start_.end(), true) != auto_start_.end();
+}
+
+void StationState::EnterBurn(unsigned channel) { SetChannelFlag(in_burn_, channel, true); }
+
+void StationState::LeaveBurn(unsigned channel) { SetChannelFlag(in_burn_, channel, false); }
+
+bool StationState::ChannelFree(unsigned channel) const { return !auto_start_[channel] && !in_burn_[channel]; }
+
+bool StationState::WaitUntilChannelFree(unsigned channel, std::stop_token stop) {
+    if (channel == 0 || channel > kMaxChannels) return !stop.stop_requested();
     std::unique_lock lock(auto_start_mutex_);
-    return auto_start_changed_.wait(lock, stop, [this] { return !auto_start_; });
+    return auto_start_changed_.wait(lock, stop, [this, channel] { return ChannelFree(channel); });
 }
 
 }  // namespace kestrow::engine

@@ -1,17 +1,19 @@
 #pragma once
-// The station behind the window, without widgets: the channel rows, the run
-// bookkeeping shared with the burn threads (work number, timers, run flags),
-// the handling of status and progress messages, the Start command and the end
-// of a run. The Qt window draws these rows; the command line prints them.
+// The station behind the window, without widgets: the channel rows, the port
+// each channel watches, the run bookkeeping shared with the burn threads (work
+// number, timers, run flags), the handling of status and progress events, the
+// Start command and the end of a run. The Qt window draws these rows; the
+// command line prints them.
 //
-// Threads: OnBurnStatus, OnBurnProgress, Start, RefreshRows and TickTimers run
-// on the window thread, which alone touches the rows and the window's log. The
-// work number, the timer table and the run flags are shared with the burn
-// threads and guarded as noted.
+// Threads: OnEvent, Start, RefreshRows, SetPorts and TickTimers run on the
+// window thread, which alone touches the rows and the window's log. The port
+// table, the work number, the timer table and the run flags are shared with the
+// port watchers and the burn threads and guarded as noted.
 #include "kestrow/config/burn_config.h"
 #include "kestrow/config/language_table.h"
 #include "kestrow/engine/board_link.h"
 #include "kestrow/engine/channel_log.h"
+#include "kestrow/engine/station_event.h"
 #include "kestrow/engine/station_window.h"
 
 #include <array>
@@ -20,6 +22,7 @@
 #include <cstdint>
 #include <ctime>
 #include <mutex>
+#include <optional>
 #include <semaphore>
 #include <stop_token>
 #include <string>
@@ -31,6 +34,9 @@ inline constexpr std::uint32_t kColourReady = 0xFF0000;    // blue (0x00BBGGRR)
 inline constexpr std::uint32_t kColourSuccess = 0x00C800;  // green
 inline constexpr std::uint32_t kColourFailure = 0x0000FF;  // red
 inline constexpr std::uint32_t kRowTextColour = 0x646464;
+
+// Channels the transfer library has; the window shows at most kMaxStationChannels.
+inline constexpr unsigned kMaxChannels = 32;
 
 // Language entries of the success texts while a read-back flag is set.
 inline constexpr int kTextBinReadBackDone = 337;
@@ -56,14 +62,28 @@ public:
     ChannelLog& MainLog() { return main_log_; }
     void RefreshRows(int count);
     const std::vector<RowRecord>& Rows() const { return rows_; }
-    void OnBurnStatus(unsigned wparam, unsigned code);
-    void OnBurnProgress(unsigned wparam, unsigned bytes);
-    // Start command: hands the attached channels to the library; the count started.
-    unsigned Start();
+    // The row that shows `channel` (1-based), or nullopt when it has none.
+    std::optional<std::size_t> RowOfChannel(unsigned channel) const;
+    // An event of the engine or a port watcher; one of a channel without a
+    // row changes nothing.
+    void OnEvent(const StationEvent& event);
+    void OnBurnStatus(unsigned channel, unsigned code);
+    void OnBurnProgress(unsigned channel, unsigned bytes);
+    // Start command: starts the burn of `channel`, or with 0 of every channel
+    // whose board is ready; the count started.
+    unsigned Start(unsigned channel = 0);
     // One-second tick of the channel timers.
     void TickTimers();
     void SetTransferTotal(std::uint64_t bytes) { transfer_total_ = bytes; }
     std::uint64_t TransferTotal() const { return transfer_total_; }
+
+    // The port each channel watches: channel i + 1 watches ports[i]. Changed
+    // only while nothing watches or burns; a channel's result frees its port.
+    void SetPorts(std::vector<std::string> ports);
+    void SetPort(unsigned channel, std::string port);
+    std::vector<std::string> Ports() const;
+    // "" for a channel without a port (any thread).
+    std::string PortOfChannel(unsigned channel) const;
 
     // ---- burn threads (and the window thread) ----
     // Arms the channel's timer and counts it as running; the new work number.
@@ -75,13 +95,21 @@ public:
     int WorkNumber() const;
     // The last channel of a run has ended.
     void EndOfRun();
+    // The engine's burn of `channel` has begun, and has returned.
+    void EnterBurn(unsigned channel);
+    void LeaveBurn(unsigned channel);
 
-    // Auto-start: set by the attach thread when a board is ready, cleared by the
-    // board's result. The attach thread waits here while a board is on the port.
-    void SetAutoStart();
-    bool AutoStart() const { return auto_start_; }
-    // False when `stop` was requested before the flag cleared.
-    bool WaitForAutoStartClear(std::stop_token stop);
+    // Auto-start, one per channel: set by the channel's port watcher when a
+    // board is ready, cleared by the board's result. The watcher waits here
+    // while a board is on its port.
+    void SetAutoStart(unsigned channel);
+    bool AutoStart(unsigned channel) const;
+    // Any channel's: a board is attached or burning somewhere.
+    bool AutoStart() const;
+    // Waits until the channel's board has its result and its burn has left
+    // the engine, so that its port is free for the next board. False when
+    // `stop` was requested first.
+    bool WaitUntilChannelFree(unsigned channel, std::stop_token stop);
 
     bool RunActive() const { return run_active_; }
     unsigned TimerChannel(unsigned channel) const { return timers_[channel].channel; }
@@ -98,7 +126,12 @@ private:
     void OnChannelFail(std::size_t row, const std::string& text);
     void OnChannelSuccess(std::size_t row);
     void OnReady(std::size_t row, const std::string& text);
-    void ClearAutoStart();
+    // A ready board the library would not start.
+    void Unstarted(unsigned channel);
+    void ClearAutoStart(unsigned channel);
+    bool ChannelFree(unsigned channel) const;  // under auto_start_mutex_
+    // Sets one channel's flag of those a port watcher waits on.
+    void SetChannelFlag(std::array<bool, kMaxChannels + 1>& flags, unsigned channel, bool value);
     void ClearRunFlags();
     std::string PortOfRow(std::size_t row) const;
 
@@ -119,16 +152,21 @@ private:
     mutable std::binary_semaphore work_semaphore_{1};
     int work_number_ = 0;
     int work_total_ = 0;
-    std::array<Timer, 17> timers_;
+    std::array<Timer, kMaxChannels + 1> timers_;
+
+    mutable std::mutex ports_mutex_;
+    std::vector<std::string> ports_;
 
     std::atomic<bool> run_active_{false};
     std::atomic<bool> udisk_scan_{false};
     std::atomic<int> pending_{0};
     std::atomic<bool> restart_{false};
 
-    std::mutex auto_start_mutex_;
+    // The flags a port watcher waits on, under auto_start_mutex_.
+    mutable std::mutex auto_start_mutex_;
     std::condition_variable_any auto_start_changed_;
-    std::atomic<bool> auto_start_{false};
+    std::array<bool, kMaxChannels + 1> auto_start_{};
+    std::array<bool, kMaxChannels + 1> in_burn_{};
 };
 
 }  // namespace kestrow::engine

@@ -2,6 +2,8 @@
 // What the engine and the station state need from the window. The Qt window
 // implements it with queued events on its own thread, the command line with
 // terminal output, tests with a recorder. Post never waits.
+#include "kestrow/engine/station_event.h"
+
 #include <string>
 
 namespace kestrow::engine {
@@ -9,8 +11,8 @@ namespace kestrow::engine {
 class StationWindow {
 public:
     virtual ~StationWindow() = default;
-    // Queues (message, wparam, lparam) for the window thread; never blocks.
-    virtual void Post(unsigned message, unsigned wparam, unsigned lparam) = 0;
+    // Queues `event` for the window thread; never blocks.
+    virtual void Post(const StationEvent& event) = 0;
     // Enables or disables the bar of controls above the channel list.
     virtual void EnableBar(bool enabled) = 0;
     virtual void RefreshTitle() = 0;

@@ -7,12 +7,6 @@
 
 namespace kestrow::engine {
 
-// Window messages; the values are the ones the window and the engine agree on.
-inline constexpr unsigned kMsgBurnStatus = 1124;
-inline constexpr unsigned kMsgBurnProgress = 1129;
-// wparam of both messages: channel + kChannelParamBase.
-inline constexpr unsigned kChannelParamBase = 100;
-
 enum class StatusKind : std::uint8_t { Progress, Failure, Success, Command };
 
 inline constexpr int kNoText = -1;

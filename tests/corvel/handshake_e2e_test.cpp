@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <ostream>
 #include <sstream>
 #include <sys/wait.h>
@@ -89,6 +90,57 @@ INSTANTIATE_TEST_SUITE_P(Rates, BaudChoice,
                                            BaudCase{1000000, 1000000}, BaudCase{1500000, 1000000},
                                            BaudCase{3000000, 2000000}, BaudCase{6000000, 2000000}),
                          [](const auto& info) { return std::to_string(info.param.requested); });
+
+// Two boards handshake at once, the second on channel 2: KW_Choose_Baud's
+// success there is 2, its "no prompt yet" too; KW_Uart_SelectBaud's results
+// tell them apart. The rate one channel chose holds for its own attach even
+// when the other channel wakes its board in between.
+TEST_F(Handshake, TwoChannelsHandshakeAtOnceAndChannelTwoCanTellItsResults) {
+    vboard::BoardOptions options;
+    options.chipType = 8;
+    vboard::VirtualBoard first(options), second(options);
+    const std::wstring portA = Wide(first.PortPath()), portB = Wide(second.PortPath());
+    KW_Secuse_boot_flag(0);
+    auto selectWhenPrompted = [](const std::wstring& port, unsigned index, unsigned baud) {
+        for (int attempt = 0; attempt < 30; ++attempt) {
+            if (KW_Start_Read(port.c_str(), index, SOC_FC_E1) != index + 1) return 0u;
+            std::this_thread::sleep_for(30ms);
+            unsigned r = KW_Uart_SelectBaud(port.c_str(), index, baud);
+            if (r != BAUD_NO_PROMPT) return r;
+        }
+        return unsigned{BAUD_NO_PROMPT};
+    };
+
+    ASSERT_EQ(selectWhenPrompted(portA, 0, 921600), unsigned{BAUD_SELECTED});
+    // Channel 2 wakes its board while channel 1 has yet to reopen at its new rate.
+    ASSERT_EQ(KW_Start_Read(portB.c_str(), 1, SOC_FC_E1), 2u);
+    ASSERT_EQ(KW_Attach_Uart(portA.c_str(), 921600, 0), 1u);
+    EXPECT_EQ(first.Baud(), 1000000u);
+    EXPECT_EQ(first.GarbledBytes(), 0u);
+
+    KW_Detach_Uart(portB.c_str());
+    ASSERT_EQ(selectWhenPrompted(portB, 1, 115200), unsigned{BAUD_SELECTED});
+    ASSERT_EQ(KW_Attach_Uart(portB.c_str(), 115200, 1), 2u);
+    EXPECT_EQ(second.Registers(), (std::map<std::string, std::string>{{"080000e8", "aa000000"}}));
+    KW_Detach_Uart(portA.c_str());
+    KW_Detach_Uart(portB.c_str());
+
+    // KW_Choose_Baud keeps its results for the callers that rely on them: on
+    // channel 2 a success is 2, as "no prompt yet" is.
+    vboard::VirtualBoard third(options);
+    const std::wstring portC = Wide(third.PortPath());
+    ASSERT_EQ(KW_Start_Read(portC.c_str(), 1, SOC_FC_E1), 2u);
+    unsigned prompted = 0;
+    for (int i = 0; i < 500 && prompted != 1; ++i) {
+        prompted = KW_check_secure_en(1);  // 1 once the prompt has been seen
+        std::this_thread::sleep_for(2ms);
+    }
+    ASSERT_EQ(prompted, 1u);
+    EXPECT_EQ(KW_Choose_Baud(portC.c_str(), 1, 115200), 2u);
+    EXPECT_EQ(KW_Attach_Uart(portC.c_str(), 115200, 1), 2u);
+    EXPECT_EQ(third.Registers(), (std::map<std::string, std::string>{{"080000e8", "aa000000"}}));
+    KW_Detach_Uart(portC.c_str());
+}
 
 TEST_F(Handshake, SecureCheckIsTwoWhileSilentThenOneExactlyOnce) {
     Board(9, true);

@@ -102,6 +102,26 @@ TEST_F(Frame, StartRunsOnlyTheAttachedChannels) {
     EXPECT_EQ(g_burned, (std::multiset<unsigned>{2, 5, 8}));
 }
 
+// A station watching several ports starts each board's channel alone: the
+// others may be attached for watching only.
+TEST_F(Frame, StartChannelWakesThatChannelAlone) {
+    for (unsigned nID : {2u, 5u}) Attach(nID);
+    EXPECT_EQ(KW_Start_Channel(5), 1u);
+    EXPECT_EQ(KW_Start_Channel(5), 0u);  // started already
+    ASSERT_TRUE(WaitForBurns(1));
+    ASSERT_TRUE(WaitIdle(5));
+    {
+        std::lock_guard lock(g_mutex);
+        EXPECT_EQ(g_burned, (std::multiset<unsigned>{5}));
+    }
+    EXPECT_EQ(Lib().channels[1].state.load(), kAttached);
+    EXPECT_EQ(KW_Start_Channel(0), 0u);
+    EXPECT_EQ(KW_Start_Channel(9), 0u);  // beyond the 8 channels of this test
+    EXPECT_EQ(KW_Start_Channel(2), 1u);
+    ASSERT_TRUE(WaitForBurns(2));
+    ASSERT_TRUE(WaitIdle(2));
+}
+
 TEST_F(Frame, ProgressIsCumulativeWithinABurnAndRestartsWithTheNext) {
     for (int burn = 0; burn < 2; ++burn) {
         Attach(4);

@@ -9,7 +9,11 @@
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <poll.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -36,6 +40,12 @@ public:
         fd_ = -1;
     }
     void Send(const std::string& bytes) { ASSERT_EQ(::write(fd_, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
+    void SetSpeed(speed_t speed) {
+        termios tio{};
+        ::tcgetattr(fd_, &tio);
+        ::cfsetspeed(&tio, speed);
+        ::tcsetattr(fd_, TCSANOW, &tio);
+    }
     // Reads until what arrived contains `text`; everything read, or "" on time-out.
     std::string ReadUntil(const std::string& text, std::chrono::milliseconds timeout = 3s) {
         std::string got;
@@ -191,6 +201,89 @@ TEST_F(SeveralBoards, HostLettingGoOfThePortEndsTheBoardButAQuickReopenDoesNot) 
     EXPECT_FALSE(board.Awake());
     EXPECT_EQ(Ended().size(), 1u);
     EXPECT_TRUE(Ended()[0].second.empty());  // that board's producer never ran
+}
+
+// The vboard program, its ports read from its first lines; stopped at the end.
+class VboardProcess {
+public:
+    VboardProcess(std::vector<std::string> args, std::size_t portCount) {
+        int out[2];
+        if (::pipe(out) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(out[1], STDOUT_FILENO);
+            ::close(out[0]);
+            ::close(out[1]);
+            std::vector<char*> argv{const_cast<char*>(VBOARD_PROGRAM)};
+            for (std::string& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            ::execv(VBOARD_PROGRAM, argv.data());
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        lines_ = ::fdopen(out[0], "r");
+        char line[256];
+        while (ports.size() < portCount && std::fgets(line, sizeof line, lines_))
+            ports.emplace_back(line, std::strcspn(line, "\n"));
+    }
+    ~VboardProcess() { Stop(); }
+    // SIGTERM, then its exit status (-1 when it did not exit by itself).
+    int Stop() {
+        if (pid_ <= 0) return -1;
+        ::kill(pid_, SIGCONT);
+        ::kill(pid_, SIGTERM);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        std::fclose(lines_);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    void Pause() { ::kill(pid_, SIGSTOP); }
+    void Resume() { ::kill(pid_, SIGCONT); }
+    std::vector<std::string> ports;
+
+private:
+    pid_t pid_ = -1;
+    FILE* lines_ = nullptr;
+};
+
+// The program with --ports: one port per line, each its own board with the
+// faults given for it.
+TEST(VboardProgram, EveryPortPlaysItsOwnBoardWithItsOwnFaults) {
+    VboardProcess vboard({"--ports", "3", "--fault", "2:no-prompt"}, 3);
+    ASSERT_EQ(vboard.ports.size(), 3u);
+    EXPECT_NE(vboard.ports[0], vboard.ports[1]);
+    for (std::size_t i = 0; i < vboard.ports.size(); ++i) {
+        SCOPED_TRACE(vboard.ports[i]);
+        HostPort host(vboard.ports[i]);
+        ASSERT_TRUE(host.Open());
+        host.Send("kkk");
+        EXPECT_EQ(host.ReadUntil("Q4_UART_BOOT>#", i == 1 ? 500ms : 3s).empty(), i == 1);
+    }
+    EXPECT_EQ(vboard.Stop(), 0);
+
+    const std::string program = VBOARD_PROGRAM;
+    EXPECT_EQ(WEXITSTATUS(std::system((program + " --ports 2 --fault 3:silent 2>/dev/null").c_str())), 2);
+}
+
+// A board that reads late (a loaded machine) still takes the bytes the host
+// sent before it changed its rate: the baud selector and its return, sent at
+// 115200 just before the host reopens its port at the new rate.
+TEST(VboardProgram, BytesSentBeforeTheHostChangesItsRateCountAtTheRateTheyWereSentAt) {
+    VboardProcess vboard({}, 1);
+    ASSERT_EQ(vboard.ports.size(), 1u);
+    HostPort host(vboard.ports[0]);
+    ASSERT_TRUE(host.Open());
+    host.Send("kkk");
+    ASSERT_NE(host.ReadUntil("Q4_UART_BOOT>#"), "");
+    host.Send("baudrate\r");
+    ASSERT_NE(host.ReadUntil("baudrate\r\n"), "");
+    vboard.Pause();  // the board's thread does not run until the host has moved on
+    host.Send("2\r");
+    host.SetSpeed(B1000000);
+    vboard.Resume();
+    host.Send("\r");  // at the new rate: an empty line, answered with the prompt
+    EXPECT_NE(host.ReadUntil("Q4_UART_BOOT>#"), "");
 }
 
 }  // namespace

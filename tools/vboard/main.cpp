@@ -1,11 +1,15 @@
-// vboard: a virtual target board on a pseudo-terminal, for demonstrations,
-// tests and benchmarks of the station without hardware.
+// vboard: a virtual target board on a pseudo-terminal, or one on each of
+// several, for demonstrations, tests and benchmarks of the station without
+// hardware.
 #include "tools/vboard/virtual_board.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <csignal>
 #include <iostream>
+#include <memory>
 #include <poll.h>
 #include <unistd.h>
 
@@ -18,13 +22,14 @@ int main(int argc, char** argv) {
     CLI::App app{"vboard: plays a camera/IoT board on a pseudo-terminal: the boot ROM of chip types 6-11\n"
                  "(wake characters, prompt, echoed commands, baud selector, registers, DDR table, uploads\n"
                  "with checksum, go) and then the producer with an emulated SPI NOR or SPI NAND flash.\n"
-                 "Prints the terminal's path (the port to open) on the first line, then runs until\n"
-                 "interrupted (Ctrl-C, SIGTERM), until standard input ends with --stdin-quit, or, with\n"
-                 "--boards, until the last board's burn has ended."};
+                 "Prints the terminal's path (the port to open) on the first line, one line per port\n"
+                 "with --ports, then runs until interrupted (Ctrl-C, SIGTERM), until standard input ends\n"
+                 "with --stdin-quit, or, with --boards, until the last board's burn has ended on every port."};
     vboard::BoardOptions options;
     std::vector<std::string> faults;
     std::string saveFlash;
     bool stdinQuit = false;
+    unsigned ports = 1;
     app.add_option("--chip-type", options.chipType, "Chip type whose boot ROM to play, 6 to 11")
         ->check(CLI::Range(6u, 11u))
         ->capture_default_str();
@@ -42,10 +47,15 @@ int main(int argc, char** argv) {
                                   "again within a second) the next board appears after 0.3 s, in its boot ROM "
                                   "with a blank flash and the same faults")
                        ->check(CLI::Range(1u, 1000000u));
+    app.add_option("--ports", ports,
+                   "Play boards on N pseudo-terminals at once, each port with its own --boards sequence, "
+                   "state and flash, as the fixtures of one line")
+        ->check(CLI::Range(1u, 64u))
+        ->capture_default_str();
     app.add_option("--save-flash", saveFlash,
                    "Write the flash content to FILE when vboard ends; with --boards N above 1, each board's "
                    "flash to FILE.1, FILE.2, ... when its burn ends (the board on the port when vboard is "
-                   "stopped is saved too)");
+                   "stopped is saved too); with --ports above 1, port K's to FILE.pK (FILE.pK.1, ...)");
     app.add_option("--fault", faults,
                    "Inject a fault (repeatable): silent (never answers); no-prompt (never prints the boot "
                    "prompt); err-comm (answers every command's carriage return with \"Err Comm\"); bad-echo "
@@ -54,7 +64,7 @@ int main(int argc, char** argv) {
                    "received bytes); unplug-after=LINE (unplugs when the first byte after the command line "
                    "LINE arrives, e.g. draminit); garbage (noise between reply frames); bad-checksum (sums "
                    "every upload wrongly and refuses it with \"checksum error\"); bad-ram (the RAM test "
-                   "program of chip type 11 reports a RAM word that did not hold)");
+                   "program of chip type 11 reports a RAM word that did not hold). With --ports, K:FAULT injects it on port K only");
     app.add_flag("--pace", options.pace,
                  "Let bytes cross the virtual wire no faster than baud / 10 per second (8N1), as a real "
                  "serial line does");
@@ -63,48 +73,82 @@ int main(int argc, char** argv) {
                  "other than the link rate patched into the producer");
     app.add_flag("--stdin-quit", stdinQuit, "Also stop when standard input reaches its end");
     CLI11_PARSE(app, argc, argv);
+    // Each port's options: the faults without a port number, and its own.
+    std::vector<vboard::BoardOptions> portOptions(ports, options);
     for (const std::string& fault : faults) {
-        if (!vboard::ApplyFault(fault, options)) {
-            std::cerr << "vboard: unknown fault \"" << fault << "\"; see --help\n";
-            return 2;
+        std::size_t colon = fault.find(':');
+        unsigned port = 0;
+        std::string what = fault;
+        if (colon != std::string::npos && colon > 0 &&
+            std::all_of(fault.begin(), fault.begin() + static_cast<long>(colon),
+                        [](unsigned char c) { return std::isdigit(c) != 0; })) {
+            port = static_cast<unsigned>(std::stoul(fault.substr(0, colon)));
+            what = fault.substr(colon + 1);
+            if (port == 0 || port > ports) {
+                std::cerr << "vboard: --fault " << fault << " names port " << port << " of " << ports << "\n";
+                return 2;
+            }
+        }
+        for (unsigned p = 0; p < ports; ++p) {
+            if (port != 0 && p + 1 != port) continue;
+            if (!vboard::ApplyFault(what, portOptions[p])) {
+                std::cerr << "vboard: unknown fault \"" << what << "\"; see --help\n";
+                return 2;
+            }
         }
     }
 
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
     const bool perBoardFiles = !saveFlash.empty() && options.boards > 1;
-    auto boardFile = [&](unsigned number) { return saveFlash + "." + std::to_string(number); };
-    std::atomic<unsigned> savedUpTo{0};
-    std::atomic<bool> saveFailed{false};
-    auto save = [&](unsigned number, const std::vector<uint8_t>& flash) {
-        if (!perBoardFiles) return;
-        if (!vboard::SaveBytes(boardFile(number), flash)) {
-            std::cerr << "vboard: cannot write " << boardFile(number) << '\n';
-            saveFailed = true;
-        }
-        savedUpTo = number;
+    // Port K's flash file, and its board B's with several boards a port.
+    auto portFile = [&](unsigned port) { return ports > 1 ? saveFlash + ".p" + std::to_string(port) : saveFlash; };
+    auto boardFile = [&](unsigned port, unsigned number) { return portFile(port) + "." + std::to_string(number); };
+    struct Port {
+        std::atomic<unsigned> savedUpTo{0};
+        std::unique_ptr<vboard::VirtualBoard> board;
     };
+    std::vector<Port> fleet(ports);
+    std::atomic<bool> saveFailed{false};
     try {
-        vboard::VirtualBoard board(options, save);
-        std::cout << board.PortPath() << std::endl;
+        for (unsigned p = 0; p < ports; ++p) {
+            auto save = [&, p](unsigned number, const std::vector<uint8_t>& flash) {
+                if (!perBoardFiles) return;
+                if (!vboard::SaveBytes(boardFile(p + 1, number), flash)) {
+                    std::cerr << "vboard: cannot write " << boardFile(p + 1, number) << '\n';
+                    saveFailed = true;
+                }
+                fleet[p].savedUpTo = number;
+            };
+            fleet[p].board = std::make_unique<vboard::VirtualBoard>(portOptions[p], save);
+        }
+        for (const Port& port : fleet) std::cout << port.board->PortPath() << '\n';
+        std::cout << std::flush;
         const bool endWithLastBoard = boards->count() > 0;
-        while (!g_stop && !(endWithLastBoard && board.Done())) {
+        auto allDone = [&] {
+            return std::all_of(fleet.begin(), fleet.end(), [](const Port& p) { return p.board->Done(); });
+        };
+        while (!g_stop && !(endWithLastBoard && allDone())) {
             pollfd in{STDIN_FILENO, POLLIN, 0};
             if (::poll(&in, stdinQuit ? 1 : 0, 100) > 0) {
                 char c;
                 if (::read(STDIN_FILENO, &c, 1) <= 0) break;
             }
         }
-        if (perBoardFiles) {
-            if (savedUpTo < board.BoardNumber() && !board.SaveFlash(boardFile(board.BoardNumber()))) {
-                std::cerr << "vboard: cannot write " << boardFile(board.BoardNumber()) << '\n';
+        for (unsigned p = 0; p < ports; ++p) {
+            const vboard::VirtualBoard& board = *fleet[p].board;
+            if (perBoardFiles) {
+                const std::string last = boardFile(p + 1, board.BoardNumber());
+                if (fleet[p].savedUpTo < board.BoardNumber() && !board.SaveFlash(last)) {
+                    std::cerr << "vboard: cannot write " << last << '\n';
+                    return 1;
+                }
+            } else if (!saveFlash.empty() && !board.SaveFlash(portFile(p + 1))) {
+                std::cerr << "vboard: cannot write " << portFile(p + 1) << '\n';
                 return 1;
             }
-            if (saveFailed) return 1;
-        } else if (!saveFlash.empty() && !board.SaveFlash(saveFlash)) {
-            std::cerr << "vboard: cannot write " << saveFlash << '\n';
-            return 1;
         }
+        if (saveFailed) return 1;
     } catch (const std::exception& e) {
         std::cerr << e.what() << '\n';
         return 1;

@@ -87,6 +87,10 @@ size_t VirtualBoard::GarbledBytes() const {
     std::lock_guard lock(mutex_);
     return garbled_;
 }
+std::map<unsigned, VirtualBoard::WireBytes> VirtualBoard::Wire() const {
+    std::lock_guard lock(mutex_);
+    return wire_;
+}
 std::vector<std::pair<uint32_t, uint32_t>> VirtualBoard::RamPairs() const {
     std::lock_guard lock(mutex_);
     return rom_.RamPairs();
@@ -147,6 +151,7 @@ void VirtualBoard::Flush(Clock::time_point now) {
             return;
         }
         pending_.erase(0, static_cast<size_t>(written));
+        wire_[rom_.Baud()].out += static_cast<uint64_t>(written);
         if (options_.pace) outFreeAt_ += WireTime(static_cast<size_t>(written), rom_.Baud());
     }
     outIdle_ = true;
@@ -187,8 +192,14 @@ bool VirtualBoard::Receive(Clock::time_point now, std::vector<uint8_t>& buffer) 
     received_ += static_cast<size_t>(n);
     unsigned hostBaud = HostBaud();
     if (options_.followHostBaud && rom_.RunningProducer() != nullptr && hostBaud != 0) rom_.SetBaud(hostBaud);
-    // Bytes sent at another rate than the board's arrive as noise.
-    if (hostBaud != 0 && hostBaud != rom_.Baud()) {
+    // Bytes sent at another rate than the board's arrive as noise. A board
+    // that reads late (a loaded machine) may find the host's rate changed
+    // since they were sent, as when the host reopens its port right after the
+    // baud selector: they count at the rate the host had when the wire was
+    // last idle as well.
+    const bool boardRate = hostBaud == 0 || hostBaud == rom_.Baud() || idleHostBaud_ == rom_.Baud();
+    wire_[boardRate ? rom_.Baud() : hostBaud].in += static_cast<uint64_t>(n);
+    if (!boardRate) {
         garbled_ += static_cast<size_t>(n);
     } else {
         rom_.Feed(buffer.data(), static_cast<size_t>(n), pending_);
@@ -197,6 +208,8 @@ bool VirtualBoard::Receive(Clock::time_point now, std::vector<uint8_t>& buffer) 
         const auto& lines = rom_.Lines();
         unplugArmed_ = std::find(lines.begin(), lines.end(), options_.unplugAfterLine) != lines.end();
     }
+    int waiting = 0;
+    if (::ioctl(master_, FIONREAD, &waiting) == 0 && waiting == 0) idleHostBaud_ = hostBaud;
     if (options_.disconnectAfter != 0 && received_ >= options_.disconnectAfter) {
         Unplug();  // the board is gone: the host sees the port hang up
         return false;
@@ -260,12 +273,14 @@ void VirtualBoard::NextBoard() {
     std::lock_guard lock(mutex_);
     rom_ = BootRom(options_);
     garbled_ = 0;
+    wire_.clear();
     received_ = 0;
     pending_.clear();
     inIdle_ = outIdle_ = true;
     outBlocked_ = false;
     hostSpoke_ = false;
     unplugArmed_ = false;
+    idleHostBaud_ = 0;
     hungUpSince_.reset();
     ++boardNumber_;
 }

@@ -41,6 +41,13 @@ public:
     bool Awake() const;
     // Bytes the host wrote while its port ran at another rate than the board.
     size_t GarbledBytes() const;
+    // Bytes that crossed the wire so far each way (for the board on the port),
+    // by the rate they crossed at: the board's, or the host's for bytes sent
+    // at another rate.
+    struct WireBytes {
+        uint64_t in = 0, out = 0;
+    };
+    std::map<unsigned, WireBytes> Wire() const;
     std::vector<std::pair<uint32_t, uint32_t>> RamPairs() const;
     std::vector<Upload> Uploads() const;
     // Producer commands received so far, and the flash behind the producer
@@ -85,13 +92,17 @@ private:
     BoardEnded onEnded_;
     bool hostSpoke_ = false;  // the host has sent this board something
     bool unplugArmed_ = false;  // the line after which the board unplugs has come
+    // The host's rate when the board last found nothing more to read: bytes
+    // that arrive after it were sent at that rate or at the host's present one.
+    unsigned idleHostBaud_ = 0;
     std::optional<Clock::time_point> hungUpSince_;  // no host holds the port since then
     std::atomic<unsigned> boardNumber_{1};
     std::atomic<bool> done_{false};
 
-    mutable std::mutex mutex_;  // guards rom_ and garbled_
+    mutable std::mutex mutex_;  // guards rom_, garbled_ and wire_
     BootRom rom_;
     size_t garbled_ = 0;
+    std::map<unsigned, WireBytes> wire_;
     std::thread thread_;
 };
 

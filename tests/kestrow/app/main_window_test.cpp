@@ -25,15 +25,17 @@
 #include <QApplication>
 #include <QAction>
 
+#include <algorithm>
 #include <atomic>
+#include <mutex>
+#include <set>
 #include <thread>
+#include <vector>
 
 namespace kestrow::app::testing {
 namespace {
 
-using engine::kMsgBurnStatus;
-
-constexpr unsigned kChannel1 = engine::kChannelParamBase + 1;
+using engine::StatusEvent;
 
 class MainWindowTest : public WindowFixture {
 protected:
@@ -49,14 +51,15 @@ protected:
     QString English(int index) { return QString::fromUtf8(config::BuiltinEnglishTexts()[index].data()); }
 };
 
-TEST_F(MainWindowTest, FourChannelsShowDevicesWithOnePortAndTheListLayout) {
+// Four channels: each row watches its own port-name entry.
+TEST_F(MainWindowTest, FourChannelsShowDevicesEachWithItsPortAndTheListLayout) {
     config_.device_channel = 4;
-    config_.uart_com[0] = "/dev/ttyUSB3";
+    for (int row = 0; row < 4; ++row) config_.uart_com[row] = "/dev/ttyUSB" + std::to_string(row + 3);
     auto w = OpenWindow();
     ASSERT_EQ(w->Model().rowCount(), 4);
     for (int row = 0; row < 4; ++row) {
         EXPECT_EQ(Cell(*w, row, kColumnItem), QString("Device%1").arg(row));
-        EXPECT_EQ(Cell(*w, row, kColumnPort), "/dev/ttyUSB3");
+        EXPECT_EQ(Cell(*w, row, kColumnPort), QString("/dev/ttyUSB%1").arg(row + 3));
         EXPECT_EQ(Cell(*w, row, kColumnTimer), "0:00:00");
     }
     QStringList headers;
@@ -69,6 +72,95 @@ TEST_F(MainWindowTest, FourChannelsShowDevicesWithOnePortAndTheListLayout) {
     EXPECT_EQ(w->size(), QSize(800, 600));
     EXPECT_EQ(w->windowTitle(), "Morvo_Uart_Kestrow_V1.1.26");
     EXPECT_EQ(w->CheckInfo()->text(), "Part Number = PN05, CPU_CLK = 800MHz, DDR2_CLK = 533MHz");
+}
+
+// Gang mode: four rows, each attached and burning its own board at once.
+TEST_F(MainWindowTest, FourRowsBurnAtOnce) {
+    config_.device_channel = 4;
+    for (int row = 0; row < 4; ++row) config_.uart_com[row] = "/dev/pts/" + std::to_string(20 + row);
+    auto w = OpenWindow();
+    w->show();
+    std::mutex mutex;
+    std::vector<std::thread> workers;
+    std::atomic<bool> release{false};
+    link_.OnCall("StartChannel", [&](unsigned channel) {
+        std::lock_guard lock(mutex);
+        workers.emplace_back([&, channel] { w->Engine().BurnChannel(channel); });
+    });
+    const auto total = static_cast<unsigned>(w->State().TransferTotal());
+    link_.OnCall("DownloadProducer", [&](unsigned ch) { engine::BurnEngine::ProgressEntry(ch, (total * ch + 4) / 5); });
+    link_.OnCall("DownloadBoot", [&](unsigned) {
+        while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    });
+    for (unsigned channel = 1; channel <= 4; ++channel)
+        ASSERT_TRUE(w->GetStation().Watcher(channel).Attach(config_.uart_com[channel - 1], channel - 1));
+    ASSERT_TRUE(ProcessUntil([&] {
+        for (int row = 0; row < 4; ++row)
+            if (Cell(*w, row, kColumnStatus) != English(227) || Percent(*w, row) != 20 * (row + 1)) return false;
+        return true;
+    }));
+    for (int row = 0; row < 4; ++row) EXPECT_EQ(Cell(*w, row, kColumnPort), QString("/dev/pts/%1").arg(20 + row));
+    EXPECT_EQ(w->State().WorkNumber(), 4);
+    EXPECT_FALSE(w->CloseButton()->isVisibleTo(w.get()));
+    SaveScreenshot(w.get(), "main_window_four_rows_burning");
+
+    release = true;
+    ASSERT_TRUE(ProcessUntil([&] {
+        for (int row = 0; row < 4; ++row)
+            if (Cell(*w, row, kColumnStatus) != "Completion") return false;
+        return true;
+    }));
+    for (std::thread& worker : workers) worker.join();
+    EXPECT_EQ(w->State().WorkNumber(), 0);
+    EXPECT_TRUE(ProcessUntil([&] { return w->Bar()->isEnabled() && w->CloseButton()->isVisibleTo(w.get()); }));
+    std::vector<unsigned> started;
+    for (const engine::testing::LinkCall& c : link_.CallsNamed("StartChannel")) started.push_back(c.channel);
+    std::sort(started.begin(), started.end());
+    EXPECT_EQ(started, (std::vector<unsigned>{1, 2, 3, 4}));  // each row's board alone
+    SaveScreenshot(w.get(), "main_window_four_rows_done");
+}
+
+// Gang mode: the search gives every row a port, the configured ones first and
+// in their rows; choosing a port in the list assigns it to the selected row,
+// and a row whose port it was takes the selected row's.
+TEST_F(MainWindowTest, SearchFillsTheRowsAndTheOperatorAssignsPortsToRows) {
+    config_.device_channel = 3;
+    config_.uart_com = {};
+    config_.uart_com[1] = "/dev/serial/by-id/usb-Line_Adapter_2-if00-port0";  // row 1's, not plugged in now
+    ports_.Add("/dev/ttyUSB0", engine::PortState::Usable, "/dev/serial/by-id/usb-Line_Adapter_0-if00-port0")
+        .Add("/dev/ttyUSB1")
+        .Add("/dev/ttyUSB2");
+    link_.SetResult("ChooseBaud", engine::kLinkNoPrompt);
+    auto w = OpenWindow();
+    w->StartPortThreads();
+    ASSERT_TRUE(ProcessUntil([&] { return w->PortSearchFinished(); }));
+    EXPECT_EQ(std::vector<std::string>(config_.uart_com.begin(), config_.uart_com.begin() + 4),
+              (std::vector<std::string>{"/dev/ttyUSB0", "/dev/serial/by-id/usb-Line_Adapter_2-if00-port0",
+                                        "/dev/ttyUSB1", "/dev/ttyUSB2"}));
+    EXPECT_EQ(Cell(*w, 2, kColumnPort), "/dev/ttyUSB1");
+    ASSERT_TRUE(ProcessUntil([&] {
+        std::set<std::string> watched;
+        for (const auto& c : link_.CallsNamed("StartRead")) watched.insert(c.text);
+        return watched.size() == 3;
+    }));
+
+    w->ChannelList()->setCurrentIndex(w->Model().index(2, 0));
+    EXPECT_EQ(w->PortList()->currentText(), "/dev/ttyUSB1");
+    const int usb0 = w->PortList()->findText("/dev/ttyUSB0");
+    ASSERT_GE(usb0, 0);
+    w->PortList()->setCurrentIndex(usb0);
+    emit w->PortList()->activated(usb0);
+    EXPECT_EQ(config_.uart_com[2], "/dev/ttyUSB0");
+    EXPECT_EQ(config_.uart_com[0], "/dev/ttyUSB1");  // no two rows watch one port
+    EXPECT_EQ(Cell(*w, 0, kColumnPort), "/dev/ttyUSB1");
+    EXPECT_EQ(w->GetStation().Ports(),
+              (std::vector<std::string>{"/dev/ttyUSB1", "/dev/serial/by-id/usb-Line_Adapter_2-if00-port0",
+                                        "/dev/ttyUSB0"}));
+
+    config_.Save("config.txt");
+    config::BurnConfig saved;
+    ASSERT_EQ(saved.Load("config.txt"), 1);
+    EXPECT_EQ(saved.uart_com, config_.uart_com);  // every row's port is kept
 }
 
 TEST_F(MainWindowTest, TitleCarriesTheModeSuffixes) {
@@ -88,7 +180,7 @@ TEST_F(MainWindowTest, AttachedBoardBurnsToCompletionWithTheTimerCounting) {
 
     std::thread worker;
     std::atomic<bool> release{false};
-    link_.OnCall("Start", [&](unsigned) { worker = std::thread([&] { w->Engine().BurnChannel(1); }); });
+    link_.OnCall("StartChannel", [&](unsigned) { worker = std::thread([&] { w->Engine().BurnChannel(1); }); });
     link_.OnCall("DownloadProducer",
                  [&](unsigned ch) { engine::BurnEngine::ProgressEntry(ch, static_cast<unsigned>(total / 2)); });
     link_.OnCall("DownloadBoot", [&](unsigned) {
@@ -96,8 +188,7 @@ TEST_F(MainWindowTest, AttachedBoardBurnsToCompletionWithTheTimerCounting) {
     });
 
     // What the attach thread does when the board answers.
-    engine::PortWatcher watcher(config_, link_, w->State(), *w);
-    ASSERT_TRUE(watcher.Attach("/dev/pts/7", 0));
+    ASSERT_TRUE(w->GetStation().Watcher(1).Attach("/dev/pts/7", 0));
     ASSERT_TRUE(ProcessUntil([&] { return !link_.CallsNamed("DownloadBoot").empty(); }));
     ASSERT_TRUE(ProcessUntil([&] { return Cell(*w, 0, kColumnStatus) == English(227) && Percent(*w, 0) == 50; }));
     EXPECT_FALSE(w->Bar()->isEnabled());
@@ -123,11 +214,10 @@ TEST_F(MainWindowTest, FailingBoardTurnsRedAndGivesTheCloseButtonBack) {
     auto w = OpenWindow();
     w->show();
     std::thread worker;
-    link_.OnCall("Start", [&](unsigned) { worker = std::thread([&] { w->Engine().BurnChannel(1); }); });
+    link_.OnCall("StartChannel", [&](unsigned) { worker = std::thread([&] { w->Engine().BurnChannel(1); }); });
     link_.SetResult("DownloadProducer", 0);
 
-    engine::PortWatcher watcher(config_, link_, w->State(), *w);
-    ASSERT_TRUE(watcher.Attach("/dev/pts/7", 0));
+    ASSERT_TRUE(w->GetStation().Watcher(1).Attach("/dev/pts/7", 0));
     ASSERT_TRUE(ProcessUntil([&] { return Cell(*w, 0, kColumnStatus) == "Failed to download producer"; }));
     worker.join();
     EXPECT_EQ(Bar(*w, 0), QColor(255, 0, 0));
@@ -146,8 +236,8 @@ TEST_F(MainWindowTest, EveryPostedStatusShowsItsTextAndColour) {
         for (const engine::testing::ExpectedStatus& e : engine::testing::kExpectedStatuses) {
             if (e.kind == engine::StatusKind::Command) continue;
             SCOPED_TRACE(std::to_string(e.code) + " in chip mode " + std::to_string(chipMode));
-            w->Post(kMsgBurnStatus, engine::kChannelParamBase, engine::status::kRefreshList);  // fresh rows
-            w->Post(kMsgBurnStatus, kChannel1, e.code);
+            w->Post(engine::RefreshListEvent());  // fresh rows
+            w->Post(StatusEvent(1, e.code));
             ProcessUntil([] { return false; }, 30);
             EXPECT_EQ(Cell(*w, 0, kColumnStatus).toStdString(),
                       chipMode == config::kModeSpiNor ? e.nor_text : e.nand_text);
@@ -168,12 +258,11 @@ TEST_F(MainWindowTest, NothingChangesTheConfigurationWhileABoardBurns) {
     w->show();
     std::atomic<bool> release{false};
     std::thread worker;
-    link_.OnCall("Start", [&](unsigned) { worker = std::thread([&] { w->Engine().BurnChannel(1); }); });
+    link_.OnCall("StartChannel", [&](unsigned) { worker = std::thread([&] { w->Engine().BurnChannel(1); }); });
     link_.OnCall("DownloadBoot", [&](unsigned) {
         while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     });
-    engine::PortWatcher watcher(config_, link_, w->State(), *w);
-    ASSERT_TRUE(watcher.Attach("/dev/pts/7", 0));
+    ASSERT_TRUE(w->GetStation().Watcher(1).Attach("/dev/pts/7", 0));
     ASSERT_TRUE(ProcessUntil([&] { return !link_.CallsNamed("DownloadBoot").empty() && !w->Bar()->isEnabled(); }));
     EXPECT_FALSE(w->SettingsAction()->isEnabled());
     EXPECT_FALSE(w->PasswordAction()->isEnabled());
@@ -228,7 +317,7 @@ TEST_F(MainWindowTest, BrowsePausesTheAttachThread) {
 TEST_F(MainWindowTest, CancelledSettingsKeepTheResultRows) {
     config_.device_channel = 1;
     auto w = OpenWindow();
-    w->Post(kMsgBurnStatus, kChannel1, engine::status::kTestFailed);
+    w->Post(StatusEvent(1, engine::status::kTestFailed));
     ASSERT_TRUE(ProcessUntil([&] { return Cell(*w, 0, kColumnStatus) == "Failed to test"; }));
     QTimer::singleShot(0, [] {
         if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) dialog->reject();
@@ -251,7 +340,7 @@ TEST_F(MainWindowTest, WindowEndsOnlyWhenNoBurnIsLeftInsideTheEngine) {
     std::thread worker([] { engine::BurnEngine::BurnEntry(1); });
     ASSERT_TRUE(ProcessUntil([&] { return !link_.CallsNamed("DownloadBoot").empty(); }));
     // A failure already handled for the row drops the work number under the burn.
-    w->Post(kMsgBurnStatus, kChannel1, engine::status::kDownloadBootFailed);
+    w->Post(StatusEvent(1, engine::status::kDownloadBootFailed));
     ASSERT_TRUE(ProcessUntil([&] { return w->State().WorkNumber() == 0; }));
     EXPECT_EQ(w->Engine().RunningBurns(), 1);
 
@@ -291,7 +380,7 @@ TEST_F(MainWindowTest, ConfigurationThatCannotBurnIsToldAndNothingIsWatched) {
 TEST_F(MainWindowTest, ProgressAboveTheTotalShowsAHundred) {
     config_.device_channel = 1;
     auto w = OpenWindow();
-    w->Post(engine::kMsgBurnProgress, kChannel1, static_cast<unsigned>(w->State().TransferTotal() * 3));
+    w->Post(engine::ProgressEvent(1, static_cast<unsigned>(w->State().TransferTotal() * 3)));
     ASSERT_TRUE(ProcessUntil([&] { return Percent(*w, 0) == 100; }));
 }
 
@@ -350,15 +439,15 @@ TEST_F(MainWindowTest, CloseQuestionNoKeepsTheWindowYesCloses) {
     EXPECT_FALSE(w->isVisible());
 }
 
-TEST_F(MainWindowTest, EnterRunsStartEvenWithNoBoard) {
+TEST_F(MainWindowTest, EnterRunsStartEvenWithNoBoardReady) {
     auto w = OpenWindow();
     w->show();
     QApplication::setActiveWindow(w.get());
-    link_.SetResult("Start", 0);
     QTest::keyClick(w.get(), Qt::Key_Return);
-    EXPECT_EQ(link_.CallsNamed("Start").size(), 1u);
+    EXPECT_TRUE(link_.CallsNamed("StartChannel").empty());  // no board is ready
     EXPECT_TRUE(w->State().RunActive());
     EXPECT_EQ(w->State().PendingCount(), 0);
+    EXPECT_NE(ReadFile(engine::kMainLogName).find("KW_Start \n"), std::string::npos);
 }
 
 TEST_F(MainWindowTest, BaudListReplacesAnUnknownRateAndStoresTheChoice) {

@@ -193,6 +193,30 @@ TEST_F(ConfigFileTest, ValuesAndKeysAreReadAsTheFileHasAlwaysBeenRead) {
     EXPECT_TRUE(notes.lines.empty());
 }
 
+// A station with several channels keeps every row's port beside "uart com";
+// a file without them reads as before.
+TEST_F(ConfigFileTest, FurtherPortEntriesAreKeptBesideUartCom) {
+    config.uart_com[0] = "/dev/ttyUSB0";
+    config.uart_com[1] = "/dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0";
+    config.uart_com[15] = "/dev/ttyUSB15";
+    ASSERT_EQ(config.Save(path), 1);
+    BurnConfig loaded;
+    ASSERT_EQ(loaded.Load(path, &notes), 1);
+    EXPECT_EQ(loaded.uart_com, config.uart_com);
+    EXPECT_NE(loaded.FormatConfigText().find("uart com = /dev/ttyUSB0\r\n"
+                                             "uart com 2 = /dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0\r\n"
+                                             "uart com 16 = /dev/ttyUSB15\r\nuart baud = "),
+              std::string::npos);
+
+    config = BurnConfig{};
+    notes.lines.clear();
+    ASSERT_EQ(LoadText("uart com = COM3\r\nuart com 17 = /dev/ttyUSB9\r\nuart com 1 = /dev/ttyUSB8\r\n"), 1);
+    EXPECT_EQ(config.uart_com, (std::array<std::string, kMaxBurnChannels>{"COM3"}));
+    ASSERT_EQ(notes.lines.size(), 2u);
+    EXPECT_NE(notes.lines[0].find("uart com 17 names no port-name entry (2..16)"), std::string::npos);
+    EXPECT_NE(notes.lines[1].find("uart com 1 names no port-name entry"), std::string::npos);
+}
+
 TEST_F(ConfigFileTest, UnknownChipTypeNameSelectsReserverAndIsNoted) {
     ASSERT_EQ(LoadText("chip type = SOC_XX\r\n"), 1);
     EXPECT_EQ(config.chip_type, kChipTypeReserved);

@@ -22,12 +22,15 @@ constexpr std::uint32_t kNorErase = 65536;
 constexpr std::uint32_t kNandId = 0xC8D1;
 constexpr std::size_t kBootBytes = 100000;
 const std::string kPort = "/dev/pts/99";
+const std::string kSecondPort = "/dev/pts/98";
 
 // A link, window, station state and engine of their own around the fixture's
 // configuration, for cases that burn once per row of a table.
 struct FreshStation {
     FreshStation(config::BurnConfig& config, config::LanguageTable& language)
-        : state(config, language, link, window), engine(config, link, state, window) {}
+        : state(config, language, link, window), engine(config, link, state, window) {
+        state.SetPorts({kPort, kSecondPort});
+    }
     FakeLink link;
     RecordingWindow window;
     StationState state;
@@ -39,8 +42,7 @@ protected:
     BurnChannelTest() : language_(dir_.string()) {
         language_.SetLanguage("");
         testing::UseSpiNorStation(config_, 2, kNorId, kNorSize, kNorErase);
-        config_.uart_com[0] = kPort;
-        config_.uart_com[1] = "/dev/pts/98";
+        state_.SetPorts({kPort, kSecondPort});
         config_.boot_mode_flag = 0;
         config_.burned_mode = 1;
         config_.path_1k_data = "sign.bin";
@@ -63,8 +65,8 @@ protected:
     int Burn(unsigned channel = 1) { return engine_.BurnChannel(channel); }
     // Hands what the burn posted to the station state, as the window thread does.
     void Pump() {
-        for (const testing::Posted& p : window_.TakePosts())
-            if (p.message == kMsgBurnStatus) state_.OnBurnStatus(p.wparam, p.lparam);
+        for (const StationEvent& e : window_.TakePosts())
+            if (e.kind == EventKind::Status) state_.OnEvent(e);
     }
     std::vector<std::string> WithoutSetup(std::vector<std::string> names) {
         names.erase(names.begin());  // SetCorvelParam
@@ -82,9 +84,11 @@ protected:
 TEST_F(BurnChannelTest, SpiNorBootLoaderRunsEveryStepInOrder) {
     ASSERT_EQ(Burn(), 1);
     EXPECT_EQ(window_.Statuses(1), (std::vector<unsigned>{2, 7, 63, 21, 90, 43, 77, 30}));
+    // The burn ends by letting go of its port, for the port's next board.
     EXPECT_EQ(link_.Names(), (std::vector<std::string>{"SetCorvelParam", "SetRamParam", "DownloadProducer",
                                                        "TestConnection", "SetBurnedParam", "SetMode", "GetFlashId",
-                                                       "SetSpiParam", "DownloadBoot", "CloseProducer"}));
+                                                       "SetSpiParam", "DownloadBoot", "CloseProducer", "DetachUart"}));
+    EXPECT_EQ(link_.CallsNamed("DetachUart")[0].text, kPort);
     LinkCall corvel = link_.CallsNamed("SetCorvelParam")[0];
     EXPECT_EQ(corvel.values, (std::vector<unsigned>{static_cast<unsigned>(config_.event_time),
                                                     static_cast<unsigned>(config_.platform_type), 8}));
@@ -129,7 +133,7 @@ TEST_F(BurnChannelTest, BurnFileAsLargeAsTheChipIsWrittenAsAWholeFlashImage) {
     EXPECT_EQ(std::string(image.bin.name.data(), 8), "spiflash");
     EXPECT_EQ(image.bin.length, kNorSize);
     EXPECT_TRUE(link_.CallsNamed("DownloadBoot").empty());
-    EXPECT_EQ(link_.Names().back(), "CloseProducer");
+    EXPECT_EQ(link_.Names(1).back(), "CloseProducer");
 }
 
 TEST_F(BurnChannelTest, BurnFileOneByteSmallerThanTheChipIsABootLoader) {
@@ -153,7 +157,7 @@ TEST_F(BurnChannelTest, SpiNandBurnSendsParametersBootAreaAndSecurityArea) {
     EXPECT_EQ(WithoutSetup(link_.Names()),
               (std::vector<std::string>{"SetRamParam", "DownloadProducer", "TestConnection", "SetBurnedParam",
                                         "SetMode", "GetFlashId", "SetExParameter", "SetNandParam", "InitSecArea",
-                                        "DownloadBoot", "CloseProducer"}));
+                                        "DownloadBoot", "CloseProducer", "DetachUart"}));
     EXPECT_EQ(link_.CallsNamed("SetMode")[0].mode.medium, 5);
     // 100000 bytes on 2048-byte pages: 49 pages and 5 reserved, one block of 64 pages.
     EXPECT_EQ(link_.CallsNamed("SetExParameter")[0].values[0], 1u);
@@ -207,24 +211,32 @@ TEST_F(BurnChannelTest, FirstDownloadFollowsBootModeAndChipType) {
     }
 }
 
+// Each channel reopens its own port at the working rate.
 TEST_F(BurnChannelTest, PortSwitchesOnlyForAWorkingBaudOtherThan115200) {
-    for (int baud : {115200, 921600}) {
+    struct Case {
+        int baud;
+        unsigned channel;
+        const std::string* port;  // switched, or nullptr for none
+    } cases[] = {{115200, 1, nullptr}, {921600, 1, &kPort}, {921600, 2, &kSecondPort}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.baud) + " on channel " + std::to_string(c.channel));
         FreshStation fresh(config_, language_);
         auto& [link, window, state, engine] = fresh;
-        config_.uart_baud = baud;
-        ASSERT_EQ(engine.BurnChannel(1), 1);
+        config_.uart_baud = c.baud;
+        ASSERT_EQ(engine.BurnChannel(c.channel), 1);
         auto switches = link.CallsNamed("ChangeCom");
-        if (baud == 115200) {
+        if (c.port == nullptr) {
             EXPECT_TRUE(switches.empty());
-        } else {
-            ASSERT_EQ(switches.size(), 1u);
-            EXPECT_EQ(switches[0].text, kPort);
-            EXPECT_EQ(switches[0].values[0], 921600u);
-            std::vector<std::string> names = link.Names();
-            auto at = std::find(names.begin(), names.end(), "ChangeCom");
-            EXPECT_EQ(*(at - 1), "DownloadProducer");
-            EXPECT_EQ(*(at + 1), "TestConnection");
+            continue;
         }
+        ASSERT_EQ(switches.size(), 1u);
+        EXPECT_EQ(switches[0].text, *c.port);
+        EXPECT_EQ(switches[0].channel, c.channel);
+        EXPECT_EQ(switches[0].values[0], 921600u);
+        std::vector<std::string> names = link.Names();
+        auto at = std::find(names.begin(), names.end(), "ChangeCom");
+        EXPECT_EQ(*(at - 1), "DownloadProducer");
+        EXPECT_EQ(*(at + 1), "TestConnection");
     }
 }
 
@@ -280,8 +292,8 @@ TEST_F(BurnChannelTest, EveryFailingStepPostsOneFailureAndItsLogLine) {
         EXPECT_EQ(log.find("++Burn success++"), std::string::npos) << what;
         EXPECT_EQ(state.WorkNumber(), 1) << what;
 
-        for (const testing::Posted& p : window.TakePosts())
-            if (p.message == kMsgBurnStatus) state.OnBurnStatus(p.wparam, p.lparam);
+        for (const StationEvent& e : window.TakePosts())
+            if (e.kind == EventKind::Status) state.OnEvent(e);
         EXPECT_EQ(state.WorkNumber(), 0) << what;
         EXPECT_EQ(window.end_of_runs, 1) << what;
         EXPECT_EQ(state.Rows()[0].bar_colour, kColourFailure) << what;
@@ -311,7 +323,7 @@ TEST_F(BurnChannelTest, ChipModesWithoutAMediumAreRefusedBeforeAnyTransfer) {
         config_.chip_mode = chipMode;
         EXPECT_EQ(engine.BurnChannel(1), 0);
         EXPECT_EQ(window.Statuses(1), std::vector<unsigned>{status::kSetModeFailed}) << chipMode;
-        EXPECT_TRUE(link.Calls().empty()) << chipMode;
+        EXPECT_EQ(link.Names(), std::vector<std::string>{"DetachUart"}) << chipMode;  // no transfer, the port let go
         EXPECT_NE(ChannelLogText(1).find("->chip_mode " + std::to_string(chipMode) + " names no burn medium"),
                   std::string::npos);
     }
@@ -412,11 +424,7 @@ TEST_F(BurnChannelTest, FailedBootDownloadOfAVanishedFileIsAFailure) {
 
 TEST_F(BurnChannelTest, ProgressIsPostedWithTheChannelAndByteCount) {
     engine_.ReportProgress(3, 4096);
-    std::vector<testing::Posted> posts = window_.Posts();
-    ASSERT_EQ(posts.size(), 1u);
-    EXPECT_EQ(posts[0].message, kMsgBurnProgress);
-    EXPECT_EQ(posts[0].wparam, 103u);
-    EXPECT_EQ(posts[0].lparam, 4096u);
+    EXPECT_EQ(window_.Posts(), std::vector<StationEvent>{ProgressEvent(3, 4096)});
 }
 
 std::vector<std::string> LinesWith(const std::string& log, const std::string& prefix) {

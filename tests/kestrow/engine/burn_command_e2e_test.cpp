@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cstdlib>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -142,6 +143,75 @@ TEST_F(BurnCommandTest, BurnsThreeBoardsInARowWithRecordsAndLogs) {
     for (std::size_t at = 0; (at = log.find("++Burn success++", at)) != std::string::npos; ++at) ++successes;
     EXPECT_EQ(headers, 3u);
     EXPECT_EQ(successes, 3u);
+}
+
+// Several ports at once: --all-ports takes every usable port the search finds
+// (here the boards announced in the station folder) in the search's order,
+// one channel each; every board burns and its record names port and channel.
+TEST_F(BurnCommandTest, AllPortsBurnsEveryAnnouncedBoardAtOnce) {
+    std::vector<std::unique_ptr<vboard::VirtualBoard>> boards;
+    std::string announced;
+    for (int i = 0; i < 3; ++i) {
+        boards.push_back(std::make_unique<vboard::VirtualBoard>(SampleBoard()));
+        announced += boards.back()->PortPath() + "\n";
+    }
+    WriteFile("virtual_ports.txt", announced);
+    std::vector<nlohmann::json> records;
+    int status = RunKestrow("burn --station " + dir_.string() + " --all-ports --boards 3 --json --timeout 60",
+                            [&](const std::string& line) { records.push_back(nlohmann::json::parse(line)); });
+    EXPECT_EQ(status, 0) << ReadFile("stderr.txt");
+    ASSERT_EQ(records.size(), 3u);
+    std::map<std::string, unsigned> channelOf;
+    for (const nlohmann::json& r : records) {
+        EXPECT_EQ(r["result"], "passed") << r.dump();
+        channelOf[r["port"].get<std::string>()] = r["channel"].get<unsigned>();
+    }
+    for (std::size_t i = 0; i < boards.size(); ++i) {
+        EXPECT_EQ(channelOf[boards[i]->PortPath()], i + 1) << boards[i]->PortPath();
+        EXPECT_FALSE(boards[i]->Flash().empty());
+    }
+    const std::string err = ReadFile("stderr.txt");
+    EXPECT_NE(err.find("watching " + boards[0]->PortPath() + " (channel 1), " + boards[1]->PortPath() + " (channel 2)"),
+              std::string::npos)
+        << err;
+    EXPECT_NE(err.find("channel 3, " + boards[2]->PortPath()), std::string::npos) << err;  // its summary line
+}
+
+// The library has 32 channels: a port given 20th burns on channel 20 while
+// the ports before it have no board.
+TEST_F(BurnCommandTest, PortsBeyondTheWindowsSixteenBurnToo) {
+    vboard::VirtualBoard board(SampleBoard());
+    std::string ports;
+    for (int i = 1; i < 20; ++i) ports += " --port " + Path("absent" + std::to_string(i));
+    std::vector<nlohmann::json> records;
+    int status = RunKestrow("burn --station " + dir_.string() + ports + " --port " + board.PortPath() +
+                                " --boards 1 --json --timeout 60",
+                            [&](const std::string& line) { records.push_back(nlohmann::json::parse(line)); });
+    EXPECT_EQ(status, 0) << ReadFile("stderr.txt");
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0]["channel"], 20);
+    EXPECT_EQ(records[0]["port"], board.PortPath());
+    EXPECT_EQ(records[0]["result"], "passed");
+    EXPECT_NE(ReadFile("stderr.txt").find("warning: " + Path("absent1") + " is missing"), std::string::npos);
+}
+
+TEST_F(BurnCommandTest, PortListsThatCannotBeWatchedAreRefused) {
+    std::string many;
+    for (int i = 0; i < 33; ++i) many += " --port " + Path("p" + std::to_string(i));
+    struct Case {
+        std::string args;
+        const char* stderr_text;
+    } cases[] = {
+        {" --port " + Path("a") + " --port " + Path("a"), "is given twice"},
+        {" --port " + Path("a") + " --all-ports", "excludes"},
+        {many, "33 ports given; at most 32 can be watched"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        int status = RunKestrow("burn --station " + dir_.string() + c.args + " --timeout 5", [](const std::string&) {});
+        EXPECT_EQ(status, 2);
+        EXPECT_NE(ReadFile("stderr.txt").find(c.stderr_text), std::string::npos) << ReadFile("stderr.txt");
+    }
 }
 
 TEST_F(BurnCommandTest, ExitStatusTellsFailureConfigurationErrorAndTimeOut) {

@@ -41,7 +41,7 @@ struct LinkCall {
 
 class FakeLink : public BoardLink {
 public:
-    // Result of the named call (default 1, or the channel for AttachUart).
+    // Result of the named call (default 1, or for AttachUart the channel of its slot).
     void SetResult(const std::string& name, unsigned result) {
         std::lock_guard lock(mutex_);
         results_[name] = result;
@@ -59,7 +59,7 @@ public:
     }
     unsigned flash_id = 0xEF4018;
     unsigned chip_count = 1;
-    unsigned attach_channel = 1;
+    unsigned attach_channel = 0;  // AttachUart's result when not 0
 
     std::vector<LinkCall> Calls() const {
         std::lock_guard lock(mutex_);
@@ -79,7 +79,7 @@ public:
     }
 
     unsigned Init(unsigned channels, BurnEntry, ProgressEntry) override { return Record(LinkCall{"Init", 0, "", {channels}}); }
-    unsigned Start() override { return Record(LinkCall{"Start"}); }
+    unsigned StartChannel(unsigned ch) override { return Record(LinkCall{"StartChannel", ch}); }
     unsigned SetCorvelParam(unsigned ch, const CorvelParam& p) override {
         return Record(LinkCall{"SetCorvelParam", ch, "", {p.event_time, p.platform_type, p.chip_type}});
     }
@@ -177,7 +177,9 @@ private:
             calls_.push_back(call);
             auto it = results_.find(call.name + "#" + std::to_string(call.channel));
             if (it == results_.end()) it = results_.find(call.name);
-            result = it != results_.end() ? it->second : call.name == "AttachUart" ? attach_channel : 1;
+            const unsigned slotChannel = call.name == "AttachUart" ? call.values[1] + 1 : 1;
+            result = it != results_.end() ? it->second : call.name == "AttachUart" && attach_channel != 0 ? attach_channel
+                                                                                                            : slotChannel;
             if (auto h = hooks_.find(call.name); h != hooks_.end()) hook = h->second;
         }
         if (hook) hook(call.channel);
@@ -219,15 +221,11 @@ public:
     std::vector<PortInfo> ports;
 };
 
-struct Posted {
-    unsigned message, wparam, lparam;
-};
-
 class RecordingWindow : public StationWindow {
 public:
-    void Post(unsigned message, unsigned wparam, unsigned lparam) override {
+    void Post(const StationEvent& event) override {
         std::lock_guard lock(mutex_);
-        posts_.push_back({message, wparam, lparam});
+        posts_.push_back(event);
     }
     void EnableBar(bool enabled) override {
         std::lock_guard lock(mutex_);
@@ -254,15 +252,15 @@ public:
     std::vector<unsigned> Statuses(unsigned channel = 0) const {
         std::lock_guard lock(mutex_);
         std::vector<unsigned> out;
-        for (const Posted& p : posts_)
-            if (p.message == 1124 && (channel == 0 || p.wparam == channel + 100)) out.push_back(p.lparam);
+        for (const StationEvent& p : posts_)
+            if (p.kind == EventKind::Status && (channel == 0 || p.channel == channel)) out.push_back(p.value);
         return out;
     }
-    std::vector<Posted> TakePosts() {
+    std::vector<StationEvent> TakePosts() {
         std::lock_guard lock(mutex_);
         return std::exchange(posts_, {});
     }
-    std::vector<Posted> Posts() const {
+    std::vector<StationEvent> Posts() const {
         std::lock_guard lock(mutex_);
         return posts_;
     }
@@ -281,7 +279,7 @@ public:
 
 private:
     mutable std::mutex mutex_;
-    std::vector<Posted> posts_;
+    std::vector<StationEvent> posts_;
     std::vector<bool> bar_changes_;
     std::vector<std::string> boxes_;
     std::vector<std::pair<std::string, std::string>> port_reports_;

@@ -18,6 +18,46 @@ namespace {
 
 using testing::FakePorts;
 
+// A station whose rows each watch a port: configured rows keep their ports,
+// the others are filled in list order, one row per device.
+TEST(PortSearch, FillsEveryRowOncePerDeviceConfiguredPortsFirst) {
+    struct Case {
+        const char* name;
+        FakePorts ports;
+        std::vector<std::string> configured;  // entries 0 ... of the table before the search
+        std::size_t rows;
+        std::vector<std::string> entries;  // the table after it, up to its last port
+        std::vector<std::string> listed;
+    };
+    const Case cases[] = {
+        {"rows filled in order", FakePorts().Add("/dev/ttyUSB0").Add("/dev/ttyUSB1").Add("/dev/ttyUSB2"), {}, 2,
+         {"/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/ttyUSB2"}, {"/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/ttyUSB2"}},
+        {"a configured row keeps its port", FakePorts().Add("/dev/ttyUSB0").Add("/dev/ttyUSB1"),
+         {"", "/dev/ttyUSB0"}, 2, {"/dev/ttyUSB1", "/dev/ttyUSB0"}, {"/dev/ttyUSB0", "/dev/ttyUSB1"}},
+        {"a by-id name and its device are one port",
+         FakePorts().Add("/dev/ttyUSB0", PortState::Usable, "/dev/serial/by-id/usb-A").Add("/dev/ttyUSB1"),
+         {"/dev/serial/by-id/usb-A"}, 3, {"/dev/serial/by-id/usb-A", "/dev/ttyUSB1"},
+         {"/dev/ttyUSB0", "/dev/serial/by-id/usb-A", "/dev/ttyUSB1"}},
+        {"an absent configured port stays and is listed first", FakePorts().Add("/dev/ttyUSB1"),
+         {"", "", "/dev/ttyUSB7"}, 3, {"/dev/ttyUSB1", "", "/dev/ttyUSB7"}, {"/dev/ttyUSB7", "/dev/ttyUSB1"}},
+        {"a port configured for two rows is kept for the first",
+         FakePorts().Add("/dev/ttyUSB0").Add("/dev/ttyUSB1"), {"/dev/ttyUSB0", "/dev/ttyUSB0"}, 2,
+         {"/dev/ttyUSB0", "/dev/ttyUSB1"}, {"/dev/ttyUSB0", "/dev/ttyUSB1"}},
+        {"an unusable port fills no row", FakePorts().Add("/dev/ttyUSB0", PortState::InUse).Add("/dev/ttyS0"), {},
+         2, {"/dev/ttyS0"}, {"/dev/ttyS0"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PortTable configured{};
+        std::copy(c.configured.begin(), c.configured.end(), configured.begin());
+        PortTable table;
+        PortSearchResult result = SearchStationPorts(c.ports, configured, c.rows, table);
+        EXPECT_EQ(std::vector<std::string>(table.begin(), table.begin() + c.entries.size()), c.entries);
+        for (std::size_t i = c.entries.size(); i < kPortTableSize; ++i) EXPECT_TRUE(table[i].empty()) << i;
+        EXPECT_EQ(result.found, c.listed);
+    }
+}
+
 TEST(PortSearch, KeepsTheRememberedPortAndListsOnlyUsablePorts) {
     struct Case {
         const char* name;

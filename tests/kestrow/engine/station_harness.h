@@ -1,6 +1,6 @@
 #pragma once
-// A station without its window, driven by the test thread: the engine, the
-// station state, the port watcher and the transfer library, burning virtual
+// A station without its window, driven by the test thread: the station (its
+// engine, state and port watcher) over the transfer library, burning virtual
 // boards on pseudo-terminals.
 #include "engine_fakes.h"
 #include "spi_nor_station.h"
@@ -11,6 +11,7 @@
 #include "kestrow/engine/queued_window.h"
 #include "kestrow/engine/station_state.h"
 #include "kestrow/engine/status_codes.h"
+#include "kestrow/station/station.h"
 #include "tools/vboard/virtual_board.h"
 
 #include <chrono>
@@ -74,26 +75,22 @@ protected:
         WriteFile("ram.bin", RandomBytes(2048, 4));
     }
 
-    ~StationE2eTest() override {
-        watcher_.Stop();
-        while (engine_.RunningBurns() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        BurnEngine::Install(nullptr);
-    }
+    ~StationE2eTest() override { station_.Close(); }
 
     void StartStation() {
         link_.SecureBootFlag(static_cast<unsigned>(config_.boot_mode_flag));
-        state_.RefreshRows(config_.device_channel);
-        BurnEngine::Install(&engine_);
+        if (!station_.IsOpen()) station_.Open(config_.device_channel);
+        else state_.RefreshRows(config_.device_channel);
     }
 
     // Wakes and attaches the board on `port` to channel slot `slot` as the
     // watcher does, without starting the run.
     bool AttachBoard(const std::string& port, unsigned slot) {
-        config_.uart_com[slot] = port;
+        state_.SetPort(slot + 1, port);
         for (int attempt = 0; attempt < 30; ++attempt) {
             link_.StartRead(port, slot, static_cast<unsigned>(config_.chip_type));
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            if (watcher_.Attach(port, slot)) return true;
+            if (station_.Watcher(slot + 1).Attach(port, slot)) return true;
         }
         return false;
     }
@@ -114,13 +111,15 @@ protected:
                 boxes_.push_back(m->box_text);
                 continue;
             }
-            if (m->message == kMsgBurnProgress) {
-                state_.OnBurnProgress(m->wparam, m->lparam);
+            if (!m->event) continue;
+            const StationEvent& event = *m->event;
+            if (event.kind != EventKind::Status) {
+                state_.OnEvent(event);
                 continue;
             }
-            unsigned channel = m->wparam - kChannelParamBase;
-            const StatusInfo* info = FindStatus(m->lparam);
-            if (channel > 0 && info && info->code != status::kRefreshList) {
+            unsigned channel = event.channel;
+            const StatusInfo* info = FindStatus(event.value);
+            if (channel > 0 && info) {
                 out[channel].statuses.push_back(info->code);
                 if (info->kind == StatusKind::Success || info->kind == StatusKind::Failure) {
                     out[channel].done = true;
@@ -128,7 +127,7 @@ protected:
                     ++done;
                 }
             }
-            if (handleReady || m->lparam != status::kReady) state_.OnBurnStatus(m->wparam, m->lparam);
+            if (handleReady || event.value != status::kReady) state_.OnEvent(event);
         }
         // Let the burn threads leave the engine before the test looks at the logs.
         while (engine_.RunningBurns() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -138,10 +137,10 @@ protected:
     // One board on the watched port, burned as the window flow does.
     ChannelOutcome BurnOneBoard(const vboard::VirtualBoard& board) {
         StartStation();
-        config_.uart_com[0] = board.PortPath();
-        watcher_.Start();
+        station_.SetPorts({board.PortPath()});
+        station_.StartWatching();
         auto outcome = Pump(1);
-        watcher_.Stop();
+        station_.StopWatching();
         link_.DetachUart(board.PortPath());  // the library lets go of the port, as `kestrow burn` does
         return outcome[1];
     }
@@ -165,9 +164,9 @@ protected:
     config::LanguageTable language_;
     CorvelLink link_;
     QueuedWindow window_;
-    StationState state_{config_, language_, link_, window_};
-    BurnEngine engine_{config_, link_, state_, window_};
-    PortWatcher watcher_{config_, link_, state_, window_};
+    station::Station station_{{config_, language_, link_, window_}};
+    StationState& state_ = station_.State();
+    BurnEngine& engine_ = station_.Engine();
     std::vector<std::string> boxes_;
 };
 

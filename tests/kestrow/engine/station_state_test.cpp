@@ -16,14 +16,13 @@ protected:
     StationStateTest() : language_(dir_.string()) {
         language_.SetLanguage("");
         config_.device_channel = 2;
-        config_.uart_com[0] = "/dev/ttyUSB0";
-        config_.uart_com[1] = "/dev/ttyUSB1";
+        state_.SetPorts({"/dev/ttyUSB0", "/dev/ttyUSB1"});
         config_.chip_mode = 1;
         config_.chip_type = 8;
         state_.RefreshRows(2);
         state_.OpenMainLog();
     }
-    void Status(unsigned channel, unsigned code) { state_.OnBurnStatus(channel + kChannelParamBase, code); }
+    void Status(unsigned channel, unsigned code) { state_.OnEvent(StatusEvent(channel, code)); }
     std::string MainLog() { return ReadFile(kMainLogName); }
 
     config::BurnConfig config_;
@@ -62,7 +61,7 @@ TEST_F(StationStateTest, FlashIdTextFollowsTheConfiguredMedium) {
 }
 
 TEST_F(StationStateTest, FailureDuringARunEndsTheChannelAndTheRun) {
-    state_.SetAutoStart();
+    state_.SetAutoStart(1);
     state_.BeginChannel(1);
     state_.BeginChannel(2);
     Status(1, status::kTestFailed);
@@ -103,7 +102,7 @@ TEST_F(StationStateTest, SuccessShowsCompletionOrTheReadBackText) {
                  {false, true, "Read back SPI NOR Flash completed."},
                  {true, true, "Read back SPI NOR Flash completed."}};
     for (const Case& c : cases) {
-        state_.SetAutoStart();
+        state_.SetAutoStart(1);
         state_.bin_read_back = c.bin;
         state_.spi_nor_read_back = c.spi_nor;
         Status(1, status::kCompletion);
@@ -118,16 +117,17 @@ TEST_F(StationStateTest, SuccessShowsCompletionOrTheReadBackText) {
 }
 
 TEST_F(StationStateTest, ReadyStartsTheRunOnceABoardIsAttached) {
-    state_.OnBurnProgress(101, 500);
+    state_.OnEvent(ProgressEvent(1, 500));
     state_.TickTimers();
-    state_.SetAutoStart();
+    state_.SetAutoStart(1);
     Status(1, status::kReady);
     const RowRecord& row = state_.Rows()[0];
     EXPECT_EQ(row.text, "Ready");
     EXPECT_EQ(row.percent, 0);
     EXPECT_EQ(row.bar_colour, kColourReady);
     EXPECT_EQ(row.seconds, 0u);
-    EXPECT_EQ(link_.Names(), std::vector<std::string>{"Start"});
+    EXPECT_EQ(link_.Names(), std::vector<std::string>{"StartChannel"});
+    EXPECT_EQ(link_.CallsNamed("StartChannel")[0].channel, 1u);
     EXPECT_TRUE(state_.RunActive());
     EXPECT_EQ(state_.PendingCount(), 1);
     EXPECT_NE(MainLog().find("KW_Start \nKW_Start_g_workTotalnum :1 \n"), std::string::npos);
@@ -136,22 +136,37 @@ TEST_F(StationStateTest, ReadyStartsTheRunOnceABoardIsAttached) {
 TEST_F(StationStateTest, ReadyDuringARunRestartsWithoutAutoStart) {
     state_.Start();
     Status(2, status::kReady);
-    EXPECT_EQ(link_.CallsNamed("Start").size(), 2u);
+    ASSERT_EQ(link_.CallsNamed("StartChannel").size(), 1u);
+    EXPECT_EQ(link_.CallsNamed("StartChannel")[0].channel, 2u);
     EXPECT_NE(MainLog().find("OnTbtnStart \n"), std::string::npos);
 }
 
+// The Start command starts the channels whose boards are ready, each alone:
+// a port only watched counts as attached in the library.
+TEST_F(StationStateTest, StartCommandStartsEveryReadyChannelAndNoOther) {
+    state_.RefreshRows(4);
+    state_.SetAutoStart(2);
+    state_.SetAutoStart(4);
+    EXPECT_EQ(state_.Start(), 2u);
+    std::vector<unsigned> started;
+    for (const LinkCall& c : link_.CallsNamed("StartChannel")) started.push_back(c.channel);
+    EXPECT_EQ(started, (std::vector<unsigned>{2, 4}));
+    EXPECT_NE(MainLog().find("KW_Start \nKW_Start_g_workTotalnum :2 \n"), std::string::npos);
+}
+
 TEST_F(StationStateTest, ReadyWithoutAutoStartOrRunStartsNothing) {
-    link_.SetResult("Start", 0);
     Status(1, status::kReady);
     EXPECT_TRUE(link_.Calls().empty());
-    state_.Start();
+    EXPECT_EQ(state_.Start(), 0u);
+    EXPECT_TRUE(link_.Calls().empty());
+    EXPECT_NE(MainLog().find("KW_Start \n"), std::string::npos);
     EXPECT_EQ(MainLog().find("KW_Start_g_workTotalnum"), std::string::npos);  // nothing was started
 }
 
 TEST_F(StationStateTest, RefreshListRebuildsTheConfiguredRowsAndUnknownCodesChangeNothing) {
     Status(1, status::kTest);
     config_.device_channel = 4;
-    state_.OnBurnStatus(kChannelParamBase, status::kRefreshList);
+    state_.OnEvent(RefreshListEvent());
     ASSERT_EQ(state_.Rows().size(), 4u);
     EXPECT_TRUE(state_.Rows()[0].text.empty());
     Status(1, 1);
@@ -162,9 +177,9 @@ TEST_F(StationStateTest, RefreshListRebuildsTheConfiguredRowsAndUnknownCodesChan
 
 TEST_F(StationStateTest, ProgressUsesTheTransferTotal) {
     state_.SetTransferTotal(2000);
-    state_.OnBurnProgress(101, 500);
+    state_.OnEvent(ProgressEvent(1, 500));
     EXPECT_EQ(state_.Rows()[0].percent, 25);
-    state_.OnBurnProgress(101, 4000);
+    state_.OnEvent(ProgressEvent(1, 4000));
     EXPECT_EQ(state_.Rows()[0].percent, 100);
 }
 
@@ -180,7 +195,7 @@ TEST_F(StationStateTest, TimersCountArmedChannelsOnly) {
 
 class PortWatcherTest : public StationStateTest {
 protected:
-    PortWatcher watcher_{config_, link_, state_, window_};
+    PortWatcher watcher_{config_, link_, state_, window_, 1};
 };
 
 TEST_F(PortWatcherTest, AttachFollowsTheHandshakeResults) {
@@ -207,7 +222,7 @@ TEST_F(PortWatcherTest, AttachFollowsTheHandshakeResults) {
         FakeLink link;
         RecordingWindow window;
         StationState state(config_, language_, link, window);
-        PortWatcher watcher(config_, link, state, window);
+        PortWatcher watcher(config_, link, state, window, 1);
         config_.chip_type = c.chip_type;
         config_.boot_mode_flag = c.boot_mode_flag;
         config_.uart_baud = 921600;
@@ -261,7 +276,7 @@ TEST_F(PortWatcherTest, UnopenablePortIsToldOnceAndTriedAgainAfterThePause) {
     testing::FakePorts ports;
     ports.Add("/dev/ttyUSB0", PortState::InUse);
     ports.ports[0].condition.detail = "opened by minicom (pid 77)";
-    PortWatcher watcher(config_, link_, state_, window_, &ports, kPause);
+    PortWatcher watcher(config_, link_, state_, window_, 1, &ports, kPause);
     link_.SetResult("StartRead", 0);
     link_.SetResult("ChooseBaud", 2);
     link_.SetPortError(0, {PortState::InUse, "held for exclusive use by another program"});

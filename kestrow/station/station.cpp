@@ -1,0 +1,79 @@
+#include "kestrow/station/station.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+namespace kestrow::station {
+namespace {
+
+constexpr auto kBurnExitPoll = std::chrono::milliseconds(5);
+constexpr std::size_t kMinPortNameChars = 3;
+
+}  // namespace
+
+Station::Station(StationParts parts, engine::EngineOptions options)
+    : config_(parts.config),
+      link_(parts.link),
+      state_(parts.config, parts.language, parts.link, parts.window),
+      engine_(parts.config, parts.link, state_, parts.window, options) {
+    for (unsigned channel = 1; channel <= engine::kMaxChannels; ++channel)
+        watchers_.push_back(std::make_unique<engine::PortWatcher>(parts.config, parts.link, state_, parts.window,
+                                                                  channel, parts.ports));
+}
+
+engine::TransferTotal Station::Open(int rows) {
+    engine::BurnEngine::Install(&engine_);
+    open_ = true;
+    state_.OpenMainLog();
+    engine::TransferTotal total = RecomputeTransferTotal();
+    state_.RefreshRows(rows);
+    return total;
+}
+
+void Station::Close() {
+    if (!open_) return;
+    StopWatching();
+    // The library lets go of the watched ports: they are free for other programs again.
+    for (const std::string& port : state_.Ports())
+        if (!port.empty()) link_.DetachUart(port);
+    engine::BurnEngine::Install(nullptr);
+    // A burn whose result is in may still be on its way out of the engine,
+    // which uses this station's state: it must leave first.
+    while (engine_.RunningBurns() > 0) std::this_thread::sleep_for(kBurnExitPoll);
+    state_.MainLog().Close();
+    open_ = false;
+}
+
+engine::TransferTotal Station::RecomputeTransferTotal() {
+    engine::TransferTotal total = engine::ComputeTransferTotal(config_);
+    if (total.bytes) state_.SetTransferTotal(*total.bytes);
+    return total;
+}
+
+void Station::SetPorts(std::vector<std::string> ports) {
+    if (ports.size() > engine::kMaxChannels) ports.resize(engine::kMaxChannels);
+    state_.SetPorts(std::move(ports));
+}
+
+void Station::StartWatching() {
+    std::vector<std::string> ports = state_.Ports();
+    for (std::size_t i = 0; i < ports.size(); ++i)
+        if (ports[i].size() >= kMinPortNameChars) watchers_[i]->Start();
+}
+
+void Station::StopWatching() {
+    // All at once: a watcher in the middle of a handshake ends only after it.
+    for (auto& watcher : watchers_) watcher->RequestStop();
+    for (auto& watcher : watchers_) watcher->Stop();
+}
+
+bool Station::Watching() const {
+    return std::any_of(watchers_.begin(), watchers_.end(), [](const auto& w) { return w->Running(); });
+}
+
+bool Station::Busy() const {
+    return state_.AutoStart() || state_.WorkNumber() > 0 || engine_.RunningBurns() > 0;
+}
+
+}  // namespace kestrow::station
