@@ -80,15 +80,21 @@ expect "second start keeps the station" "$out" "Chosen as:       the user's data
 out=$(run env "XDG_DATA_HOME=$work/data" kestrow config 2>&1) || true
 expect "\$XDG_DATA_HOME is the data folder" "$out" "Station folder:  $work/data/kestrow/station"
 
-echo "--- one board burned with the packaged vboard"
+echo "--- one board burned with the packaged vboard, the way the service burns"
 # The board the sample station expects: chip type 8, the first SPI NOR of its list.
+# It is announced in the station folder and burned with the service unit's own
+# burn options (--all-ports), only the board count cut to one.
 coproc VBOARD { exec "${packaged[@]}" vboard --chip-type 8 --flash-id 0xef4017 --flash-size 8388608 \
                   --boards 1 --save-flash "$work/flash.bin"; }
 vboard_pid=$VBOARD_PID
 port=""
 read -r -t 30 port <&"${VBOARD[0]}" || true
 status=0
-json=$(run kestrow burn --port "$port" --boards 1 --timeout 120 --json 2>"$work/burn.err") || status=$?
+echo "$port" > "$station/virtual_ports.txt"
+unit_burn=$(sed -n 's/^ExecStart=.* burn //p' "$root/lib/systemd/system/kestrow-station@.service")
+read -r -a service_options <<<"${unit_burn/--boards 1000000/--boards 1}"
+expect "the service burns on every port" "${service_options[*]}" "--all-ports --boards 1"
+json=$(run kestrow burn "${service_options[@]}" --timeout 120 --json 2>"$work/burn.err") || status=$?
 wait "$vboard_pid" || true
 vboard_pid=""
 if [ "$status" -eq 0 ]; then pass "kestrow burn ends with 0"; else fail "kestrow burn ended with $status"; cat "$work/burn.err"; fi
