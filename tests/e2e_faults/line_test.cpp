@@ -91,5 +91,36 @@ TEST(Line, ThreeBoardsInARowOnOnePortAreEachBurnedCompletely) {
     EXPECT_EQ(successes, kBoards) << log;
 }
 
+// Boards that fail, in their boot ROM or in the producer, each leave the line
+// when the station watches the port again, and the next one is burned: the
+// line never stalls on a bad board, and vboard ends after the last.
+TEST(Line, FailingBoardsMakeWayForTheNextOne) {
+    constexpr unsigned kBoards = 2;
+    struct Case {
+        const char* fault;
+        const char* status;
+    } cases[] = {
+        {"bad-checksum", "Failed to download producer"},
+        {"fail-code=4", "Failed to get SPI NOR Flash chip ID"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        StationRun run(kBoards, 120);
+        VboardProcess vboard({"--chip-type", "8", "--flash-id", "0xef4017", "--flash-size", "8388608", "--boards",
+                              std::to_string(kBoards), "--fault", c.fault});
+        ASSERT_FALSE(vboard.Port().empty()) << "vboard printed no port";
+        run.PlugPort(vboard.Port());
+        for (unsigned i = 1; i <= kBoards; ++i) {
+            SCOPED_TRACE("board " + std::to_string(i));
+            auto record = run.NextRecord(90s);
+            ASSERT_TRUE(record) << "no result";
+            EXPECT_EQ((*record)["result"], "failed");
+            EXPECT_EQ((*record)["status"], c.status);
+        }
+        EXPECT_EQ(run.Wait(30s), 1);
+        EXPECT_EQ(vboard.Wait(10s), 0) << "vboard did not end after its last board";
+    }
+}
+
 }  // namespace
 }  // namespace kestrow::e2e

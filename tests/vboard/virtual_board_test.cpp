@@ -8,6 +8,8 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <csignal>
 #include <cstdio>
@@ -83,12 +85,12 @@ std::string UploadOf(const std::string& file) {
     return out + file + static_cast<char>(sum) + static_cast<char>(sum >> 8);
 }
 
-// Wakes the ROM, uploads a producer that keeps the link at 115200, and starts it.
-void StartProducer(HostPort& host) {
+// Wakes the ROM, uploads a producer that talks at `baud` (115200 keeps the
+// link at the boot rate), and starts it.
+void StartProducer(HostPort& host, uint32_t baud = 115200) {
     host.Send("kkk");
     ASSERT_NE(host.ReadUntil("Q4_UART_BOOT>#"), "");
     std::string producer(64, '\0');
-    uint32_t baud = 115200;
     std::memcpy(&producer[52], &baud, 4);
     for (char c : std::string("download\r\r")) {
         host.Send(std::string(1, c));
@@ -201,6 +203,86 @@ TEST_F(SeveralBoards, HostLettingGoOfThePortEndsTheBoardButAQuickReopenDoesNot) 
     EXPECT_FALSE(board.Awake());
     EXPECT_EQ(Ended().size(), 1u);
     EXPECT_TRUE(Ended()[0].second.empty());  // that board's producer never ran
+}
+
+// A board whose burn has begun and that the host wakes again has been given
+// up (its burn failed, and the host watches the port for the next board): it
+// says nothing more and the next board appears, so a line never stalls on one
+// bad board. Waking a board whose burn has not begun, or data that holds the
+// wake characters, keeps the same board.
+TEST_F(SeveralBoards, BoardWokenAgainAfterItsBurnBeganMakesWayForTheNext) {
+    struct Case {
+        const char* what;
+        std::function<void(HostPort&)> burn;  // the burn so far
+        speed_t wakeSpeed;                     // the host's rate when it wakes the board again
+        bool nextBoard;
+    };
+    const std::string ramTableEnd = "\x88\x88\x88\x88";
+    std::unique_ptr<vboard::VirtualBoard> board;
+    const Case cases[] = {
+        {"failed in the boot ROM after its RAM table",
+         [&](HostPort& host) {
+             host.Send("kkk");
+             ASSERT_NE(host.ReadUntil("Q4_UART_BOOT>#"), "");
+             host.Send("draminit\r" + ramTableEnd);
+             ASSERT_NE(host.ReadUntil("Q4_UART_BOOT>#"), "");
+         },
+         B115200, true},
+        {"failed in the producer after a command", [&](HostPort& host) { StartProducer(host); }, B115200, true},
+        {"failed in a producer at another rate",
+         [&](HostPort& host) {
+             StartProducer(host, 921600);
+             host.SetSpeed(B921600);
+             host.Send(Command(16, std::string(40, '\0')));
+             ASSERT_TRUE(WaitFor([&] { return board->ProducerCommands().size() == 1; }));
+         },
+         B115200, true},
+        {"failed in a producer's data phase at another rate",
+         [&](HostPort& host) {
+             StartProducer(host, 921600);
+             host.SetSpeed(B921600);
+             host.Send(Command(17, std::string(8, '\0')).substr(0, 31));  // the data never comes
+             std::this_thread::sleep_for(200ms);
+             host.SetSpeed(B115200);
+             host.Send("kkk");  // a first watch round: the producer takes it as data
+             std::this_thread::sleep_for(200ms);
+         },
+         B115200, true},
+        {"woken twice before its burn",
+         [&](HostPort& host) {
+             host.Send("kkk");
+             ASSERT_NE(host.ReadUntil("Q4_UART_BOOT>#"), "");
+         },
+         B115200, false},
+        {"producer data that begins with the wake characters",
+         [&](HostPort& host) {
+             StartProducer(host);
+             host.Send(Command(16, std::string(40, '\0')) + Command(17, std::string(8, '\0')).substr(0, 31));
+         },
+         B115200, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ended_.clear();
+        board = std::make_unique<vboard::VirtualBoard>(Options(2), Record());
+        HostPort host(board->PortPath());
+        ASSERT_TRUE(host.Open());
+        c.burn(host);
+        host.SetSpeed(c.wakeSpeed);
+        host.Send("kkk");
+        if (c.nextBoard) {
+            ASSERT_TRUE(WaitFor([&] { return board->BoardNumber() == 2; }));
+            EXPECT_FALSE(board->Awake());
+            EXPECT_EQ(Ended().size(), 1u);
+            // The next board answers the host's next watch round.
+            host.Send("kkk");
+            EXPECT_NE(host.ReadUntil("Q4_UART_BOOT>#"), "");
+        } else {
+            std::this_thread::sleep_for(500ms);
+            EXPECT_EQ(board->BoardNumber(), 1u);
+            EXPECT_TRUE(Ended().empty());
+        }
+    }
 }
 
 // The vboard program, its ports read from its first lines; stopped at the end.

@@ -43,9 +43,10 @@ int main(int argc, char** argv) {
     app.add_option("--flash-size", options.flashSize, "Flash size in bytes")->capture_default_str();
     auto* boards = app.add_option("--boards", options.boards,
                                   "Play N boards one after another on the same port, then end: when a burn ends "
-                                  "(the producer is closed, or the host closes the port and does not open it "
-                                  "again within a second) the next board appears after 0.3 s, in its boot ROM "
-                                  "with a blank flash and the same faults")
+                                  "(the producer is closed, the host closes the port and does not open it "
+                                  "again within a second, or the host wakes the board again after its burn "
+                                  "began, as it does once a burn failed) the next board appears after 0.3 s, "
+                                  "in its boot ROM with a blank flash and the same faults")
                        ->check(CLI::Range(1u, 1000000u));
     app.add_option("--ports", ports,
                    "Play boards on N pseudo-terminals at once, each port with its own --boards sequence, "
