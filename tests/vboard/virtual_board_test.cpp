@@ -8,6 +8,9 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -346,6 +349,51 @@ TEST(VboardProgram, EveryPortPlaysItsOwnBoardWithItsOwnFaults) {
 
     const std::string program = VBOARD_PROGRAM;
     EXPECT_EQ(WEXITSTATUS(std::system((program + " --ports 2 --fault 3:silent 2>/dev/null").c_str())), 2);
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// With --station the ports are announced in the folder as links to the
+// terminals (a stale link of the same name is replaced), and vboard takes the
+// links and its list away when it ends; a list somebody rewrote is left alone.
+TEST(VboardProgram, AnnouncesItsPortsInAStationFolderAsLinksItRemovesAtTheEnd) {
+    char dirTemplate[] = "/tmp/vboard-station-XXXXXX";
+    ASSERT_NE(::mkdtemp(dirTemplate), nullptr);
+    const std::string dir = dirTemplate;
+    const std::string list = dir + "/virtual_ports.txt";
+    const std::vector<std::string> links = {dir + "/virtual_port_1", dir + "/virtual_port_2"};
+    ASSERT_EQ(::symlink("/dev/null", links[0].c_str()), 0);  // left by an earlier run
+    {
+        VboardProcess vboard({"--ports", "2", "--station", dir}, 2);
+        EXPECT_EQ(vboard.ports, links);
+        EXPECT_EQ(ReadFile(list), links[0] + "\n" + links[1] + "\n");
+        for (const std::string& link : links) {
+            SCOPED_TRACE(link);
+            char target[256] = {};
+            ASSERT_GT(::readlink(link.c_str(), target, sizeof target - 1), 0);
+            EXPECT_EQ(std::string(target).rfind("/dev/pts/", 0), 0u) << target;
+            HostPort host(link);
+            ASSERT_TRUE(host.Open());
+            host.Send("kkk");
+            EXPECT_NE(host.ReadUntil("Q4_UART_BOOT>#"), "");
+        }
+        EXPECT_EQ(vboard.Stop(), 0);
+    }
+    struct stat st {};
+    for (const std::string& link : links) EXPECT_NE(::lstat(link.c_str(), &st), 0) << link << " is left";
+    EXPECT_NE(::lstat(list.c_str(), &st), 0) << "the list is left";
+
+    {
+        VboardProcess vboard({"--station", dir}, 1);
+        std::ofstream(list) << "/dev/ttyUSB0\n";
+        EXPECT_EQ(vboard.Stop(), 0);
+    }
+    EXPECT_EQ(ReadFile(list), "/dev/ttyUSB0\n");
+    EXPECT_NE(::lstat(links[0].c_str(), &st), 0);
+    std::filesystem::remove_all(dir);
 }
 
 // A board that reads late (a loaded machine) still takes the bytes the host
