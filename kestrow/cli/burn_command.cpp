@@ -12,6 +12,7 @@
 #include "kestrow/cli/command_registry.h"
 #include "kestrow/config/burn_config.h"
 #include "kestrow/config/chip_tables.h"
+#include "kestrow/config/chip_types.h"
 #include "kestrow/config/language_table.h"
 #include "kestrow/config/serial_link.h"
 #include "kestrow/config/station_checks.h"
@@ -105,7 +106,7 @@ std::optional<std::string> CheckConfiguration(const config::BurnConfig& c, const
         {"path producer", c.path_producer, true},
         {"path nandboot", c.path_nandboot, true},
         {"path 1k data", c.path_1k_data, c.boot_mode_flag == config::kSecureBootMode},
-        {"path ram", c.path_ram, c.chip_type == kChipTypeRamCheck},
+        {"path ram", c.path_ram, config::ChipTypeOrReserved(c.chip_type).ram == config::RamSetup::TestImage},
     };
     for (const Needed& f : files) {
         if (!f.used) continue;
