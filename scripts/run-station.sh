@@ -24,19 +24,21 @@ rm -rf "$station"
 cp -r station "$station"
 
 # The board the sample station expects: chip type 8, the first SPI NOR of its list.
-# vboard plays one on each of three ports, prints the ports one per line, saves
-# each board's flash to flash.bin.pK when its burn ends and ends after the three.
+# vboard plays one on each of three ports, announces them in the station folder
+# (links listed in virtual_ports.txt, removed when it ends), prints them one per
+# line, saves each board's flash to flash.bin.pK when its burn ends and ends
+# after the three.
 ports=3
 coproc VBOARD { exec build/tools/vboard/vboard --chip-type 8 --flash-id 0xef4017 --flash-size 8388608 \
-                  --ports "$ports" --boards 1 --save-flash "$station/flash.bin"; }
+                  --ports "$ports" --boards 1 --save-flash "$station/flash.bin" --station "$station"; }
 vboard_pid=$VBOARD_PID
 trap 'kill "$vboard_pid" 2>/dev/null || true; wait "$vboard_pid" 2>/dev/null || true' EXIT
-: > "$station/virtual_ports.txt"
+announced=()
 for _ in $(seq "$ports"); do
   read -r port <&"${VBOARD[0]}"
-  echo "$port" >> "$station/virtual_ports.txt"
+  announced+=("$port")
 done
-echo "virtual boards announced on $(paste -sd ' ' "$station/virtual_ports.txt"), burned at once"
+echo "virtual boards announced on ${announced[*]}, burned at once"
 
 status=0
 build/kestrow/cli/kestrow burn --station "$station" --all-ports --boards "$ports" --timeout 180 || status=$?

@@ -25,13 +25,15 @@ rm -rf "$station"
 mkdir -p "$station"
 find station -maxdepth 1 -type f ! -name '*.py' -exec cp {} "$station"/ \;
 
-# vboard prints its port on the first line and runs until its standard input closes.
+# vboard announces its port in the station folder (a link listed in
+# virtual_ports.txt, removed when it ends), prints it on the first line and
+# runs until its standard input closes.
 # The sample station lists this flash (W25Q64JV, 8 MiB) in its SPI NOR list.
-coproc VBOARD { exec build/tools/vboard/vboard --chip-type "$chip" --flash-id 0xef4017 --flash-size 8388608 --stdin-quit; }
+coproc VBOARD { exec build/tools/vboard/vboard --chip-type "$chip" --flash-id 0xef4017 --flash-size 8388608 \
+                  --stdin-quit --station "$station"; }
 vboard_pid=$VBOARD_PID
 trap 'exec {VBOARD[1]}>&-; wait "$vboard_pid" 2>/dev/null || true' EXIT
 read -r port <&"${VBOARD[0]}"
-echo "$port" > "$station/virtual_ports.txt"
 echo "virtual board (chip type $chip) announced on $port"
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then

@@ -6,6 +6,7 @@
 #include "kestrow/app/progress_delegate.h"
 #include "kestrow/app/settings_dialog.h"
 #include "kestrow/app/spi_image_dialog.h"
+#include "kestrow/config/serial_link.h"
 #include "kestrow/config/station_checks.h"
 #include "kestrow/config/station_folder.h"
 #include "kestrow/engine/progress.h"
@@ -213,7 +214,7 @@ void MainWindow::BuildBar() {
     port_list_->setMinimumContentsLength(10);
     baud_label_ = new QLabel(bar_);
     baud_list_ = new QComboBox(bar_);
-    for (unsigned baud : kBaudRates) baud_list_->addItem(QString::number(baud));
+    for (unsigned baud : config::kLinkBaudRates) baud_list_->addItem(QString::number(baud));
     search_button_ = new QPushButton(bar_);
     close_button_ = new QPushButton("Close", bar_);
     grid->addWidget(port_label_, 1, 0);
@@ -297,8 +298,8 @@ bool MainWindow::SwitchLanguage(int index) {
 
 void MainWindow::SelectConfiguredBaud() {
     int entry = 0;
-    for (std::size_t i = 0; i < kBaudRates.size(); ++i)
-        if (static_cast<unsigned>(config_.uart_baud) == kBaudRates[i]) entry = static_cast<int>(i);
+    for (std::size_t i = 0; i < config::kLinkBaudRates.size(); ++i)
+        if (static_cast<unsigned>(config_.uart_baud) == config::kLinkBaudRates[i]) entry = static_cast<int>(i);
     baud_list_->setCurrentIndex(entry);
     // A rate not in the list becomes the list's first one.
     config_.uart_baud = baud_list_->currentText().toInt();

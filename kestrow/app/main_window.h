@@ -45,8 +45,6 @@ inline constexpr int kVersionMinor = engine::kProgramVersionMinor;
 inline constexpr int kVersionBuild = engine::kProgramVersionBuild;
 inline constexpr int kWindowWidth = 800;
 inline constexpr int kWindowHeight = 600;
-inline constexpr std::array<unsigned, 8> kBaudRates = {115200, 921600, 1000000, 1500000,
-                                                        2000000, 3000000, 4000000, 6000000};
 inline constexpr const char* kPortOccupiedText = "Serial port occupied, please check it!";
 
 // Language entries of the window's own texts.

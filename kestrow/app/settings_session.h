@@ -1,22 +1,20 @@
 #pragma once
 // The rules of the "Burn Settings" dialog without its widgets: what opening
 // remembers and Cancel restores, the part-number and clock choices, the boot
-// mode that only chip type 9 may change, and what OK copies from the fields.
+// mode that only some chip types may change, and what OK copies from the fields.
 // Cancel puts back everything the dialog changed: the clock pair, the part
 // number, the chip type, the flash type, and also the RAM tables and the boot
 // mode a part-number change brought with it, so the next burn sends what the
 // configuration says.
 #include "kestrow/config/burn_config.h"
 #include "kestrow/config/chip_tables.h"
+#include "kestrow/config/chip_types.h"
 #include "kestrow/config/message_sink.h"
 #include "kestrow/engine/board_link.h"
 
 #include <string>
 
 namespace kestrow::app {
-
-inline constexpr int kBootModeChipType = 9;
-inline constexpr int kRamPathChipType = 11;
 
 // `path` with the station folder `programDir` (trailing "/") taken off its
 // front, so files below the station are stored relative; other paths unchanged.
@@ -42,8 +40,10 @@ public:
 
     const config::ClockList& Clocks() const { return clocks_; }
     int SelectedClockLine() const;
-    bool BootModeEditable() const { return config_.chip_type == kBootModeChipType; }
-    bool RamPathUsed() const { return config_.chip_type == kRamPathChipType; }
+    bool BootModeEditable() const { return config::ChipTypeOrReserved(config_.chip_type).bootModeEditable; }
+    bool RamPathUsed() const {
+        return config::ChipTypeOrReserved(config_.chip_type).ram == config::RamSetup::TestImage;
+    }
 
     // A part number chosen from the list: stored at once, the clock list
     // refilled and the chip type derived again (the mismatch message keeps the

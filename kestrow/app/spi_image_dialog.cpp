@@ -48,12 +48,12 @@ private:
     QString caption_;
 };
 
-// The button a chip type checks on opening: its own, else the one of type 4.
+// The button a chip type checks on opening: its own, else SOC_FB_V2's.
 int InitialChipType(int chipType) {
     for (int type : SpiImageDialog::kChipTypes) {
         if (type == chipType) return type;
     }
-    return 4;
+    return config::ChipTypeNamed("SOC_FB_V2");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // family is the dialog's own choice for the image; the station's chip type,
 // which wakes the boards on the line, stays as it is.
 #include "kestrow/config/burn_config.h"
+#include "kestrow/config/chip_types.h"
 #include "kestrow/config/language_table.h"
 #include "kestrow/image/spi_image.h"
 
@@ -19,8 +20,11 @@ namespace kestrow::app {
 class SpiImageDialog : public QDialog {
     Q_OBJECT
 public:
-    // The chip types offered, in button order.
-    static constexpr int kChipTypes[] = {2, 5, 4, 3, 6};
+    // The chip types offered, in button order: those with a boot header layout
+    // of the image builder, but SOC_FA_V9.
+    static constexpr int kChipTypes[] = {
+        config::ChipTypeNamed("SOC_FA_V8"), config::ChipTypeNamed("SOC_FA_V6"), config::ChipTypeNamed("SOC_FB_V2"),
+        config::ChipTypeNamed("SOC_FA_V7"), config::ChipTypeNamed("SOC_FA_V5")};
 
     // `texts` gives the dialog's words in the station's language; without it
     // they are English.

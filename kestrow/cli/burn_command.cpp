@@ -11,9 +11,13 @@
 // burn failed, 2 for a usage or configuration error, 3 on time-out.
 #include "kestrow/cli/command_registry.h"
 #include "kestrow/config/burn_config.h"
+#include "kestrow/config/chip_tables.h"
+#include "kestrow/config/chip_types.h"
 #include "kestrow/config/language_table.h"
+#include "kestrow/config/serial_link.h"
 #include "kestrow/config/station_checks.h"
 #include "kestrow/config/station_folder.h"
+#include "kestrow/config/station_startup.h"
 #include "kestrow/engine/burn_engine.h"
 #include "kestrow/engine/burn_station.h"
 #include "kestrow/engine/corvel_link.h"
@@ -102,7 +106,7 @@ std::optional<std::string> CheckConfiguration(const config::BurnConfig& c, const
         {"path producer", c.path_producer, true},
         {"path nandboot", c.path_nandboot, true},
         {"path 1k data", c.path_1k_data, c.boot_mode_flag == config::kSecureBootMode},
-        {"path ram", c.path_ram, c.chip_type == kChipTypeRamCheck},
+        {"path ram", c.path_ram, config::ChipTypeOrReserved(c.chip_type).ram == config::RamSetup::TestImage},
     };
     for (const Needed& f : files) {
         if (!f.used) continue;
@@ -111,6 +115,17 @@ std::optional<std::string> CheckConfiguration(const config::BurnConfig& c, const
             return configFile + ": " + f.key + " = " + f.name + ": " + path + " is missing or empty";
     }
     return std::nullopt;
+}
+
+// What would fail every burn for a reason of configuration, in the lines
+// `kestrow config` prints: a link rate the board cannot be switched to, and a
+// RAM table in use that cannot be sent as the chip tables write it.
+std::vector<std::string> BurnConfigurationProblems(const config::BurnConfig& c, const config::StationStartup& s) {
+    std::vector<std::string> problems;
+    if (std::string rate = config::LinkRateProblem(c, s); !rate.empty()) problems.push_back(std::move(rate));
+    for (std::string& table : config::ActiveRamTableProblems(c, config::kChipTablesFile, kMaxRamRegisters))
+        problems.push_back(std::move(table));
+    return problems;
 }
 
 class BurnRun {
@@ -335,7 +350,7 @@ struct PortChoice {
 };
 
 PortChoice ChoosePorts(const BurnOptions& options, const config::BurnConfig& config, const std::string& configFile,
-                       const PortProber& prober) {
+                       const config::StationStartup& startup, const PortProber& prober) {
     PortChoice choice;
     if (options.all_ports) {
         for (const PortInfo& port : prober.Survey())
@@ -355,8 +370,17 @@ PortChoice ChoosePorts(const BurnOptions& options, const config::BurnConfig& con
         // The configuration's: "uart com", and with a device channel above 1
         // the further entries, one per row of the window.
         const auto rows = static_cast<std::size_t>(std::clamp<std::int32_t>(config.device_channel, 1, kMaxStationChannels));
-        for (std::size_t i = 0; i < rows; ++i)
-            if (config.uart_com[i].size() >= kMinPortNameChars) choice.ports.push_back(config.uart_com[i]);
+        for (std::size_t i = 0; i < rows; ++i) {
+            const std::string& port = config.uart_com[i];
+            if (port.size() < kMinPortNameChars) continue;
+            // A port that can never be serial is refused as `kestrow config` tells it.
+            if (const std::string why = config::WhyNeverASerialPort(port); !why.empty()) {
+                const std::string key = i == 0 ? "uart com" : "uart com " + std::to_string(i + 1);
+                choice.problem = config::WrittenSetting(startup, key, port) + ": " + why;
+                return choice;
+            }
+            choice.ports.push_back(port);
+        }
         if (choice.ports.empty())
             choice.problem = "no port to watch: give --port or --all-ports, or set \"uart com\" in " + configFile;
         return choice;
@@ -365,6 +389,8 @@ PortChoice ChoosePorts(const BurnOptions& options, const config::BurnConfig& con
     for (const std::string& port : choice.ports) {
         if (port.size() < kMinPortNameChars) choice.problem = "--port \"" + port + "\" names no port";
         else if (!seen.insert(port).second) choice.problem = "--port " + port + " is given twice";
+        else if (const std::string why = config::WhyNeverASerialPort(port); !why.empty())
+            choice.problem = "--port " + port + ": " + why;
         if (!choice.problem.empty()) return choice;
     }
     if (choice.ports.size() > kMaxChannels)
@@ -385,7 +411,7 @@ int RunBurn(const BurnOptions& options) {
     }
     const std::string configFile = config::ResolveProgramPath(startup.config.files.ActiveName());
     if (!startup.config.config_file_read) std::cerr << "kestrow burn: " << configFile << " not found, using defaults\n";
-    std::vector<std::string> refusals = config::BurnRefusals(config, configFile);
+    std::vector<std::string> refusals = config::BurnRefusals(config, configFile, &startup.config.notes);
     for (const std::string& refusal : refusals) std::cerr << "kestrow burn: " << refusal << "\n";
     if (!refusals.empty()) return kExitUsage;
     if (!startup.library_ready) {
@@ -397,8 +423,11 @@ int RunBurn(const BurnOptions& options) {
         std::cerr << "kestrow burn: " << *problem << "\n";
         return kExitUsage;
     }
+    const std::vector<std::string> problems = BurnConfigurationProblems(config, startup.config);
+    for (const std::string& problem : problems) std::cerr << "kestrow burn: " << problem << "\n";
+    if (!problems.empty()) return kExitUsage;
     SystemPorts prober(link, config::StationFolder());
-    PortChoice ports = ChoosePorts(options, config, configFile, prober);
+    PortChoice ports = ChoosePorts(options, config, configFile, startup.config, prober);
     if (!ports.problem.empty()) {
         std::cerr << "kestrow burn: " << ports.problem << "\n";
         return kExitUsage;

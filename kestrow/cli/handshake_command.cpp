@@ -4,6 +4,7 @@
 // was attached, 1 when no board answered or the handshake failed, 2 for a
 // usage error (a rate the link cannot run, a port that can never be serial).
 #include "kestrow/cli/command_registry.h"
+#include "kestrow/config/chip_types.h"
 #include "kestrow/config/serial_link.h"
 #include "kestrow/engine/corvel_link.h"
 #include "kestrow/engine/port_search.h"
@@ -21,7 +22,7 @@ namespace {
 
 struct HandshakeOptions {
     std::string port;
-    unsigned chipType = 8;
+    unsigned chipType = config::ChipTypeNamed("SOC_FC_E1");
     unsigned baud = 921600;
     bool secure = false;
     unsigned timeoutSeconds = 10;
@@ -106,8 +107,12 @@ void SetupHandshakeCommand(CLI::App& app, Context& context) {
     auto opts = std::make_shared<HandshakeOptions>();
     CLI::App* cmd = app.add_subcommand("handshake", "Wake a board's boot ROM on a serial port and attach it (a wiring check)");
     cmd->add_option("--port", opts->port, "Serial port: a device path such as /dev/ttyUSB0, or COMn")->required();
-    cmd->add_option("--chip-type", opts->chipType, "Chip type of the board, 6 to 11")
-        ->check(CLI::Range(6u, 11u))
+    constexpr config::ChipTypeRun kSerialBoot =
+        config::ChipTypesWhere([](const config::ChipTypeInfo& row) { return row.serialBoot; });
+    cmd->add_option("--chip-type", opts->chipType,
+                    "Chip type of the board, " + std::to_string(kSerialBoot.first) + " to " +
+                        std::to_string(kSerialBoot.last))
+        ->check(CLI::Range(unsigned(kSerialBoot.first), unsigned(kSerialBoot.last)))
         ->capture_default_str();
     cmd->add_option("--baud", opts->baud, "Link rate to switch the boot ROM to: " + config::LinkBaudRatesText())
         ->check(CLI::IsMember(std::vector<unsigned>(config::kLinkBaudRates.begin(), config::kLinkBaudRates.end())))

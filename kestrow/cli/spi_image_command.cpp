@@ -7,6 +7,7 @@
 #include "kestrow/base/file_kind.h"
 #include "kestrow/cli/command_registry.h"
 #include "kestrow/config/burn_config.h"
+#include "kestrow/config/chip_types.h"
 #include "kestrow/config/station_folder.h"
 #include "kestrow/config/station_startup.h"
 #include "kestrow/image/spi_image.h"
@@ -87,6 +88,10 @@ int Inspect(const std::string& path) {
     return layout.tablesAgree ? kImageMade : kImageFailed;
 }
 
+// The chip types the image builder writes a boot header for.
+constexpr kestrow::config::ChipTypeRun kSpiImageChipTypes = kestrow::config::ChipTypesWhere(
+    [](const kestrow::config::ChipTypeInfo& row) { return row.spiImageHeader != kestrow::config::SpiImageHeader::None; });
+
 void SetupSpiImageCommand(CLI::App& app, kestrow::cli::Context& context) {
     auto options = std::make_shared<SpiImageOptions>();
     CLI::App* cmd = app.add_subcommand(
@@ -103,7 +108,7 @@ void SetupSpiImageCommand(CLI::App& app, kestrow::cli::Context& context) {
         cmd->add_option("--chip-type", options->chipType,
                         "Chip type whose boot header layout the image gets, as the image dialog's buttons choose "
                         "it: 2, 3, 5 and 6 (and 1) one layout, 4 the other; default: the station's chip type")
-            ->check(CLI::Range(1, 6));
+            ->check(CLI::Range(kSpiImageChipTypes.first, kSpiImageChipTypes.last));
     cmd->add_flag("--verbose", options->verbose, "Also print the flash and partition diagnostics");
     inspect->excludes(flash)->excludes(output)->excludes(chipType);
     flash->needs(output);

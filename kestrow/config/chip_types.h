@@ -89,6 +89,32 @@ inline constexpr std::array<ChipTypeInfo, 13> kChipTypeTable = [] {
     }};
 }();
 
+// The type of the row named `name`, for code that means one chip type; a
+// name that is no row does not compile.
+consteval int ChipTypeNamed(std::string_view name) {
+    for (const ChipTypeInfo& row : kChipTypeTable)
+        if (row.name == name) return row.type;
+    throw "no chip type of this name";
+}
+
+// The first and last type of the rows `has` picks; they must follow each
+// other in the table, else this does not compile.
+struct ChipTypeRun {
+    int first, last;
+};
+template <class Has>
+consteval ChipTypeRun ChipTypesWhere(Has has) {
+    int first = -1, last = -1;
+    for (const ChipTypeInfo& row : kChipTypeTable) {
+        if (!has(row)) continue;
+        if (first < 0) first = row.type;
+        else if (row.type != last + 1) throw "the chip types picked do not follow each other";
+        last = row.type;
+    }
+    if (first < 0) throw "no chip type picked";
+    return {first, last};
+}
+
 // The row of `type`, or nullptr for a value that is no chip type.
 const ChipTypeInfo* FindChipType(int type);
 // The row of `type`; RESERVER's for a value that is no chip type (a

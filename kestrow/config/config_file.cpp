@@ -408,9 +408,10 @@ int BurnConfig::Load(const std::string& name, ConfigNotes* notes) {
         } else if (StartsWith(key, kFurtherPortKey)) {
             // The further port-name entries: one per row of a station with several channels.
             std::int32_t n = ReadDecimal(std::string_view(key).substr(kFurtherPortKey.size()));
-            if (n >= 2 && n <= kMaxBurnChannels)
+            if (n >= 2 && n <= kMaxBurnChannels) {
                 uart_com[static_cast<std::size_t>(n - 1)] = CutToChars(value, kPortNameChars);
-            else if (notes)
+                if (notes) notes->written[std::string(kFurtherPortKey) + std::to_string(n)] = {value, lineNumber};
+            } else if (notes)
                 notes->lines.push_back("line " + std::to_string(lineNumber) + ": " + key +
                                        " names no port-name entry (2.." + std::to_string(kMaxBurnChannels) +
                                        ") and is ignored");

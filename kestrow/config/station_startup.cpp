@@ -153,6 +153,19 @@ std::vector<StationFile> StationFiles(const BurnConfig& c) {
     };
 }
 
+std::string WrittenSetting(const StationStartup& s, std::string_view key, const std::string& held) {
+    const std::string file = s.files.ActiveName();
+    const ConfigNotes::Written* w = s.notes.Find(key);
+    return (w ? file + " line " + std::to_string(w->line) + ": " : file + ": ") + std::string(key) + " " +
+           s.notes.ValueOf(key, held);
+}
+
+std::string LinkRateProblem(const BurnConfig& c, const StationStartup& s) {
+    if (IsLinkBaudRate(c.uart_baud)) return "";
+    return WrittenSetting(s, "uart baud", std::to_string(c.uart_baud)) +
+           " is not a rate the boot ROM and the link can switch to (" + LinkBaudRatesText() + ")";
+}
+
 std::vector<std::string> StationProblems(const BurnConfig& c, const StationStartup& s) {
     std::vector<std::string> problems;
     const std::string file = s.files.ActiveName();
@@ -180,15 +193,8 @@ std::vector<std::string> StationProblems(const BurnConfig& c, const StationStart
     if (ownSettings)
         for (const std::string& note : s.notes.lines)
             problems.push_back((StartsWith(note, "line ") ? file + " " : "") + note);
-    // "config.txt line 9: uart baud 12345" as the file wrote it.
-    const auto setting = [&](std::string_view key, const std::string& held) {
-        const ConfigNotes::Written* w = s.notes.Find(key);
-        return (w ? file + " line " + std::to_string(w->line) + ": " : file + ": ") + std::string(key) + " " +
-               s.notes.ValueOf(key, held);
-    };
-    if (!IsLinkBaudRate(c.uart_baud))
-        problems.push_back(setting("uart baud", std::to_string(c.uart_baud)) +
-                           " is not a rate the boot ROM and the link can switch to (" + LinkBaudRatesText() + ")");
+    const auto setting = [&](std::string_view key, const std::string& held) { return WrittenSetting(s, key, held); };
+    if (const std::string rate = LinkRateProblem(c, s); !rate.empty()) problems.push_back(rate);
     if (const std::string why = WhyNeverASerialPort(c.uart_com[0]); !why.empty() && !c.uart_com[0].empty())
         problems.push_back(setting("uart com", c.uart_com[0]) + ": " + why);
     for (const StationFile& f : StationFiles(c))

@@ -6,6 +6,7 @@
 #include "kestrow/config/burn_config.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kestrow::config {
@@ -65,6 +66,14 @@ std::vector<StationFile> StationFiles(const BurnConfig& config);
 // cut to 16, and lines the address pool or the Bluetooth log cannot read.
 // Values are quoted as the configuration file wrote them.
 std::vector<std::string> StationProblems(const BurnConfig& config, const StationStartup& startup);
+
+// A setting as the configuration file wrote it, with its place:
+// "config.txt line 9: uart baud 12345"; `held` stands in for a value the file
+// did not write.
+std::string WrittenSetting(const StationStartup& startup, std::string_view key, const std::string& held);
+// Why the configured link rate cannot be used ("" when it can), in
+// WrittenSetting's form.
+std::string LinkRateProblem(const BurnConfig& config, const StationStartup& startup);
 
 // Runs the start-up steps on `config`; `device_channel` is cut to 16 at the end.
 // No station file is changed.

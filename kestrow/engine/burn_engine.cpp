@@ -1,5 +1,6 @@
 #include "kestrow/engine/burn_engine.h"
 
+#include "kestrow/config/chip_types.h"
 #include "kestrow/config/file_io.h"
 #include "kestrow/config/message_sink.h"
 #include "kestrow/config/station_folder.h"
@@ -22,10 +23,6 @@ namespace {
 constexpr auto kProducerInitPause = std::chrono::milliseconds(350);
 constexpr std::uint8_t kBurnModeNormal = 1;
 constexpr std::uint32_t kNorIdMask = 0xFFFFFF;
-constexpr int kChipTypeNoRamFirst = 0;   // these two chip types take no RAM parameters
-constexpr int kChipTypeNoRamSecond = 4;
-constexpr int kFirstRamTableChip = 6;
-constexpr int kLastRamTableChip = 11;
 
 std::atomic<BurnEngine*> g_installed{nullptr};
 // Library callbacks between taking the installed engine and counting
@@ -197,8 +194,7 @@ bool BurnEngine::Applies(BurnStepId step, const Burn& burn) const {
     switch (step) {
         case BurnStepId::SignatureData: return secure;
         case BurnStepId::RamParameters:
-            return !secure && config_.chip_type != kChipTypeRamCheck && config_.chip_type != kChipTypeNoRamFirst &&
-                   config_.chip_type != kChipTypeNoRamSecond;
+            return !secure && config::ChipTypeOrReserved(config_.chip_type).ram == config::RamSetup::Table;
         case BurnStepId::BaudSwitch: return config_.uart_baud != static_cast<std::int32_t>(kDefaultBaud);
         case BurnStepId::SpiNorFlash: return IsSpiNorMedium(burn.mode.medium);
         case BurnStepId::SpiNandParameters:
@@ -260,8 +256,7 @@ StepOutcome BurnEngine::Download1kData(const Burn& burn, ChannelLog& log) {
 StepOutcome BurnEngine::SetRamParam(const Burn& burn, ChannelLog& log) {
     std::vector<RamReg> regs;
     auto clock = static_cast<std::size_t>(config_.clock_index);
-    if (config_.chip_type >= kFirstRamTableChip && config_.chip_type <= kLastRamTableChip &&
-        clock < config_.active_ram_tables.size())
+    if (config::ChipTypeOrReserved(config_.chip_type).ramListFromTables && clock < config_.active_ram_tables.size())
         for (const config::RamRegister& r : config_.active_ram_tables[clock]) regs.push_back({r.address, r.value});
     log.Write(0, "ram_count = %zu\n", regs.size());
     for (std::size_t i = 0; i < regs.size(); ++i)

@@ -1,5 +1,6 @@
 #include "kestrow/engine/port_watcher.h"
 
+#include "kestrow/config/chip_types.h"
 #include "kestrow/config/station_folder.h"
 #include "kestrow/engine/progress.h"
 #include "kestrow/engine/status_codes.h"
@@ -93,7 +94,7 @@ void PortWatcher::TellOpen(const std::string& port) {
 }
 
 bool PortWatcher::Attach(const std::string& port, unsigned slot) {
-    if (config_.chip_type == kChipTypeRamCheck) {
+    if (config::ChipTypeOrReserved(config_.chip_type).ram == config::RamSetup::TestImage) {
         // The RAM image goes to the board on this slot's port.
         unsigned r = link_.DownloadRam(slot + 1, config::ResolveProgramPath(config_.path_ram), kRamCheckAddress);
         if (r == kLinkNoPrompt) return false;

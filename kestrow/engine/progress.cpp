@@ -1,5 +1,6 @@
 #include "kestrow/engine/progress.h"
 
+#include "kestrow/config/chip_types.h"
 #include "kestrow/config/file_io.h"
 #include "kestrow/config/station_folder.h"
 
@@ -44,7 +45,8 @@ TransferTotal ComputeTransferTotal(config::BurnConfig& config) {
     if (!add(config.path_producer)) return result;
     ReadProducerVersion(config::ResolveProgramPath(config.path_producer), config);
     if (config.chip_mode != config::kModeDebug && !add(config.path_nandboot)) return result;
-    if (config.chip_type == kChipTypeRamCheck && !add(config.path_ram)) return result;
+    if (config::ChipTypeOrReserved(config.chip_type).ram == config::RamSetup::TestImage && !add(config.path_ram))
+        return result;
     result.bytes = total;
     return result;
 }
@@ -52,7 +54,8 @@ TransferTotal ComputeTransferTotal(config::BurnConfig& config) {
 int ProgressPercent(std::uint64_t bytes, std::uint64_t total, int chipType, bool updateChoice) {
     if (total == 0) return 0;
     double scale = 100.0;
-    if ((chipType == 0 || chipType == 4) && !updateChoice) scale = 20.0;
+    if (config::ChipTypeOrReserved(chipType).progress == config::ProgressScale::FifthWithoutUpdate && !updateChoice)
+        scale = 20.0;
     double percent = static_cast<double>(bytes) / static_cast<double>(total) * scale;
     return static_cast<int>(std::min(percent, 100.0));
 }

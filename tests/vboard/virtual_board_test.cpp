@@ -8,6 +8,11 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <csignal>
 #include <cstdio>
@@ -83,12 +88,12 @@ std::string UploadOf(const std::string& file) {
     return out + file + static_cast<char>(sum) + static_cast<char>(sum >> 8);
 }
 
-// Wakes the ROM, uploads a producer that keeps the link at 115200, and starts it.
-void StartProducer(HostPort& host) {
+// Wakes the ROM, uploads a producer that talks at `baud` (115200 keeps the
+// link at the boot rate), and starts it.
+void StartProducer(HostPort& host, uint32_t baud = 115200) {
     host.Send("kkk");
     ASSERT_NE(host.ReadUntil("Q4_UART_BOOT>#"), "");
     std::string producer(64, '\0');
-    uint32_t baud = 115200;
     std::memcpy(&producer[52], &baud, 4);
     for (char c : std::string("download\r\r")) {
         host.Send(std::string(1, c));
@@ -203,6 +208,86 @@ TEST_F(SeveralBoards, HostLettingGoOfThePortEndsTheBoardButAQuickReopenDoesNot) 
     EXPECT_TRUE(Ended()[0].second.empty());  // that board's producer never ran
 }
 
+// A board whose burn has begun and that the host wakes again has been given
+// up (its burn failed, and the host watches the port for the next board): it
+// says nothing more and the next board appears, so a line never stalls on one
+// bad board. Waking a board whose burn has not begun, or data that holds the
+// wake characters, keeps the same board.
+TEST_F(SeveralBoards, BoardWokenAgainAfterItsBurnBeganMakesWayForTheNext) {
+    struct Case {
+        const char* what;
+        std::function<void(HostPort&)> burn;  // the burn so far
+        speed_t wakeSpeed;                     // the host's rate when it wakes the board again
+        bool nextBoard;
+    };
+    const std::string ramTableEnd = "\x88\x88\x88\x88";
+    std::unique_ptr<vboard::VirtualBoard> board;
+    const Case cases[] = {
+        {"failed in the boot ROM after its RAM table",
+         [&](HostPort& host) {
+             host.Send("kkk");
+             ASSERT_NE(host.ReadUntil("Q4_UART_BOOT>#"), "");
+             host.Send("draminit\r" + ramTableEnd);
+             ASSERT_NE(host.ReadUntil("Q4_UART_BOOT>#"), "");
+         },
+         B115200, true},
+        {"failed in the producer after a command", [&](HostPort& host) { StartProducer(host); }, B115200, true},
+        {"failed in a producer at another rate",
+         [&](HostPort& host) {
+             StartProducer(host, 921600);
+             host.SetSpeed(B921600);
+             host.Send(Command(16, std::string(40, '\0')));
+             ASSERT_TRUE(WaitFor([&] { return board->ProducerCommands().size() == 1; }));
+         },
+         B115200, true},
+        {"failed in a producer's data phase at another rate",
+         [&](HostPort& host) {
+             StartProducer(host, 921600);
+             host.SetSpeed(B921600);
+             host.Send(Command(17, std::string(8, '\0')).substr(0, 31));  // the data never comes
+             std::this_thread::sleep_for(200ms);
+             host.SetSpeed(B115200);
+             host.Send("kkk");  // a first watch round: the producer takes it as data
+             std::this_thread::sleep_for(200ms);
+         },
+         B115200, true},
+        {"woken twice before its burn",
+         [&](HostPort& host) {
+             host.Send("kkk");
+             ASSERT_NE(host.ReadUntil("Q4_UART_BOOT>#"), "");
+         },
+         B115200, false},
+        {"producer data that begins with the wake characters",
+         [&](HostPort& host) {
+             StartProducer(host);
+             host.Send(Command(16, std::string(40, '\0')) + Command(17, std::string(8, '\0')).substr(0, 31));
+         },
+         B115200, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ended_.clear();
+        board = std::make_unique<vboard::VirtualBoard>(Options(2), Record());
+        HostPort host(board->PortPath());
+        ASSERT_TRUE(host.Open());
+        c.burn(host);
+        host.SetSpeed(c.wakeSpeed);
+        host.Send("kkk");
+        if (c.nextBoard) {
+            ASSERT_TRUE(WaitFor([&] { return board->BoardNumber() == 2; }));
+            EXPECT_FALSE(board->Awake());
+            EXPECT_EQ(Ended().size(), 1u);
+            // The next board answers the host's next watch round.
+            host.Send("kkk");
+            EXPECT_NE(host.ReadUntil("Q4_UART_BOOT>#"), "");
+        } else {
+            std::this_thread::sleep_for(500ms);
+            EXPECT_EQ(board->BoardNumber(), 1u);
+            EXPECT_TRUE(Ended().empty());
+        }
+    }
+}
+
 // The vboard program, its ports read from its first lines; stopped at the end.
 class VboardProcess {
 public:
@@ -264,6 +349,51 @@ TEST(VboardProgram, EveryPortPlaysItsOwnBoardWithItsOwnFaults) {
 
     const std::string program = VBOARD_PROGRAM;
     EXPECT_EQ(WEXITSTATUS(std::system((program + " --ports 2 --fault 3:silent 2>/dev/null").c_str())), 2);
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// With --station the ports are announced in the folder as links to the
+// terminals (a stale link of the same name is replaced), and vboard takes the
+// links and its list away when it ends; a list somebody rewrote is left alone.
+TEST(VboardProgram, AnnouncesItsPortsInAStationFolderAsLinksItRemovesAtTheEnd) {
+    char dirTemplate[] = "/tmp/vboard-station-XXXXXX";
+    ASSERT_NE(::mkdtemp(dirTemplate), nullptr);
+    const std::string dir = dirTemplate;
+    const std::string list = dir + "/virtual_ports.txt";
+    const std::vector<std::string> links = {dir + "/virtual_port_1", dir + "/virtual_port_2"};
+    ASSERT_EQ(::symlink("/dev/null", links[0].c_str()), 0);  // left by an earlier run
+    {
+        VboardProcess vboard({"--ports", "2", "--station", dir}, 2);
+        EXPECT_EQ(vboard.ports, links);
+        EXPECT_EQ(ReadFile(list), links[0] + "\n" + links[1] + "\n");
+        for (const std::string& link : links) {
+            SCOPED_TRACE(link);
+            char target[256] = {};
+            ASSERT_GT(::readlink(link.c_str(), target, sizeof target - 1), 0);
+            EXPECT_EQ(std::string(target).rfind("/dev/pts/", 0), 0u) << target;
+            HostPort host(link);
+            ASSERT_TRUE(host.Open());
+            host.Send("kkk");
+            EXPECT_NE(host.ReadUntil("Q4_UART_BOOT>#"), "");
+        }
+        EXPECT_EQ(vboard.Stop(), 0);
+    }
+    struct stat st {};
+    for (const std::string& link : links) EXPECT_NE(::lstat(link.c_str(), &st), 0) << link << " is left";
+    EXPECT_NE(::lstat(list.c_str(), &st), 0) << "the list is left";
+
+    {
+        VboardProcess vboard({"--station", dir}, 1);
+        std::ofstream(list) << "/dev/ttyUSB0\n";
+        EXPECT_EQ(vboard.Stop(), 0);
+    }
+    EXPECT_EQ(ReadFile(list), "/dev/ttyUSB0\n");
+    EXPECT_NE(::lstat(links[0].c_str(), &st), 0);
+    std::filesystem::remove_all(dir);
 }
 
 // A board that reads late (a loaded machine) still takes the bytes the host

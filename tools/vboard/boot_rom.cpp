@@ -74,13 +74,13 @@ void BootRom::Tick(std::string& out) {
 void BootRom::Feed(const uint8_t* data, size_t size, std::string& out) {
     if (options_.Has(Fault::Silent)) return;
     if (producer_) {
-        producer_->Feed(data, size, out);
+        FeedProducer(data, size, out);
         return;
     }
     for (size_t i = 0; i < size; ++i) {
         if (producer_) {
             // "go" has just started the producer: the rest of the read is its input.
-            producer_->Feed(data + i, size - i, out);
+            FeedProducer(data + i, size - i, out);
             return;
         }
         char c = static_cast<char>(data[i]);
@@ -163,7 +163,20 @@ void BootRom::Feed(const uint8_t* data, size_t size, std::string& out) {
 }
 
 void BootRom::PrintWakePrompt(std::string& out) {
+    if (burnBegun_) givenUp_ = true;
     if (!(options_.oneBurn && burnBegun_)) PrintPrompt(out);
+}
+
+// A command block begins with zero bytes, which no wake sequence holds: one
+// that begins with the wake sequence is the host waking a boot ROM.
+void BootRom::FeedProducer(const uint8_t* data, size_t size, std::string& out) {
+    producer_->Feed(data, size, out);
+    if (!wake_.empty() && producer_->PendingBlockBeginsWith(wake_)) givenUp_ = true;
+}
+
+void BootRom::TakeBytesAtAnotherRate(const uint8_t* data, size_t size) {
+    if (producer_ && !wake_.empty() && std::string_view(reinterpret_cast<const char*>(data), size).starts_with(wake_))
+        givenUp_ = true;
 }
 
 void BootRom::OnLine(std::string line, std::string& out) {

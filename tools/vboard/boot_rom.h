@@ -45,6 +45,13 @@ public:
     // The producer, once started with "go".
     const Producer* RunningProducer() const { return producer_ ? &*producer_ : nullptr; }
     const std::string& Prompt() const { return prompt_; }
+    // The host has woken the board again after its burn began (in the boot
+    // ROM, or where the producer waits for a command block): it has given
+    // that burn up and watches for the next board.
+    bool GivenUp() const { return givenUp_; }
+    // Bytes the host sent at another rate than the board's: a running
+    // producer that gets the wake sequence that way has been given up too.
+    void TakeBytesAtAnotherRate(const uint8_t* data, size_t size);
 
 private:
     enum class State { WaitWake, Command, Selector, SelectorReturn, RamTable, Upload };
@@ -55,6 +62,7 @@ private:
     // command of that kind can start.
     const Upload* LastCodeUpload() const;
     bool HasCodeToRun(bool secureGo) const;
+    void FeedProducer(const uint8_t* data, size_t size, std::string& out);
     void PrintPrompt(std::string& out);
     // The prompt in answer to the wake sequence.
     void PrintWakePrompt(std::string& out);
@@ -78,6 +86,7 @@ private:
     std::vector<uint8_t> blankFlash_;  // made with the board, handed to the producer at "go"
     std::optional<Producer> producer_;
     bool burnBegun_ = false;  // the host has sent a RAM table or an upload command
+    bool givenUp_ = false;
 };
 
 }  // namespace vboard

@@ -1,6 +1,7 @@
 // vboard: a virtual target board on a pseudo-terminal, or one on each of
 // several, for demonstrations, tests and benchmarks of the station without
 // hardware.
+#include "tools/vboard/station_announcement.h"
 #include "tools/vboard/virtual_board.h"
 
 #include <CLI/CLI.hpp>
@@ -23,11 +24,13 @@ int main(int argc, char** argv) {
                  "(wake characters, prompt, echoed commands, baud selector, registers, DDR table, uploads\n"
                  "with checksum, go) and then the producer with an emulated SPI NOR or SPI NAND flash.\n"
                  "Prints the terminal's path (the port to open) on the first line, one line per port\n"
-                 "with --ports, then runs until interrupted (Ctrl-C, SIGTERM), until standard input ends\n"
-                 "with --stdin-quit, or, with --boards, until the last board's burn has ended on every port."};
+                 "with --ports (with --station the links announced there), then runs until interrupted\n"
+                 "(Ctrl-C, SIGTERM, SIGHUP), until standard input ends with --stdin-quit, or, with --boards,\n"
+                 "until the last board's burn has ended on every port."};
     vboard::BoardOptions options;
     std::vector<std::string> faults;
     std::string saveFlash;
+    std::string station;
     bool stdinQuit = false;
     unsigned ports = 1;
     app.add_option("--chip-type", options.chipType, "Chip type whose boot ROM to play, 6 to 11")
@@ -43,9 +46,10 @@ int main(int argc, char** argv) {
     app.add_option("--flash-size", options.flashSize, "Flash size in bytes")->capture_default_str();
     auto* boards = app.add_option("--boards", options.boards,
                                   "Play N boards one after another on the same port, then end: when a burn ends "
-                                  "(the producer is closed, or the host closes the port and does not open it "
-                                  "again within a second) the next board appears after 0.3 s, in its boot ROM "
-                                  "with a blank flash and the same faults")
+                                  "(the producer is closed, the host closes the port and does not open it "
+                                  "again within a second, or the host wakes the board again after its burn "
+                                  "began, as it does once a burn failed) the next board appears after 0.3 s, "
+                                  "in its boot ROM with a blank flash and the same faults")
                        ->check(CLI::Range(1u, 1000000u));
     app.add_option("--ports", ports,
                    "Play boards on N pseudo-terminals at once, each port with its own --boards sequence, "
@@ -72,6 +76,11 @@ int main(int argc, char** argv) {
                  "Once the producer runs, follow whatever rate the host sets on its port, even one "
                  "other than the link rate patched into the producer");
     app.add_flag("--stdin-quit", stdinQuit, "Also stop when standard input reaches its end");
+    app.add_option("--station", station,
+                   "Announce the ports in station folder DIR: a link DIR/virtual_port_K to port K's terminal, "
+                   "the links listed in DIR/virtual_ports.txt; both are removed when vboard ends, so a list "
+                   "left behind never leads to a terminal another program has since")
+        ->check(CLI::ExistingDirectory);
     CLI11_PARSE(app, argc, argv);
     // Each port's options: the faults without a port number, and its own.
     std::vector<vboard::BoardOptions> portOptions(ports, options);
@@ -100,6 +109,7 @@ int main(int argc, char** argv) {
 
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
+    std::signal(SIGHUP, OnSignal);
     const bool perBoardFiles = !saveFlash.empty() && options.boards > 1;
     // Port K's flash file, and its board B's with several boards a port.
     auto portFile = [&](unsigned port) { return ports > 1 ? saveFlash + ".p" + std::to_string(port) : saveFlash; };
@@ -122,7 +132,14 @@ int main(int argc, char** argv) {
             };
             fleet[p].board = std::make_unique<vboard::VirtualBoard>(portOptions[p], save);
         }
-        for (const Port& port : fleet) std::cout << port.board->PortPath() << '\n';
+        std::vector<std::string> announced;
+        for (const Port& port : fleet) announced.push_back(port.board->PortPath());
+        std::unique_ptr<vboard::StationAnnouncement> announcement;
+        if (!station.empty()) {
+            announcement = std::make_unique<vboard::StationAnnouncement>(station, announced);
+            announced = announcement->Ports();
+        }
+        for (const std::string& port : announced) std::cout << port << '\n';
         std::cout << std::flush;
         const bool endWithLastBoard = boards->count() > 0;
         auto allDone = [&] {

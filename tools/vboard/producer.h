@@ -4,8 +4,10 @@
 // SPI NOR or SPI NAND flash.
 #include "tools/vboard/board_options.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vboard {
@@ -31,6 +33,10 @@ public:
     const std::vector<uint8_t>& Flash() const { return flash_; }
     // True once the host has sent the close command: the burn is over.
     bool Closed() const { return closed_; }
+    // Whether the bytes received since the last command (and its data) begin with `bytes`.
+    bool PendingBlockBeginsWith(std::string_view bytes) const {
+        return !inData_ && block_.size() >= bytes.size() && std::equal(bytes.begin(), bytes.end(), block_.begin());
+    }
     // The data chunk size both sides use at the link rate the producer was given.
     size_t ChunkSize() const { return chunk_; }
     // The producer is reached over USB: a NAND boot piece may then be as long

@@ -201,9 +201,13 @@ bool VirtualBoard::Receive(Clock::time_point now, std::vector<uint8_t>& buffer) 
     wire_[boardRate ? rom_.Baud() : hostBaud].in += static_cast<uint64_t>(n);
     if (!boardRate) {
         garbled_ += static_cast<size_t>(n);
+        rom_.TakeBytesAtAnotherRate(buffer.data(), static_cast<size_t>(n));
     } else {
         rom_.Feed(buffer.data(), static_cast<size_t>(n), pending_);
     }
+    // A board the host gave up leaves the line for the next one: it says
+    // nothing more, so the host's watch finds the port silent until then.
+    if (rom_.GivenUp() && boardNumber_ < options_.boards) pending_.clear();
     if (!options_.unplugAfterLine.empty()) {
         const auto& lines = rom_.Lines();
         unplugArmed_ = std::find(lines.begin(), lines.end(), options_.unplugAfterLine) != lines.end();
@@ -244,6 +248,7 @@ bool VirtualBoard::BurnEnded(Clock::time_point now) const {
     if (done_) return false;
     if (hungUpSince_ && now - *hungUpSince_ >= kReopenGrace) return true;
     std::lock_guard lock(mutex_);
+    if (rom_.GivenUp()) return true;
     const Producer* producer = rom_.RunningProducer();
     return producer != nullptr && producer->Closed() && pending_.empty();
 }

@@ -5,7 +5,8 @@
 // baud change.
 //
 // With BoardOptions::boards above 1 the port stands for a line position: when
-// a burn ends, the next board appears on the same path after a short pause.
+// a burn ends (also a failed one the host gives up), the next board appears on
+// the same path after a short pause.
 #include "tools/vboard/boot_rom.h"
 
 #include <atomic>

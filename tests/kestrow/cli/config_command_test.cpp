@@ -128,6 +128,58 @@ TEST_F(ConfigCommandTest, ConfigurationsThatCanNeverBurnAreRefused) {
     }
 }
 
+// A station whose burns would fail for a reason of configuration, or a port
+// that can never be serial, is refused before kestrow burn takes any board:
+// exit status 2, and first the line kestrow config prints for it.
+TEST_F(ConfigCommandTest, BurnRefusesWhatWouldFailEveryBoard) {
+    const std::string kTable = "[64M_Ram_Param2]";  // the table a burn of the sample station sends
+    const std::string rates = "(115200, 921600, 1000000, 1500000, 2000000, 3000000, 4000000, 6000000)";
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+        std::string ports;  // kestrow burn's port arguments; "": the configuration's
+        std::string refusal;
+        bool configWarns;  // kestrow config warns the same line
+    };
+    const Case cases[] = {
+        {"--port a null device", [] {}, "--port /dev/null",
+         "--port /dev/null: /dev/null is a character device but no terminal, so not a serial port", false},
+        {"--port a folder", [] {}, "--port /tmp", "--port /tmp: /tmp is a folder, not a serial port", false},
+        {"--port COM0 after a good port", [] {}, "--port /dev/ttyUSB-kestrow-absent --port COM0",
+         "--port COM0: COM0 names no port: COM ports count from COM1", false},
+        {"uart com a null device", [&] { SetConfigLine("uart com = COM1", "uart com = /dev/null"); }, "",
+         "config.txt line 8: uart com /dev/null: /dev/null is a character device but no terminal, so not a serial port",
+         true},
+        {"a further port a folder",
+         [&] {
+             SetConfigLine("device channel = 1", "device channel = 2");
+             SetConfigLine("uart com = COM1", "uart com = COM1\r\nuart com 2 = /tmp");
+         },
+         "", "config.txt line 9: uart com 2 /tmp: /tmp is a folder, not a serial port", false},
+        {"link rate the boot ROM has not", [&] { SetConfigLine("uart baud = 115200", "uart baud = 12345"); },
+         "--port /dev/ttyUSB-kestrow-absent",
+         "config.txt line 9: uart baud 12345 is not a rate the boot ROM and the link can switch to " + rates, true},
+        {"RAM table reg_num over the limit",
+         [&] { Replace("SDK_CPU_DDR2.ini", "reg_num=13", "reg_num=65", kTable); }, "--port /dev/ttyUSB-kestrow-absent",
+         folder.Path("SDK_CPU_DDR2.ini") +
+             " [64M_Ram_Param2] (PN05, 800/533 MHz): reg_num 65 is more than the 64 registers a burn can send",
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CopySampleStation();
+        c.change();
+        const RunResult r =
+            cli::testing::RunKestrow("burn --timeout 5 " + c.ports + " --station '" + folder.Dir() + "'");
+        EXPECT_EQ(r.status, 2) << r.output;
+        EXPECT_EQ(r.output.substr(0, r.output.find('\n')), "kestrow burn: " + c.refusal) << r.output;
+        EXPECT_EQ(r.output.find("watching"), std::string::npos) << r.output;
+        if (c.configWarns) {
+            EXPECT_EQ(Warnings(RunConfig(folder.Dir()).output), std::vector<std::string>{c.refusal});
+        }
+    }
+}
+
 // A station folder the station's user cannot write keeps no logs: said up front.
 TEST_F(ConfigCommandTest, StationFolderThatCannotBeWrittenIsAProblem) {
     std::string why;
@@ -143,10 +195,12 @@ TEST_F(ConfigCommandTest, StationFolderThatCannotBeWrittenIsAProblem) {
           "warning: cannot write " + station + "/config.txt (Permission denied)\n"})
         EXPECT_NE(r.output.find(expected), std::string::npos) << expected << "\n" << r.output;
 
-    r = cli::testing::RunKestrow("burn --timeout 1 --port /dev/null --station '" + station + "'", nobody);
+    // A port not plugged in yet: the burn watches it until the time-out.
+    const std::string absent = "/dev/ttyUSB-kestrow-absent";
+    r = cli::testing::RunKestrow("burn --timeout 1 --port " + absent + " --station '" + station + "'", nobody);
     EXPECT_EQ(r.status, 3) << r.output;
     EXPECT_NE(r.output.find("warning: cannot make the log folder " + station + "/log"), std::string::npos) << r.output;
-    EXPECT_NE(r.output.find("watching /dev/null for 1 board (no logs are kept)\n"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("watching " + absent + " for 1 board (no logs are kept)\n"), std::string::npos) << r.output;
 }
 
 // What the window's Hardware dialog does, from the command line: a RAM

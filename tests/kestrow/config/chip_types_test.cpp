@@ -25,6 +25,11 @@ TEST(ChipTypeTable, OneRowPerChipTypeAndUnknownValuesReadAsReserved) {
     for (const ChipTypeInfo& row : kChipTypeTable) EXPECT_EQ(ChipTypeFromName(row.name), row.type) << row.name;
     EXPECT_EQ(ChipTypeFromName("SOC_XX"), kChipTypeReserved);
     EXPECT_EQ(ChipTypeName(40), "RESERVER");
+    // Code that means one chip type, or a run of them, names it.
+    static_assert(ChipTypeNamed("SOC_FB_V1") == 0 && ChipTypeNamed("SOC_FC_E1") == 8 &&
+                  ChipTypeNamed("RESERVER") == 12);
+    constexpr ChipTypeRun serial = ChipTypesWhere([](const ChipTypeInfo& row) { return row.serialBoot; });
+    static_assert(serial.first == 6 && serial.last == 11);
 }
 
 TEST(ChipTypeTable, EveryRowHasWhatItsChipRequires) {
