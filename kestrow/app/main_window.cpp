@@ -160,15 +160,6 @@ void MainWindow::ShowCloseButton(bool visible) {
     QMetaObject::invokeMethod(this, [this, visible] { close_button_->setVisible(visible); }, Qt::QueuedConnection);
 }
 
-void MainWindow::ShowMessageBox(const std::string& caption, const std::string& text) {
-    auto show = [this, caption, text] {
-        prompter_.Show(this, QString::fromStdString(caption), QString::fromStdString(text),
-                       config::MessageIcon::Error);
-    };
-    if (QThread::currentThread() == thread()) show();
-    else QMetaObject::invokeMethod(this, show, Qt::BlockingQueuedConnection);
-}
-
 void MainWindow::ReportPort(const std::string& port, const std::string& problem) {
     QMetaObject::invokeMethod(
         this,

@@ -95,7 +95,6 @@ public:
     void RefreshTitle() override;
     void EndOfRun() override;
     void ShowCloseButton(bool visible) override;
-    void ShowMessageBox(const std::string& caption, const std::string& text) override;
     void ReportPort(const std::string& port, const std::string& problem) override;
 
     // ---- window thread ----
