@@ -4,6 +4,7 @@
 #include "kestrow/app/hardware_dialog.h"
 #include "kestrow/app/password_dialog.h"
 #include "kestrow/app/progress_delegate.h"
+#include "kestrow/app/result_delegate.h"
 #include "kestrow/app/settings_dialog.h"
 #include "kestrow/app/spi_image_dialog.h"
 #include "kestrow/config/station_checks.h"
@@ -15,22 +16,30 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDesktopServices>
+#include <QFontDatabase>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QShortcut>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QTableView>
 #include <QThread>
 #include <QTimer>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <fstream>
 
 namespace kestrow::app {
 namespace {
@@ -38,6 +47,26 @@ namespace {
 constexpr int kSecondMs = 1000;
 // How often the window looks whether serial devices came or went.
 constexpr int kPortRescanMs = 2000;
+constexpr int kMinWindowWidth = 720;
+constexpr int kMinWindowHeight = 520;
+// The log pane shows at most the last this many bytes of a channel log.
+constexpr std::streamoff kLogPaneBytes = 64 * 1024;
+constexpr int kLogPaneHeight = 140;
+
+// The end of the file at `path`, "" when it cannot be read.
+QString FileTail(const std::string& path, std::streamoff bytes) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in) return {};
+    const std::streamoff size = in.tellg();
+    const std::streamoff from = size > bytes ? size - bytes : 0;
+    in.seekg(from);
+    std::string text(static_cast<std::size_t>(size - from), '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    // A cut in the middle of a line starts the pane with the next one.
+    if (from > 0) text.erase(0, text.find('\n') + 1);
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 }  // namespace
 
@@ -81,6 +110,9 @@ MainWindow::MainWindow(StationParts parts, QWidget* parent)
     list_ = new QTableView(this);
     list_->setModel(model_);
     list_->setItemDelegateForColumn(kColumnProgress, new ProgressDelegate(list_));
+    list_->setItemDelegateForColumn(kColumnResult, new ResultDelegate(list_));
+    // Tab moves on to the next control, not from cell to cell.
+    list_->setTabKeyNavigation(false);
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -89,20 +121,60 @@ MainWindow::MainWindow(StationParts parts, QWidget* parent)
     list_->verticalHeader()->setDefaultSectionSize(kRowHeight);
     list_->setShowGrid(false);
     for (int column = 0; column < kColumnCount; ++column) list_->setColumnWidth(column, kColumnWidth[column]);
-    connect(list_->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] { ShowRowPort(); });
+    // The status takes the room the window gives; a long port path is shown whole.
+    list_->setWordWrap(false);
+    list_->horizontalHeader()->setSectionResizeMode(kColumnStatus, QHeaderView::Stretch);
+    list_->horizontalHeader()->setSectionResizeMode(kColumnPort, QHeaderView::ResizeToContents);
+    list_->horizontalHeader()->setMinimumSectionSize(kColumnWidth[kColumnItem]);
+    connect(list_->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] {
+        ShowRowPort();
+        ShowSelectedLog();
+    });
+
+    counters_ = new SessionCounters(language_, config::AddedText::SessionCounters, this);
+    open_log_button_ = new QPushButton(this);
+    connect(open_log_button_, &QPushButton::clicked, this, &MainWindow::OpenLogFolder);
+    // The counters and the log folder sit on the list's top edge, leaving it the window's width.
+    auto* above = new QHBoxLayout;
+    above->addStretch(1);
+    above->addWidget(counters_);
+    above->addWidget(open_log_button_, 0, Qt::AlignBottom);
+    auto* listArea = new QWidget(this);
+    auto* listLayout = new QVBoxLayout(listArea);
+    listLayout->setContentsMargins(0, 0, 0, 0);
+    listLayout->addLayout(above);
+    listLayout->addWidget(list_, 1);
+
+    log_frame_ = new QGroupBox(this);
+    auto* logLayout = new QVBoxLayout(log_frame_);
+    log_pane_ = new QPlainTextEdit(log_frame_);
+    log_pane_->setReadOnly(true);
+    log_pane_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    log_pane_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    logLayout->addWidget(log_pane_);
+
+    auto* splitter = new QSplitter(Qt::Vertical, this);
+    splitter->addWidget(listArea);
+    splitter->addWidget(log_frame_);
+    splitter->setStretchFactor(0, 3);
+    splitter->setStretchFactor(1, 1);
+    splitter->setChildrenCollapsible(false);
 
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(4, 4, 4, 4);
     layout->addWidget(bar_);
-    layout->addWidget(list_, 1);
+    layout->addWidget(splitter, 1);
     setCentralWidget(central);
+    log_frame_->setMinimumHeight(kLogPaneHeight / 2);
+    splitter->setSizes({kWindowHeight - kLogPaneHeight, kLogPaneHeight});
     port_status_ = new QLabel(this);
     statusBar()->addWidget(port_status_, 1);
 
     SelectConfiguredBaud();
     burn_file_->setText(QString::fromStdString(config_.path_nandboot));
     move(0, 0);
+    setMinimumSize(kMinWindowWidth, kMinWindowHeight);
     resize(kWindowWidth, kWindowHeight);
 
     config_.LoadPasswords();
@@ -175,6 +247,11 @@ void MainWindow::ReportPort(const std::string& port, const std::string& problem)
 
 void MainWindow::HandleEvent(const engine::StationEvent& event) {
     state_.OnEvent(event);
+    counters_->Show(state_.Tally());
+    if (event.kind == engine::EventKind::Status || event.kind == engine::EventKind::Armed) {
+        const int shown = list_->currentIndex().isValid() ? list_->currentIndex().row() : 0;
+        if (event.channel == static_cast<unsigned>(shown + 1)) ShowSelectedLog();
+    }
     // The port search has finished and the rows are re-created: the port
     // column follows the port now selected.
     if (event.kind == engine::EventKind::RefreshList) model_->Relabel();
@@ -245,6 +322,23 @@ void MainWindow::BuildMenus() {
     password_action_ = password_menu_->addAction(QString(), this, &MainWindow::OpenPasswordDialog);
     help_menu_ = menuBar()->addMenu(QString());
     about_action_ = help_menu_->addAction(QString(), this, [this] { ShowAbout(); });
+    open_log_action_ = tools_menu_->addAction(QString(), this, &MainWindow::OpenLogFolder);
+}
+
+void MainWindow::OpenLogFolder() {
+    QDesktopServices::openUrl(
+        QUrl::fromLocalFile(QString::fromStdString(config::ResolveProgramPath(engine::kLogFolder))));
+}
+
+void MainWindow::ShowSelectedLog() {
+    const int row = list_->currentIndex().isValid() ? list_->currentIndex().row() : 0;
+    const auto channel = static_cast<unsigned>(row + 1);
+    log_frame_->setTitle(
+        QString::asprintf(language_.GetAddedText(config::AddedText::ChannelLogTitle).c_str(), channel));
+    QScrollBar* scroll = log_pane_->verticalScrollBar();
+    const bool atEnd = scroll->value() == scroll->maximum();
+    log_pane_->setPlainText(FileTail(station_.ChannelLogPath(channel), kLogPaneBytes));
+    if (atEnd) scroll->setValue(scroll->maximum());
 }
 
 void MainWindow::FillLanguageMenu() {
@@ -273,6 +367,10 @@ void MainWindow::ApplyLanguage() {
     password_action_->setText(Text(language_, text::kPassword));
     help_menu_->setTitle(Text(language_, text::kHelpMenu));
     about_action_->setText(Text(language_, text::kAboutItem));
+    open_log_action_->setText(QString::fromStdString(language_.GetAddedText(config::AddedText::OpenLogFolder)));
+    open_log_button_->setText(open_log_action_->text());
+    counters_->Relabel();
+    ShowSelectedLog();
     FillLanguageMenu();
     setWindowTitle(WindowTitle(language_, state_));
     model_->Relabel();
@@ -378,9 +476,16 @@ QMessageBox* MainWindow::ShowAbout() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    if (!prompter_.Ask(this, ProgramCaption(language_), Text(language_, text::kCloseQuestion))) {
-        event->ignore();
-        return;
+    // Only a burn is worth asking about; its boards are named by count.
+    const std::vector<unsigned> burning = station_.BurningChannels();
+    if (!burning.empty()) {
+        const QString count = QString::asprintf(language_.GetAddedText(config::AddedText::CloseWhileBurning).c_str(),
+                                                static_cast<int>(burning.size()));
+        if (!prompter_.Ask(this, ProgramCaption(language_), Text(language_, text::kCloseQuestion) + "\n" + count)) {
+            event->ignore();
+            return;
+        }
+        for (unsigned channel : burning) station_.NoteInterrupted(channel, "aborted by the operator");
     }
     second_timer_->stop();
     port_rescan_timer_->stop();
@@ -460,11 +565,19 @@ void MainWindow::WarnAboutStation() {
     ShowPortStatus();
 }
 
+std::optional<std::string> MainWindow::WhyNothingIsWatched() const {
+    std::vector<std::string> refusals = config::BurnRefusals(config_, config_file_);
+    if (!refusals.empty()) return refusals.front();
+    if (auto missing = station::MissingBurnFile(config_, config_file_))
+        return QString::asprintf(language_.GetAddedText(config::AddedText::BurnFileMissing).c_str(), missing->c_str())
+            .toStdString();
+    return std::nullopt;
+}
+
 void MainWindow::ShowPortStatus() {
     // A configuration that cannot burn comes first: nothing is watched then.
-    std::vector<std::string> refusals = config::BurnRefusals(config_, config_file_);
-    if (!refusals.empty()) {
-        port_status_->setText(QString::fromStdString(refusals.front()));
+    if (auto why = WhyNothingIsWatched()) {
+        port_status_->setText(QString::fromStdString(*why));
         return;
     }
     std::string text;
@@ -601,7 +714,7 @@ void MainWindow::UpdateConfigActions() {
 void MainWindow::ResumeWatcher() {
     ShowPortStatus();
     if (!watching_ || !search_finished_ || watcher_running_ || changing_config_) return;
-    if (!config::BurnRefusals(config_, config_file_).empty()) return;  // no board could pass
+    if (WhyNothingIsWatched()) return;  // no board could pass: none is taken
     station_.SetPorts(WatchedPorts());
     station_.StartWatching();
     watcher_running_ = true;

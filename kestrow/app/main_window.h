@@ -7,6 +7,7 @@
 // window's thread.
 #include "kestrow/app/channel_model.h"
 #include "kestrow/app/prompter.h"
+#include "kestrow/app/session_counters.h"
 #include "kestrow/config/burn_config.h"
 #include "kestrow/config/language_table.h"
 #include "kestrow/config/ram_config.h"
@@ -24,11 +25,14 @@
 #include <array>
 #include <atomic>
 #include <map>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 class QComboBox;
+class QGroupBox;
+class QPlainTextEdit;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -149,6 +153,16 @@ public:
     QAction* PasswordAction() const { return password_action_; }
     bool WatcherRunning() const { return station_.Watching(); }
     QMenu* SettingsMenu() const { return settings_menu_; }
+    // The log pane: the selected row's channel log, its newest lines last.
+    QPlainTextEdit* LogPane() const { return log_pane_; }
+    QGroupBox* LogFrame() const { return log_frame_; }
+    SessionCounters* Counters() const { return counters_; }
+    QAction* OpenLogFolderAction() const { return open_log_action_; }
+    QPushButton* OpenLogFolderButton() const { return open_log_button_; }
+    // Shows the station's log folder in the desktop's file manager.
+    void OpenLogFolder();
+    // Reads the selected row's channel log into the log pane.
+    void ShowSelectedLog();
     QMenu* LanguageMenu() const { return language_menu_; }
 
 protected:
@@ -172,6 +186,9 @@ private:
     // The port search of this station's rows over `configured`.
     engine::PortSearchResult SearchRows(const engine::PortTable& configured, engine::PortTable& table) const;
     void ShowPortStatus();
+    // What keeps every burn from passing (the configuration, a missing burn
+    // file); nothing is watched then.
+    std::optional<std::string> WhyNothingIsWatched() const;
     void OnPortChosen(int entry);
     void OnBaudChosen(int entry);
     // The attach thread reads the configuration: it is paused at the top of
@@ -214,6 +231,11 @@ private:
     QLabel* check_info_ = nullptr;
     QTableView* list_ = nullptr;
     QLabel* port_status_ = nullptr;
+    QGroupBox* log_frame_ = nullptr;
+    QPlainTextEdit* log_pane_ = nullptr;
+    SessionCounters* counters_ = nullptr;
+    QPushButton* open_log_button_ = nullptr;
+    QAction* open_log_action_ = nullptr;
     QTimer* second_timer_ = nullptr;
     QTimer* port_rescan_timer_ = nullptr;
 

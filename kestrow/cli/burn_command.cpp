@@ -18,7 +18,6 @@
 #include "kestrow/config/station_folder.h"
 #include "kestrow/engine/burn_engine.h"
 #include "kestrow/engine/burn_station.h"
-#include "kestrow/engine/channel_log.h"
 #include "kestrow/engine/corvel_link.h"
 #include "kestrow/engine/port_search.h"
 #include "kestrow/engine/progress.h"
@@ -134,28 +133,6 @@ std::string FlashIdText(unsigned id) {
     return text;
 }
 
-// Refuses what would make every burn fail before it starts; the message names
-// the configuration file and the value.
-std::optional<std::string> CheckConfiguration(const config::BurnConfig& c, const std::string& configFile) {
-    struct Needed {
-        const char* key;
-        const std::string& name;
-        bool used;
-    } files[] = {
-        {"path producer", c.path_producer, true},
-        {"path nandboot", c.path_nandboot, true},
-        {"path 1k data", c.path_1k_data, c.boot_mode_flag == config::kSecureBootMode},
-        {"path ram", c.path_ram, c.chip_type == kChipTypeRamCheck},
-    };
-    for (const Needed& f : files) {
-        if (!f.used) continue;
-        std::string path = config::ResolveProgramPath(f.name);
-        if (GetBurnFileLength(path) == 0)
-            return configFile + ": " + f.key + " = " + f.name + ": " + path + " is missing or empty";
-    }
-    return std::nullopt;
-}
-
 class BurnRun {
 public:
     BurnRun(const BurnOptions& options, config::BurnConfig& config, config::LanguageTable& language,
@@ -243,9 +220,7 @@ private:
         std::snprintf(cause, sizeof cause, "interrupted: the --timeout of %g s ran out", options_.timeoutSeconds);
         for (unsigned channel = 1; channel < boards_.size(); ++channel) {
             if (!boards_[channel].active) continue;
-            if (std::string log = station_.Engine().LogOfChannel(channel); !log.empty())
-                ChannelLog(log).Write(kLogTime, "%s\n", cause);
-            state_.MainLog().Write(kLogTime, "channel %u %s\n", channel, cause);
+            station_.NoteInterrupted(channel, cause);
             human_ << "[ch" << channel << "] " << cause << std::endl;
             Finish(channel, "interrupted", cause, Outcome::Interrupted);
         }
@@ -480,7 +455,7 @@ int RunBurn(const BurnOptions& options) {
                   << " cannot start the transfer library (use 1 to 16)\n";
         return kExitUsage;
     }
-    if (auto problem = CheckConfiguration(config, configFile)) {
+    if (auto problem = station::MissingBurnFile(config, configFile)) {
         std::cerr << "kestrow burn: " << *problem << "\n";
         return kExitUsage;
     }

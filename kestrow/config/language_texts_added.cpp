@@ -13,6 +13,21 @@ constexpr std::array<AddedTextEntry, kAddedTextCount> kAddedTexts = {{
     {T::LanguageRefused, "The language cannot be loaded: %s", "无法加载语言：%s"},
     {T::Hardware, "Hardware", "硬件"},
     {T::DdrFrequency, "DDR_FREQ:", "DDR频率："},
+    {T::ResultHeader, "Result", "结果"},
+    {T::Passed, "PASS", "通过"},
+    {T::Failed, "FAIL", "失败"},
+    {T::WaitingForBoard, "waiting for the next board", "等待下一块板"},
+    {T::ReplaceBoard, "replace the board", "请更换此板"},
+    {T::RetryCount, "retry %u", "重试 %u"},
+    {T::SessionCounters, "Since start", "本次启动以来"},
+    {T::SessionPassed, "Passed: %u", "通过：%u"},
+    {T::SessionFailed, "Failed: %u", "失败：%u"},
+    {T::SessionYield, "Yield: %s", "良率：%s"},
+    {T::OpenLogFolder, "Open &log folder", "打开日志文件夹(&L)"},
+    {T::ChannelLogTitle, "Log of channel %u", "通道 %u 的日志"},
+    {T::CloseWhileBurning, "%d board(s) burning: closing aborts their burns.", "%d 块板正在烧录：关闭将中止这些烧录。"},
+    {T::BurnFileMissing, "%s\nNo board is burned until the file is there.", "%s\n该文件就绪之前不烧录任何板。"},
+    {T::AutoRetries, "Retries of a failed board:", "失败板自动重试次数："},
 }};
 
 }  // namespace

@@ -114,6 +114,7 @@ void StationState::OnChannelFail(std::size_t row, const std::string& text) {
     record.bar_colour = kColourFailure;
     record.result = RowResult::Failed;
     record.result_time = std::time(nullptr);
+    ++tally_.failed;
     record.waiting = false;
     {
         std::lock_guard lock(auto_start_mutex_);
@@ -153,6 +154,7 @@ void StationState::OnChannelSuccess(std::size_t row) {
     rows_[row].percent = 100;
     rows_[row].result = RowResult::Passed;
     rows_[row].result_time = std::time(nullptr);
+    ++tally_.passed;
     rows_[row].cause.clear();
     rows_[row].waiting = false;
     rows_[row].board_stays = false;

@@ -13,6 +13,7 @@
 #include "kestrow/config/language_table.h"
 #include "kestrow/engine/board_link.h"
 #include "kestrow/engine/channel_log.h"
+#include "kestrow/engine/result_tally.h"
 #include "kestrow/engine/station_event.h"
 #include "kestrow/engine/station_window.h"
 
@@ -85,6 +86,8 @@ public:
     unsigned Start(unsigned channel = 0);
     // One-second tick of the channel timers.
     void TickTimers();
+    // The results of every burn since the station opened (each retry counts).
+    const ResultTally& Tally() const { return tally_; }
     void SetTransferTotal(std::uint64_t bytes) { transfer_total_ = bytes; }
     std::uint64_t TransferTotal() const { return transfer_total_; }
 
@@ -174,6 +177,7 @@ private:
     StationWindow& window_;
     ChannelLog main_log_;
     std::vector<RowRecord> rows_;
+    ResultTally tally_;
     std::uint64_t transfer_total_ = 0;
 
     // g_workNumber and g_workTotalnum, changed only under work_semaphore_.
