@@ -10,6 +10,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalBlocker>
@@ -66,6 +68,9 @@ BurnSettingsDialog::BurnSettingsDialog(config::BurnConfig& config, config::Langu
     form_->addRow(flash);
 
     run_address_ = new QLineEdit(QString::asprintf("%08x", config_.producer_run_addr), this);
+    // Hex digits only: "zz" would have been read as 0x00000000.
+    run_address_->setValidator(
+        new QRegularExpressionValidator(QRegularExpression("(0[xX])?[0-9a-fA-F]{1,8}"), run_address_));
     auto* runRow = new QHBoxLayout;
     runRow->addWidget(new QLabel("0x", this));
     runRow->addWidget(run_address_);
@@ -120,10 +125,10 @@ BurnSettingsDialog::BurnSettingsDialog(config::BurnConfig& config, config::Langu
     connect(spi_nand_, &QRadioButton::clicked, this, [this] { session_.ChooseFlash(config::kModeSpiNand); });
     connect(boot_group_, &QButtonGroup::idClicked, this, [this](int mode) { session_.ChooseBootMode(mode); });
     connect(spi_nor_list_, &QPushButton::clicked, this, [this] {
-        FlashListDialog(config::FlashListKind::SpiNor, config_, language_, this).exec();
+        FlashListDialog(config::FlashListKind::SpiNor, config_, language_, this, &prompter_).exec();
     });
     connect(spi_nand_list_, &QPushButton::clicked, this, [this] {
-        FlashListDialog(config::FlashListKind::SpiNand, config_, language_, this).exec();
+        FlashListDialog(config::FlashListKind::SpiNand, config_, language_, this, &prompter_).exec();
     });
 }
 
@@ -149,6 +154,11 @@ void BurnSettingsDialog::Browse(QLineEdit* edit) {
 }
 
 void BurnSettingsDialog::accept() {
+    if (!run_address_->hasAcceptableInput()) {
+        run_address_->setFocus();
+        run_address_->setStyleSheet("background: #ffc8c8");
+        return;
+    }
     SettingsFields fields;
     fields.project_name = project_->text().toStdString();
     fields.producer = producer_->text().toStdString();
