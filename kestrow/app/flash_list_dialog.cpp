@@ -27,8 +27,10 @@ constexpr QRgb kBadCellColour = 0xFFC8C8;
 FlashListDialog::FlashListDialog(config::FlashListKind kind, config::BurnConfig& config,
                                  const config::LanguageTable& language, QWidget* parent, Prompter* prompter)
     : QDialog(parent), config_(config), editor_(kind, config), prompter_(prompter ? *prompter : DefaultPrompter()) {
-    setWindowTitle(kind == config::FlashListKind::SpiNor ? "SPI NOR Flash" : "SPI NAND Flash");
-    resize(900, 360);
+    setWindowTitle(Text(language, kind == config::FlashListKind::SpiNor ? config::AddedText::SpiNorFlash
+                                                                         : config::AddedText::SpiNandFlash));
+    // Fits a small screen; the table scrolls.
+    resize(760, 360);
     table_ = new QTableWidget(this);
     QStringList headers;
     for (const std::string& header : editor_.Headers()) headers << QString::fromStdString(header);
@@ -41,8 +43,8 @@ FlashListDialog::FlashListDialog(config::FlashListKind kind, config::BurnConfig&
     problems_->setWordWrap(true);
     ShowRows();
 
-    add_ = new QPushButton("&Add", this);
-    remove_ = new QPushButton("&Remove", this);
+    add_ = new QPushButton(Text(language, config::AddedText::AddRow), this);
+    remove_ = new QPushButton(Text(language, config::AddedText::RemoveRow), this);
     auto* buttons = new QDialogButtonBox(this);
     buttons->addButton(Text(language, 328), QDialogButtonBox::AcceptRole);
     buttons->addButton(Text(language, 329), QDialogButtonBox::RejectRole);

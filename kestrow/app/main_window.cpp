@@ -30,6 +30,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTableView>
@@ -52,6 +53,7 @@ constexpr int kMinWindowHeight = 520;
 // The log pane shows at most the last this many bytes of a channel log.
 constexpr std::streamoff kLogPaneBytes = 64 * 1024;
 constexpr int kLogPaneHeight = 140;
+constexpr int kMaxAutoRetries = 100;
 
 // The end of the file at `path`, "" when it cannot be read.
 QString FileTail(const std::string& path, std::streamoff bytes) {
@@ -135,7 +137,16 @@ MainWindow::MainWindow(StationParts parts, QWidget* parent)
     open_log_button_ = new QPushButton(this);
     connect(open_log_button_, &QPushButton::clicked, this, &MainWindow::OpenLogFolder);
     // The counters and the log folder sit on the list's top edge, leaving it the window's width.
+    // How often a failed board is burned again before its port waits for it to go.
+    retries_ = new QSpinBox(this);
+    retries_->setRange(0, kMaxAutoRetries);
+    retries_label_ = new QLabel(this);
+    retries_label_->setBuddy(retries_);
+    connect(retries_, &QSpinBox::valueChanged, this,
+            [this](int retries) { state_.SetAutoRetries(static_cast<unsigned>(retries)); });
     auto* above = new QHBoxLayout;
+    above->addWidget(retries_label_, 0, Qt::AlignBottom);
+    above->addWidget(retries_, 0, Qt::AlignBottom);
     above->addStretch(1);
     above->addWidget(counters_);
     above->addWidget(open_log_button_, 0, Qt::AlignBottom);
@@ -266,11 +277,11 @@ void MainWindow::BuildBar() {
     auto* grid = new QGridLayout(bar_);
     grid->setContentsMargins(0, 0, 0, 0);
 
-    burn_file_label_ = new QLabel("Burn File:", bar_);
+    burn_file_label_ = new QLabel(bar_);
     burn_file_ = new QLineEdit(bar_);
     burn_file_->setReadOnly(true);
-    browse_button_ = new QPushButton("Browse", bar_);
-    settings_button_ = new QPushButton("Burn Settings", bar_);
+    browse_button_ = new QPushButton(bar_);
+    settings_button_ = new QPushButton(bar_);
     grid->addWidget(burn_file_label_, 0, 0);
     grid->addWidget(burn_file_, 0, 1, 1, 5);
     grid->addWidget(browse_button_, 0, 6);
@@ -283,16 +294,18 @@ void MainWindow::BuildBar() {
     baud_list_ = new QComboBox(bar_);
     for (unsigned baud : kBaudRates) baud_list_->addItem(QString::number(baud));
     search_button_ = new QPushButton(bar_);
-    close_button_ = new QPushButton("Close", bar_);
+    close_button_ = new QPushButton(bar_);
     grid->addWidget(port_label_, 1, 0);
     grid->addWidget(port_list_, 1, 1);
     grid->addWidget(baud_label_, 1, 2);
     grid->addWidget(baud_list_, 1, 3);
-    grid->addWidget(new QLabel("bps", bar_), 1, 4);
+    bps_label_ = new QLabel(bar_);
+    grid->addWidget(bps_label_, 1, 4);
     grid->addWidget(search_button_, 1, 6);
     grid->addWidget(close_button_, 1, 7);
 
-    auto* info = new QGroupBox("Check_Info", bar_);
+    check_info_frame_ = new QGroupBox(bar_);
+    QGroupBox* info = check_info_frame_;
     auto* infoLayout = new QVBoxLayout(info);
     check_info_ = new QLabel(info);
     infoLayout->addWidget(check_info_);
@@ -354,6 +367,13 @@ void MainWindow::FillLanguageMenu() {
 
 void MainWindow::ApplyLanguage() {
     port_label_->setText(Text(language_, text::kPortLabel));
+    burn_file_label_->setText(Text(language_, config::AddedText::BurnFileLabel));
+    browse_button_->setText(Text(language_, config::AddedText::BrowseButton));
+    settings_button_->setText(Text(language_, config::AddedText::BurnSettingsButton));
+    close_button_->setText(Text(language_, watching_ ? config::AddedText::ClosePort : config::AddedText::OpenPort));
+    bps_label_->setText(Text(language_, config::AddedText::BitsPerSecond));
+    check_info_frame_->setTitle(Text(language_, config::AddedText::CheckInfo));
+    retries_label_->setText(Text(language_, config::AddedText::AutoRetries));
     baud_label_->setText(Text(language_, text::kBaudLabel));
     search_button_->setText(Text(language_, text::kSearch));
     tools_menu_->setTitle(Text(language_, text::kToolsMenu));
@@ -428,7 +448,9 @@ unsigned MainWindow::StartRun() {
 
 void MainWindow::ChooseBurnFile() {
     if (!BeginConfigChange()) return;
-    QString chosen = prompter_.ChooseFile(this, "BIN Files (*.bin)", burn_file_->text());
+    // Relative names are the station folder's, and so is where the dialog opens.
+    QString chosen = prompter_.ChooseFile(
+        this, "BIN Files (*.bin)", QString::fromStdString(config::ResolveProgramPath(burn_file_->text().toStdString())));
     if (!chosen.isEmpty()) {
         burn_file_->setText(chosen);
         config_.path_nandboot = chosen.toStdString();
@@ -634,7 +656,7 @@ void MainWindow::ToggleWatching() {
         }
         watching_ = true;
         ResumeWatcher();
-        close_button_->setText("Close");
+        close_button_->setText(Text(language_, config::AddedText::ClosePort));
         return;
     }
     watching_ = false;
@@ -642,7 +664,7 @@ void MainWindow::ToggleWatching() {
     // Held, normally by the transfer library from the last watch round.
     for (const std::string& port : watched)
         if (!port.empty() && ports_.Inspect(port).condition.state == engine::PortState::InUse) link_.DetachUart(port);
-    close_button_->setText("Open");
+    close_button_->setText(Text(language_, config::AddedText::OpenPort));
 }
 
 void MainWindow::OnPortChosen(int entry) {

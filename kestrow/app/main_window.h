@@ -33,6 +33,7 @@
 class QComboBox;
 class QGroupBox;
 class QPlainTextEdit;
+class QSpinBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -139,6 +140,8 @@ public:
     QComboBox* BaudList() const { return baud_list_; }
     QPushButton* SearchButton() const { return search_button_; }
     QPushButton* CloseButton() const { return close_button_; }
+    // Automatic retries of a failed board (0: it waits to be replaced).
+    QSpinBox* RetriesBox() const { return retries_; }
     QLabel* PortLabel() const { return port_label_; }
     QLabel* BaudLabel() const { return baud_label_; }
     QLabel* CheckInfo() const { return check_info_; }
@@ -229,6 +232,10 @@ private:
     QPushButton* search_button_ = nullptr;
     QPushButton* close_button_ = nullptr;
     QLabel* check_info_ = nullptr;
+    QGroupBox* check_info_frame_ = nullptr;
+    QLabel* bps_label_ = nullptr;
+    QLabel* retries_label_ = nullptr;
+    QSpinBox* retries_ = nullptr;
     QTableView* list_ = nullptr;
     QLabel* port_status_ = nullptr;
     QGroupBox* log_frame_ = nullptr;

@@ -4,6 +4,7 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QRegularExpression>
 
 namespace kestrow::app {
 
@@ -68,6 +69,15 @@ QString ProgramCaption(const config::LanguageTable& language) {
     if (caption.isEmpty()) caption = QString::fromUtf8(config::BuiltinEnglishTexts()[0].data(),
                                                        static_cast<qsizetype>(config::BuiltinEnglishTexts()[0].size()));
     return caption;
+}
+
+QString WithoutMnemonic(QString text) {
+    static const QRegularExpression mnemonic(QStringLiteral("\\(&.\\)|&(?=.)"));
+    return text.remove(mnemonic);
+}
+
+QString Text(const config::LanguageTable& language, config::AddedText id) {
+    return QString::fromStdString(language.GetAddedText(id));
 }
 
 QString Text(const config::LanguageTable& language, int index) {

@@ -1,6 +1,7 @@
 #pragma once
 // Message boxes, questions and file choices of the window and its dialogs,
 // behind one seam so that offscreen tests can answer them without a person.
+#include "kestrow/config/language_table.h"
 #include "kestrow/config/message_sink.h"
 
 #include <QString>
@@ -9,10 +10,6 @@
 #include <vector>
 
 class QWidget;
-
-namespace kestrow::config {
-class LanguageTable;
-}
 
 namespace kestrow::app {
 
@@ -58,5 +55,9 @@ void ShowLanguageProblem(Prompter& prompter, const config::LanguageTable& langua
 QString ProgramCaption(const config::LanguageTable& language);
 // Language entry `index` as a QString.
 QString Text(const config::LanguageTable& language, int index);
+// A label without its mnemonic: "Burn &Settings" and "烧录设置(&S)" as titles.
+QString WithoutMnemonic(QString text);
+// An added text in the active language.
+QString Text(const config::LanguageTable& language, config::AddedText id);
 
 }  // namespace kestrow::app

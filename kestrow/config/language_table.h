@@ -42,9 +42,33 @@ enum class AddedText {
     ChannelLogTitle,   // %u: the log pane's frame, with the channel shown
     CloseWhileBurning, // %d: boards still burning when the window is closed
     BurnFileMissing,   // %s: a burn file that is missing or empty; nothing is watched
-    AutoRetries,       // the settings' retry count for a failed board
+    AutoRetries,       // the retry count for a failed board
+    BurnFileLabel,     // the window's bar, from here on
+    BrowseButton,
+    BurnSettingsButton,
+    ClosePort,
+    OpenPort,
+    BitsPerSecond,
+    CheckInfo,
+    ProjectLabel,      // the Burn Settings dialog, from here on
+    PartNumberLabel,
+    FrequencyLabel,
+    FlashGroup,
+    SpiNorFlash,
+    SpiNandFlash,
+    SupportList,
+    RunAddressLabel,
+    ProducerLabel,
+    SignatureLabel,
+    RamPathLabel,
+    BootModeGroup,
+    BootModeNonSecure,
+    BootModeNonSecureToSecure,
+    BootModeSecure,
+    AddRow,            // the flash list dialogs
+    RemoveRow,
 };
-inline constexpr std::size_t kAddedTextCount = 20;
+inline constexpr std::size_t kAddedTextCount = 44;
 struct AddedTextEntry {
     AddedText id;
     std::string_view english;

@@ -597,7 +597,7 @@ TEST_F(MainWindowTest, CloseAndOpenButtonsFreeAndGuardThePort) {
     ports_.Add("/dev/ttyUSB0", engine::PortState::InUse);  // held by the library's last watch round
     w->CloseButton()->click();
     EXPECT_FALSE(w->Watching());
-    EXPECT_EQ(w->CloseButton()->text(), "Open");
+    EXPECT_EQ(w->CloseButton()->text(), "&Open");
     ASSERT_FALSE(link_.CallsNamed("DetachUart").empty());
     EXPECT_EQ(link_.CallsNamed("DetachUart").back().text, "/dev/ttyUSB0");
 
@@ -610,7 +610,7 @@ TEST_F(MainWindowTest, CloseAndOpenButtonsFreeAndGuardThePort) {
     ports_.ports.clear();
     w->CloseButton()->click();
     EXPECT_TRUE(w->Watching());
-    EXPECT_EQ(w->CloseButton()->text(), "Close");
+    EXPECT_EQ(w->CloseButton()->text(), "&Close");
 }
 
 TEST_F(MainWindowTest, SearchButtonDetachesEveryPortAndListsThemAgain) {

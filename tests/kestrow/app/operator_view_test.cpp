@@ -4,6 +4,8 @@
 #include "window_fixture.h"
 
 #include "kestrow/app/channel_model.h"
+#include "kestrow/app/flash_list_dialog.h"
+#include "kestrow/app/settings_dialog.h"
 #include "kestrow/engine/status_codes.h"
 
 #include <QAction>
@@ -11,6 +13,7 @@
 #include <QGroupBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTableView>
 #include <QUrl>
 
@@ -62,6 +65,10 @@ TEST_F(OperatorViewTest, ResultsWaitForTheNextBoardAndAreCounted) {
     w->ChannelList()->selectRow(0);
     ProcessUntil([] { return false; }, 50);  // the layout follows the new texts
     SaveScreenshot(w.get(), "operator_passed_failed_waiting");
+
+    // The operator's retry count reaches the station.
+    w->RetriesBox()->setValue(2);
+    EXPECT_EQ(w->State().AutoRetries(), 2u);
 
     // The next board on channel 1 clears its result; the failure on channel 2 stays.
     w->Post(StatusEvent(1, engine::status::kReady));
@@ -115,6 +122,26 @@ TEST_F(OperatorViewTest, MissingBurnFileIsRefusedBeforeAnyBoardIsTaken) {
     EXPECT_TRUE(link_.CallsNamed("StartRead").empty());
     EXPECT_TRUE(w->PortStatus()->text().contains("path nandboot = gone.bin"));
     EXPECT_TRUE(w->PortStatus()->text().endsWith("No board is burned until the file is there."));
+}
+
+// In Chinese the bar, the Burn Settings dialog and the list dialogs speak Chinese too.
+TEST_F(OperatorViewTest, ChineseBarAndDialogs) {
+    ASSERT_TRUE(language_.LoadLanguage(config::LanguageTable::kChinese));
+    auto w = OpenWindow();
+    EXPECT_EQ(w->CloseButton()->text(), "关闭(&C)");
+    EXPECT_EQ(w->OpenLogFolderButton()->text(), "打开日志文件夹(&L)");
+    BurnSettingsDialog settings(config_, language_, link_, prompter_);
+    EXPECT_EQ(settings.windowTitle(), "烧录设置");
+    settings.show();
+    ProcessUntil([] { return false; }, 30);
+    SaveScreenshot(&settings, "chinese_burn_settings");
+    FlashListDialog list(config::FlashListKind::SpiNor, config_, language_, nullptr, &prompter_);
+    EXPECT_EQ(list.windowTitle(), "SPI NOR 闪存");
+    EXPECT_EQ(list.AddButton()->text(), "添加(&A)");
+    EXPECT_EQ(list.RemoveButton()->text(), "删除(&R)");
+    list.show();
+    ProcessUntil([] { return false; }, 30);
+    SaveScreenshot(&list, "chinese_spi_nor_list");
 }
 
 }  // namespace
