@@ -23,6 +23,12 @@ public:
     virtual QString ChooseFile(QWidget* parent, const QString& filter, const QString& start);
     // A file to write, `suggested` offered first; empty when cancelled.
     virtual QString ChooseSaveFile(QWidget* parent, const QString& filter, const QString& suggested);
+
+    // The boxes' buttons speak `language` (English when none is given).
+    void UseLanguage(const config::LanguageTable* language) { language_ = language; }
+
+private:
+    const config::LanguageTable* language_ = nullptr;
 };
 
 // The configuration's messages shown through a prompter; an empty caption

@@ -67,8 +67,12 @@ enum class AddedText {
     BootModeSecure,
     AddRow,            // the flash list dialogs
     RemoveRow,
+    YesButton,         // the question boxes
+    NoButton,
+    DiskImageReady,    // the disk image dialog's status before a build
+    DiskImageChoosePath,
 };
-inline constexpr std::size_t kAddedTextCount = 44;
+inline constexpr std::size_t kAddedTextCount = 48;
 struct AddedTextEntry {
     AddedText id;
     std::string_view english;

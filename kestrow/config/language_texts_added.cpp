@@ -55,6 +55,10 @@ constexpr std::array<AddedTextEntry, kAddedTextCount> kAddedTexts = {{
      "安全启动模式下，烧录安全启动模式的固件。"},
     {T::AddRow, "&Add", "添加(&A)"},
     {T::RemoveRow, "&Remove", "删除(&R)"},
+    {T::YesButton, "&Yes", "是(&Y)"},
+    {T::NoButton, "&No", "否(&N)"},
+    {T::DiskImageReady, "Ready.....", "就绪....."},
+    {T::DiskImageChoosePath, "Choose Path", "选择路径"},
 }};
 
 }  // namespace
