@@ -609,19 +609,34 @@ void MainWindow::ShowPortStatus() {
     port_status_->setText(QString::fromStdString(text));
 }
 
+void MainWindow::SearchInBackground(const engine::PortTable& configured) {
+    if (search_thread_.joinable()) search_thread_.join();
+    search_finished_ = false;
+    search_thread_ = std::jthread([this, configured] {
+        engine::PortTable table;
+        std::vector<std::string> seen = ports_.Candidates();
+        engine::PortSearchResult result = SearchRows(configured, table);
+        QMetaObject::invokeMethod(
+            this,
+            [this, result, table, seen] {
+                const bool portChanged =
+                    !std::equal(table.begin(), table.begin() + WatchedRows(), config_.uart_com.begin());
+                seen_ports_ = seen;
+                config_.uart_com = table;
+                ShowPortList(result);
+                ShowRowPort();
+                if (portChanged) RefreshRows();
+                search_button_->setEnabled(true);
+                search_finished_ = true;
+                EndConfigChange();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
 void MainWindow::RescanPortsIfChanged() {
-    std::vector<std::string> now = ports_.Candidates();
-    if (now == seen_ports_ || !BeginConfigChange()) return;
-    seen_ports_ = now;
-    engine::PortTable table;
-    engine::PortSearchResult result = SearchRows(config_.uart_com, table);
-    const bool portChanged =
-        !std::equal(table.begin(), table.begin() + WatchedRows(), config_.uart_com.begin());
-    config_.uart_com = table;
-    ShowPortList(result);
-    ShowRowPort();
-    if (portChanged) RefreshRows();
-    EndConfigChange();
+    if (ports_.Candidates() == seen_ports_ || !BeginConfigChange()) return;
+    SearchInBackground(config_.uart_com);
 }
 
 void MainWindow::SearchPortsNow() {
@@ -634,14 +649,8 @@ void MainWindow::SearchPortsNow() {
         port.clear();
     }
     port_list_->clear();
-    engine::PortTable table;
-    seen_ports_ = ports_.Candidates();
-    ShowPortList(SearchRows(configured, table));
-    config_.uart_com = table;
-    ShowRowPort();
     RefreshRows();
-    search_button_->setEnabled(true);
-    EndConfigChange();
+    SearchInBackground(configured);
 }
 
 void MainWindow::ToggleWatching() {

@@ -113,7 +113,9 @@ public:
     bool PortSearchFinished() const { return search_finished_; }
     // Enter: hands the attached channels to the library.
     unsigned StartRun();
-    void SearchPortsNow();   // "Search"
+    // "Search": detaches every port and searches again off the window thread;
+    // PortSearchFinished() once the list shows the result.
+    void SearchPortsNow();
     void ToggleWatching();   // "Close" / "Open"
     // Rows, each watching its own port: one per configured channel (at least
     // one). With more than one (gang mode) row i watches port-name entry i
@@ -148,7 +150,8 @@ public:
     // The status line: why the watched port cannot be opened, else why ports
     // the search found are not listed.
     QLabel* PortStatus() const { return port_status_; }
-    // Searches again when serial devices have come or gone since the last look.
+    // Searches again (off the window thread) when serial devices have come or
+    // gone since the last look.
     void RescanPortsIfChanged();
     QLineEdit* BurnFileEdit() const { return burn_file_; }
     QMenu* ToolsMenu() const { return tools_menu_; }
@@ -189,6 +192,10 @@ private:
     // The port search of this station's rows over `configured`.
     engine::PortSearchResult SearchRows(const engine::PortTable& configured, engine::PortTable& table) const;
     void ShowPortStatus();
+    // The port search of the rows over `configured` on a thread of its own; its
+    // result is shown on the window thread, which then ends the configuration
+    // change the caller began.
+    void SearchInBackground(const engine::PortTable& configured);
     // What keeps every burn from passing (the configuration, a missing burn
     // file); nothing is watched then.
     std::optional<std::string> WhyNothingIsWatched() const;

@@ -381,6 +381,7 @@ TEST_F(MainWindowTest, ConfigurationThatCannotBurnIsToldAndNothingIsWatched) {
 
     config_.chip_mode = 1;  // as the settings would set it
     w->SearchButton()->click();
+    ASSERT_TRUE(ProcessUntil([&] { return w->PortSearchFinished(); }));
     EXPECT_TRUE(w->WatcherRunning());
     EXPECT_TRUE(ProcessUntil([&] { return !link_.CallsNamed("StartRead").empty(); }));
 }
@@ -539,6 +540,7 @@ TEST_F(MainWindowTest, ConfiguredPortAbsentAtStartUpIsKept) {
     EXPECT_TRUE(ProcessUntil([&] { return !link_.CallsNamed("StartRead").empty(); }));
     EXPECT_EQ(link_.CallsNamed("StartRead")[0].text, configured);
     w->SearchButton()->click();
+    ASSERT_TRUE(ProcessUntil([&] { return w->PortSearchFinished(); }));
     EXPECT_EQ(config_.uart_com[0], configured);
 }
 
@@ -568,6 +570,7 @@ TEST_F(MainWindowTest, SearchTellsWhyAPortIsNotListed) {
     ports_.Add("/dev/ttyUSB0", engine::PortState::NoPermission).Add("/dev/ttyS0");
     auto w = OpenWindow();
     w->SearchButton()->click();
+    ASSERT_TRUE(ProcessUntil([&] { return w->PortSearchFinished(); }));
     EXPECT_EQ(w->PortList()->count(), 1);
     EXPECT_EQ(w->PortStatus()->text(),
               "no permission to open /dev/ttyUSB0; add the station's user to the dialout group (then log in again)");
@@ -583,10 +586,12 @@ TEST_F(MainWindowTest, ListFollowsSerialDevicesThatComeAndGo) {
     ASSERT_EQ(w->PortList()->count(), 1);
     ports_.Add("/dev/ttyACM0");
     w->RescanPortsIfChanged();
+    ASSERT_TRUE(ProcessUntil([&] { return w->PortSearchFinished(); }));
     EXPECT_EQ(w->PortList()->count(), 2);
     EXPECT_EQ(config_.uart_com[1], "/dev/ttyACM0");
     ports_.ports.erase(ports_.ports.begin());  // the watched adapter is unplugged: it stays chosen
     w->RescanPortsIfChanged();
+    ASSERT_TRUE(ProcessUntil([&] { return w->PortSearchFinished(); }));
     EXPECT_EQ(config_.uart_com[0], "/dev/ttyUSB0");
     EXPECT_EQ(w->PortList()->currentText(), "/dev/ttyUSB0");
 }
@@ -619,6 +624,8 @@ TEST_F(MainWindowTest, SearchButtonDetachesEveryPortAndListsThemAgain) {
     ports_.Add("/dev/ttyACM0").Add("/dev/ttyUSB0");
     auto w = OpenWindow();
     w->SearchButton()->click();
+    EXPECT_FALSE(w->SearchButton()->isEnabled());  // while the search runs off the window thread
+    ASSERT_TRUE(ProcessUntil([&] { return w->PortSearchFinished(); }));
     std::vector<std::string> detached;
     for (const auto& call : link_.CallsNamed("DetachUart")) detached.push_back(call.text);
     EXPECT_EQ(detached, (std::vector<std::string>{"/dev/ttyUSB0", "/dev/ttyS4"}));
