@@ -4,6 +4,7 @@
 #include "kestrow/app/hardware_dialog.h"
 #include "kestrow/app/password_dialog.h"
 #include "kestrow/app/progress_delegate.h"
+#include "kestrow/app/result_delegate.h"
 #include "kestrow/app/settings_dialog.h"
 #include "kestrow/app/spi_image_dialog.h"
 #include "kestrow/config/serial_link.h"
@@ -16,22 +17,31 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDesktopServices>
+#include <QFontDatabase>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QShortcut>
+#include <QSpinBox>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QTableView>
 #include <QThread>
 #include <QTimer>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <fstream>
 
 namespace kestrow::app {
 namespace {
@@ -39,6 +49,27 @@ namespace {
 constexpr int kSecondMs = 1000;
 // How often the window looks whether serial devices came or went.
 constexpr int kPortRescanMs = 2000;
+constexpr int kMinWindowWidth = 720;
+constexpr int kMinWindowHeight = 520;
+// The log pane shows at most the last this many bytes of a channel log.
+constexpr std::streamoff kLogPaneBytes = 64 * 1024;
+constexpr int kLogPaneHeight = 140;
+constexpr int kMaxAutoRetries = 100;
+
+// The end of the file at `path`, "" when it cannot be read.
+QString FileTail(const std::string& path, std::streamoff bytes) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in) return {};
+    const std::streamoff size = in.tellg();
+    const std::streamoff from = size > bytes ? size - bytes : 0;
+    in.seekg(from);
+    std::string text(static_cast<std::size_t>(size - from), '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    // A cut in the middle of a line starts the pane with the next one.
+    if (from > 0) text.erase(0, text.find('\n') + 1);
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 }  // namespace
 
@@ -82,6 +113,9 @@ MainWindow::MainWindow(StationParts parts, QWidget* parent)
     list_ = new QTableView(this);
     list_->setModel(model_);
     list_->setItemDelegateForColumn(kColumnProgress, new ProgressDelegate(list_));
+    list_->setItemDelegateForColumn(kColumnResult, new ResultDelegate(list_));
+    // Tab moves on to the next control, not from cell to cell.
+    list_->setTabKeyNavigation(false);
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -90,20 +124,69 @@ MainWindow::MainWindow(StationParts parts, QWidget* parent)
     list_->verticalHeader()->setDefaultSectionSize(kRowHeight);
     list_->setShowGrid(false);
     for (int column = 0; column < kColumnCount; ++column) list_->setColumnWidth(column, kColumnWidth[column]);
-    connect(list_->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] { ShowRowPort(); });
+    // The status takes the room the window gives; a long port path is shown whole.
+    list_->setWordWrap(false);
+    list_->horizontalHeader()->setSectionResizeMode(kColumnStatus, QHeaderView::Stretch);
+    list_->horizontalHeader()->setSectionResizeMode(kColumnPort, QHeaderView::ResizeToContents);
+    list_->horizontalHeader()->setMinimumSectionSize(kColumnWidth[kColumnItem]);
+    connect(list_->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] {
+        ShowRowPort();
+        ShowSelectedLog();
+    });
+
+    counters_ = new SessionCounters(language_, config::AddedText::SessionCounters, this);
+    open_log_button_ = new QPushButton(this);
+    connect(open_log_button_, &QPushButton::clicked, this, &MainWindow::OpenLogFolder);
+    // The counters and the log folder sit on the list's top edge, leaving it the window's width.
+    // How often a failed board is burned again before its port waits for it to go.
+    retries_ = new QSpinBox(this);
+    retries_->setRange(0, kMaxAutoRetries);
+    retries_label_ = new QLabel(this);
+    retries_label_->setBuddy(retries_);
+    connect(retries_, &QSpinBox::valueChanged, this,
+            [this](int retries) { state_.SetAutoRetries(static_cast<unsigned>(retries)); });
+    auto* above = new QHBoxLayout;
+    above->addWidget(retries_label_, 0, Qt::AlignBottom);
+    above->addWidget(retries_, 0, Qt::AlignBottom);
+    above->addStretch(1);
+    above->addWidget(counters_);
+    above->addWidget(open_log_button_, 0, Qt::AlignBottom);
+    auto* listArea = new QWidget(this);
+    auto* listLayout = new QVBoxLayout(listArea);
+    listLayout->setContentsMargins(0, 0, 0, 0);
+    listLayout->addLayout(above);
+    listLayout->addWidget(list_, 1);
+
+    log_frame_ = new QGroupBox(this);
+    auto* logLayout = new QVBoxLayout(log_frame_);
+    log_pane_ = new QPlainTextEdit(log_frame_);
+    log_pane_->setReadOnly(true);
+    log_pane_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    log_pane_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    logLayout->addWidget(log_pane_);
+
+    auto* splitter = new QSplitter(Qt::Vertical, this);
+    splitter->addWidget(listArea);
+    splitter->addWidget(log_frame_);
+    splitter->setStretchFactor(0, 3);
+    splitter->setStretchFactor(1, 1);
+    splitter->setChildrenCollapsible(false);
 
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(4, 4, 4, 4);
     layout->addWidget(bar_);
-    layout->addWidget(list_, 1);
+    layout->addWidget(splitter, 1);
     setCentralWidget(central);
+    log_frame_->setMinimumHeight(kLogPaneHeight / 2);
+    splitter->setSizes({kWindowHeight - kLogPaneHeight, kLogPaneHeight});
     port_status_ = new QLabel(this);
     statusBar()->addWidget(port_status_, 1);
 
     SelectConfiguredBaud();
     burn_file_->setText(QString::fromStdString(config_.path_nandboot));
     move(0, 0);
+    setMinimumSize(kMinWindowWidth, kMinWindowHeight);
     resize(kWindowWidth, kWindowHeight);
 
     config_.LoadPasswords();
@@ -161,15 +244,6 @@ void MainWindow::ShowCloseButton(bool visible) {
     QMetaObject::invokeMethod(this, [this, visible] { close_button_->setVisible(visible); }, Qt::QueuedConnection);
 }
 
-void MainWindow::ShowMessageBox(const std::string& caption, const std::string& text) {
-    auto show = [this, caption, text] {
-        prompter_.Show(this, QString::fromStdString(caption), QString::fromStdString(text),
-                       config::MessageIcon::Error);
-    };
-    if (QThread::currentThread() == thread()) show();
-    else QMetaObject::invokeMethod(this, show, Qt::BlockingQueuedConnection);
-}
-
 void MainWindow::ReportPort(const std::string& port, const std::string& problem) {
     QMetaObject::invokeMethod(
         this,
@@ -185,6 +259,11 @@ void MainWindow::ReportPort(const std::string& port, const std::string& problem)
 
 void MainWindow::HandleEvent(const engine::StationEvent& event) {
     state_.OnEvent(event);
+    counters_->Show(state_.Tally());
+    if (event.kind == engine::EventKind::Status || event.kind == engine::EventKind::Armed) {
+        const int shown = list_->currentIndex().isValid() ? list_->currentIndex().row() : 0;
+        if (event.channel == static_cast<unsigned>(shown + 1)) ShowSelectedLog();
+    }
     // The port search has finished and the rows are re-created: the port
     // column follows the port now selected.
     if (event.kind == engine::EventKind::RefreshList) model_->Relabel();
@@ -199,11 +278,11 @@ void MainWindow::BuildBar() {
     auto* grid = new QGridLayout(bar_);
     grid->setContentsMargins(0, 0, 0, 0);
 
-    burn_file_label_ = new QLabel("Burn File:", bar_);
+    burn_file_label_ = new QLabel(bar_);
     burn_file_ = new QLineEdit(bar_);
     burn_file_->setReadOnly(true);
-    browse_button_ = new QPushButton("Browse", bar_);
-    settings_button_ = new QPushButton("Burn Settings", bar_);
+    browse_button_ = new QPushButton(bar_);
+    settings_button_ = new QPushButton(bar_);
     grid->addWidget(burn_file_label_, 0, 0);
     grid->addWidget(burn_file_, 0, 1, 1, 5);
     grid->addWidget(browse_button_, 0, 6);
@@ -216,16 +295,18 @@ void MainWindow::BuildBar() {
     baud_list_ = new QComboBox(bar_);
     for (unsigned baud : config::kLinkBaudRates) baud_list_->addItem(QString::number(baud));
     search_button_ = new QPushButton(bar_);
-    close_button_ = new QPushButton("Close", bar_);
+    close_button_ = new QPushButton(bar_);
     grid->addWidget(port_label_, 1, 0);
     grid->addWidget(port_list_, 1, 1);
     grid->addWidget(baud_label_, 1, 2);
     grid->addWidget(baud_list_, 1, 3);
-    grid->addWidget(new QLabel("bps", bar_), 1, 4);
+    bps_label_ = new QLabel(bar_);
+    grid->addWidget(bps_label_, 1, 4);
     grid->addWidget(search_button_, 1, 6);
     grid->addWidget(close_button_, 1, 7);
 
-    auto* info = new QGroupBox("Check_Info", bar_);
+    check_info_frame_ = new QGroupBox(bar_);
+    QGroupBox* info = check_info_frame_;
     auto* infoLayout = new QVBoxLayout(info);
     check_info_ = new QLabel(info);
     infoLayout->addWidget(check_info_);
@@ -255,6 +336,23 @@ void MainWindow::BuildMenus() {
     password_action_ = password_menu_->addAction(QString(), this, &MainWindow::OpenPasswordDialog);
     help_menu_ = menuBar()->addMenu(QString());
     about_action_ = help_menu_->addAction(QString(), this, [this] { ShowAbout(); });
+    open_log_action_ = tools_menu_->addAction(QString(), this, &MainWindow::OpenLogFolder);
+}
+
+void MainWindow::OpenLogFolder() {
+    QDesktopServices::openUrl(
+        QUrl::fromLocalFile(QString::fromStdString(config::ResolveProgramPath(engine::kLogFolder))));
+}
+
+void MainWindow::ShowSelectedLog() {
+    const int row = list_->currentIndex().isValid() ? list_->currentIndex().row() : 0;
+    const auto channel = static_cast<unsigned>(row + 1);
+    log_frame_->setTitle(
+        QString::asprintf(language_.GetAddedText(config::AddedText::ChannelLogTitle).c_str(), channel));
+    QScrollBar* scroll = log_pane_->verticalScrollBar();
+    const bool atEnd = scroll->value() == scroll->maximum();
+    log_pane_->setPlainText(FileTail(station_.ChannelLogPath(channel), kLogPaneBytes));
+    if (atEnd) scroll->setValue(scroll->maximum());
 }
 
 void MainWindow::FillLanguageMenu() {
@@ -270,6 +368,13 @@ void MainWindow::FillLanguageMenu() {
 
 void MainWindow::ApplyLanguage() {
     port_label_->setText(Text(language_, text::kPortLabel));
+    burn_file_label_->setText(Text(language_, config::AddedText::BurnFileLabel));
+    browse_button_->setText(Text(language_, config::AddedText::BrowseButton));
+    settings_button_->setText(Text(language_, config::AddedText::BurnSettingsButton));
+    close_button_->setText(Text(language_, watching_ ? config::AddedText::ClosePort : config::AddedText::OpenPort));
+    bps_label_->setText(Text(language_, config::AddedText::BitsPerSecond));
+    check_info_frame_->setTitle(Text(language_, config::AddedText::CheckInfo));
+    retries_label_->setText(Text(language_, config::AddedText::AutoRetries));
     baud_label_->setText(Text(language_, text::kBaudLabel));
     search_button_->setText(Text(language_, text::kSearch));
     tools_menu_->setTitle(Text(language_, text::kToolsMenu));
@@ -283,6 +388,10 @@ void MainWindow::ApplyLanguage() {
     password_action_->setText(Text(language_, text::kPassword));
     help_menu_->setTitle(Text(language_, text::kHelpMenu));
     about_action_->setText(Text(language_, text::kAboutItem));
+    open_log_action_->setText(QString::fromStdString(language_.GetAddedText(config::AddedText::OpenLogFolder)));
+    open_log_button_->setText(open_log_action_->text());
+    counters_->Relabel();
+    ShowSelectedLog();
     FillLanguageMenu();
     setWindowTitle(WindowTitle(language_, state_));
     model_->Relabel();
@@ -340,7 +449,9 @@ unsigned MainWindow::StartRun() {
 
 void MainWindow::ChooseBurnFile() {
     if (!BeginConfigChange()) return;
-    QString chosen = prompter_.ChooseFile(this, "BIN Files (*.bin)", burn_file_->text());
+    // Relative names are the station folder's, and so is where the dialog opens.
+    QString chosen = prompter_.ChooseFile(
+        this, "BIN Files (*.bin)", QString::fromStdString(config::ResolveProgramPath(burn_file_->text().toStdString())));
     if (!chosen.isEmpty()) {
         burn_file_->setText(chosen);
         config_.path_nandboot = chosen.toStdString();
@@ -388,9 +499,16 @@ QMessageBox* MainWindow::ShowAbout() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    if (!prompter_.Ask(this, ProgramCaption(language_), Text(language_, text::kCloseQuestion))) {
-        event->ignore();
-        return;
+    // Only a burn is worth asking about; its boards are named by count.
+    const std::vector<unsigned> burning = station_.BurningChannels();
+    if (!burning.empty()) {
+        const QString count = QString::asprintf(language_.GetAddedText(config::AddedText::CloseWhileBurning).c_str(),
+                                                static_cast<int>(burning.size()));
+        if (!prompter_.Ask(this, ProgramCaption(language_), Text(language_, text::kCloseQuestion) + "\n" + count)) {
+            event->ignore();
+            return;
+        }
+        for (unsigned channel : burning) station_.NoteInterrupted(channel, "aborted by the operator");
     }
     second_timer_->stop();
     port_rescan_timer_->stop();
@@ -470,11 +588,19 @@ void MainWindow::WarnAboutStation() {
     ShowPortStatus();
 }
 
+std::optional<std::string> MainWindow::WhyNothingIsWatched() const {
+    std::vector<std::string> refusals = config::BurnRefusals(config_, config_file_);
+    if (!refusals.empty()) return refusals.front();
+    if (auto missing = station::MissingBurnFile(config_, config_file_))
+        return QString::asprintf(language_.GetAddedText(config::AddedText::BurnFileMissing).c_str(), missing->c_str())
+            .toStdString();
+    return std::nullopt;
+}
+
 void MainWindow::ShowPortStatus() {
     // A configuration that cannot burn comes first: nothing is watched then.
-    std::vector<std::string> refusals = config::BurnRefusals(config_, config_file_);
-    if (!refusals.empty()) {
-        port_status_->setText(QString::fromStdString(refusals.front()));
+    if (auto why = WhyNothingIsWatched()) {
+        port_status_->setText(QString::fromStdString(*why));
         return;
     }
     std::string text;
@@ -484,19 +610,34 @@ void MainWindow::ShowPortStatus() {
     port_status_->setText(QString::fromStdString(text));
 }
 
+void MainWindow::SearchInBackground(const engine::PortTable& configured) {
+    if (search_thread_.joinable()) search_thread_.join();
+    search_finished_ = false;
+    search_thread_ = std::jthread([this, configured] {
+        engine::PortTable table;
+        std::vector<std::string> seen = ports_.Candidates();
+        engine::PortSearchResult result = SearchRows(configured, table);
+        QMetaObject::invokeMethod(
+            this,
+            [this, result, table, seen] {
+                const bool portChanged =
+                    !std::equal(table.begin(), table.begin() + WatchedRows(), config_.uart_com.begin());
+                seen_ports_ = seen;
+                config_.uart_com = table;
+                ShowPortList(result);
+                ShowRowPort();
+                if (portChanged) RefreshRows();
+                search_button_->setEnabled(true);
+                search_finished_ = true;
+                EndConfigChange();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
 void MainWindow::RescanPortsIfChanged() {
-    std::vector<std::string> now = ports_.Candidates();
-    if (now == seen_ports_ || !BeginConfigChange()) return;
-    seen_ports_ = now;
-    engine::PortTable table;
-    engine::PortSearchResult result = SearchRows(config_.uart_com, table);
-    const bool portChanged =
-        !std::equal(table.begin(), table.begin() + WatchedRows(), config_.uart_com.begin());
-    config_.uart_com = table;
-    ShowPortList(result);
-    ShowRowPort();
-    if (portChanged) RefreshRows();
-    EndConfigChange();
+    if (ports_.Candidates() == seen_ports_ || !BeginConfigChange()) return;
+    SearchInBackground(config_.uart_com);
 }
 
 void MainWindow::SearchPortsNow() {
@@ -509,14 +650,8 @@ void MainWindow::SearchPortsNow() {
         port.clear();
     }
     port_list_->clear();
-    engine::PortTable table;
-    seen_ports_ = ports_.Candidates();
-    ShowPortList(SearchRows(configured, table));
-    config_.uart_com = table;
-    ShowRowPort();
     RefreshRows();
-    search_button_->setEnabled(true);
-    EndConfigChange();
+    SearchInBackground(configured);
 }
 
 void MainWindow::ToggleWatching() {
@@ -531,7 +666,7 @@ void MainWindow::ToggleWatching() {
         }
         watching_ = true;
         ResumeWatcher();
-        close_button_->setText("Close");
+        close_button_->setText(Text(language_, config::AddedText::ClosePort));
         return;
     }
     watching_ = false;
@@ -539,7 +674,7 @@ void MainWindow::ToggleWatching() {
     // Held, normally by the transfer library from the last watch round.
     for (const std::string& port : watched)
         if (!port.empty() && ports_.Inspect(port).condition.state == engine::PortState::InUse) link_.DetachUart(port);
-    close_button_->setText("Open");
+    close_button_->setText(Text(language_, config::AddedText::OpenPort));
 }
 
 void MainWindow::OnPortChosen(int entry) {
@@ -611,7 +746,7 @@ void MainWindow::UpdateConfigActions() {
 void MainWindow::ResumeWatcher() {
     ShowPortStatus();
     if (!watching_ || !search_finished_ || watcher_running_ || changing_config_) return;
-    if (!config::BurnRefusals(config_, config_file_).empty()) return;  // no board could pass
+    if (WhyNothingIsWatched()) return;  // no board could pass: none is taken
     station_.SetPorts(WatchedPorts());
     station_.StartWatching();
     watcher_running_ = true;

@@ -7,6 +7,7 @@
 // window's thread.
 #include "kestrow/app/channel_model.h"
 #include "kestrow/app/prompter.h"
+#include "kestrow/app/session_counters.h"
 #include "kestrow/config/burn_config.h"
 #include "kestrow/config/language_table.h"
 #include "kestrow/config/ram_config.h"
@@ -24,11 +25,15 @@
 #include <array>
 #include <atomic>
 #include <map>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 class QComboBox;
+class QGroupBox;
+class QPlainTextEdit;
+class QSpinBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -93,7 +98,6 @@ public:
     void RefreshTitle() override;
     void EndOfRun() override;
     void ShowCloseButton(bool visible) override;
-    void ShowMessageBox(const std::string& caption, const std::string& text) override;
     void ReportPort(const std::string& port, const std::string& problem) override;
 
     // ---- window thread ----
@@ -107,7 +111,9 @@ public:
     bool PortSearchFinished() const { return search_finished_; }
     // Enter: hands the attached channels to the library.
     unsigned StartRun();
-    void SearchPortsNow();   // "Search"
+    // "Search": detaches every port and searches again off the window thread;
+    // PortSearchFinished() once the list shows the result.
+    void SearchPortsNow();
     void ToggleWatching();   // "Close" / "Open"
     // Rows, each watching its own port: one per configured channel (at least
     // one). With more than one (gang mode) row i watches port-name entry i
@@ -134,13 +140,16 @@ public:
     QComboBox* BaudList() const { return baud_list_; }
     QPushButton* SearchButton() const { return search_button_; }
     QPushButton* CloseButton() const { return close_button_; }
+    // Automatic retries of a failed board (0: it waits to be replaced).
+    QSpinBox* RetriesBox() const { return retries_; }
     QLabel* PortLabel() const { return port_label_; }
     QLabel* BaudLabel() const { return baud_label_; }
     QLabel* CheckInfo() const { return check_info_; }
     // The status line: why the watched port cannot be opened, else why ports
     // the search found are not listed.
     QLabel* PortStatus() const { return port_status_; }
-    // Searches again when serial devices have come or gone since the last look.
+    // Searches again (off the window thread) when serial devices have come or
+    // gone since the last look.
     void RescanPortsIfChanged();
     QLineEdit* BurnFileEdit() const { return burn_file_; }
     QMenu* ToolsMenu() const { return tools_menu_; }
@@ -148,6 +157,16 @@ public:
     QAction* PasswordAction() const { return password_action_; }
     bool WatcherRunning() const { return station_.Watching(); }
     QMenu* SettingsMenu() const { return settings_menu_; }
+    // The log pane: the selected row's channel log, its newest lines last.
+    QPlainTextEdit* LogPane() const { return log_pane_; }
+    QGroupBox* LogFrame() const { return log_frame_; }
+    SessionCounters* Counters() const { return counters_; }
+    QAction* OpenLogFolderAction() const { return open_log_action_; }
+    QPushButton* OpenLogFolderButton() const { return open_log_button_; }
+    // Shows the station's log folder in the desktop's file manager.
+    void OpenLogFolder();
+    // Reads the selected row's channel log into the log pane.
+    void ShowSelectedLog();
     QMenu* LanguageMenu() const { return language_menu_; }
 
 protected:
@@ -171,6 +190,13 @@ private:
     // The port search of this station's rows over `configured`.
     engine::PortSearchResult SearchRows(const engine::PortTable& configured, engine::PortTable& table) const;
     void ShowPortStatus();
+    // The port search of the rows over `configured` on a thread of its own; its
+    // result is shown on the window thread, which then ends the configuration
+    // change the caller began.
+    void SearchInBackground(const engine::PortTable& configured);
+    // What keeps every burn from passing (the configuration, a missing burn
+    // file); nothing is watched then.
+    std::optional<std::string> WhyNothingIsWatched() const;
     void OnPortChosen(int entry);
     void OnBaudChosen(int entry);
     // The attach thread reads the configuration: it is paused at the top of
@@ -211,8 +237,17 @@ private:
     QPushButton* search_button_ = nullptr;
     QPushButton* close_button_ = nullptr;
     QLabel* check_info_ = nullptr;
+    QGroupBox* check_info_frame_ = nullptr;
+    QLabel* bps_label_ = nullptr;
+    QLabel* retries_label_ = nullptr;
+    QSpinBox* retries_ = nullptr;
     QTableView* list_ = nullptr;
     QLabel* port_status_ = nullptr;
+    QGroupBox* log_frame_ = nullptr;
+    QPlainTextEdit* log_pane_ = nullptr;
+    SessionCounters* counters_ = nullptr;
+    QPushButton* open_log_button_ = nullptr;
+    QAction* open_log_action_ = nullptr;
     QTimer* second_timer_ = nullptr;
     QTimer* port_rescan_timer_ = nullptr;
 

@@ -4,8 +4,15 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
 
 namespace kestrow::app {
+namespace {
+
+constexpr int kOkText = 328;
+
+}  // namespace
 
 void Prompter::Show(QWidget* parent, const QString& caption, const QString& text, config::MessageIcon icon) {
     QMessageBox::Icon shown = QMessageBox::Information;
@@ -16,12 +23,18 @@ void Prompter::Show(QWidget* parent, const QString& caption, const QString& text
         case config::MessageIcon::Question: shown = QMessageBox::Question; break;
     }
     QMessageBox box(shown, caption, text, QMessageBox::Ok, parent);
+    if (language_) box.button(QMessageBox::Ok)->setText(Text(*language_, kOkText));
     box.exec();
 }
 
 bool Prompter::Ask(QWidget* parent, const QString& caption, const QString& text) {
-    return QMessageBox::question(parent, caption, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
-           QMessageBox::Yes;
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(QMessageBox::No);
+    if (language_) {
+        box.button(QMessageBox::Yes)->setText(Text(*language_, config::AddedText::YesButton));
+        box.button(QMessageBox::No)->setText(Text(*language_, config::AddedText::NoButton));
+    }
+    return box.exec() == QMessageBox::Yes;
 }
 
 QString Prompter::ChooseFile(QWidget* parent, const QString& filter, const QString& start) {
@@ -68,6 +81,15 @@ QString ProgramCaption(const config::LanguageTable& language) {
     if (caption.isEmpty()) caption = QString::fromUtf8(config::BuiltinEnglishTexts()[0].data(),
                                                        static_cast<qsizetype>(config::BuiltinEnglishTexts()[0].size()));
     return caption;
+}
+
+QString WithoutMnemonic(QString text) {
+    static const QRegularExpression mnemonic(QStringLiteral("\\(&.\\)|&(?=.)"));
+    return text.remove(mnemonic);
+}
+
+QString Text(const config::LanguageTable& language, config::AddedText id) {
+    return QString::fromStdString(language.GetAddedText(id));
 }
 
 QString Text(const config::LanguageTable& language, int index) {

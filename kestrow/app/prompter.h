@@ -1,6 +1,7 @@
 #pragma once
 // Message boxes, questions and file choices of the window and its dialogs,
 // behind one seam so that offscreen tests can answer them without a person.
+#include "kestrow/config/language_table.h"
 #include "kestrow/config/message_sink.h"
 
 #include <QString>
@@ -9,10 +10,6 @@
 #include <vector>
 
 class QWidget;
-
-namespace kestrow::config {
-class LanguageTable;
-}
 
 namespace kestrow::app {
 
@@ -26,6 +23,12 @@ public:
     virtual QString ChooseFile(QWidget* parent, const QString& filter, const QString& start);
     // A file to write, `suggested` offered first; empty when cancelled.
     virtual QString ChooseSaveFile(QWidget* parent, const QString& filter, const QString& suggested);
+
+    // The boxes' buttons speak `language` (English when none is given).
+    void UseLanguage(const config::LanguageTable* language) { language_ = language; }
+
+private:
+    const config::LanguageTable* language_ = nullptr;
 };
 
 // The configuration's messages shown through a prompter; an empty caption
@@ -58,5 +61,9 @@ void ShowLanguageProblem(Prompter& prompter, const config::LanguageTable& langua
 QString ProgramCaption(const config::LanguageTable& language);
 // Language entry `index` as a QString.
 QString Text(const config::LanguageTable& language, int index);
+// A label without its mnemonic: "Burn &Settings" and "烧录设置(&S)" as titles.
+QString WithoutMnemonic(QString text);
+// An added text in the active language.
+QString Text(const config::LanguageTable& language, config::AddedText id);
 
 }  // namespace kestrow::app

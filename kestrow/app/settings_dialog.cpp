@@ -1,5 +1,7 @@
 #include "kestrow/app/settings_dialog.h"
 
+#include "kestrow/config/station_folder.h"
+
 #include "kestrow/app/flash_list_dialog.h"
 
 #include <QButtonGroup>
@@ -10,6 +12,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalBlocker>
@@ -21,10 +25,9 @@ namespace kestrow::app {
 namespace {
 
 constexpr const char* kBinFilter = "BIN Files (*.bin *.nb0);;All Files (*)";
-constexpr std::array<const char*, 3> kBootModeLabels = {
-    "In non-security boot mode, burn firmware of non-security boot mode.",
-    "In non-security boot mode, burn firmware of security boot mode.",
-    "In security boot mode, burn firmware of security boot mode."};
+constexpr std::array<config::AddedText, 3> kBootModeLabels = {config::AddedText::BootModeNonSecure,
+                                                              config::AddedText::BootModeNonSecureToSecure,
+                                                              config::AddedText::BootModeSecure};
 
 }  // namespace
 
@@ -36,27 +39,28 @@ BurnSettingsDialog::BurnSettingsDialog(config::BurnConfig& config, config::Langu
       prompter_(prompter),
       sink_(prompter, language, this),
       session_(config, link, sink_) {
-    setWindowTitle("Burn Settings");
+    auto text = [this](config::AddedText id) { return Text(language_, id); };
+    setWindowTitle(WithoutMnemonic(text(config::AddedText::BurnSettingsButton)));
     form_ = new QFormLayout;
 
     project_ = new QLineEdit(QString::fromStdString(config_.project_name), this);
     project_->setReadOnly(true);
-    form_->addRow("Project", project_);
+    form_->addRow(text(config::AddedText::ProjectLabel), project_);
 
     part_list_ = new QComboBox(this);
     for (const std::string& part : config_.part_numbers) part_list_->addItem(QString::fromStdString(part));
     part_list_->setCurrentIndex(config_.part_index);
-    form_->addRow("Part Number", part_list_);
+    form_->addRow(text(config::AddedText::PartNumberLabel), part_list_);
     clock_list_ = new QComboBox(this);
-    form_->addRow("CPU and DDR2 Frequency", clock_list_);
+    form_->addRow(text(config::AddedText::FrequencyLabel), clock_list_);
     FillClocks();
 
-    auto* flash = new QGroupBox("Flash", this);
+    auto* flash = new QGroupBox(text(config::AddedText::FlashGroup), this);
     auto* flashLayout = new QHBoxLayout(flash);
-    spi_nor_ = new QRadioButton("SPI NOR Flash", flash);
-    spi_nand_ = new QRadioButton("SPI NAND Flash", flash);
-    spi_nor_list_ = new QPushButton("Support List", flash);
-    spi_nand_list_ = new QPushButton("Support List", flash);
+    spi_nor_ = new QRadioButton(text(config::AddedText::SpiNorFlash), flash);
+    spi_nand_ = new QRadioButton(text(config::AddedText::SpiNandFlash), flash);
+    spi_nor_list_ = new QPushButton(text(config::AddedText::SupportList), flash);
+    spi_nand_list_ = new QPushButton(text(config::AddedText::SupportList), flash);
     flashLayout->addWidget(spi_nor_);
     flashLayout->addWidget(spi_nor_list_);
     flashLayout->addWidget(spi_nand_);
@@ -66,34 +70,37 @@ BurnSettingsDialog::BurnSettingsDialog(config::BurnConfig& config, config::Langu
     form_->addRow(flash);
 
     run_address_ = new QLineEdit(QString::asprintf("%08x", config_.producer_run_addr), this);
+    // Hex digits only: "zz" would have been read as 0x00000000.
+    run_address_->setValidator(
+        new QRegularExpressionValidator(QRegularExpression("(0[xX])?[0-9a-fA-F]{1,8}"), run_address_));
     auto* runRow = new QHBoxLayout;
     runRow->addWidget(new QLabel("0x", this));
     runRow->addWidget(run_address_);
-    form_->addRow("Run Addr", runRow);
+    form_->addRow(text(config::AddedText::RunAddressLabel), runRow);
 
-    auto pathRow = [this](const std::string& value, QLineEdit*& edit) {
+    auto pathRow = [this, text](const std::string& value, QLineEdit*& edit) {
         auto* row = new QWidget(this);
         auto* layout = new QHBoxLayout(row);
         layout->setContentsMargins(0, 0, 0, 0);
         edit = new QLineEdit(QString::fromStdString(value), row);
-        auto* browse = new QPushButton("Browse", row);
+        auto* browse = new QPushButton(text(config::AddedText::BrowseButton), row);
         layout->addWidget(edit, 1);
         layout->addWidget(browse);
         QLineEdit* target = edit;
         connect(browse, &QPushButton::clicked, this, [this, target] { Browse(target); });
         return row;
     };
-    form_->addRow("Producer", pathRow(config_.path_producer, producer_));
-    form_->addRow("Signature Data", pathRow(config_.path_1k_data, signature_));
+    form_->addRow(text(config::AddedText::ProducerLabel), pathRow(config_.path_producer, producer_));
+    form_->addRow(text(config::AddedText::SignatureLabel), pathRow(config_.path_1k_data, signature_));
     // Filled whatever the chip type: a part change can make the row appear.
     ram_row_ = pathRow(config_.path_ram, ram_path_);
-    form_->addRow("RAM Path", ram_row_);
+    form_->addRow(text(config::AddedText::RamPathLabel), ram_row_);
 
-    auto* boot = new QGroupBox("Boot Mode", this);
+    auto* boot = new QGroupBox(text(config::AddedText::BootModeGroup), this);
     auto* bootLayout = new QVBoxLayout(boot);
     boot_group_ = new QButtonGroup(this);
     for (int mode = 0; mode < 3; ++mode) {
-        auto* button = new QRadioButton(kBootModeLabels[static_cast<std::size_t>(mode)], boot);
+        auto* button = new QRadioButton(text(kBootModeLabels[static_cast<std::size_t>(mode)]), boot);
         boot_buttons_[static_cast<std::size_t>(mode)] = button;
         boot_group_->addButton(button, mode);
         bootLayout->addWidget(button);
@@ -120,10 +127,10 @@ BurnSettingsDialog::BurnSettingsDialog(config::BurnConfig& config, config::Langu
     connect(spi_nand_, &QRadioButton::clicked, this, [this] { session_.ChooseFlash(config::kModeSpiNand); });
     connect(boot_group_, &QButtonGroup::idClicked, this, [this](int mode) { session_.ChooseBootMode(mode); });
     connect(spi_nor_list_, &QPushButton::clicked, this, [this] {
-        FlashListDialog(config::FlashListKind::SpiNor, config_, language_, this).exec();
+        FlashListDialog(config::FlashListKind::SpiNor, config_, language_, this, &prompter_).exec();
     });
     connect(spi_nand_list_, &QPushButton::clicked, this, [this] {
-        FlashListDialog(config::FlashListKind::SpiNand, config_, language_, this).exec();
+        FlashListDialog(config::FlashListKind::SpiNand, config_, language_, this, &prompter_).exec();
     });
 }
 
@@ -143,12 +150,19 @@ void BurnSettingsDialog::ShowChipTypeRules() {
 }
 
 void BurnSettingsDialog::Browse(QLineEdit* edit) {
-    QString chosen = prompter_.ChooseFile(this, kBinFilter, edit->text());
+    // A relative path is the station folder's: the dialog opens there.
+    QString chosen =
+        prompter_.ChooseFile(this, kBinFilter, QString::fromStdString(config::ResolveProgramPath(edit->text().toStdString())));
     if (chosen.isEmpty()) return;
     edit->setText(QString::fromStdString(StationRelativePath(chosen.toStdString(), config_.program_dir)));
 }
 
 void BurnSettingsDialog::accept() {
+    if (!run_address_->hasAcceptableInput()) {
+        run_address_->setFocus();
+        run_address_->setStyleSheet("background: #ffc8c8");
+        return;
+    }
     SettingsFields fields;
     fields.project_name = project_->text().toStdString();
     fields.producer = producer_->text().toStdString();

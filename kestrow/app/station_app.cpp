@@ -48,6 +48,7 @@ int RunStationWindow(int argc, char** argv, const std::string& station, engine::
     config::BurnConfig& config = config::TheBurnConfig();
     config::LanguageTable language;
     Prompter prompter;
+    prompter.UseLanguage(&language);
     PrompterSink sink(prompter, language);
     engine::BurnStationStartup startup = engine::StartBurnStation(config, sink, link, language);
     if (!startup.CanRun()) return 1;

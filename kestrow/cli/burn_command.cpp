@@ -8,7 +8,9 @@
 // else; the status lines go to standard error.
 //
 // Exit status: 0 when the requested number of boards all passed, 1 when a
-// burn failed, 2 for a usage or configuration error, 3 on time-out.
+// burn failed, 2 for a usage or configuration error, 3 on time-out. A time-out
+// ends the run at once: a board still burning then is reported as
+// interrupted, and its burn is not waited for.
 #include "kestrow/cli/command_registry.h"
 #include "kestrow/config/burn_config.h"
 #include "kestrow/config/chip_tables.h"
@@ -32,6 +34,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <thread>
 #include <chrono>
 #include <cstdio>
 #include <iostream>
@@ -50,7 +55,8 @@ struct BurnOptions {
     std::vector<std::string> ports;  // in channel order
     bool all_ports = false;
     unsigned boards = 1;
-    double timeoutSeconds = 0;  // 0: wait for ever
+    double timeoutSeconds = 0;  // 0: no limit
+    unsigned retries = 0;       // automatic retries of a failed board
     bool json = false;
 };
 
@@ -62,6 +68,13 @@ constexpr auto kTick = std::chrono::seconds(1);
 constexpr int kBarWidth = 30;
 constexpr int kPlainProgressStep = 10;  // percent between progress lines off a terminal
 constexpr std::size_t kMinPortNameChars = 3;
+// The longest --timeout taken: any longer cannot be told from no limit, and
+// far longer ones overflow the clock.
+constexpr double kMaxTimeoutSeconds = 1e9;
+// After a time-out the burns still inside the engine get this long to leave
+// before the program ends without them.
+constexpr auto kInterruptGrace = std::chrono::seconds(1);
+constexpr auto kBurnExitPoll = std::chrono::milliseconds(10);
 
 // Start-up's message boxes become lines on stderr.
 class StderrSink : public config::MessageSink {
@@ -72,15 +85,44 @@ public:
     }
 };
 
+enum class Outcome { Passed, Failed, Interrupted };
+
+const char* OutcomeWord(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::Passed: return "passed";
+        case Outcome::Failed: return "failed";
+        case Outcome::Interrupted: return "interrupted";
+    }
+    return "";
+}
+
 struct BoardResult {
     std::string port;
     unsigned channel = 0;
     unsigned flash_id = 0;
-    bool passed = false;
+    Outcome outcome = Outcome::Failed;
     std::string status;
+    std::string cause;  // why it failed or was interrupted, "" when it passed
     double seconds = 0;
     unsigned bytes = 0;
 };
+
+// "--timeout nan", "inf" and values too large for the clock are refused with why.
+std::string CheckTimeout(const std::string& text) {
+    double value = 0;
+    try {
+        std::size_t used = 0;
+        value = std::stod(text, &used);
+        if (used != text.size()) return "--timeout " + text + " is not a number of seconds";
+    } catch (const std::exception&) {
+        return "--timeout " + text + " is not a number of seconds";
+    }
+    if (std::isnan(value)) return "--timeout " + text + " is not a number of seconds";
+    if (value < 0) return "--timeout " + text + " is negative (0 means no limit)";
+    if (!(value <= kMaxTimeoutSeconds))
+        return "--timeout " + text + " is too long to schedule (at most 1000000000 seconds; 0 means no limit)";
+    return "";
+}
 
 std::string Elapsed(double seconds) {
     auto s = static_cast<long>(seconds);
@@ -93,28 +135,6 @@ std::string FlashIdText(unsigned id) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%x", id);
     return text;
-}
-
-// Refuses what would make every burn fail before it starts; the message names
-// the configuration file and the value.
-std::optional<std::string> CheckConfiguration(const config::BurnConfig& c, const std::string& configFile) {
-    struct Needed {
-        const char* key;
-        const std::string& name;
-        bool used;
-    } files[] = {
-        {"path producer", c.path_producer, true},
-        {"path nandboot", c.path_nandboot, true},
-        {"path 1k data", c.path_1k_data, c.boot_mode_flag == config::kSecureBootMode},
-        {"path ram", c.path_ram, config::ChipTypeOrReserved(c.chip_type).ram == config::RamSetup::TestImage},
-    };
-    for (const Needed& f : files) {
-        if (!f.used) continue;
-        std::string path = config::ResolveProgramPath(f.name);
-        if (GetBurnFileLength(path) == 0)
-            return configFile + ": " + f.key + " = " + f.name + ": " + path + " is missing or empty";
-    }
-    return std::nullopt;
 }
 
 // What would fail every burn for a reason of configuration, in the lines
@@ -133,6 +153,7 @@ public:
     BurnRun(const BurnOptions& options, config::BurnConfig& config, config::LanguageTable& language,
             CorvelLink& link)
         : options_(options),
+          link_(link),
           ports_(link, config::StationFolder()),
           station_({config, language, link, window_, &ports_}),
           state_(station_.State()),
@@ -145,6 +166,7 @@ public:
     // Watches `ports`, channel i + 1 on ports[i], until the boards are done.
     int Run(const std::vector<std::string>& ports) {
         station_.SetPorts(ports);
+        state_.SetAutoRetries(options_.retries);
         station_.Open(static_cast<int>(ports.size()));  // the files were checked before
         std::string watched = ports.size() == 1 ? ports[0] : "";
         for (std::size_t i = 0; ports.size() > 1 && i < ports.size(); ++i)
@@ -154,6 +176,16 @@ public:
              (logs_kept_ ? " (log: " + config::ResolveProgramPath(kLogFolder) + ")" : " (no logs are kept)"));
         station_.StartWatching();
         int status = Loop();
+        if (status == kExitTimeout && !LetBurnsLeave()) {
+            // A step still blocked (an acknowledgement that never comes) would
+            // hold the run until its own time-out: the results are out, the
+            // logs written line by line, so the program ends without it.
+            state_.MainLog().Close();
+            PrintSummary();
+            std::cout << std::flush;
+            std::cerr << std::flush;
+            std::_Exit(kExitTimeout);
+        }
         station_.Close();
         PrintSummary();
         return status;
@@ -184,6 +216,7 @@ private:
                 EndProgressLine();
                 std::cerr << "kestrow burn: timed out after " << options_.timeoutSeconds << " s with "
                           << results_.size() << " of " << options_.boards << " boards done\n";
+                InterruptBurns();
                 return kExitTimeout;
             }
             state_.TickTimers();
@@ -191,8 +224,34 @@ private:
             DrawProgress();
         }
         for (const BoardResult& r : results_)
-            if (!r.passed) return kExitFailed;
+            if (r.outcome != Outcome::Passed) return kExitFailed;
         return kExitPassed;
+    }
+
+    // The time is up: each board still attached or burning is recorded as
+    // interrupted, in the results and in its channel log.
+    void InterruptBurns() {
+        char cause[96];
+        std::snprintf(cause, sizeof cause, "interrupted: the --timeout of %g s ran out", options_.timeoutSeconds);
+        for (unsigned channel = 1; channel < boards_.size(); ++channel) {
+            if (!boards_[channel].active) continue;
+            station_.NoteInterrupted(channel, cause);
+            human_ << "[ch" << channel << "] " << cause << std::endl;
+            Finish(channel, "interrupted", cause, Outcome::Interrupted);
+        }
+    }
+
+    // Stops watching and lets go of the ports, which ends the library's part
+    // of a burn; true once no burn is left inside the engine, false when one
+    // still is after the grace time.
+    bool LetBurnsLeave() {
+        station_.StopWatching();
+        for (const std::string& port : state_.Ports())
+            if (!port.empty()) link_.DetachUart(port);
+        const auto until = Clock::now() + kInterruptGrace;
+        while (station_.Engine().RunningBurns() > 0 && Clock::now() < until)
+            std::this_thread::sleep_for(kBurnExitPoll);
+        return station_.Engine().RunningBurns() == 0;
     }
 
     bool BoardsBurning() const {
@@ -200,11 +259,6 @@ private:
     }
 
     void Handle(const QueuedWindow::Message& m) {
-        if (!m.box_text.empty()) {
-            EndProgressLine();
-            std::cerr << "error: " << m.box_text << "\n";
-            return;
-        }
         if (m.port_report) {
             EndProgressLine();
             if (m.port_problem.empty()) Info(m.port + " opens again; watching it for boards");
@@ -237,8 +291,12 @@ private:
         const RowRecord& row = state_.Rows().at(*state_.RowOfChannel(channel));
         EndProgressLine();
         human_ << "[ch" << channel << "] " << row.text << std::endl;
+        if (info->kind == StatusKind::Failure && !row.cause.empty())
+            human_ << "[ch" << channel << "]   " << row.cause << std::endl;
+        if (info->kind == StatusKind::Failure && row.board_stays && !finishing_)
+            Info("[ch" + std::to_string(channel) + "] the failed board is not burned again until it has been replaced");
         if (info->kind == StatusKind::Success || info->kind == StatusKind::Failure)
-            Finish(channel, row.text, info->kind == StatusKind::Success);
+            Finish(channel, row.text, row.cause, info->kind == StatusKind::Success ? Outcome::Passed : Outcome::Failed);
     }
 
     void Begin(unsigned channel) {
@@ -246,23 +304,24 @@ private:
         progress_channel_ = channel;
     }
 
-    void Finish(unsigned channel, const std::string& text, bool passed) {
+    void Finish(unsigned channel, const std::string& text, const std::string& cause, Outcome outcome) {
         Board& board = boards_[channel];
         if (!board.active) return;  // a late failure of a board already counted
         board.active = false;
-        BoardResult r{state_.PortOfChannel(channel), channel, station_.Engine().LastFlashId(channel), passed, text,
-                      std::chrono::duration<double>(Clock::now() - board.start).count(), board.bytes};
+        BoardResult r{state_.PortOfChannel(channel), channel, station_.Engine().LastFlashId(channel), outcome, text,
+                      cause, std::chrono::duration<double>(Clock::now() - board.start).count(), board.bytes};
         results_.push_back(r);
         if (options_.json) {
             nlohmann::json line = {{"port", r.port},       {"channel", r.channel},       {"flash_id", FlashIdText(r.flash_id)},
-                                   {"result", passed ? "passed" : "failed"}, {"status", r.status},
+                                   {"result", OutcomeWord(outcome)}, {"status", r.status},
                                    {"duration_s", r.seconds}, {"bytes", r.bytes}};
+            if (!cause.empty()) line["cause"] = cause;
             std::cout << line.dump() << std::endl;
         } else {
+            const char* word = outcome == Outcome::Passed ? "passed" : outcome == Outcome::Failed ? "FAILED" : "INTERRUPTED";
             char text[160];
             std::snprintf(text, sizeof text, "board %zu on channel %u: %s in %.1f s, flash ID %s, %u bytes",
-                          results_.size(), channel, passed ? "passed" : "FAILED", r.seconds,
-                          FlashIdText(r.flash_id).c_str(), r.bytes);
+                          results_.size(), channel, word, r.seconds, FlashIdText(r.flash_id).c_str(), r.bytes);
             human_ << text << std::endl;
         }
     }
@@ -308,13 +367,15 @@ private:
 
     void PrintSummary() {
         EndProgressLine();
-        std::size_t passed = 0;
-        for (const BoardResult& r : results_) passed += r.passed;
-        human_ << "summary: " << passed << " passed, " << results_.size() - passed << " failed\n";
+        std::size_t counts[3] = {};
+        for (const BoardResult& r : results_) ++counts[static_cast<int>(r.outcome)];
+        human_ << "summary: " << counts[0] << " passed, " << counts[1] << " failed";
+        if (counts[2] > 0) human_ << ", " << counts[2] << " interrupted";
+        human_ << "\n";
         for (std::size_t i = 0; i < results_.size(); ++i) {
             char text[96];
             std::snprintf(text, sizeof text, "  board %zu: %s, %.1f s, channel %u, ", i + 1,
-                          results_[i].passed ? "passed" : "failed", results_[i].seconds, results_[i].channel);
+                          OutcomeWord(results_[i].outcome), results_[i].seconds, results_[i].channel);
             human_ << text << results_[i].port << "\n";
         }
         human_ << std::flush;
@@ -328,6 +389,7 @@ private:
     };
 
     const BurnOptions& options_;
+    BoardLink& link_;
     QueuedWindow window_;
     SystemPorts ports_;
     station::Station station_;
@@ -419,7 +481,7 @@ int RunBurn(const BurnOptions& options) {
                   << " cannot start the transfer library (use 1 to 16)\n";
         return kExitUsage;
     }
-    if (auto problem = CheckConfiguration(config, configFile)) {
+    if (auto problem = station::MissingBurnFile(config, configFile)) {
         std::cerr << "kestrow burn: " << *problem << "\n";
         return kExitUsage;
     }
@@ -467,8 +529,15 @@ void SetupBurnCommand(CLI::App& app, Context& context) {
                     "finished and reported too)")
         ->check(CLI::Range(1u, 1000000u))
         ->capture_default_str();
-    cmd->add_option("--timeout", options->timeoutSeconds, "Give up after SECONDS (default: wait for ever)")
-        ->check(CLI::NonNegativeNumber);
+    cmd->add_option("--timeout", options->timeoutSeconds,
+                    "End the run after SECONDS, boards still burning then reported as interrupted "
+                    "(default 0: no limit)")
+        ->check(CLI::Validator(CheckTimeout, "SECONDS"));
+    cmd->add_option("--retries", options->retries,
+                    "Burn a failed board again this many times before its port waits for it to be "
+                    "replaced (default 0: a failed board is not burned again)")
+        ->check(CLI::Range(0u, 100u))
+        ->capture_default_str();
     cmd->add_flag("--json", options->json,
                   "Print one JSON line per board (port, channel, flash ID, result, status, duration, bytes)");
     cmd->callback([options, &context] {

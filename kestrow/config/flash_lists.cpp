@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 
 namespace kestrow::config {
@@ -37,6 +38,55 @@ const std::vector<std::string> kSpiNandHeaders = {"No.",        "Chip ID",      
                                                   "Page Per Block", "Total Block Number", "Plane Block Number",
                                                   "Spare Size", "Custom Nand Flash", "Flag",
                                                   "Clock",      "Part Number"};
+
+// What a column takes: a decimal or hex number of at most `max`, which must
+// not be 0 where a flash cannot work with 0, or a part number.
+enum class CellKind { Decimal, Hex, Text };
+struct ColumnRule {
+    CellKind kind;
+    std::uint32_t max;
+    bool nonzero;
+};
+constexpr std::uint32_t kAny = 0xFFFFFFFF;
+constexpr std::uint32_t kByte = 0xFF;
+constexpr std::uint32_t kHalf = 0xFFFF;
+constexpr std::uint32_t kSigned = 0x7FFFFFFF;
+const std::vector<ColumnRule> kSpiNorRules = {
+    {CellKind::Text, 0, false},       {CellKind::Hex, kAny, true},      {CellKind::Decimal, kSigned, true},
+    {CellKind::Decimal, kSigned, true}, {CellKind::Decimal, kSigned, true}, {CellKind::Decimal, kSigned, true},
+    {CellKind::Decimal, kSigned, false}, {CellKind::Hex, kByte, false},   {CellKind::Hex, kByte, false},
+    {CellKind::Text, 0, false},       {CellKind::Hex, kByte, false}};
+const std::vector<ColumnRule> kSpiNandRules = {
+    {CellKind::Text, 0, false},       {CellKind::Hex, kAny, true},      {CellKind::Decimal, kHalf, true},
+    {CellKind::Decimal, kHalf, true}, {CellKind::Decimal, kHalf, true}, {CellKind::Decimal, kHalf, false},
+    {CellKind::Decimal, kByte, false}, {CellKind::Decimal, kByte, false}, {CellKind::Hex, kAny, false},
+    {CellKind::Decimal, kSigned, false}, {CellKind::Text, 0, false}};
+
+std::string Trimmed(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// The value of `text` in base 10 or 16 (hex may start with "0x"), or nothing
+// when it holds anything else or more than `max`.
+std::optional<std::uint64_t> ReadWhole(const std::string& text, bool hex, std::uint64_t max) {
+    std::string digits = Trimmed(text);
+    if (hex && (digits.starts_with("0x") || digits.starts_with("0X"))) digits.erase(0, 2);
+    if (digits.empty() || digits.size() > (hex ? 8u : 10u)) return std::nullopt;
+    std::uint64_t value = 0;
+    for (char c : digits) {
+        const int digit = c >= '0' && c <= '9'   ? c - '0'
+                          : !hex                 ? -1
+                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                 : -1;
+        if (digit < 0) return std::nullopt;
+        value = value * (hex ? 16 : 10) + static_cast<unsigned>(digit);
+    }
+    if (value > max) return std::nullopt;
+    return value;
+}
 
 }  // namespace
 
@@ -129,6 +179,31 @@ void FlashListEditor::WriteBack(BurnConfig& config) const {
         config.spinand_list = std::move(list);
         config.ForgetMalformedEntries(kSpiNandListKey);
     }
+}
+
+std::string FlashListEditor::CellProblem(std::size_t row, std::size_t column) const {
+    const auto& rules = kind_ == FlashListKind::SpiNor ? kSpiNorRules : kSpiNandRules;
+    const std::string& text = rows_.at(row).at(column);
+    const ColumnRule& rule = rules.at(column);
+    const std::string named = Headers().at(column) + " \"" + text + "\"";
+    if (rule.kind == CellKind::Text) return {};
+    const bool hex = rule.kind == CellKind::Hex;
+    std::optional<std::uint64_t> value = ReadWhole(text, hex, rule.max);
+    char limit[16];
+    std::snprintf(limit, sizeof limit, hex ? "0x%X" : "%u", rule.max);
+    if (!value)
+        return named + (hex ? " is not a hex number up to " : " is not a whole number up to ") + limit;
+    if (rule.nonzero && *value == 0) return named + " must not be 0";
+    return {};
+}
+
+std::vector<std::string> FlashListEditor::Problems() const {
+    std::vector<std::string> problems;
+    for (std::size_t r = 0; r < rows_.size(); ++r)
+        for (std::size_t c = 1; c < rows_[r].size(); ++c)
+            if (std::string why = CellProblem(r, c); !why.empty())
+                problems.push_back("row " + std::to_string(r + 1) + ": " + why);
+    return problems;
 }
 
 const std::vector<std::string>& BuiltinNandHeaders() {

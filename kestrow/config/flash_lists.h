@@ -26,6 +26,13 @@ public:
     void AddRow();
     void RemoveRow(std::size_t row);
 
+    // What is wrong with the cell as typed: "" when it reads as the number (or
+    // text) its column takes; else why, e.g. "Total Size \"8MB\" is not a whole
+    // number". A row of zeros (Add, then nothing typed) names its chip ID.
+    std::string CellProblem(std::size_t row, std::size_t column) const;
+    // Every cell's problem, "row N: ..." each, in table order.
+    std::vector<std::string> Problems() const;
+
     // "OK": replaces the configuration's list with exactly the rows held here.
     void WriteBack(BurnConfig& config) const;
 

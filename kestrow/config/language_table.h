@@ -28,8 +28,51 @@ enum class AddedText {
     LanguageRefused,   // %s: why the language could not be loaded
     Hardware,          // the hardware dialog and its menu item
     DdrFrequency,      // the hardware dialog's DDR clock label
+    ResultHeader,      // the channel list's result column
+    Passed,            // a row's result: the board passed
+    Failed,            // a row's result: the board failed
+    WaitingForBoard,   // under a result: the port watches for the next board
+    ReplaceBoard,      // under a failure: the board is still on its port
+    RetryCount,        // %u: automatic retries of the board so far
+    SessionCounters,   // the counters' frame
+    SessionPassed,     // %u
+    SessionFailed,     // %u
+    SessionYield,      // %s: the yield, or "-" before any result
+    OpenLogFolder,     // the action showing the log folder
+    ChannelLogTitle,   // %u: the log pane's frame, with the channel shown
+    CloseWhileBurning, // %d: boards still burning when the window is closed
+    BurnFileMissing,   // %s: a burn file that is missing or empty; nothing is watched
+    AutoRetries,       // the retry count for a failed board
+    BurnFileLabel,     // the window's bar, from here on
+    BrowseButton,
+    BurnSettingsButton,
+    ClosePort,
+    OpenPort,
+    BitsPerSecond,
+    CheckInfo,
+    ProjectLabel,      // the Burn Settings dialog, from here on
+    PartNumberLabel,
+    FrequencyLabel,
+    FlashGroup,
+    SpiNorFlash,
+    SpiNandFlash,
+    SupportList,
+    RunAddressLabel,
+    ProducerLabel,
+    SignatureLabel,
+    RamPathLabel,
+    BootModeGroup,
+    BootModeNonSecure,
+    BootModeNonSecureToSecure,
+    BootModeSecure,
+    AddRow,            // the flash list dialogs
+    RemoveRow,
+    YesButton,         // the question boxes
+    NoButton,
+    DiskImageReady,    // the disk image dialog's status before a build
+    DiskImageChoosePath,
 };
-inline constexpr std::size_t kAddedTextCount = 5;
+inline constexpr std::size_t kAddedTextCount = 48;
 struct AddedTextEntry {
     AddedText id;
     std::string_view english;

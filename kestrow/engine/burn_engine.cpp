@@ -14,6 +14,7 @@
 #include <cstring>
 #include <fstream>
 #include <optional>
+#include <string_view>
 #include <thread>
 
 namespace kestrow::engine {
@@ -40,7 +41,7 @@ std::uint32_t RoundUp(std::uint64_t length, std::uint64_t unit) {
     return static_cast<std::uint32_t>(unit == 0 ? length : (length + unit - 1) / unit * unit);
 }
 
-// A failure the operator must see before the board's burn ends.
+// A failure whose text the operator reads on the board's row.
 StepOutcome FailedWithMessage(unsigned code, const std::string& text) {
     return StepFailed(code, "->" + text + " fail\r\n", text);
 }
@@ -53,6 +54,18 @@ struct BurnEngine::Burn {
     ModeControl mode{};
     config::SpiNandInfo nand{};  // the NAND record of the flash found
 };
+
+std::string FailureCause(std::string line) {
+    auto blank = [](char c) { return c == ' ' || c == '\r' || c == '\n' || c == '\t'; };
+    while (!line.empty() && blank(line.back())) line.pop_back();
+    std::size_t first = 0;
+    while (first < line.size() && blank(line[first])) ++first;
+    line.erase(0, first);
+    if (line.rfind("->", 0) == 0) line.erase(0, 2);
+    constexpr std::string_view kTail = ", fail";
+    if (line.size() > kTail.size() && line.ends_with(kTail)) line.resize(line.size() - kTail.size());
+    return line;
+}
 
 std::uint64_t GetBurnFileLength(const std::string& path) {
     auto size = config::RegularFileSize(path);  // a folder or a device is no burn file
@@ -100,6 +113,11 @@ void BurnEngine::ReportProgress(unsigned channel, unsigned bytes) {
     window_.Post(ProgressEvent(channel, bytes));
 }
 
+std::string BurnEngine::LogOfChannel(unsigned channel) const {
+    std::lock_guard lock(logs_mutex_);
+    return channel < logs_.size() ? logs_[channel] : std::string();
+}
+
 unsigned BurnEngine::LastFlashId(unsigned channel) const {
     return channel < flash_ids_.size() ? flash_ids_[channel].load() : 0;
 }
@@ -130,6 +148,10 @@ int BurnEngine::RunBurn(unsigned channel) {
     state_.EnterBurn(channel);
     const std::tm start = ChannelLog::Now();
     Burn burn{channel, ChannelLogName(channel, start)};
+    if (channel < logs_.size()) {
+        std::lock_guard lock(logs_mutex_);
+        logs_[channel] = burn.log;
+    }
     ChannelLog log(burn.log);
     log.Write(0, "=============Burn Information For Channel[%u]=============\n", channel);
     log.Write(0, "Print Time: %d-%d-%d %02d:%02d:%02d\n\n", start.tm_year + 1900, start.tm_mon + 1, start.tm_mday,
@@ -180,9 +202,8 @@ bool BurnEngine::RunStep(Burn& burn, const BurnStep& step, ChannelLog& entryLog)
         if (step.log == StepLog::OnFailure) ChannelLog(burn.log).Write(kLogTime, "%s", line.c_str());
         else log.Write(kLogTime, "%s", line.c_str());
     }
-    // The box alone would leave the channel counted as running; the failure
-    // status ends it like every other failure.
-    if (!outcome.box.empty()) window_.ShowMessageBox(config::kProgramCaption, outcome.box);
+    // Before the failure status: the row takes the cause with it.
+    state_.SetFailureCause(burn.channel, !outcome.cause.empty() ? outcome.cause : FailureCause(line));
     Post(burn.channel, outcome.status != kNoStatus ? outcome.status : step.failure_status);
     own.reset();
     if (step.sequence_line) entryLog.Write(kLogTime, "%s", step.sequence_line);

@@ -14,6 +14,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 namespace kestrow::engine {
@@ -43,6 +44,8 @@ public:
 
     // Flash ID the channel's last burn read (0 when none was read).
     unsigned LastFlashId(unsigned channel) const;
+    // The log file of the channel's current or last burn; "" before its first.
+    std::string LogOfChannel(unsigned channel) const;
     // Burns still inside BurnChannel; a station waits for 0 before it ends.
     int RunningBurns() const { return running_; }
 
@@ -92,6 +95,8 @@ private:
     StationWindow& window_;
     EngineOptions options_;
     std::array<std::atomic<unsigned>, kMaxChannels + 1> flash_ids_{};
+    mutable std::mutex logs_mutex_;
+    std::array<std::string, kMaxChannels + 1> logs_;  // under logs_mutex_
     std::atomic<int> running_{0};
 };
 

@@ -81,16 +81,21 @@ inline constexpr std::array<BurnStep, 14> kBurnSequence = {{
 }};
 
 // What a step's work came to: done, or failed with the status and line its
-// row names unless this failure names its own, and a message for the operator.
+// row names unless this failure names its own, and the cause the row shows
+// when the line alone would not say it to the operator.
 struct StepOutcome {
     bool ok = true;
     unsigned status = kNoStatus;
     std::string line;
-    std::string box;
+    std::string cause;
 };
 inline StepOutcome StepDone() { return {}; }
-inline StepOutcome StepFailed(unsigned status = kNoStatus, std::string line = {}, std::string box = {}) {
-    return {false, status, std::move(line), std::move(box)};
+inline StepOutcome StepFailed(unsigned status = kNoStatus, std::string line = {}, std::string cause = {}) {
+    return {false, status, std::move(line), std::move(cause)};
 }
+
+// The cause a failure line gives the operator: "->flash ID 0x1 is not in the
+// SPI NOR list, fail\r\n" says "flash ID 0x1 is not in the SPI NOR list".
+std::string FailureCause(std::string line);
 
 }  // namespace kestrow::engine

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <utility>
 
 namespace kestrow::engine {
 namespace {
@@ -17,6 +18,9 @@ constexpr auto kPromptWait = std::chrono::milliseconds(100);
 // Pause between two watch rounds.
 constexpr auto kRoundPause = std::chrono::milliseconds(2);
 constexpr std::size_t kMinPortNameChars = 3;
+// Pause between two looks at the port of a failed board that still answers.
+constexpr auto kDeparturePause = std::chrono::milliseconds(200);
+constexpr unsigned kBootRate = 115200;
 
 // Sleeps `time` unless `stop` is requested first; false when stopped.
 bool SleepFor(std::stop_token stop, std::chrono::milliseconds time) {
@@ -54,6 +58,21 @@ void PortWatcher::Watch(std::stop_token stop) {
     while (!stop.stop_requested()) {
         if (!state_.WaitUntilChannelFree(channel_, stop)) return;
         const std::string port = state_.PortOfChannel(channel_);
+        if (state_.AwaitingDeparture(channel_)) {
+            attached_ = false;
+            if (port.size() >= kMinPortNameChars) {
+                ++departure_rounds_;
+                if (BoardStillThere(port, slot, stop)) {
+                    if (!SleepFor(stop, kDeparturePause)) return;
+                    continue;
+                }
+                if (stop.stop_requested()) return;
+            }
+            state_.BoardGone(channel_);
+            window_.Post(ArmedEvent(channel_));
+        } else if (std::exchange(attached_, false)) {
+            window_.Post(ArmedEvent(channel_));
+        }
         if (port.size() >= kMinPortNameChars) {
             if (link_.StartRead(port, slot, static_cast<unsigned>(config_.chip_type)) == 0) {
                 // Missing, forbidden or held: said once, then tried about once a second.
@@ -63,10 +82,23 @@ void PortWatcher::Watch(std::stop_token stop) {
             }
             TellOpen(port);
             if (!SleepFor(stop, kPromptWait)) return;
-            Attach(port, slot);
+            attached_ = Attach(port, slot);
         }
         if (!SleepFor(stop, kRoundPause)) return;
     }
+}
+
+bool PortWatcher::BoardStillThere(const std::string& port, unsigned slot, std::stop_token stop) {
+    // A port that cannot be opened has lost its board (its adapter with it).
+    if (link_.StartRead(port, slot, static_cast<unsigned>(config_.chip_type)) == 0) return false;
+    if (!SleepFor(stop, kPromptWait)) return false;
+    // The boot rate asked again changes nothing on the board, which answers
+    // only while it is there.
+    unsigned answer = config_.boot_mode_flag == config::kSecureBootMode ? link_.CheckSecureEn(slot)
+                                                                        : link_.ChooseBaud(port, slot, kBootRate);
+    if (answer == kLinkNoPrompt) return false;
+    link_.DetachUart(port);
+    return answer != 0;
 }
 
 void PortWatcher::TellUnopenable(const std::string& port) {

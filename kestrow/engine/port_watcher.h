@@ -3,7 +3,10 @@
 // state's port table) and, when a board answers its boot ROM, binds it to the
 // channel and posts Ready. While the board is attached (the channel's
 // auto-start set) and burning, the port is left alone; once the board has its
-// result and its burn has left the engine, watching resumes for the next board.
+// result and its burn has left the engine, watching resumes for the next board
+// (and the window is told, Armed). A board that failed with no retry left is
+// not attached again: its port is only looked at, each round, until a round
+// gets no answer (the board has gone), and then watched for the next board.
 // Each channel's watcher runs on its own: nothing one port does waits for another.
 #include "kestrow/config/burn_config.h"
 #include "kestrow/engine/board_link.h"
@@ -11,6 +14,7 @@
 #include "kestrow/engine/station_state.h"
 #include "kestrow/engine/station_window.h"
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -45,12 +49,18 @@ public:
     // channel and Ready. True when a board was attached.
     bool Attach(const std::string& port, unsigned slot);
 
+    // Rounds that looked for a failed board to go (for tests and diagnostics).
+    unsigned DepartureRounds() const { return departure_rounds_; }
+
 private:
     void Watch(std::stop_token stop);
     // Tell the window why the port cannot be opened, and that it opens again,
     // each only when that changed.
     void TellUnopenable(const std::string& port);
     void TellOpen(const std::string& port);
+    // One round on the port of a failed board: true while its boot ROM still
+    // answers. Nothing is attached and the board stays at the boot rate.
+    bool BoardStillThere(const std::string& port, unsigned slot, std::stop_token stop);
 
     const config::BurnConfig& config_;
     BoardLink& link_;
@@ -64,6 +74,8 @@ private:
     bool told_problem_ = false;
     std::string told_port_;
     PortCondition told_;
+    bool attached_ = false;  // a board was attached since the port was last armed
+    std::atomic<unsigned> departure_rounds_{0};
     std::jthread thread_;
 };
 

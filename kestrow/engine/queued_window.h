@@ -1,6 +1,6 @@
 #pragma once
 // A StationWindow for fronts without widgets (the command line, tests): every
-// posted event, message box and port report goes into a queue that the front's
+// posted event and port report goes into a queue that the front's
 // own thread takes out and hands to the station state. Nothing here blocks a burn.
 #include "kestrow/engine/station_window.h"
 
@@ -19,7 +19,6 @@ class QueuedWindow : public StationWindow {
 public:
     struct Message {
         std::optional<StationEvent> event;
-        std::string box_text;  // set for a message box, which carries no event
         // A report on the watched port: `port_problem` says why it cannot be
         // opened, or is empty once it opens again.
         bool port_report = false;
@@ -35,13 +34,6 @@ public:
     void RefreshTitle() override {}
     void EndOfRun() override { ++end_of_runs; }
     void ShowCloseButton(bool) override {}
-    // A front without a window cannot wait for an operator: the text is queued
-    // and the burn goes on to its failure status.
-    void ShowMessageBox(const std::string&, const std::string& text) override {
-        Message m;
-        m.box_text = text;
-        Push(std::move(m));
-    }
     void ReportPort(const std::string& port, const std::string& problem) override {
         Message m;
         m.port_report = true;

@@ -11,6 +11,7 @@ enum class EventKind : std::uint8_t {
     Status,       // value: a status code of status_codes.h
     Progress,     // value: bytes transferred so far in the channel's burn
     RefreshList,  // the port search has finished: rebuild the rows (no channel, no value)
+    Armed,        // the channel's port watches for its next board again (no value)
 };
 
 struct StationEvent {
@@ -27,5 +28,6 @@ inline constexpr StationEvent ProgressEvent(unsigned channel, unsigned bytes) {
     return {EventKind::Progress, channel, bytes};
 }
 inline constexpr StationEvent RefreshListEvent() { return {EventKind::RefreshList, 0, 0}; }
+inline constexpr StationEvent ArmedEvent(unsigned channel) { return {EventKind::Armed, channel, 0}; }
 
 }  // namespace kestrow::engine

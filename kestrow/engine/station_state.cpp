@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <utility>
 
 namespace kestrow::engine {
 namespace {
@@ -48,8 +49,14 @@ void StationState::RefreshRows(int count) {
 std::string StationState::PortOfRow(std::size_t row) const { return PortOfChannel(static_cast<unsigned>(row + 1)); }
 
 void StationState::SetPorts(std::vector<std::string> ports) {
-    std::lock_guard lock(ports_mutex_);
-    ports_ = std::move(ports);
+    {
+        std::lock_guard lock(ports_mutex_);
+        ports_ = std::move(ports);
+    }
+    // Other ports: a board that failed on the old ones is no reason to wait.
+    std::lock_guard lock(auto_start_mutex_);
+    await_departure_.fill(false);
+    retries_used_.fill(0);
 }
 
 void StationState::SetPort(unsigned channel, std::string port) {
@@ -79,6 +86,9 @@ void StationState::OnEvent(const StationEvent& event) {
         case EventKind::Status: OnBurnStatus(event.channel, event.value); break;
         case EventKind::Progress: OnBurnProgress(event.channel, event.value); break;
         case EventKind::RefreshList: RefreshRows(config_.device_channel); break;
+        case EventKind::Armed:
+            if (std::optional<std::size_t> row = RowOfChannel(event.channel)) OnArmed(*row);
+            break;
     }
 }
 
@@ -98,8 +108,24 @@ void StationState::OnBurnStatus(unsigned channel, unsigned code) {
 }
 
 void StationState::OnChannelFail(std::size_t row, const std::string& text) {
-    rows_[row].text = text;
-    rows_[row].bar_colour = kColourFailure;
+    const auto channel = static_cast<unsigned>(row + 1);
+    RowRecord& record = rows_[row];
+    record.text = text;
+    record.bar_colour = kColourFailure;
+    record.result = RowResult::Failed;
+    record.result_time = std::time(nullptr);
+    ++tally_.failed;
+    record.waiting = false;
+    {
+        std::lock_guard lock(auto_start_mutex_);
+        record.cause = std::exchange(failure_causes_[channel], {});
+    }
+    // Decided before the watcher is woken below, so that it sees the decision.
+    record.board_stays = FailureSticks(channel);
+    {
+        std::lock_guard lock(auto_start_mutex_);
+        record.retries = retries_used_[channel];
+    }
     link_.DetachUart(PortOfRow(row));
     bool runEnded = false;
     {
@@ -126,6 +152,17 @@ void StationState::OnChannelSuccess(std::size_t row) {
     rows_[row].text = language_.GetString(static_cast<std::size_t>(text));
     rows_[row].bar_colour = kColourSuccess;
     rows_[row].percent = 100;
+    rows_[row].result = RowResult::Passed;
+    rows_[row].result_time = std::time(nullptr);
+    ++tally_.passed;
+    rows_[row].cause.clear();
+    rows_[row].waiting = false;
+    rows_[row].board_stays = false;
+    {
+        std::lock_guard lock(auto_start_mutex_);
+        retries_used_[row + 1] = 0;
+        failure_causes_[row + 1].clear();
+    }
     link_.DetachUart(PortOfRow(row));
     ClearAutoStart(static_cast<unsigned>(row + 1));
     window_.ShowCloseButton(!AutoStart());
@@ -133,11 +170,22 @@ void StationState::OnChannelSuccess(std::size_t row) {
 }
 
 void StationState::OnReady(std::size_t row, const std::string& text) {
-    rows_[row].text = text;
-    rows_[row].percent = 0;
-    rows_[row].bar_colour = kColourReady;
-    rows_[row].seconds = 0;
     const unsigned channel = static_cast<unsigned>(row + 1);
+    // A new board (or a retry of the failed one): the last result goes.
+    RowRecord& record = rows_[row];
+    record.text = text;
+    record.percent = 0;
+    record.bar_colour = kColourReady;
+    record.seconds = 0;
+    record.result = RowResult::None;
+    record.result_time = 0;
+    record.cause.clear();
+    record.waiting = false;
+    record.board_stays = false;
+    {
+        std::lock_guard lock(auto_start_mutex_);
+        record.retries = retries_used_[channel];
+    }
     bool runWasActive = run_active_;
     if (AutoStart(channel)) {
         if (Start(channel) == 0) Unstarted(channel);
@@ -147,6 +195,40 @@ void StationState::OnReady(std::size_t row, const std::string& text) {
         restart_ = true;
         Start(channel);
     }
+}
+
+void StationState::OnArmed(std::size_t row) {
+    rows_[row].waiting = true;
+    rows_[row].board_stays = false;
+}
+
+bool StationState::FailureSticks(unsigned channel) {
+    if (channel == 0 || channel > kMaxChannels) return false;
+    std::lock_guard lock(auto_start_mutex_);
+    if (retries_used_[channel] < auto_retries_) {
+        ++retries_used_[channel];
+        return false;
+    }
+    await_departure_[channel] = true;
+    return true;
+}
+
+bool StationState::AwaitingDeparture(unsigned channel) const {
+    std::lock_guard lock(auto_start_mutex_);
+    return channel >= 1 && channel <= kMaxChannels && await_departure_[channel];
+}
+
+void StationState::BoardGone(unsigned channel) {
+    if (channel == 0 || channel > kMaxChannels) return;
+    std::lock_guard lock(auto_start_mutex_);
+    await_departure_[channel] = false;
+    retries_used_[channel] = 0;
+}
+
+void StationState::SetFailureCause(unsigned channel, std::string cause) {
+    if (channel == 0 || channel > kMaxChannels) return;
+    std::lock_guard lock(auto_start_mutex_);
+    failure_causes_[channel] = std::move(cause);
 }
 
 void StationState::Unstarted(unsigned channel) {

@@ -13,6 +13,7 @@
 #include "kestrow/config/language_table.h"
 #include "kestrow/engine/board_link.h"
 #include "kestrow/engine/channel_log.h"
+#include "kestrow/engine/result_tally.h"
 #include "kestrow/engine/station_event.h"
 #include "kestrow/engine/station_window.h"
 
@@ -42,12 +43,23 @@ inline constexpr unsigned kMaxChannels = 32;
 inline constexpr int kTextBinReadBackDone = 337;
 inline constexpr int kTextSpiNorReadBackDone = 339;
 
+// The last result a row reached; it stays on the row until the next board attaches.
+enum class RowResult : std::uint8_t { None, Passed, Failed };
+
 struct RowRecord {
     int percent = 0;
     std::uint32_t text_colour = kRowTextColour;
     std::uint32_t bar_colour = kColourReady;
     std::uint32_t seconds = 0;
     std::string text;  // "Status Description"
+    RowResult result = RowResult::None;
+    std::time_t result_time = 0;  // when the result was reached (wall clock)
+    std::string cause;            // why the board failed, as its channel log says
+    // The port watches for the next board; the result shown is the last board's.
+    bool waiting = false;
+    // The failed board is still on the port: it is not burned again until it has gone.
+    bool board_stays = false;
+    unsigned retries = 0;  // automatic retries of the board on the port so far
 };
 
 class StationState {
@@ -74,6 +86,8 @@ public:
     unsigned Start(unsigned channel = 0);
     // One-second tick of the channel timers.
     void TickTimers();
+    // The results of every burn since the station opened (each retry counts).
+    const ResultTally& Tally() const { return tally_; }
     void SetTransferTotal(std::uint64_t bytes) { transfer_total_ = bytes; }
     std::uint64_t TransferTotal() const { return transfer_total_; }
 
@@ -111,6 +125,20 @@ public:
     // `stop` was requested first.
     bool WaitUntilChannelFree(unsigned channel, std::stop_token stop);
 
+    // ---- a failed board ----
+    // Automatic retries of a failed board before its port waits for it to go
+    // (default 0: a failed board is never burned again until it has been replaced).
+    void SetAutoRetries(unsigned retries) { auto_retries_ = retries; }
+    unsigned AutoRetries() const { return auto_retries_; }
+    // The channel's board failed and has no retry left: its port is watched
+    // only for the board to go (any thread).
+    bool AwaitingDeparture(unsigned channel) const;
+    // The failed board no longer answers: the port watches for the next board.
+    void BoardGone(unsigned channel);
+    // The cause of the failure the engine is about to post for `channel`
+    // (burn thread); the row shows it with the failure.
+    void SetFailureCause(unsigned channel, std::string cause);
+
     bool RunActive() const { return run_active_; }
     unsigned TimerChannel(unsigned channel) const { return timers_[channel].channel; }
     std::uint32_t TimerSeconds(unsigned channel) const { return timers_[channel].seconds; }
@@ -126,6 +154,9 @@ private:
     void OnChannelFail(std::size_t row, const std::string& text);
     void OnChannelSuccess(std::size_t row);
     void OnReady(std::size_t row, const std::string& text);
+    void OnArmed(std::size_t row);
+    // Counts a failure against the channel's retries; true when none is left.
+    bool FailureSticks(unsigned channel);
     // A ready board the library would not start.
     void Unstarted(unsigned channel);
     void ClearAutoStart(unsigned channel);
@@ -146,6 +177,7 @@ private:
     StationWindow& window_;
     ChannelLog main_log_;
     std::vector<RowRecord> rows_;
+    ResultTally tally_;
     std::uint64_t transfer_total_ = 0;
 
     // g_workNumber and g_workTotalnum, changed only under work_semaphore_.
@@ -167,6 +199,10 @@ private:
     std::condition_variable_any auto_start_changed_;
     std::array<bool, kMaxChannels + 1> auto_start_{};
     std::array<bool, kMaxChannels + 1> in_burn_{};
+    std::array<bool, kMaxChannels + 1> await_departure_{};
+    std::array<unsigned, kMaxChannels + 1> retries_used_{};
+    std::atomic<unsigned> auto_retries_{0};
+    std::array<std::string, kMaxChannels + 1> failure_causes_;  // under auto_start_mutex_
 };
 
 }  // namespace kestrow::engine

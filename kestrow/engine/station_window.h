@@ -20,8 +20,6 @@ public:
     virtual void EndOfRun() = 0;
     // Shows or hides the bar's "Close"/"Open" button.
     virtual void ShowCloseButton(bool visible) = 0;
-    // A modal error box; returns when the operator has closed it.
-    virtual void ShowMessageBox(const std::string& caption, const std::string& text) = 0;
     // The watched port cannot be opened, and why (`problem`), or "" once it
     // opens again. Told once per change, never per attempt.
     virtual void ReportPort(const std::string& port, const std::string& problem) = 0;

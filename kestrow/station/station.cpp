@@ -1,5 +1,8 @@
 #include "kestrow/station/station.h"
 
+#include "kestrow/config/chip_types.h"
+#include "kestrow/config/station_folder.h"
+
 #include <algorithm>
 #include <chrono>
 #include <thread>
@@ -74,6 +77,44 @@ bool Station::Watching() const {
 
 bool Station::Busy() const {
     return state_.AutoStart() || state_.WorkNumber() > 0 || engine_.RunningBurns() > 0;
+}
+
+std::vector<unsigned> Station::BurningChannels() const {
+    std::vector<unsigned> channels;
+    for (unsigned channel = 1; channel <= engine::kMaxChannels; ++channel)
+        if (state_.AutoStart(channel)) channels.push_back(channel);
+    return channels;
+}
+
+std::string Station::ChannelLogPath(unsigned channel) const {
+    std::string log = engine_.LogOfChannel(channel);
+    if (log.empty()) log = engine::ChannelLogName(channel, engine::ChannelLog::Now());
+    return engine::ResolveLogPath(log);
+}
+
+void Station::NoteInterrupted(unsigned channel, const std::string& why) {
+    engine::ChannelLog(ChannelLogPath(channel)).Write(engine::kLogTime, "%s\n", why.c_str());
+    state_.MainLog().Write(engine::kLogTime, "channel %u %s\n", channel, why.c_str());
+}
+
+std::optional<std::string> MissingBurnFile(const config::BurnConfig& c, const std::string& configFile) {
+    struct Needed {
+        const char* key;
+        const std::string& name;
+        bool used;
+    } files[] = {
+        {"path producer", c.path_producer, true},
+        {"path nandboot", c.path_nandboot, true},
+        {"path 1k data", c.path_1k_data, c.boot_mode_flag == config::kSecureBootMode},
+        {"path ram", c.path_ram, config::ChipTypeOrReserved(c.chip_type).ram == config::RamSetup::TestImage},
+    };
+    for (const Needed& f : files) {
+        if (!f.used) continue;
+        std::string path = config::ResolveProgramPath(f.name);
+        if (engine::GetBurnFileLength(path) == 0)
+            return configFile + ": " + f.key + " = " + f.name + ": " + path + " is missing or empty";
+    }
+    return std::nullopt;
 }
 
 }  // namespace kestrow::station

@@ -25,6 +25,7 @@
 #include "kestrow/engine/station_window.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,14 @@ public:
 
     // A board is attached or burning: it reads the configuration until its result.
     bool Busy() const;
+    // The channels whose board is attached or burning, in order.
+    std::vector<unsigned> BurningChannels() const;
+    // Writes `why` (a line without its end) into the log of `channel`'s burn
+    // and into the main log: the burn ends without its result.
+    void NoteInterrupted(unsigned channel, const std::string& why);
+    // The log file a channel's burn writes: its current or last burn's, else
+    // the one today's burn would.
+    std::string ChannelLogPath(unsigned channel) const;
 
     engine::StationState& State() { return state_; }
     const engine::StationState& State() const { return state_; }
@@ -86,5 +95,11 @@ private:
     std::vector<std::unique_ptr<engine::PortWatcher>> watchers_;  // channel i + 1 at i
     bool open_ = false;
 };
+
+// A file every burn needs (the producer, the burn file, and the signature data
+// or RAM image where the configuration uses them) that is missing or empty:
+// the message names `configFile`, the key and the path. Checked before any
+// board is taken, since every burn would fail on it.
+std::optional<std::string> MissingBurnFile(const config::BurnConfig& config, const std::string& configFile);
 
 }  // namespace kestrow::station

@@ -65,10 +65,12 @@ TEST_F(MainWindowTest, FourChannelsShowDevicesEachWithItsPortAndTheListLayout) {
     QStringList headers;
     for (int c = 0; c < kColumnCount; ++c) {
         headers << w->Model().headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
-        EXPECT_EQ(w->ChannelList()->columnWidth(c), kColumnWidth[c]);
+        if (c != kColumnStatus && c != kColumnPort) {
+            EXPECT_EQ(w->ChannelList()->columnWidth(c), kColumnWidth[c]);
+        }
     }
-    EXPECT_EQ(headers, QStringList({"Item", "COM", "Progress", "Status Description", "Timer"}));
-    EXPECT_EQ(w->ChannelList()->verticalHeader()->defaultSectionSize(), 32);
+    EXPECT_EQ(headers, QStringList({"Item", "Result", "COM", "Progress", "Status Description", "Timer"}));
+    EXPECT_EQ(w->ChannelList()->verticalHeader()->defaultSectionSize(), 44);
     EXPECT_EQ(w->size(), QSize(800, 600));
     EXPECT_EQ(w->windowTitle(), "Morvo_Uart_Kestrow_V1.1.26");
     EXPECT_EQ(w->CheckInfo()->text(), "Part Number = PN05, CPU_CLK = 800MHz, DDR2_CLK = 533MHz");
@@ -218,9 +220,15 @@ TEST_F(MainWindowTest, FailingBoardTurnsRedAndGivesTheCloseButtonBack) {
     link_.SetResult("DownloadProducer", 0);
 
     ASSERT_TRUE(w->GetStation().Watcher(1).Attach("/dev/pts/7", 0));
-    ASSERT_TRUE(ProcessUntil([&] { return Cell(*w, 0, kColumnStatus) == "Failed to download producer"; }));
+    // The status, and beneath it the cause the channel log gives.
+    ASSERT_TRUE(ProcessUntil(
+        [&] { return Cell(*w, 0, kColumnStatus) == "Failed to download producer\ndownload producer fail."; }));
     worker.join();
     EXPECT_EQ(Bar(*w, 0), QColor(255, 0, 0));
+    EXPECT_TRUE(Cell(*w, 0, kColumnResult).startsWith("FAIL  ")) << Cell(*w, 0, kColumnResult).toStdString();
+    EXPECT_TRUE(Cell(*w, 0, kColumnResult).endsWith("\nreplace the board"));
+    EXPECT_EQ(w->Model().data(w->Model().index(0, kColumnResult), kResultColourRole).value<QColor>(),
+              QColor(kFailColour));
     EXPECT_TRUE(ProcessUntil([&] { return w->Bar()->isEnabled() && w->CloseButton()->isVisibleTo(w.get()); }));
     EXPECT_FALSE(w->State().AutoStart());
     EXPECT_EQ(w->State().WorkNumber(), 0);
@@ -373,6 +381,7 @@ TEST_F(MainWindowTest, ConfigurationThatCannotBurnIsToldAndNothingIsWatched) {
 
     config_.chip_mode = 1;  // as the settings would set it
     w->SearchButton()->click();
+    ASSERT_TRUE(ProcessUntil([&] { return w->PortSearchFinished(); }));
     EXPECT_TRUE(w->WatcherRunning());
     EXPECT_TRUE(ProcessUntil([&] { return !link_.CallsNamed("StartRead").empty(); }));
 }
@@ -425,18 +434,47 @@ TEST_F(MainWindowTest, FailedSaveAfterTheSettingsDialogIsShown) {
                                                               Path("config.txt") + ": Is a directory"));
 }
 
-TEST_F(MainWindowTest, CloseQuestionNoKeepsTheWindowYesCloses) {
+// Closing asks only while boards burn, says how many, and marks each of their
+// logs; an idle station closes at once.
+TEST_F(MainWindowTest, CloseAsksOnlyWhileBoardsBurnAndMarksTheirLogs) {
+    config_.device_channel = 2;
+    config_.uart_com[0] = "/dev/pts/7";
+    config_.uart_com[1] = "/dev/pts/8";
+    {
+        auto idle = OpenWindow();
+        idle->show();
+        EXPECT_TRUE(idle->close());
+        EXPECT_TRUE(prompter_.asked.empty());
+    }
     auto w = OpenWindow();
     w->show();
     QApplication::setActiveWindow(w.get());
+    // Both burns hold in the producer download until the window has closed.
+    std::atomic<bool> release{false};
+    std::vector<std::thread> burns;
+    link_.OnCall("StartChannel", [&](unsigned channel) {
+        burns.emplace_back([&w, channel] { w->Engine().BurnChannel(channel); });
+    });
+    link_.OnCall("DownloadProducer", [&](unsigned) {
+        while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    });
+    ASSERT_TRUE(w->GetStation().Watcher(1).Attach("/dev/pts/7", 0));
+    ASSERT_TRUE(w->GetStation().Watcher(2).Attach("/dev/pts/8", 1));
+    ASSERT_TRUE(ProcessUntil([&] { return w->Engine().RunningBurns() == 2; }));
     prompter_.answer = false;
     QTest::keyClick(w.get(), Qt::Key_Escape);
     EXPECT_TRUE(w->isVisible());
     ASSERT_EQ(prompter_.asked.size(), 1u);
-    EXPECT_EQ(prompter_.asked[0], "Process is running, close it or not?");
+    EXPECT_EQ(prompter_.asked[0], "Process is running, close it or not?\n2 board(s) burning: closing aborts their burns.");
     prompter_.answer = true;
     EXPECT_TRUE(w->close());
     EXPECT_FALSE(w->isVisible());
+    for (unsigned channel : {1u, 2u})
+        EXPECT_NE(ReadFile(w->GetStation().ChannelLogPath(channel)).find("aborted by the operator"), std::string::npos)
+            << channel;
+    EXPECT_NE(ReadFile(engine::kMainLogName).find("channel 2 aborted by the operator"), std::string::npos);
+    release = true;
+    for (std::thread& burn : burns) burn.join();
 }
 
 TEST_F(MainWindowTest, EnterRunsStartEvenWithNoBoardReady) {
@@ -502,6 +540,7 @@ TEST_F(MainWindowTest, ConfiguredPortAbsentAtStartUpIsKept) {
     EXPECT_TRUE(ProcessUntil([&] { return !link_.CallsNamed("StartRead").empty(); }));
     EXPECT_EQ(link_.CallsNamed("StartRead")[0].text, configured);
     w->SearchButton()->click();
+    ASSERT_TRUE(ProcessUntil([&] { return w->PortSearchFinished(); }));
     EXPECT_EQ(config_.uart_com[0], configured);
 }
 
@@ -531,6 +570,7 @@ TEST_F(MainWindowTest, SearchTellsWhyAPortIsNotListed) {
     ports_.Add("/dev/ttyUSB0", engine::PortState::NoPermission).Add("/dev/ttyS0");
     auto w = OpenWindow();
     w->SearchButton()->click();
+    ASSERT_TRUE(ProcessUntil([&] { return w->PortSearchFinished(); }));
     EXPECT_EQ(w->PortList()->count(), 1);
     EXPECT_EQ(w->PortStatus()->text(),
               "no permission to open /dev/ttyUSB0; add the station's user to the dialout group (then log in again)");
@@ -546,10 +586,12 @@ TEST_F(MainWindowTest, ListFollowsSerialDevicesThatComeAndGo) {
     ASSERT_EQ(w->PortList()->count(), 1);
     ports_.Add("/dev/ttyACM0");
     w->RescanPortsIfChanged();
+    ASSERT_TRUE(ProcessUntil([&] { return w->PortSearchFinished(); }));
     EXPECT_EQ(w->PortList()->count(), 2);
     EXPECT_EQ(config_.uart_com[1], "/dev/ttyACM0");
     ports_.ports.erase(ports_.ports.begin());  // the watched adapter is unplugged: it stays chosen
     w->RescanPortsIfChanged();
+    ASSERT_TRUE(ProcessUntil([&] { return w->PortSearchFinished(); }));
     EXPECT_EQ(config_.uart_com[0], "/dev/ttyUSB0");
     EXPECT_EQ(w->PortList()->currentText(), "/dev/ttyUSB0");
 }
@@ -560,7 +602,7 @@ TEST_F(MainWindowTest, CloseAndOpenButtonsFreeAndGuardThePort) {
     ports_.Add("/dev/ttyUSB0", engine::PortState::InUse);  // held by the library's last watch round
     w->CloseButton()->click();
     EXPECT_FALSE(w->Watching());
-    EXPECT_EQ(w->CloseButton()->text(), "Open");
+    EXPECT_EQ(w->CloseButton()->text(), "&Open");
     ASSERT_FALSE(link_.CallsNamed("DetachUart").empty());
     EXPECT_EQ(link_.CallsNamed("DetachUart").back().text, "/dev/ttyUSB0");
 
@@ -573,7 +615,7 @@ TEST_F(MainWindowTest, CloseAndOpenButtonsFreeAndGuardThePort) {
     ports_.ports.clear();
     w->CloseButton()->click();
     EXPECT_TRUE(w->Watching());
-    EXPECT_EQ(w->CloseButton()->text(), "Close");
+    EXPECT_EQ(w->CloseButton()->text(), "&Close");
 }
 
 TEST_F(MainWindowTest, SearchButtonDetachesEveryPortAndListsThemAgain) {
@@ -582,6 +624,8 @@ TEST_F(MainWindowTest, SearchButtonDetachesEveryPortAndListsThemAgain) {
     ports_.Add("/dev/ttyACM0").Add("/dev/ttyUSB0");
     auto w = OpenWindow();
     w->SearchButton()->click();
+    EXPECT_FALSE(w->SearchButton()->isEnabled());  // while the search runs off the window thread
+    ASSERT_TRUE(ProcessUntil([&] { return w->PortSearchFinished(); }));
     std::vector<std::string> detached;
     for (const auto& call : link_.CallsNamed("DetachUart")) detached.push_back(call.text);
     EXPECT_EQ(detached, (std::vector<std::string>{"/dev/ttyUSB0", "/dev/ttyS4"}));

@@ -3,6 +3,8 @@
 // pairs 800/400, 800/533, 600/400, 500/333; PN05 at 800/533, chip type 8).
 #include "window_fixture.h"
 
+#include <QTest>
+
 #include "kestrow/app/flash_list_dialog.h"
 #include "kestrow/app/password_dialog.h"
 #include "kestrow/app/settings_dialog.h"
@@ -81,6 +83,26 @@ TEST_F(SettingsDialogTest, OkKeepsTheChoicesAndCopiesTheFields) {
     EXPECT_EQ(config_.chip_mode, config::kModeSpiNand);
     EXPECT_EQ(config_.producer_run_addr, 0x81000000u);
     EXPECT_EQ(config_.path_producer, "producers/p2.bin");
+}
+
+// A run address that is not hex is refused where it is typed: OK keeps the
+// dialog open and the address as it was ("zz" used to save 0x00000000).
+TEST_F(SettingsDialogTest, RunAddressTakesHexOnly) {
+    const std::uint32_t before = config_.producer_run_addr;
+    for (const char* typed : {"zz", "", "123456789", "0x"}) {
+        SCOPED_TRACE(typed);
+        auto dialog = Open();
+        dialog->show();
+        dialog->RunAddressEdit()->setText(typed);
+        dialog->accept();
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_EQ(config_.producer_run_addr, before);
+        dialog->reject();
+    }
+    auto dialog = Open();
+    dialog->RunAddressEdit()->clear();
+    QTest::keyClicks(dialog->RunAddressEdit(), "8g1z0");  // what is not hex cannot be typed
+    EXPECT_EQ(dialog->RunAddressEdit()->text(), "810");
 }
 
 TEST_F(SettingsDialogTest, PartNumberPN01OffersOneClockLineAndOkTakesIt) {
@@ -169,12 +191,29 @@ TEST_F(SettingsDialogTest, FlashListWritesBackExactlyTheRowsShown) {
     const std::size_t before = config_.spinor_list.size();
     ASSERT_GE(before, 2u);
     const auto secondId = config_.spinor_list[1].chip_id;
-    FlashListDialog dialog(config::FlashListKind::SpiNor, config_, language_);
+    FlashListDialog dialog(config::FlashListKind::SpiNor, config_, language_, nullptr, &prompter_);
     EXPECT_EQ(dialog.Table()->rowCount(), static_cast<int>(before));
     dialog.AddButton()->click();
     const int added = dialog.Table()->rowCount() - 1;
-    dialog.Table()->item(added, 1)->setText("1c3017");  // hex without "0x"
+    // Add + OK alone saves nothing: the empty row's cells are said wrong.
+    dialog.accept();
+    EXPECT_EQ(config_.spinor_list.size(), before);
+    EXPECT_TRUE(dialog.Problems()->text().startsWith(QString("row %1: Chip ID \"0x0\" must not be 0").arg(added + 1)))
+        << dialog.Problems()->text().toStdString();
+    dialog.Table()->item(added, 2)->setText("8MB");
+    EXPECT_TRUE(dialog.Problems()->text().contains("Total Size \"8MB\" is not a whole number up to 2147483647"));
+    SaveScreenshot(&dialog, "spi_nor_list_dialog_problems");
+    const char* typed[] = {nullptr, "1c3017" /* hex without "0x" */, "8388608", "256", "256", "65536", "20000000"};
+    for (int column = 1; column < 7; ++column) dialog.Table()->item(added, column)->setText(typed[column]);
+    EXPECT_TRUE(dialog.Problems()->text().isEmpty()) << dialog.Problems()->text().toStdString();
+    // Remove asks first; No keeps the row.
     dialog.Table()->setCurrentCell(0, 1);
+    prompter_.answer = false;
+    dialog.RemoveButton()->click();
+    EXPECT_EQ(dialog.Table()->rowCount(), added + 1);
+    ASSERT_EQ(prompter_.asked.size(), 1u);
+    EXPECT_TRUE(prompter_.asked[0].startsWith("Remove 1 (")) << prompter_.asked[0].toStdString();
+    prompter_.answer = true;
     dialog.RemoveButton()->click();
     SaveScreenshot(&dialog, "spi_nor_list_dialog");
     dialog.accept();
@@ -186,12 +225,12 @@ TEST_F(SettingsDialogTest, FlashListWritesBackExactlyTheRowsShown) {
 TEST_F(SettingsDialogTest, FlashListCancelLeavesTheListAndAnEmptiedListStaysEmpty) {
     const auto nand = config_.spinand_list;
     {
-        FlashListDialog dialog(config::FlashListKind::SpiNand, config_, language_);
+        FlashListDialog dialog(config::FlashListKind::SpiNand, config_, language_, nullptr, &prompter_);
         dialog.AddButton()->click();
         dialog.reject();
     }
     EXPECT_EQ(config_.spinand_list.size(), nand.size());
-    FlashListDialog dialog(config::FlashListKind::SpiNand, config_, language_);
+    FlashListDialog dialog(config::FlashListKind::SpiNand, config_, language_, nullptr, &prompter_);
     while (dialog.Table()->rowCount() > 0) {
         dialog.Table()->setCurrentCell(0, 0);
         dialog.RemoveButton()->click();

@@ -69,5 +69,47 @@ TEST(FlashLists, EditedCellsAreReadLikeTheConfigurationFile) {
     EXPECT_NE(config.FormatConfigText().find("spinand supported count = 0\r\n\r\nsflash"), std::string::npos);
 }
 
+// Each cell is checked as its column reads it: "8MB" was read as 8 and "zz"
+// as 0, and an added row of zeros was saved as a flash entry.
+TEST(FlashLists, CellsThatDoNotReadAsTheirColumnAreNamed) {
+    struct Case {
+        FlashListKind kind;
+        std::size_t column;
+        const char* typed;
+        const char* problem;  // "" when the cell is fine
+    } cases[] = {
+        {FlashListKind::SpiNor, 1, "1c3017", ""},
+        {FlashListKind::SpiNor, 1, "0xEF4018", ""},
+        {FlashListKind::SpiNor, 1, "zz", "Chip ID \"zz\" is not a hex number up to 0xFFFFFFFF"},
+        {FlashListKind::SpiNor, 1, "0x123456789", "Chip ID \"0x123456789\" is not a hex number up to 0xFFFFFFFF"},
+        {FlashListKind::SpiNor, 1, "0", "Chip ID \"0\" must not be 0"},
+        {FlashListKind::SpiNor, 2, "8MB", "Total Size \"8MB\" is not a whole number up to 2147483647"},
+        {FlashListKind::SpiNor, 2, " 8388608 ", ""},
+        {FlashListKind::SpiNor, 2, "-1", "Total Size \"-1\" is not a whole number up to 2147483647"},
+        {FlashListKind::SpiNor, 5, "0", "Erase Size \"0\" must not be 0"},
+        {FlashListKind::SpiNor, 6, "0", ""},
+        {FlashListKind::SpiNor, 7, "0x100", "Flag \"0x100\" is not a hex number up to 0xFF"},
+        {FlashListKind::SpiNor, 9, "", ""},
+        {FlashListKind::SpiNand, 2, "70000", "Page Size \"70000\" is not a whole number up to 65535"},
+        {FlashListKind::SpiNand, 6, "256", "Spare Size \"256\" is not a whole number up to 255"},
+        {FlashListKind::SpiNand, 8, "0x0000FFFF", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.typed) + " in column " + std::to_string(c.column));
+        BurnConfig config;
+        FlashListEditor editor(c.kind, config);
+        editor.AddRow();
+        editor.SetCell(0, c.column, c.typed);
+        EXPECT_EQ(editor.CellProblem(0, c.column), c.problem);
+    }
+    BurnConfig config;
+    FlashListEditor editor(FlashListKind::SpiNor, config);
+    editor.AddRow();
+    EXPECT_EQ(editor.Problems(), (std::vector<std::string>{
+                                     "row 1: Chip ID \"0x0\" must not be 0", "row 1: Total Size \"0\" must not be 0",
+                                     "row 1: Page Size \"0\" must not be 0", "row 1: Program Size \"0\" must not be 0",
+                                     "row 1: Erase Size \"0\" must not be 0"}));
+}
+
 }  // namespace
 }  // namespace kestrow::config

@@ -346,7 +346,8 @@ TEST_F(BurnChannelTest, NandPathWithoutFlashIdFailsTheBootLoaderInsteadOfDividin
     }
 }
 
-TEST_F(BurnChannelTest, BurnFileProblemsShowAMessageAndEndTheBurn) {
+// No message box stops the burn thread: the text is the failed row's cause.
+TEST_F(BurnChannelTest, BurnFileProblemsFailTheRowWithTheirText) {
     struct Case {
         int chip_mode;
         std::size_t size;
@@ -363,9 +364,12 @@ TEST_F(BurnChannelTest, BurnFileProblemsShowAMessageAndEndTheBurn) {
         config_.chip_mode = c.chip_mode;
         WriteFile("boot.bin", std::string(c.size, 'b'));
         EXPECT_EQ(engine.BurnChannel(1), 0) << c.message;
-        EXPECT_EQ(window.Boxes(), std::vector<std::string>{c.message});
         EXPECT_EQ(window.Statuses(1).back(), c.status) << c.message;
         EXPECT_TRUE(link.CallsNamed("DownloadBoot").empty());
+        state.RefreshRows(2);
+        for (const StationEvent& event : window.Posts()) state.OnEvent(event);
+        EXPECT_EQ(state.Rows()[0].result, RowResult::Failed) << c.message;
+        EXPECT_EQ(state.Rows()[0].cause, c.message);
     }
 }
 

@@ -254,5 +254,54 @@ TEST_F(BurnCommandTest, ExitStatusTellsFailureConfigurationErrorAndTimeOut) {
     }
 }
 
+// --timeout: refused when it cannot be a time; when it runs out while a board
+// step is blocked (an acknowledgement that never comes, which the library
+// waits 10 s for), the run ends at once with that board interrupted.
+TEST_F(BurnCommandTest, TimeoutIsCheckedAndEndsARunWhoseBoardIsBlocked) {
+    struct Refused {
+        const char* value;
+        const char* stderr_text;
+    } refused[] = {
+        {"nan", "--timeout nan is not a number of seconds"},
+        {"abc", "--timeout abc is not a number of seconds"},
+        {"-1", "--timeout -1 is negative (0 means no limit)"},
+        {"inf", "--timeout inf is too long to schedule"},
+        {"1e300", "--timeout 1e300 is too long to schedule"},
+    };
+    std::filesystem::remove(Cable());
+    for (const Refused& c : refused) {
+        SCOPED_TRACE(c.value);
+        int status = RunKestrow("burn --station " + dir_.string() + " --port " + Cable() + " --timeout " + c.value,
+                                [](const std::string&) {});
+        EXPECT_EQ(status, 2);
+        EXPECT_NE(ReadFile("stderr.txt").find(c.stderr_text), std::string::npos) << ReadFile("stderr.txt");
+    }
+    std::string help;
+    EXPECT_EQ(RunKestrow("burn --help", [&](const std::string& line) { help += line; }), 0);
+    EXPECT_NE(help.find("(default 0: no limit)"), std::string::npos) << help;
+
+    vboard::BoardOptions options = SampleBoard();
+    ASSERT_TRUE(vboard::ApplyFault("drop-ack=1", options));
+    vboard::VirtualBoard board(options);
+    PlugIn(board);
+    std::vector<nlohmann::json> records;
+    const auto started = std::chrono::steady_clock::now();
+    int status = RunKestrow("burn --station " + dir_.string() + " --port " + Cable() + " --json --timeout 2",
+                            [&](const std::string& line) { records.push_back(nlohmann::json::parse(line)); });
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(status, 3) << ReadFile("stderr.txt");
+    // Before the blocked step's own 10 s: the run did not wait for it.
+    EXPECT_LT(took, std::chrono::seconds(10));
+    ASSERT_EQ(records.size(), 1u) << ReadFile("stderr.txt");
+    EXPECT_EQ(records[0]["result"], "interrupted");
+    EXPECT_EQ(records[0]["cause"], "interrupted: the --timeout of 2 s ran out");
+    const std::string err = ReadFile("stderr.txt");
+    EXPECT_NE(err.find("summary: 0 passed, 0 failed, 1 interrupted"), std::string::npos) << err;
+    std::string channelLogs;  // the program's clock names them, not the test's
+    for (const auto& entry : std::filesystem::directory_iterator(dir_ / "log"))
+        if (entry.path().filename().string().starts_with("ch")) channelLogs += ReadFile("log/" + entry.path().filename().string());
+    EXPECT_NE(channelLogs.find("interrupted: the --timeout of 2 s ran out"), std::string::npos) << channelLogs;
+}
+
 }  // namespace
 }  // namespace kestrow::engine::testing

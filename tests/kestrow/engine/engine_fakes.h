@@ -234,10 +234,6 @@ public:
     void RefreshTitle() override { ++titles; }
     void EndOfRun() override { ++end_of_runs; }
     void ShowCloseButton(bool visible) override { close_button_visible = visible; }
-    void ShowMessageBox(const std::string&, const std::string& text) override {
-        std::lock_guard lock(mutex_);
-        boxes_.push_back(text);
-    }
     void ReportPort(const std::string& port, const std::string& problem) override {
         std::lock_guard lock(mutex_);
         port_reports_.push_back({port, problem});
@@ -264,10 +260,6 @@ public:
         std::lock_guard lock(mutex_);
         return posts_;
     }
-    std::vector<std::string> Boxes() const {
-        std::lock_guard lock(mutex_);
-        return boxes_;
-    }
     std::vector<bool> BarChanges() const {
         std::lock_guard lock(mutex_);
         return bar_changes_;
@@ -281,7 +273,6 @@ private:
     mutable std::mutex mutex_;
     std::vector<StationEvent> posts_;
     std::vector<bool> bar_changes_;
-    std::vector<std::string> boxes_;
     std::vector<std::pair<std::string, std::string>> port_reports_;
 };
 

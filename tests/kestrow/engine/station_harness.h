@@ -107,10 +107,6 @@ protected:
         while (done < channels) {
             auto m = window_.Pop(until);
             if (!m) break;
-            if (!m->box_text.empty()) {
-                boxes_.push_back(m->box_text);
-                continue;
-            }
             if (!m->event) continue;
             const StationEvent& event = *m->event;
             if (event.kind != EventKind::Status) {
@@ -167,7 +163,6 @@ protected:
     station::Station station_{{config_, language_, link_, window_}};
     StationState& state_ = station_.State();
     BurnEngine& engine_ = station_.Engine();
-    std::vector<std::string> boxes_;
 };
 
 }  // namespace kestrow::engine::testing

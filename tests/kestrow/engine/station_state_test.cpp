@@ -193,6 +193,48 @@ TEST_F(StationStateTest, TimersCountArmedChannelsOnly) {
     EXPECT_EQ(state_.Rows()[1].seconds, 3u);  // the last value stays visible
 }
 
+// A row keeps its last result until the next board attaches: re-armed, it
+// shows that it waits, and only Ready clears the result.
+TEST_F(StationStateTest, ResultStaysUntilTheNextBoardAttaches) {
+    struct Case {
+        const char* name;
+        unsigned code;
+        RowResult result;
+        const char* cause;
+        bool board_stays;
+    } cases[] = {
+        {"passed", status::kCompletion, RowResult::Passed, "", false},
+        {"failed", status::kTestFailed, RowResult::Failed, "flash ID 0x123456 is not in the SPI NOR list", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        state_.RefreshRows(2);
+        state_.SetFailureCause(1, "flash ID 0x123456 is not in the SPI NOR list");
+        const std::time_t before = std::time(nullptr);
+        Status(1, c.code);
+        const RowRecord& row = state_.Rows()[0];
+        EXPECT_EQ(row.result, c.result);
+        EXPECT_GE(row.result_time, before);
+        EXPECT_EQ(row.cause, c.cause);
+        EXPECT_EQ(row.board_stays, c.board_stays);
+        EXPECT_EQ(state_.AwaitingDeparture(1), c.board_stays);
+        EXPECT_FALSE(row.waiting);
+
+        state_.BoardGone(1);
+        state_.OnEvent(ArmedEvent(1));
+        EXPECT_TRUE(row.waiting);
+        EXPECT_FALSE(row.board_stays);
+        EXPECT_EQ(row.result, c.result);  // still readable while the port waits
+        EXPECT_EQ(row.cause, c.cause);
+
+        Status(1, status::kReady);
+        EXPECT_EQ(row.result, RowResult::None);
+        EXPECT_FALSE(row.waiting);
+        EXPECT_EQ(row.cause, "");
+        EXPECT_EQ(state_.Rows()[1].result, RowResult::None);  // the other row is not touched
+    }
+}
+
 class PortWatcherTest : public StationStateTest {
 protected:
     PortWatcher watcher_{config_, link_, state_, window_, 1};
@@ -306,6 +348,80 @@ TEST_F(PortWatcherTest, UnopenablePortIsToldOnceAndTriedAgainAfterThePause) {
     auto handshake = std::find(calls.begin(), calls.end(), "ChooseBaud");
     ASSERT_NE(handshake, calls.end());
     EXPECT_EQ(handshake - calls.begin(), kFailures + 1);
+}
+
+// Polls `done` for up to half a minute; false when it never held.
+bool Eventually(const std::function<bool()>& done) {
+    for (int wait = 0; wait < 15000; ++wait) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return done();
+}
+
+// A failed board is not attached again while it answers its boot ROM: its
+// port is only looked at (at the boot rate, nothing attached) until a round
+// gets no answer, unless retries are left; a passed board re-arms at once.
+TEST_F(PortWatcherTest, FailedBoardIsNotBurnedAgainUntilItHasGone) {
+    struct Case {
+        const char* name;
+        unsigned retries;
+        std::vector<unsigned> results;  // the result of each burn, in order
+        std::size_t attaches_before_it_sticks;
+        bool sticks;
+    } cases[] = {
+        {"failure, no retries", 0, {status::kTestFailed}, 1, true},
+        {"failure, one retry", 1, {status::kTestFailed, status::kTestFailed}, 2, true},
+        {"retry passes", 1, {status::kTestFailed, status::kCompletion}, 2, false},
+        {"passed", 0, {status::kCompletion}, 1, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeLink link;
+        RecordingWindow window;
+        StationState state(config_, language_, link, window);
+        state.SetPorts({"/dev/ttyUSB0"});
+        state.RefreshRows(1);
+        state.SetAutoRetries(c.retries);
+        PortWatcher watcher(config_, link, state, window, 1);
+        config_.uart_baud = 921600;  // the looks ask for the boot rate, not this one
+        link.attach_channel = 1;
+        watcher.Start();
+        auto attaches = [&] { return link.CallsNamed("AttachUart").size(); };
+        auto posted = [&](EventKind kind) {
+            std::size_t n = 0;
+            for (const StationEvent& e : window.Posts()) n += e.kind == kind;
+            return n;
+        };
+        for (std::size_t i = 0; i < c.results.size(); ++i) {
+            ASSERT_TRUE(Eventually([&] { return attaches() >= i + 1; }));
+            ASSERT_TRUE(Eventually([&] { return state.AutoStart(1); }));
+            state.OnEvent(StatusEvent(1, c.results[i]));
+        }
+        if (!c.sticks) {
+            ASSERT_TRUE(Eventually([&] { return attaches() > c.results.size(); }));
+            watcher.Stop();
+            EXPECT_EQ(watcher.DepartureRounds(), 0u);
+            EXPECT_GE(posted(EventKind::Armed), 1u);
+            continue;
+        }
+        // The board still answers: several looks, no attach, the row says it stays.
+        ASSERT_TRUE(Eventually([&] { return watcher.DepartureRounds() >= 3; }));
+        EXPECT_EQ(attaches(), c.attaches_before_it_sticks);
+        EXPECT_TRUE(state.Rows()[0].board_stays);
+        EXPECT_EQ(state.Rows()[0].retries, c.retries);
+        EXPECT_EQ(posted(EventKind::Armed), c.retries);  // one after each retried failure
+        const std::vector<LinkCall> bauds = link.CallsNamed("ChooseBaud");
+        EXPECT_EQ(bauds.back().values, (std::vector<unsigned>{0, 115200}));  // looked at at the boot rate
+        // Taken away: the next round gets no answer, the port is armed again.
+        link.SetResult("ChooseBaud", kLinkNoPrompt);
+        ASSERT_TRUE(Eventually([&] { return posted(EventKind::Armed) >= c.retries + 1; }));
+        EXPECT_FALSE(state.AwaitingDeparture(1));
+        // A new board answers and is attached.
+        link.SetResult("ChooseBaud", 1);
+        ASSERT_TRUE(Eventually([&] { return attaches() >= c.attaches_before_it_sticks + 1; }));
+        watcher.Stop();
+    }
 }
 
 }  // namespace

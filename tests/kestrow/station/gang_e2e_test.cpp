@@ -222,5 +222,43 @@ TEST_F(GangE2eTest, ChannelsTwoAndSixteenBurn) {
     ExpectPassedFlashesHoldTheBurnFile(2);
 }
 
+// A board that fails but stays in its boot ROM (it never echoes the download
+// command) is not burned again, however long it stays; once it has gone the
+// port waits for the next board with the failure still on the row. (Retries
+// are counted in the watcher's own tests.)
+TEST_F(GangE2eTest, FailedBoardThatStaysInItsBootRomIsNotBurnedAgain) {
+    Plug("a", WithFault("bad-echo"));
+    Plug("b", NorBoard());
+    StartGang({Port("a"), Port("b")});
+    ASSERT_TRUE(PumpResults({1, 2}, 1));
+    EXPECT_FALSE(results_[1][0].passed);
+    EXPECT_TRUE(results_[2][0].passed);
+    // Many looks at the failed board, which answers each of them.
+    for (int wait = 0; wait < 3000 && station_.Watcher(1).DepartureRounds() < 5; ++wait)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_GE(station_.Watcher(1).DepartureRounds(), 5u);
+    while (auto m = window_.Pop(std::chrono::steady_clock::now()))
+        if (m->event) state_.OnEvent(*m->event);
+    EXPECT_EQ(results_[1].size(), 1u);
+    const RowRecord& row = state_.Rows()[0];
+    EXPECT_EQ(row.result, RowResult::Failed);
+    EXPECT_TRUE(row.board_stays);
+    EXPECT_FALSE(row.waiting);
+    EXPECT_EQ(row.cause, "download producer fail.");
+    EXPECT_TRUE(state_.Rows()[1].waiting);  // the passed port re-armed at once
+
+    // Taken off the fixture: the row waits, its failure still shown.
+    fs::remove(Port("a"));
+    boards_.erase("a");
+    ASSERT_TRUE(PumpUntil([&] { return state_.Rows()[0].waiting; }));
+    EXPECT_EQ(state_.Rows()[0].result, RowResult::Failed);
+    EXPECT_FALSE(state_.Rows()[0].board_stays);
+
+    Plug("a", NorBoard());
+    ASSERT_TRUE(PumpResults({1}, 2));
+    EXPECT_TRUE(results_[1][1].passed);
+    EXPECT_EQ(state_.Rows()[0].result, RowResult::Passed);
+}
+
 }  // namespace
 }  // namespace kestrow::engine::testing
