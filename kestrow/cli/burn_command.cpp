@@ -22,6 +22,7 @@
 #include "kestrow/engine/queued_window.h"
 #include "kestrow/engine/station_state.h"
 #include "kestrow/engine/status_codes.h"
+#include "kestrow/records/record_report.h"
 #include "kestrow/station/station.h"
 
 #include <nlohmann/json.hpp>
@@ -48,6 +49,7 @@ struct BurnOptions {
     unsigned boards = 1;
     double timeoutSeconds = 0;  // 0: wait for ever
     bool json = false;
+    std::string records;  // --records: the records store, else the station's
 };
 
 constexpr int kExitPassed = 0;
@@ -131,6 +133,8 @@ public:
     int Run(const std::vector<std::string>& ports) {
         station_.SetPorts(ports);
         station_.Open(static_cast<int>(ports.size()));  // the files were checked before
+        for (const std::string& problem : station_.OpenRecords(options_.records))
+            std::cerr << "warning: " << problem << std::endl;
         std::string watched = ports.size() == 1 ? ports[0] : "";
         for (std::size_t i = 0; ports.size() > 1 && i < ports.size(); ++i)
             watched += (i == 0 ? "" : ", ") + ports[i] + " (channel " + std::to_string(i + 1) + ")";
@@ -242,6 +246,7 @@ private:
             nlohmann::json line = {{"port", r.port},       {"channel", r.channel},       {"flash_id", FlashIdText(r.flash_id)},
                                    {"result", passed ? "passed" : "failed"}, {"status", r.status},
                                    {"duration_s", r.seconds}, {"bytes", r.bytes}};
+            AddRecordFields(channel, line);
             std::cout << line.dump() << std::endl;
         } else {
             char text[160];
@@ -250,6 +255,22 @@ private:
                           FlashIdText(r.flash_id).c_str(), r.bytes);
             human_ << text << std::endl;
         }
+    }
+
+    // The board's record: its addresses and the burn file's digest, under
+    // the names `kestrow records --json` gives them.
+    void AddRecordFields(unsigned channel, nlohmann::json& line) {
+        station::BoardRecords* records = station_.Records();
+        std::optional<station::ChannelRecord> last = records ? records->LastOf(channel) : std::nullopt;
+        if (!last) return;
+        records::BurnRecord record;
+        record.id = last->id;
+        record.identity = last->identity;
+        record.start.burn_file = last->burn_file;
+        record.start.burn_file_sha256 = last->burn_file_sha256;
+        const nlohmann::ordered_json full = records::RecordJson(record);
+        for (const char* key : {"mac", "serial", "bluetooth", "burn_file", "burn_file_sha256"}) line[key] = full[key];
+        line["record_id"] = last->id;
     }
 
     void DrawProgress(unsigned channel = 0) {
@@ -441,7 +462,9 @@ void SetupBurnCommand(CLI::App& app, Context& context) {
     cmd->add_option("--timeout", options->timeoutSeconds, "Give up after SECONDS (default: wait for ever)")
         ->check(CLI::NonNegativeNumber);
     cmd->add_flag("--json", options->json,
-                  "Print one JSON line per board (port, channel, flash ID, result, status, duration, bytes)");
+                  "Print one JSON line per board (port, channel, flash ID, result, status, duration, bytes, "
+                  "the MAC, serial number and Bluetooth address given, the burn file and its SHA-256)");
+    cmd->add_option("--records", options->records, records::kRecordsOptionHelp);
     cmd->callback([options, &context] {
         context.run = [options](const Context&) { return RunBurn(*options); };
     });

@@ -53,6 +53,8 @@ StepOutcome FailedWithMessage(unsigned code, const std::string& text) {
 struct BurnEngine::Burn {
     unsigned channel;
     std::string log;  // the channel log every step appends to
+    bool recorded = false;
+    bool passed = false;
     ModeControl mode{};
     config::SpiNandInfo nand{};  // the NAND record of the flash found
 };
@@ -100,6 +102,7 @@ void BurnEngine::ProgressEntry(unsigned channel, unsigned bytes) {
 }
 
 void BurnEngine::ReportProgress(unsigned channel, unsigned bytes) {
+    if (channel < bytes_.size()) bytes_[channel] = bytes;
     window_.Post(ProgressEvent(channel, bytes));
 }
 
@@ -108,6 +111,7 @@ unsigned BurnEngine::LastFlashId(unsigned channel) const {
 }
 
 void BurnEngine::Post(unsigned channel, unsigned code) {
+    if (channel < last_status_.size()) last_status_[channel] = code;
     window_.Post(StatusEvent(channel, code));
 }
 
@@ -142,6 +146,14 @@ int BurnEngine::RunBurn(unsigned channel) {
     window_.EnableBar(false);
     log.Write(kLogTime, "work number = %d\n", state_.BeginChannel(channel));
     if (channel < flash_ids_.size()) flash_ids_[channel] = 0;
+    if (channel < bytes_.size()) bytes_[channel] = 0;
+    if (!StartRecord(burn, log)) return 0;
+    // The record ends before the port is let go for the next board.
+    struct Recorded {
+        BurnEngine& engine;
+        const Burn& burn;
+        ~Recorded() { engine.EndRecord(burn); }
+    } recorded{*this, burn};
 
     for (const BurnStep& step : kBurnSequence)
         if (Applies(step.id, burn) && !RunStep(burn, step, log)) return 0;
@@ -157,7 +169,30 @@ int BurnEngine::RunBurn(unsigned channel) {
     log.Write(kLogTime, "++Burn success++\r\n");
     state_.DisarmTimer(channel);
     window_.RefreshTitle();
+    burn.passed = true;
     return 1;
+}
+
+bool BurnEngine::StartRecord(Burn& burn, ChannelLog& log) {
+    if (recorder_ == nullptr) return true;
+    std::string refusal = recorder_->BoardStarts(
+        {burn.channel, state_.PortOfChannel(burn.channel), burn.log, config::ResolveProgramPath(config_.path_nandboot)});
+    if (refusal.empty()) {
+        burn.recorded = true;
+        return true;
+    }
+    // Nothing has been sent to the board: it is refused as an unknown medium is.
+    log.Write(kLogTime, "->%s, burn refused, fail\r\n", refusal.c_str());
+    window_.ShowMessageBox(config::kProgramCaption, refusal);
+    Post(burn.channel, status::kSetModeFailed);
+    return false;
+}
+
+void BurnEngine::EndRecord(const Burn& burn) {
+    if (!burn.recorded) return;
+    const unsigned c = burn.channel;
+    recorder_->BoardEnds(c, {burn.passed, c < last_status_.size() ? last_status_[c].load() : 0,
+                             c < bytes_.size() ? bytes_[c].load() : 0, LastFlashId(c)});
 }
 
 void BurnEngine::EndBurn(unsigned channel) {
@@ -351,6 +386,11 @@ StepOutcome BurnEngine::BurnSpiImage(const Burn& burn) {
     std::uint64_t length = GetBurnFileLength(bin.path);
     if (length == 0) return StepFailed(status::kImageFileWrong);
     bin.length = static_cast<std::uint32_t>(length);
+    // This board's addresses go into its own copy of the image.
+    ImageToStream stream{bin.path, {}, nullptr};
+    if (recorder_ != nullptr) stream = recorder_->ImageStarts(burn.channel, bin.path);
+    if (!stream.refusal.empty()) return FailedWithMessage(status::kSpiImageFailed, stream.refusal);
+    bin.path = stream.path;
     if (link_.DownloadSpiImage(burn.channel, bin) != kLinkSuccess) return StepFailed(status::kSpiImageFailed);
     return StepDone();
 }

@@ -53,6 +53,10 @@ void PortWatcher::Watch(std::stop_token stop) {
     while (!stop.stop_requested()) {
         if (!state_.WaitUntilChannelFree(channel_, stop)) return;
         const std::string port = state_.PortOfChannel(channel_);
+        if (port.size() >= kMinPortNameChars && !RecorderTakesBoards(port)) {
+            if (!SleepFor(stop, unopenable_pause_)) return;
+            continue;
+        }
         if (port.size() >= kMinPortNameChars) {
             if (link_.StartRead(port, slot, static_cast<unsigned>(config_.chip_type)) == 0) {
                 // Missing, forbidden or held: said once, then tried about once a second.
@@ -84,6 +88,14 @@ void PortWatcher::TellUnopenable(const std::string& port) {
             why.detail = look.condition.detail;
     }
     window_.ReportPort(port, PortProblemText(port, why));
+}
+
+bool PortWatcher::RecorderTakesBoards(const std::string& port) {
+    if (recorder_ == nullptr) return true;
+    std::string refusal = recorder_->MayTakeBoard();
+    if (refusal != told_recorder_) window_.ReportPort(port, refusal.empty() ? "" : port + ": " + refusal);
+    told_recorder_ = refusal;
+    return refusal.empty();
 }
 
 void PortWatcher::TellOpen(const std::string& port) {

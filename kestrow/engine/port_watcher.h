@@ -7,6 +7,7 @@
 // Each channel's watcher runs on its own: nothing one port does waits for another.
 #include "kestrow/config/burn_config.h"
 #include "kestrow/engine/board_link.h"
+#include "kestrow/engine/burn_recorder.h"
 #include "kestrow/engine/port_search.h"
 #include "kestrow/engine/station_state.h"
 #include "kestrow/engine/station_window.h"
@@ -39,6 +40,8 @@ public:
     void Stop();
     bool Running() const { return thread_.joinable(); }
     unsigned Channel() const { return channel_; }
+    // Asked before each look for a board; none by default. While not running.
+    void SetRecorder(BurnRecorder* recorder) { recorder_ = recorder; }
 
     // One attach attempt on `port` for channel slot `slot`: the RAM check of
     // chip type 11, the secure check or the baud handshake, the bind to a
@@ -51,6 +54,8 @@ private:
     // each only when that changed.
     void TellUnopenable(const std::string& port);
     void TellOpen(const std::string& port);
+    // The recorder takes boards now; tells the window when that changed.
+    bool RecorderTakesBoards(const std::string& port);
 
     const config::BurnConfig& config_;
     BoardLink& link_;
@@ -64,6 +69,8 @@ private:
     bool told_problem_ = false;
     std::string told_port_;
     PortCondition told_;
+    BurnRecorder* recorder_ = nullptr;
+    std::string told_recorder_;  // the recorder's last refusal the window was told
     std::jthread thread_;
 };
 

@@ -476,6 +476,7 @@ bool SpiImageBuild::Run(const std::string& flashName, const std::string& outputP
         return finish(false);
     }
     writing = true;
+    std::lock_guard library(PartitionLibraryMutex());
     image_ = std::make_unique<ImageFlash>(pending.fd(), flash_.page_size, flash_.erase_size,
                                           [this](const std::string& line) { reporter_.Diagnostic(line); });
     if (!FillErased(pending.fd()) || !InitPartitions() || !CreatePartitions() || !WriteDataAreas()) {

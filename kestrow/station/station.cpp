@@ -1,5 +1,7 @@
 #include "kestrow/station/station.h"
 
+#include "kestrow/config/station_folder.h"
+
 #include <algorithm>
 #include <chrono>
 #include <thread>
@@ -16,7 +18,9 @@ Station::Station(StationParts parts, engine::EngineOptions options)
     : config_(parts.config),
       link_(parts.link),
       state_(parts.config, parts.language, parts.link, parts.window),
-      engine_(parts.config, parts.link, state_, parts.window, options) {
+      engine_(parts.config, parts.link, state_, parts.window, options),
+      language_(parts.language),
+      window_(parts.window) {
     for (unsigned channel = 1; channel <= engine::kMaxChannels; ++channel)
         watchers_.push_back(std::make_unique<engine::PortWatcher>(parts.config, parts.link, state_, parts.window,
                                                                   channel, parts.ports));
@@ -38,11 +42,21 @@ void Station::Close() {
     for (const std::string& port : state_.Ports())
         if (!port.empty()) link_.DetachUart(port);
     engine::BurnEngine::Install(nullptr);
+    // A board still burning now is cut short: its record says so.
+    if (records_) records_->InterruptRunning();
     // A burn whose result is in may still be on its way out of the engine,
     // which uses this station's state: it must leave first.
     while (engine_.RunningBurns() > 0) std::this_thread::sleep_for(kBurnExitPoll);
     state_.MainLog().Close();
     open_ = false;
+}
+
+std::vector<std::string> Station::OpenRecords(const std::string& records) {
+    records_ = std::make_unique<BoardRecords>(config_, window_, records::OpenStationStore(config::StationFolder(), records),
+                                              config::StationFolder());
+    engine_.SetRecorder(records_.get());
+    for (auto& watcher : watchers_) watcher->SetRecorder(records_.get());
+    return records_->Start(language_);
 }
 
 engine::TransferTotal Station::RecomputeTransferTotal() {
