@@ -4,6 +4,7 @@
 #include "kestrow/app/hardware_dialog.h"
 #include "kestrow/app/password_dialog.h"
 #include "kestrow/app/progress_delegate.h"
+#include "kestrow/app/records_front.h"
 #include "kestrow/app/settings_dialog.h"
 #include "kestrow/app/spi_image_dialog.h"
 #include "kestrow/config/station_checks.h"
@@ -107,6 +108,7 @@ MainWindow::MainWindow(StationParts parts, QWidget* parent)
 
     config_.LoadPasswords();
     WarnAboutMissingFile(station_.Open(config_.device_channel));
+    AttachRecords(*this, *this, *settings_menu_, station_, language_, prompter_);
     SetCheckInfo();
     ApplyLanguage();
     RefreshRows();

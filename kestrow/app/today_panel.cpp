@@ -1,0 +1,34 @@
+#include "kestrow/app/today_panel.h"
+
+#include "kestrow/station/today_counters.h"
+
+#include <QTimer>
+
+#include <chrono>
+
+namespace kestrow::app {
+
+TodayPanel::TodayPanel(records::RecordStore& store, QWidget* parent) : QLabel(parent), store_(store) {
+    timer_ = new QTimer(this);
+    connect(timer_, &QTimer::timeout, this, &TodayPanel::Refresh);
+    timer_->start(kTodayRefreshMs);
+    Refresh();
+}
+
+void TodayPanel::Refresh() {
+    const std::int64_t now =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    records::StoreResult<records::RecordSummary> today =
+        store_.Summarize({.since_us = station::LocalMidnightUs(now)});
+    // While the store cannot be reached the last counts stay, marked as such.
+    if (!today) {
+        if (!text().endsWith(" (store unreachable)")) setText(text() + " (store unreachable)");
+        setToolTip(QString::fromStdString(today.error().message));
+        return;
+    }
+    setToolTip(QString::fromStdString(store_.Location().Describe()));
+    setText(QString::fromStdString(station::FormatTodayCounters(station::CountToday(*today, now))));
+}
+
+}  // namespace kestrow::app
