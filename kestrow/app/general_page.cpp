@@ -140,7 +140,10 @@ bool GeneralPage::Load() {
         bt_end_->setText(QString::fromStdString(records::FormatBluetooth(p->range.end)));
         burn_bt_->setChecked(p->enabled);
     }
-    for (QLineEdit* field : findChildren<QLineEdit*>()) field->setProperty("before", field->text());
+    for (QLineEdit* field : findChildren<QLineEdit*>()) {
+        field->setProperty("before", field->text());
+        field->setProperty("loaded", field->text());
+    }
     ShowNext(*pools);
     return true;
 }
@@ -189,12 +192,15 @@ void GeneralPage::accept() {
         const records::PoolState* old;
     };
     std::vector<Taken> taken;
-    auto take = [&](PoolKind kind, QCheckBox* burn, auto fromFields) -> bool {
+    auto edited = [](std::initializer_list<QLineEdit*> fields) {
+        for (QLineEdit* field : fields)
+            if (field->text() != field->property("loaded").toString()) return true;
+        return false;
+    };
+    auto take = [&](PoolKind kind, QCheckBox* burn, bool changed, auto fromFields) -> bool {
         const records::PoolState* old = FindPool(*pools, kind);
         records::PoolRange range = old ? old->range : records::PoolRange{kind, {}, 0, 0};
         const std::optional<config::PoolRangeProblem> problem = fromFields(range);
-        const bool changed = !old || range.prefix != old->range.prefix || range.start != old->range.start ||
-                             range.end != old->range.end;
         if (problem && (burn->isChecked() || changed || !old)) {
             Problem(config::PoolRangeMessage(*problem, language_));
             return false;
@@ -203,18 +209,19 @@ void GeneralPage::accept() {
         return true;
     };
     const bool ok =
-        take(PoolKind::Mac, burn_mac_,
+        take(PoolKind::Mac, burn_mac_, edited({mac_start_high_, mac_start_low_, mac_end_high_, mac_end_low_}),
              [this](records::PoolRange& r) {
                  return records::MacRangeFromFields(
                      {FieldText(mac_start_high_), FieldText(mac_start_low_), FieldText(mac_end_high_), FieldText(mac_end_low_)}, r);
              }) &&
         take(PoolKind::Serial, burn_serial_,
+             edited({serial_start_prefix_, serial_start_low_, serial_end_prefix_, serial_end_low_}),
              [this](records::PoolRange& r) {
                  return records::SerialRangeFromFields({FieldText(serial_start_prefix_), FieldText(serial_start_low_),
                                                         FieldText(serial_end_prefix_), FieldText(serial_end_low_)},
                                                        r);
              }) &&
-        take(PoolKind::Bluetooth, burn_bt_, [this](records::PoolRange& r) {
+        take(PoolKind::Bluetooth, burn_bt_, edited({bt_start_, bt_end_}), [this](records::PoolRange& r) {
             return records::BluetoothRangeFromFields({FieldText(bt_start_), FieldText(bt_end_)}, r);
         });
     if (!ok) return;
