@@ -53,10 +53,6 @@ void PortWatcher::Watch(std::stop_token stop) {
     while (!stop.stop_requested()) {
         if (!state_.WaitUntilChannelFree(channel_, stop)) return;
         const std::string port = state_.PortOfChannel(channel_);
-        if (port.size() >= kMinPortNameChars && !RecorderTakesBoards(port)) {
-            if (!SleepFor(stop, unopenable_pause_)) return;
-            continue;
-        }
         if (port.size() >= kMinPortNameChars) {
             if (link_.StartRead(port, slot, static_cast<unsigned>(config_.chip_type)) == 0) {
                 // Missing, forbidden or held: said once, then tried about once a second.
@@ -65,6 +61,12 @@ void PortWatcher::Watch(std::stop_token stop) {
                 continue;
             }
             TellOpen(port);
+            if (!RecorderTakesBoards(port)) {
+                // The port is let go while the board waits for the store.
+                link_.DetachUart(port);
+                if (!SleepFor(stop, unopenable_pause_)) return;
+                continue;
+            }
             if (!SleepFor(stop, kPromptWait)) return;
             Attach(port, slot);
         }

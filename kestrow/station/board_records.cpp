@@ -16,6 +16,8 @@ namespace {
 using records::PoolKind;
 using records::StoreErrorKind;
 
+constexpr const char* kNoBoardUntilBack = "; no board is taken until it answers";
+
 std::size_t PoolIndex(PoolKind kind) {
     return static_cast<std::size_t>(std::find(records::kPoolKinds.begin(), records::kPoolKinds.end(), kind) -
                                     records::kPoolKinds.begin());
@@ -46,7 +48,7 @@ std::vector<std::string> BoardRecords::Start(const config::LanguageTable& langua
     std::vector<std::string> problems;
     if (records::StoreStatus s = store_->CheckReachable(); !s) {
         StoreFailed(s.error().message);
-        problems.push_back(s.error().message + "; no board is taken until it answers");
+        problems.push_back(s.error().message + kNoBoardUntilBack);
         return problems;
     }
     // The outbox went first (on connecting): a result that waited there is a
@@ -91,7 +93,7 @@ void BoardRecords::RaisePools(std::vector<std::string>& problems) {
 
 void BoardRecords::StoreFailed(const std::string& message) {
     std::lock_guard lock(gate_mutex_);
-    gate_problem_ = message;
+    gate_problem_ = message + kNoBoardUntilBack;
     gate_checked_ = std::chrono::steady_clock::now();
     gate_checked_once_ = true;
 }
@@ -101,7 +103,7 @@ std::string BoardRecords::MayTakeBoard() {
     const auto now = std::chrono::steady_clock::now();
     if (gate_checked_once_ && now - gate_checked_ < kStoreRecheck) return gate_problem_;
     records::StoreStatus s = store_->CheckReachable();
-    gate_problem_ = s ? "" : s.error().message + "; no board is taken until it answers";
+    gate_problem_ = s ? "" : s.error().message + kNoBoardUntilBack;
     gate_checked_ = now;
     gate_checked_once_ = true;
     return gate_problem_;
