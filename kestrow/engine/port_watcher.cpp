@@ -53,20 +53,22 @@ void PortWatcher::Watch(std::stop_token stop) {
     while (!stop.stop_requested()) {
         if (!state_.WaitUntilChannelFree(channel_, stop)) return;
         const std::string port = state_.PortOfChannel(channel_);
+        if (port.size() >= kMinPortNameChars && !RecorderTakesBoards(port)) {
+            // The port is left alone while boards wait for the store; a
+            // problem of its own is still told, from a look that opens nothing.
+            if (PortCondition look = link_.PortError(port, kLookAtPort); look.state != PortState::Usable)
+                TellUnopenable(port, look);
+            if (!SleepFor(stop, unopenable_pause_)) return;
+            continue;
+        }
         if (port.size() >= kMinPortNameChars) {
             if (link_.StartRead(port, slot, static_cast<unsigned>(config_.chip_type)) == 0) {
                 // Missing, forbidden or held: said once, then tried about once a second.
-                TellUnopenable(port);
+                TellUnopenable(port, link_.PortError(port, channel_ - 1));
                 if (!SleepFor(stop, unopenable_pause_)) return;
                 continue;
             }
             TellOpen(port);
-            if (!RecorderTakesBoards(port)) {
-                // The port is let go while the board waits for the store.
-                link_.DetachUart(port);
-                if (!SleepFor(stop, unopenable_pause_)) return;
-                continue;
-            }
             if (!SleepFor(stop, kPromptWait)) return;
             Attach(port, slot);
         }
@@ -74,8 +76,7 @@ void PortWatcher::Watch(std::stop_token stop) {
     }
 }
 
-void PortWatcher::TellUnopenable(const std::string& port) {
-    PortCondition why = link_.PortError(port, channel_ - 1);
+void PortWatcher::TellUnopenable(const std::string& port, PortCondition why) {
     // Opened, but the library could not start watching it.
     if (why.state == PortState::Usable) why.state = PortState::OpenFailed;
     if (told_problem_ && port == told_port_ && why == told_) return;

@@ -52,7 +52,7 @@ private:
     void Watch(std::stop_token stop);
     // Tell the window why the port cannot be opened, and that it opens again,
     // each only when that changed.
-    void TellUnopenable(const std::string& port);
+    void TellUnopenable(const std::string& port, PortCondition why);
     void TellOpen(const std::string& port);
     // The recorder takes boards now; tells the window when that changed.
     bool RecorderTakesBoards(const std::string& port);

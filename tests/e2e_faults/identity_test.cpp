@@ -6,8 +6,10 @@
 #include "tests/e2e_faults/station_run.h"
 
 #include "kestrow/image/spi_image_inspect.h"
+#include "tests/kestrow/records/postgres_server.h"
 
 #include <map>
+#include <set>
 
 namespace kestrow::e2e {
 namespace {
@@ -23,17 +25,20 @@ std::uint32_t Le32(const std::string& bytes, size_t at) {
 
 std::string Quoted(const fs::path& path) { return "'" + path.string() + "'"; }
 
+using records::testing::PostgresServer;
+
 class IdentityLine : public ::testing::Test {
 protected:
-    IdentityLine() : dir_(fs::temp_directory_path() / ("kw_identity_" + std::to_string(::getpid()))) {
-        CopySampleStation(dir_);
-    }
+    IdentityLine() : dir_(fs::temp_directory_path() / ("kw_identity_" + std::to_string(::getpid()))) {}
     ~IdentityLine() override { fs::remove_all(dir_); }
 
-    void SetUp() override {
-        // The station burns a whole-flash image of its own partition list.
-        Finished built = Kestrow("spi-image --station " + Quoted(dir_) + " --flash W25Q128JV --output " +
-                                 Quoted(dir_ / "u-boot.bin"));
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(PrepareStation(dir_)); }
+
+    // A copy of the sample station burning a whole-flash image of its own partition list.
+    void PrepareStation(const fs::path& dir) {
+        CopySampleStation(dir);
+        Finished built = Kestrow("spi-image --station " + Quoted(dir) + " --flash W25Q128JV --output " +
+                                 Quoted(dir / "u-boot.bin"));
         ASSERT_EQ(built.status, 0) << built.output;
         image_ = ReadAll(dir_ / "u-boot.bin");
         ASSERT_EQ(image_.size(), kFlashSize);
@@ -43,13 +48,14 @@ protected:
     }
 
     Finished Kestrow(const std::string& args) const { return RunToEnd(std::string("'") + KESTROW_PROGRAM + "' " + args); }
-    void Pools(const std::string& args) const {
-        Finished set = Kestrow("pools --station " + Quoted(dir_) + " " + args);
+    void Pools(const std::string& args, const std::string& records = "") const {
+        Finished set = Kestrow("pools --station " + Quoted(dir_) + " " + args + Store(records));
         ASSERT_EQ(set.status, 0) << set.output;
     }
+    static std::string Store(const std::string& records) { return records.empty() ? "" : " --records '" + records + "'"; }
     // `kestrow records --json`, one object per record.
-    std::vector<nlohmann::json> Records() const {
-        Finished listed = Kestrow("records --station " + Quoted(dir_) + " --json");
+    std::vector<nlohmann::json> Records(const std::string& records = "") const {
+        Finished listed = Kestrow("records --station " + Quoted(dir_) + " --json" + Store(records));
         EXPECT_EQ(listed.status, 0) << listed.output;
         std::vector<nlohmann::json> out;
         std::istringstream lines(listed.output);
@@ -243,6 +249,108 @@ TEST_F(IdentityLine, KilledMidBurnTheRecordIsInterruptedAndItsAddressNotReused) 
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0]["result"], "interrupted");
     EXPECT_EQ(records[0]["mac"], "00:11:22:AA:00:00");
+    EXPECT_EQ(records[1]["result"], "passed");
+}
+
+class FleetLine : public IdentityLine {
+protected:
+    void SetUp() override {
+        if (std::string why = PostgresServer::Unavailable(); !why.empty()) GTEST_SKIP() << "PostgreSQL: " << why;
+        IdentityLine::SetUp();
+        std::string error;
+        ASSERT_TRUE(server_.Start(error)) << error;
+        url_ = server_.NewDatabase(error);
+        ASSERT_FALSE(url_.empty()) << error;
+        Pools("--mac-start 00:11:22:AA:00:00 --mac-end 00:11:22:AA:FF:FF --enable mac", url_);
+    }
+    PostgresServer server_;  // this test's own: it may be stopped in the middle
+    std::string url_;
+};
+
+// Two stations, two ports each, burning at once from one PostgreSQL pool:
+// every board has its own address, in its flash and in its record.
+TEST_F(FleetLine, TwoStationsBurningAtOnceFromOnePoolNeverRepeatAnAddress) {
+    const fs::path other = dir_.string() + "_b";
+    ASSERT_NO_FATAL_FAILURE(PrepareStation(other));
+    struct Line {
+        std::unique_ptr<StationRun> run;
+        std::unique_ptr<VboardProcess> boards;
+        std::vector<std::string> ports;
+    };
+    Line lines[2];
+    const fs::path folders[2] = {dir_, other};
+    for (int i = 0; i < 2; ++i) {
+        const std::string flash = (folders[i] / "flash.bin").string();
+        lines[i].boards = std::make_unique<VboardProcess>(std::vector<std::string>{
+            "--flash-id", kFlashId, "--flash-size", std::to_string(kFlashSize), "--ports", "2", "--boards", "2",
+            "--save-flash", flash});
+        ASSERT_FALSE(lines[i].boards->Port().empty());
+        lines[i].run = std::make_unique<StationRun>(folders[i], false);
+        lines[i].run->PlugPort(lines[i].boards->Port());
+    }
+    // The second port of each vboard is its second output line: read by the
+    // station straight from the vboard's list of ports.
+    for (int i = 0; i < 2; ++i) lines[i].run->Start(4, 300, {"--port", lines[i].boards->SecondPort(), "--records", url_});
+
+    std::set<std::string> macs;
+    for (int i = 0; i < 2; ++i) {
+        for (int b = 0; b < 4; ++b) {
+            auto line = lines[i].run->NextRecord(240s);
+            ASSERT_TRUE(line) << "station " << i << " board " << b;
+            EXPECT_EQ((*line)["result"], "passed") << (*line)["status"];
+            EXPECT_TRUE(macs.insert((*line)["mac"].get<std::string>()).second) << "repeated: " << (*line)["mac"];
+        }
+        EXPECT_EQ(lines[i].run->Wait(30s), 0);
+    }
+    EXPECT_EQ(macs.size(), 8u);
+    EXPECT_EQ(*macs.begin(), "00:11:22:AA:00:00");
+    EXPECT_EQ(*macs.rbegin(), "00:11:22:AA:00:07");  // none skipped either
+
+    // Each board's flash holds the address its station's record names.
+    std::set<std::string> inFlash;
+    for (const fs::path& folder : folders)
+        for (const char* file : {"flash.bin.p1.1", "flash.bin.p1.2", "flash.bin.p2.1", "flash.bin.p2.2"})
+            inFlash.insert(DataText(ReadAll(folder / file), "MAC"));
+    EXPECT_EQ(inFlash, macs);
+    EXPECT_EQ(Records(url_).size(), 8u);
+    fs::remove_all(other);
+}
+
+// The server stops while a board burns: that board's result waits in the
+// station's outbox, no new board is taken, and once the server is back the
+// waiting result arrives and the next board burns with the next address.
+TEST_F(FleetLine, StoreGoneMidRunRefusesNewBoardsAndLosesNoRecord) {
+    StationRun run(dir_, false);
+    VboardProcess vboard({"--flash-id", kFlashId, "--flash-size", std::to_string(kFlashSize), "--boards", "2"});
+    ASSERT_FALSE(vboard.Port().empty());
+    run.PlugPort(vboard.Port());
+    run.Start(2, 300, {"--records", url_});
+
+    // Stopped once the board has its address and its image streams.
+    bool streaming = false;
+    for (auto until = Clock::now() + 120s; !streaming && Clock::now() < until; std::this_thread::sleep_for(100ms))
+        for (const nlohmann::json& r : Records(url_)) streaming = streaming || !r["mac"].is_null();
+    ASSERT_TRUE(streaming);
+    server_.Stop();
+    auto first = run.NextRecord(120s);
+    ASSERT_TRUE(first);
+    EXPECT_EQ((*first)["result"], "passed");
+    EXPECT_EQ((*first)["mac"], "00:11:22:AA:00:00");
+    // The next board is there, but no board is taken while the store is away.
+    EXPECT_FALSE(run.NextRecord(5s)) << "a board was burned without its store";
+    EXPECT_NE(ReadAll(dir_ / "records_outbox.jsonl").find("passed"), std::string::npos);
+
+    std::string error;
+    ASSERT_TRUE(server_.Start(error)) << error;
+    auto second = run.NextRecord(120s);
+    ASSERT_TRUE(second);
+    EXPECT_EQ((*second)["result"], "passed") << (*second)["status"];
+    EXPECT_EQ((*second)["mac"], "00:11:22:AA:00:01");
+    EXPECT_EQ(run.Wait(30s), 0);
+
+    const std::vector<nlohmann::json> records = Records(url_);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0]["result"], "passed");  // delivered from the outbox
     EXPECT_EQ(records[1]["result"], "passed");
 }
 

@@ -85,12 +85,17 @@ class VboardProcess {
 public:
     explicit VboardProcess(std::vector<std::string> args) {
         int output = -1;
+        bool twoPorts = false;
+        for (size_t i = 0; i + 1 < args.size(); ++i) twoPorts = twoPorts || (args[i] == "--ports" && args[i + 1] == "2");
         pid_ = SpawnWithOutputPipe(VBOARD_PROGRAM, std::move(args), output);
         FILE* in = ::fdopen(output, "r");
         char line[256] = {};
         if (in != nullptr && std::fgets(line, sizeof line, in) != nullptr) port_ = line;
+        // With --ports 2 the second port is the next line.
+        if (twoPorts && in != nullptr && std::fgets(line, sizeof line, in) != nullptr) second_ = line;
         if (in != nullptr) std::fclose(in);
-        while (!port_.empty() && port_.back() == '\n') port_.pop_back();
+        for (std::string* p : {&port_, &second_})
+            while (!p->empty() && p->back() == '\n') p->pop_back();
     }
     ~VboardProcess() {
         if (pid_ > 0 && !exited_) {
@@ -99,6 +104,7 @@ public:
         }
     }
     const std::string& Port() const { return port_; }
+    const std::string& SecondPort() const { return second_; }
     // Exit status, or -1 when the program does not end within `timeout`.
     int Wait(std::chrono::milliseconds timeout) {
         int status = 0;
@@ -114,7 +120,7 @@ public:
 private:
     pid_t pid_ = -1;
     bool exited_ = false;
-    std::string port_;
+    std::string port_, second_;
 };
 
 #endif
