@@ -148,16 +148,19 @@ int BurnEngine::RunBurn(unsigned channel) {
     if (channel < flash_ids_.size()) flash_ids_[channel] = 0;
     if (channel < bytes_.size()) bytes_[channel] = 0;
     if (!StartRecord(burn, log)) return 0;
-    // The record ends before the port is let go for the next board.
+    // Every way out ends the record (normally it has ended with the result).
     struct Recorded {
         BurnEngine& engine;
-        const Burn& burn;
-        ~Recorded() { engine.EndRecord(burn); }
+        Burn& burn;
+        ~Recorded() { engine.EndRecord(burn, kNoStatus); }
     } recorded{*this, burn};
 
     for (const BurnStep& step : kBurnSequence)
         if (Applies(step.id, burn) && !RunStep(burn, step, log)) return 0;
 
+    // The record has the result before the front hears of it.
+    burn.passed = true;
+    EndRecord(burn, status::kCompletion);
     Post(channel, status::kCompletion);
     int left = state_.EndChannel();
     if (left >= 0) {
@@ -188,11 +191,12 @@ bool BurnEngine::StartRecord(Burn& burn, ChannelLog& log) {
     return false;
 }
 
-void BurnEngine::EndRecord(const Burn& burn) {
+void BurnEngine::EndRecord(Burn& burn, unsigned result) {
     if (!burn.recorded) return;
+    burn.recorded = false;
     const unsigned c = burn.channel;
-    recorder_->BoardEnds(c, {burn.passed, c < last_status_.size() ? last_status_[c].load() : 0,
-                             c < bytes_.size() ? bytes_[c].load() : 0, LastFlashId(c)});
+    if (result == kNoStatus) result = c < last_status_.size() ? last_status_[c].load() : 0;
+    recorder_->BoardEnds(c, {burn.passed, result, c < bytes_.size() ? bytes_[c].load() : 0, LastFlashId(c)});
 }
 
 void BurnEngine::EndBurn(unsigned channel) {
@@ -221,7 +225,9 @@ bool BurnEngine::RunStep(Burn& burn, const BurnStep& step, ChannelLog& entryLog)
     // The box alone would leave the channel counted as running; the failure
     // status ends it like every other failure.
     if (!outcome.box.empty()) window_.ShowMessageBox(config::kProgramCaption, outcome.box);
-    Post(burn.channel, outcome.status != kNoStatus ? outcome.status : step.failure_status);
+    const unsigned failure = outcome.status != kNoStatus ? outcome.status : step.failure_status;
+    EndRecord(burn, failure);
+    Post(burn.channel, failure);
     own.reset();
     if (step.sequence_line) entryLog.Write(kLogTime, "%s", step.sequence_line);
     return false;

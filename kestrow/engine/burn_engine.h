@@ -70,7 +70,9 @@ private:
     // The record of the burn: false when the recorder refused the board
     // (its failure is posted).
     bool StartRecord(Burn& burn, ChannelLog& log);
-    void EndRecord(const Burn& burn);
+    // Ends it once, with `result` (kNoStatus: the last status posted), before
+    // the result is posted.
+    void EndRecord(Burn& burn, unsigned result);
     bool Applies(BurnStepId step, const Burn& burn) const;
     StepOutcome DoStep(BurnStepId step, Burn& burn, ChannelLog& log);
 

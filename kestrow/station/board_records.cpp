@@ -130,7 +130,7 @@ std::string BoardRecords::BoardStarts(const engine::BoardStart& start) {
     begin.boot_mode = config_.boot_mode_flag;
     begin.burn_file = start.burn_file;
     begin.burn_file_sha256 = DigestOf(start.burn_file, begin.burn_file_size);
-    begin.log_file = start.channel_log;
+    begin.log_file = config::ResolveProgramPath(start.channel_log);
     begin.start_time_us = std::chrono::duration_cast<std::chrono::microseconds>(
                               std::chrono::system_clock::now().time_since_epoch())
                               .count();

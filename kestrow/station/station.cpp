@@ -37,13 +37,14 @@ engine::TransferTotal Station::Open(int rows) {
 
 void Station::Close() {
     if (!open_) return;
+    // A board still burning now is cut short (its port is let go below): its
+    // record says so, whatever the burn reports on its way out.
+    if (records_) records_->InterruptRunning();
     StopWatching();
     // The library lets go of the watched ports: they are free for other programs again.
     for (const std::string& port : state_.Ports())
         if (!port.empty()) link_.DetachUart(port);
     engine::BurnEngine::Install(nullptr);
-    // A board still burning now is cut short: its record says so.
-    if (records_) records_->InterruptRunning();
     // A burn whose result is in may still be on its way out of the engine,
     // which uses this station's state: it must leave first.
     while (engine_.RunningBurns() > 0) std::this_thread::sleep_for(kBurnExitPoll);
