@@ -135,13 +135,13 @@ std::string BoardRecords::BoardStarts(const engine::BoardStart& start) {
                               std::chrono::system_clock::now().time_since_epoch())
                               .count();
     records::StoreResult<records::RecordId> id = store_->BeginRecord(begin);
+    std::lock_guard lock(mutex_);
+    Slot& slot = slots_[start.channel];
+    slot = Slot{};  // the channel's last board is this one, recorded or not
     if (!id) {
         if (id.error().kind == StoreErrorKind::Unreachable) StoreFailed(id.error().message);
         return "no burn record can be kept: " + id.error().message;
     }
-    std::lock_guard lock(mutex_);
-    Slot& slot = slots_[start.channel];
-    slot = Slot{};
     slot.record = {*id, {}, begin.burn_file, begin.burn_file_sha256, begin.start_time_us, true};
     slot.port = start.port;
     slot.started = std::chrono::steady_clock::now();
