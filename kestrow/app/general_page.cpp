@@ -12,6 +12,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <array>
+
 namespace kestrow::app {
 namespace {
 
@@ -24,6 +26,20 @@ QLineEdit* PageField(int maxChars, QWidget* parent) {
     auto* field = new QLineEdit(parent);
     field->setMaxLength(maxChars);
     return field;
+}
+
+// A range of two-part fields: "Start" high and low in row 0, "End" in row 1;
+// `fields` receives start high, start low, end high, end low.
+QGridLayout* RangeGrid(QGroupBox* box, int highChars, int lowChars, std::array<QLineEdit**, 4> fields) {
+    auto* grid = new QGridLayout(box);
+    for (int row = 0; row < 2; ++row) {
+        grid->addWidget(new QLabel(row == 0 ? "Start" : "End", box), row, 0);
+        *fields[std::size_t(2 * row)] = PageField(highChars, box);
+        *fields[std::size_t(2 * row + 1)] = PageField(lowChars, box);
+        grid->addWidget(*fields[std::size_t(2 * row)], row, 1);
+        grid->addWidget(*fields[std::size_t(2 * row + 1)], row, 2);
+    }
+    return grid;
 }
 
 std::string FieldText(const QLineEdit* field) { return field->text().toStdString(); }
@@ -49,17 +65,8 @@ GeneralPage::GeneralPage(records::RecordStore& store, const config::LanguageTabl
     auto* layout = new QVBoxLayout(this);
 
     auto* mac = new QGroupBox("MAC", this);
-    auto* macGrid = new QGridLayout(mac);
-    mac_start_high_ = PageField(kMacFieldChars, mac);
-    mac_start_low_ = PageField(kMacFieldChars, mac);
-    mac_end_high_ = PageField(kMacFieldChars, mac);
-    mac_end_low_ = PageField(kMacFieldChars, mac);
-    macGrid->addWidget(new QLabel("Start", mac), 0, 0);
-    macGrid->addWidget(mac_start_high_, 0, 1);
-    macGrid->addWidget(mac_start_low_, 0, 2);
-    macGrid->addWidget(new QLabel("End", mac), 1, 0);
-    macGrid->addWidget(mac_end_high_, 1, 1);
-    macGrid->addWidget(mac_end_low_, 1, 2);
+    auto* macGrid = RangeGrid(mac, kMacFieldChars, kMacFieldChars,
+                              {&mac_start_high_, &mac_start_low_, &mac_end_high_, &mac_end_low_});
     mac_next_ = new QLabel(mac);
     macGrid->addWidget(mac_next_, 2, 0, 1, 3);
     burn_mac_ = new QCheckBox("Burn MAC address", mac);
@@ -69,17 +76,9 @@ GeneralPage::GeneralPage(records::RecordStore& store, const config::LanguageTabl
     layout->addWidget(mac);
 
     auto* serial = new QGroupBox("Serial number", this);
-    auto* serialGrid = new QGridLayout(serial);
-    serial_start_prefix_ = PageField(static_cast<int>(config::kSerialPrefixChars), serial);
-    serial_start_low_ = PageField(static_cast<int>(config::kSerialLowDigits), serial);
-    serial_end_prefix_ = PageField(static_cast<int>(config::kSerialPrefixChars), serial);
-    serial_end_low_ = PageField(static_cast<int>(config::kSerialLowDigits), serial);
-    serialGrid->addWidget(new QLabel("Start", serial), 0, 0);
-    serialGrid->addWidget(serial_start_prefix_, 0, 1);
-    serialGrid->addWidget(serial_start_low_, 0, 2);
-    serialGrid->addWidget(new QLabel("End", serial), 1, 0);
-    serialGrid->addWidget(serial_end_prefix_, 1, 1);
-    serialGrid->addWidget(serial_end_low_, 1, 2);
+    auto* serialGrid =
+        RangeGrid(serial, static_cast<int>(config::kSerialPrefixChars), static_cast<int>(config::kSerialLowDigits),
+                  {&serial_start_prefix_, &serial_start_low_, &serial_end_prefix_, &serial_end_low_});
     serial_next_ = new QLabel(serial);
     serialGrid->addWidget(serial_next_, 2, 0, 1, 3);
     burn_serial_ = new QCheckBox("Burn serial number", serial);
