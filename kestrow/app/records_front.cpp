@@ -14,8 +14,12 @@ TodayPanel* AttachRecords(QMainWindow& window, engine::StationWindow& reports, Q
     std::vector<std::string> problems = station.OpenRecords("");
     station::BoardRecords* records = station.Records();
     const std::string where = records->Store().Location().Describe();
-    for (const std::string& problem : problems) reports.ReportPort(where, problem);
-    auto* panel = new TodayPanel(records->Store(), &window);
+    std::string told;
+    for (const std::string& problem : problems) reports.ReportPort(where, told = problem);
+    // The store's problem stands in the status line until it can be read again.
+    auto* panel = new TodayPanel(
+        records->Store(), [&reports, where](const std::string& problem) { reports.ReportPort(where, problem); }, told,
+        &window);
     window.statusBar()->addPermanentWidget(panel);
     settingsMenu.addAction("General", &window, [&window, records, &language, &prompter, panel] {
         GeneralPage page(records->Store(), language, prompter, &window);

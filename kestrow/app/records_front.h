@@ -15,7 +15,8 @@ namespace kestrow::app {
 class TodayPanel;
 
 // Opens the station's records (burn.ini [Records] Url, else records.db).
-// Problems go to `window` as a port report under the store's name.
+// Problems go to `reports` as a port report under the store's name, cleared
+// once the store can be read.
 TodayPanel* AttachRecords(QMainWindow& window, engine::StationWindow& reports, QMenu& settingsMenu,
                           station::Station& station, const config::LanguageTable& language, Prompter& prompter);
 
