@@ -172,7 +172,6 @@ int BurnEngine::RunBurn(unsigned channel) {
     log.Write(kLogTime, "++Burn success++\r\n");
     state_.DisarmTimer(channel);
     window_.RefreshTitle();
-    burn.passed = true;
     return 1;
 }
 
