@@ -223,9 +223,11 @@ struct Bench {
         config.active_ram_tables = {{{0x08000000, 0x11}, {0x08000004, 0x22}}};
     }
     ~Bench() { station.Close(); }
+    // As `kestrow burn` does: every board recorded (records.db in the folder).
     void Watch(const std::string& port) {
         station.SetPorts({port});
         station.Open(1);
+        if (station.Records() == nullptr) station.OpenRecords("");
         station.StartWatching();
     }
     // Hands events to the station until a result; `onReady` runs before a

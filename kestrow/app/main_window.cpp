@@ -5,6 +5,7 @@
 #include "kestrow/app/password_dialog.h"
 #include "kestrow/app/progress_delegate.h"
 #include "kestrow/app/result_delegate.h"
+#include "kestrow/app/records_front.h"
 #include "kestrow/app/settings_dialog.h"
 #include "kestrow/app/spi_image_dialog.h"
 #include "kestrow/config/serial_link.h"
@@ -191,6 +192,7 @@ MainWindow::MainWindow(StationParts parts, QWidget* parent)
 
     config_.LoadPasswords();
     WarnAboutMissingFile(station_.Open(config_.device_channel));
+    AttachRecords(*this, *this, *settings_menu_, station_, language_, prompter_);
     SetCheckInfo();
     ApplyLanguage();
     RefreshRows();

@@ -28,6 +28,7 @@
 #include "kestrow/engine/queued_window.h"
 #include "kestrow/engine/station_state.h"
 #include "kestrow/engine/status_codes.h"
+#include "kestrow/records/record_report.h"
 #include "kestrow/station/station.h"
 
 #include <nlohmann/json.hpp>
@@ -58,6 +59,7 @@ struct BurnOptions {
     double timeoutSeconds = 0;  // 0: no limit
     unsigned retries = 0;       // automatic retries of a failed board
     bool json = false;
+    std::string records;  // --records: the records store, else the station's
 };
 
 constexpr int kExitPassed = 0;
@@ -168,6 +170,8 @@ public:
         station_.SetPorts(ports);
         state_.SetAutoRetries(options_.retries);
         station_.Open(static_cast<int>(ports.size()));  // the files were checked before
+        for (const std::string& problem : station_.OpenRecords(options_.records))
+            std::cerr << "warning: " << problem << std::endl;
         std::string watched = ports.size() == 1 ? ports[0] : "";
         for (std::size_t i = 0; ports.size() > 1 && i < ports.size(); ++i)
             watched += (i == 0 ? "" : ", ") + ports[i] + " (channel " + std::to_string(i + 1) + ")";
@@ -316,6 +320,7 @@ private:
                                    {"result", OutcomeWord(outcome)}, {"status", r.status},
                                    {"duration_s", r.seconds}, {"bytes", r.bytes}};
             if (!cause.empty()) line["cause"] = cause;
+            AddRecordFields(channel, line);
             std::cout << line.dump() << std::endl;
         } else {
             const char* word = outcome == Outcome::Passed ? "passed" : outcome == Outcome::Failed ? "FAILED" : "INTERRUPTED";
@@ -324,6 +329,22 @@ private:
                           results_.size(), channel, word, r.seconds, FlashIdText(r.flash_id).c_str(), r.bytes);
             human_ << text << std::endl;
         }
+    }
+
+    // The board's record: its addresses and the burn file's digest, under
+    // the names `kestrow records --json` gives them.
+    void AddRecordFields(unsigned channel, nlohmann::json& line) {
+        station::BoardRecords* records = station_.Records();
+        std::optional<station::ChannelRecord> last = records ? records->LastOf(channel) : std::nullopt;
+        if (!last) return;
+        records::BurnRecord record;
+        record.id = last->id;
+        record.identity = last->identity;
+        record.start.burn_file = last->burn_file;
+        record.start.burn_file_sha256 = last->burn_file_sha256;
+        const nlohmann::ordered_json full = records::RecordJson(record);
+        for (const char* key : {"mac", "serial", "bluetooth", "burn_file", "burn_file_sha256"}) line[key] = full[key];
+        line["record_id"] = last->id;
     }
 
     void DrawProgress(unsigned channel = 0) {
@@ -539,7 +560,9 @@ void SetupBurnCommand(CLI::App& app, Context& context) {
         ->check(CLI::Range(0u, 100u))
         ->capture_default_str();
     cmd->add_flag("--json", options->json,
-                  "Print one JSON line per board (port, channel, flash ID, result, status, duration, bytes)");
+                  "Print one JSON line per board (port, channel, flash ID, result, status, duration, bytes, "
+                  "the MAC, serial number and Bluetooth address given, the burn file and its SHA-256)");
+    cmd->add_option("--records", options->records, records::kRecordsOptionHelp);
     cmd->callback([options, &context] {
         context.run = [options](const Context&) { return RunBurn(*options); };
     });

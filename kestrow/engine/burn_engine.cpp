@@ -51,6 +51,8 @@ StepOutcome FailedWithMessage(unsigned code, const std::string& text) {
 struct BurnEngine::Burn {
     unsigned channel;
     std::string log;  // the channel log every step appends to
+    bool recorded = false;
+    bool passed = false;
     ModeControl mode{};
     config::SpiNandInfo nand{};  // the NAND record of the flash found
 };
@@ -110,6 +112,7 @@ void BurnEngine::ProgressEntry(unsigned channel, unsigned bytes) {
 }
 
 void BurnEngine::ReportProgress(unsigned channel, unsigned bytes) {
+    if (channel < bytes_.size()) bytes_[channel] = bytes;
     window_.Post(ProgressEvent(channel, bytes));
 }
 
@@ -123,6 +126,7 @@ unsigned BurnEngine::LastFlashId(unsigned channel) const {
 }
 
 void BurnEngine::Post(unsigned channel, unsigned code) {
+    if (channel < last_status_.size()) last_status_[channel] = code;
     window_.Post(StatusEvent(channel, code));
 }
 
@@ -161,10 +165,21 @@ int BurnEngine::RunBurn(unsigned channel) {
     window_.EnableBar(false);
     log.Write(kLogTime, "work number = %d\n", state_.BeginChannel(channel));
     if (channel < flash_ids_.size()) flash_ids_[channel] = 0;
+    if (channel < bytes_.size()) bytes_[channel] = 0;
+    if (!StartRecord(burn, log)) return 0;
+    // Every way out ends the record (normally it has ended with the result).
+    struct Recorded {
+        BurnEngine& engine;
+        Burn& burn;
+        ~Recorded() { engine.EndRecord(burn, kNoStatus); }
+    } recorded{*this, burn};
 
     for (const BurnStep& step : kBurnSequence)
         if (Applies(step.id, burn) && !RunStep(burn, step, log)) return 0;
 
+    // The record has the result before the front hears of it.
+    burn.passed = true;
+    EndRecord(burn, status::kCompletion);
     Post(channel, status::kCompletion);
     int left = state_.EndChannel();
     if (left >= 0) {
@@ -177,6 +192,29 @@ int BurnEngine::RunBurn(unsigned channel) {
     state_.DisarmTimer(channel);
     window_.RefreshTitle();
     return 1;
+}
+
+bool BurnEngine::StartRecord(Burn& burn, ChannelLog& log) {
+    if (recorder_ == nullptr) return true;
+    std::string refusal = recorder_->BoardStarts(
+        {burn.channel, state_.PortOfChannel(burn.channel), burn.log, config::ResolveProgramPath(config_.path_nandboot)});
+    if (refusal.empty()) {
+        burn.recorded = true;
+        return true;
+    }
+    // Nothing has been sent to the board: it is refused as an unknown medium is.
+    log.Write(kLogTime, "->%s, burn refused, fail\r\n", refusal.c_str());
+    state_.SetFailureCause(burn.channel, refusal);
+    Post(burn.channel, status::kSetModeFailed);
+    return false;
+}
+
+void BurnEngine::EndRecord(Burn& burn, unsigned result) {
+    if (!burn.recorded) return;
+    burn.recorded = false;
+    const unsigned c = burn.channel;
+    if (result == kNoStatus) result = c < last_status_.size() ? last_status_[c].load() : 0;
+    recorder_->BoardEnds(c, {burn.passed, result, c < bytes_.size() ? bytes_[c].load() : 0, LastFlashId(c)});
 }
 
 void BurnEngine::EndBurn(unsigned channel) {
@@ -204,7 +242,9 @@ bool BurnEngine::RunStep(Burn& burn, const BurnStep& step, ChannelLog& entryLog)
     }
     // Before the failure status: the row takes the cause with it.
     state_.SetFailureCause(burn.channel, !outcome.cause.empty() ? outcome.cause : FailureCause(line));
-    Post(burn.channel, outcome.status != kNoStatus ? outcome.status : step.failure_status);
+    const unsigned failure = outcome.status != kNoStatus ? outcome.status : step.failure_status;
+    EndRecord(burn, failure);
+    Post(burn.channel, failure);
     own.reset();
     if (step.sequence_line) entryLog.Write(kLogTime, "%s", step.sequence_line);
     return false;
@@ -367,6 +407,11 @@ StepOutcome BurnEngine::BurnSpiImage(const Burn& burn) {
     std::uint64_t length = GetBurnFileLength(bin.path);
     if (length == 0) return StepFailed(status::kImageFileWrong);
     bin.length = static_cast<std::uint32_t>(length);
+    // This board's addresses go into its own copy of the image.
+    ImageToStream stream{bin.path, {}, nullptr};
+    if (recorder_ != nullptr) stream = recorder_->ImageStarts(burn.channel, bin.path);
+    if (!stream.refusal.empty()) return FailedWithMessage(status::kSpiImageFailed, stream.refusal);
+    bin.path = stream.path;
     if (link_.DownloadSpiImage(burn.channel, bin) != kLinkSuccess) return StepFailed(status::kSpiImageFailed);
     return StepDone();
 }

@@ -6,6 +6,7 @@
 // status codes, the channel log and the station state.
 #include "kestrow/config/burn_config.h"
 #include "kestrow/engine/board_link.h"
+#include "kestrow/engine/burn_recorder.h"
 #include "kestrow/engine/burn_steps.h"
 #include "kestrow/engine/channel_log.h"
 #include "kestrow/engine/station_state.h"
@@ -42,6 +43,10 @@ public:
     // Progress callback of the library: bytes so far in the current burn.
     void ReportProgress(unsigned channel, unsigned bytes);
 
+    // Who keeps each burn's record and gives each board its addresses; none
+    // by default. Set while no burn runs.
+    void SetRecorder(BurnRecorder* recorder) { recorder_ = recorder; }
+
     // Flash ID the channel's last burn read (0 when none was read).
     unsigned LastFlashId(unsigned channel) const;
     // The log file of the channel's current or last burn; "" before its first.
@@ -65,6 +70,12 @@ private:
     // Runs one step of kBurnSequence: its lines, its statuses, its work.
     // False when it failed (its failure status is posted).
     bool RunStep(Burn& burn, const BurnStep& step, ChannelLog& entryLog);
+    // The record of the burn: false when the recorder refused the board
+    // (its failure is posted).
+    bool StartRecord(Burn& burn, ChannelLog& log);
+    // Ends it once, with `result` (kNoStatus: the last status posted), before
+    // the result is posted.
+    void EndRecord(Burn& burn, unsigned result);
     bool Applies(BurnStepId step, const Burn& burn) const;
     StepOutcome DoStep(BurnStepId step, Burn& burn, ChannelLog& log);
 
@@ -94,9 +105,13 @@ private:
     StationState& state_;
     StationWindow& window_;
     EngineOptions options_;
+    BurnRecorder* recorder_ = nullptr;
     std::array<std::atomic<unsigned>, kMaxChannels + 1> flash_ids_{};
     mutable std::mutex logs_mutex_;
     std::array<std::string, kMaxChannels + 1> logs_;  // under logs_mutex_
+    // Of each channel's current burn: the last status posted and the bytes so far.
+    std::array<std::atomic<unsigned>, kMaxChannels + 1> last_status_{};
+    std::array<std::atomic<unsigned>, kMaxChannels + 1> bytes_{};
     std::atomic<int> running_{0};
 };
 

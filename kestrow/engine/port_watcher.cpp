@@ -73,10 +73,18 @@ void PortWatcher::Watch(std::stop_token stop) {
         } else if (std::exchange(attached_, false)) {
             window_.Post(ArmedEvent(channel_));
         }
+        if (port.size() >= kMinPortNameChars && !RecorderTakesBoards(port)) {
+            // The port is left alone while boards wait for the store; a
+            // problem of its own is still told, from a look that opens nothing.
+            if (PortCondition look = link_.PortError(port, kLookAtPort); look.state != PortState::Usable)
+                TellUnopenable(port, look);
+            if (!SleepFor(stop, unopenable_pause_)) return;
+            continue;
+        }
         if (port.size() >= kMinPortNameChars) {
             if (link_.StartRead(port, slot, static_cast<unsigned>(config_.chip_type)) == 0) {
                 // Missing, forbidden or held: said once, then tried about once a second.
-                TellUnopenable(port);
+                TellUnopenable(port, link_.PortError(port, channel_ - 1));
                 if (!SleepFor(stop, unopenable_pause_)) return;
                 continue;
             }
@@ -101,8 +109,7 @@ bool PortWatcher::BoardStillThere(const std::string& port, unsigned slot, std::s
     return answer != 0;
 }
 
-void PortWatcher::TellUnopenable(const std::string& port) {
-    PortCondition why = link_.PortError(port, channel_ - 1);
+void PortWatcher::TellUnopenable(const std::string& port, PortCondition why) {
     // Opened, but the library could not start watching it.
     if (why.state == PortState::Usable) why.state = PortState::OpenFailed;
     if (told_problem_ && port == told_port_ && why == told_) return;
@@ -117,6 +124,14 @@ void PortWatcher::TellUnopenable(const std::string& port) {
             why.detail = look.condition.detail;
     }
     window_.ReportPort(port, PortProblemText(port, why));
+}
+
+bool PortWatcher::RecorderTakesBoards(const std::string& port) {
+    if (recorder_ == nullptr) return true;
+    std::string refusal = recorder_->MayTakeBoard();
+    if (refusal != told_recorder_) window_.ReportPort(port, refusal.empty() ? "" : port + ": " + refusal);
+    told_recorder_ = refusal;
+    return refusal.empty();
 }
 
 void PortWatcher::TellOpen(const std::string& port) {

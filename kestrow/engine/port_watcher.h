@@ -10,6 +10,7 @@
 // Each channel's watcher runs on its own: nothing one port does waits for another.
 #include "kestrow/config/burn_config.h"
 #include "kestrow/engine/board_link.h"
+#include "kestrow/engine/burn_recorder.h"
 #include "kestrow/engine/port_search.h"
 #include "kestrow/engine/station_state.h"
 #include "kestrow/engine/station_window.h"
@@ -43,6 +44,8 @@ public:
     void Stop();
     bool Running() const { return thread_.joinable(); }
     unsigned Channel() const { return channel_; }
+    // Asked before each look for a board; none by default. While not running.
+    void SetRecorder(BurnRecorder* recorder) { recorder_ = recorder; }
 
     // One attach attempt on `port` for channel slot `slot`: the RAM check of
     // chip type 11, the secure check or the baud handshake, the bind to a
@@ -56,11 +59,13 @@ private:
     void Watch(std::stop_token stop);
     // Tell the window why the port cannot be opened, and that it opens again,
     // each only when that changed.
-    void TellUnopenable(const std::string& port);
+    void TellUnopenable(const std::string& port, PortCondition why);
     void TellOpen(const std::string& port);
     // One round on the port of a failed board: true while its boot ROM still
     // answers. Nothing is attached and the board stays at the boot rate.
     bool BoardStillThere(const std::string& port, unsigned slot, std::stop_token stop);
+    // The recorder takes boards now; tells the window when that changed.
+    bool RecorderTakesBoards(const std::string& port);
 
     const config::BurnConfig& config_;
     BoardLink& link_;
@@ -76,6 +81,8 @@ private:
     PortCondition told_;
     bool attached_ = false;  // a board was attached since the port was last armed
     std::atomic<unsigned> departure_rounds_{0};
+    BurnRecorder* recorder_ = nullptr;
+    std::string told_recorder_;  // the recorder's last refusal the window was told
     std::jthread thread_;
 };
 

@@ -365,6 +365,11 @@ uint32_t PartitionTablePages(uint32_t count, uint32_t pageSize) {
     return uint32_t((bytes + pageSize - 1) / pageSize);
 }
 
+std::mutex& PartitionLibraryMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
 int Partition_Init(const PartitionCallbacks& callbacks, const PartitionMediumInfo* info, uint32_t tableStartPage) {
     g = LibraryState{};
     g.cb = callbacks;

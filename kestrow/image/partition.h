@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 
 namespace kestrow::image {
@@ -98,6 +99,10 @@ struct PartitionCreateInfo {
 // Pages a partition of `request` occupies: its size in whole erase blocks,
 // made even when it keeps a backup copy in its second half.
 uint64_t PartitionPages(const PartitionCreateInfo& request, uint32_t pageSize, uint32_t pagesPerBlock);
+
+// Held by whoever drives the library (the image builder, a board's image
+// copy), from Partition_Init to the last Partition_Close: its state is shared.
+std::mutex& PartitionLibraryMutex();
 
 // 0 / -1. A table start page of 0 finds the table behind the boot loader's
 // "SPIP" record already on the flash.

@@ -6,6 +6,7 @@
 #include "kestrow/config/file_io.h"
 #include "kestrow/base/little_endian.h"
 #include "kestrow/config/station_folder.h"
+#include "kestrow/image/image_flash.h"
 #include "kestrow/image/partition.h"
 #include "kestrow/image/spi_image_format.h"
 
@@ -46,7 +47,6 @@ namespace {
 constexpr uint32_t kFillChunk = 524288;  // the image is laid down in chunks of 0xFF of this size
 constexpr size_t kBootHeaderSize = 512;
 constexpr uint32_t kClockCap = 20'000'000;
-constexpr size_t kMaxDataText = 252;  // MAC, SEQ and BTADDR records live in 256 bytes
 constexpr uint32_t kMaxBootBlocks = 255;  // the flash record keeps the count in one byte
 // RAM list entries with these address words are written as the word alone;
 // the second ends the list.
@@ -61,21 +61,6 @@ constexpr uint32_t kRamEndMarker = kRamMarkerB;
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
     return text;
-}
-
-// pwrite/pread of the whole range; the result is the byte count moved, or -1.
-ssize_t WriteAt(int fd, const uint8_t* data, size_t length, uint64_t offset) {
-    ssize_t n;
-    do n = ::pwrite(fd, data, length, off_t(offset));
-    while (n < 0 && errno == EINTR);
-    return n;
-}
-
-ssize_t ReadAt(int fd, uint8_t* data, size_t length, uint64_t offset) {
-    ssize_t n;
-    do n = ::pread(fd, data, length, off_t(offset));
-    while (n < 0 && errno == EINTR);
-    return n;
 }
 
 std::string LowerAscii(std::string text) {
@@ -96,81 +81,6 @@ uint16_t ClockDivider(uint32_t base, uint32_t clock) {
 std::string FlashName(const config::SpiNorInfo& record) {
     return std::string(record.part_number, strnlen(record.part_number, sizeof record.part_number));
 }
-
-// The output file as a flash: page n at n x page size, block b at b x erase size.
-class ImageFlash {
-public:
-    ImageFlash(int fd, const config::SpiNorInfo& flash, SpiImageReporter& reporter)
-        : fd_(fd), pageSize_(flash.page_size), eraseSize_(flash.erase_size), reporter_(reporter) {}
-
-    int Erase(uint32_t block) {
-        const std::vector<uint8_t> erased(eraseSize_, 0xFF);
-        const ssize_t n = WriteAt(fd_, erased.data(), erased.size(), uint64_t(block) * eraseSize_);
-        if (n < 0) reporter_.Diagnostic(Format("erase err:%d\r\n", errno));
-        if (n >= 0 && size_t(n) != erased.size()) reporter_.Diagnostic("spi_flash_erase: WriteFile faild  !\r\n");
-        if (n < 0 || size_t(n) != erased.size()) {
-            reporter_.Diagnostic("fw:erase fail\n");
-            return -1;
-        }
-        reporter_.Diagnostic(Format("+fw:erase :%u \r\n", block));
-        return 0;
-    }
-
-    int Write(uint32_t startPage, const uint8_t* data, uint32_t count) {
-        static constexpr PageMessages kMessages{
-            "spi_flash_write : filehandle==INVALID_HANDLE_VALUE\r\n",
-            "spi_flash_write : WriteFile NFC_FIFO_SIZE faild,err:%d\r\n",
-            "spi_flash_write : dwReadSize!=NFC_FIFO_SIZE\r\n"};
-        return PageByPage(startPage, count, kMessages, [&](uint32_t i, uint64_t offset) {
-            return WriteAt(fd_, data + size_t(i) * pageSize_, pageSize_, offset);
-        });
-    }
-
-    int Read(uint32_t startPage, uint8_t* data, uint32_t count) {
-        static constexpr PageMessages kMessages{
-            "nand_readsector_large : filehandle==INVALID_HANDLE_VALUE\r\n",
-            "nand_readsector_large : WriteFile NFC_FIFO_SIZE faild,err:%d\r\n",
-            "nand_readsector_large : dwReadSize!=NFC_FIFO_SIZE\r\n"};
-        return PageByPage(startPage, count, kMessages, [&](uint32_t i, uint64_t offset) {
-            return ReadAt(fd_, data + size_t(i) * pageSize_, pageSize_, offset);
-        });
-    }
-
-private:
-    struct PageMessages {
-        const char* noFile;
-        const char* systemError;  // takes the error number
-        const char* shortTransfer;
-    };
-
-    // Moves `count` pages one at a time; `transfer(i, offset)` moves page i.
-    template <typename Transfer>
-    int PageByPage(uint32_t startPage, uint32_t count, const PageMessages& messages, Transfer transfer) {
-        if (fd_ < 0) {
-            reporter_.Diagnostic(messages.noFile);
-            return -1;
-        }
-        for (uint32_t i = 0; i < count; ++i) {
-            const ssize_t n = transfer(i, uint64_t(startPage + i) * pageSize_);
-            if (n < 0) {
-                char text[128];
-                std::snprintf(text, sizeof text, messages.systemError, errno);
-                reporter_.Diagnostic(text);
-                return -1;
-            }
-            if (size_t(n) != pageSize_) {
-                reporter_.Diagnostic(messages.shortTransfer);
-                return -1;
-            }
-        }
-        return 0;
-    }
-
-    int fd_;
-    uint32_t pageSize_;
-    uint32_t eraseSize_;
-    SpiImageReporter& reporter_;
-};
 
 class SpiImageBuild {
 public:
@@ -522,14 +432,6 @@ bool SpiImageBuild::WritePartitionData(const std::vector<uint8_t>& data, const s
     return true;
 }
 
-// A data record: 32-bit little-endian length, then the text without a terminator.
-std::vector<uint8_t> DataRecord(std::string_view text) {
-    std::vector<uint8_t> record(4);
-    Put32(record.data(), uint32_t(text.size()));
-    record.insert(record.end(), text.begin(), text.end());
-    return record;
-}
-
 bool SpiImageBuild::WriteDataAreas() {
     for (const DataArea& area : DataAreas()) {
         if (area.skip) continue;
@@ -574,7 +476,9 @@ bool SpiImageBuild::Run(const std::string& flashName, const std::string& outputP
         return finish(false);
     }
     writing = true;
-    image_ = std::make_unique<ImageFlash>(pending.fd(), flash_, reporter_);
+    std::lock_guard library(PartitionLibraryMutex());
+    image_ = std::make_unique<ImageFlash>(pending.fd(), flash_.page_size, flash_.erase_size,
+                                          [this](const std::string& line) { reporter_.Diagnostic(line); });
     if (!FillErased(pending.fd()) || !InitPartitions() || !CreatePartitions() || !WriteDataAreas()) {
         return finish(false);
     }

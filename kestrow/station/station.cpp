@@ -19,7 +19,9 @@ Station::Station(StationParts parts, engine::EngineOptions options)
     : config_(parts.config),
       link_(parts.link),
       state_(parts.config, parts.language, parts.link, parts.window),
-      engine_(parts.config, parts.link, state_, parts.window, options) {
+      engine_(parts.config, parts.link, state_, parts.window, options),
+      language_(parts.language),
+      window_(parts.window) {
     for (unsigned channel = 1; channel <= engine::kMaxChannels; ++channel)
         watchers_.push_back(std::make_unique<engine::PortWatcher>(parts.config, parts.link, state_, parts.window,
                                                                   channel, parts.ports));
@@ -36,6 +38,9 @@ engine::TransferTotal Station::Open(int rows) {
 
 void Station::Close() {
     if (!open_) return;
+    // A board still burning now is cut short (its port is let go below): its
+    // record says so, whatever the burn reports on its way out.
+    if (records_) records_->InterruptRunning();
     StopWatching();
     // The library lets go of the watched ports: they are free for other programs again.
     for (const std::string& port : state_.Ports())
@@ -46,6 +51,14 @@ void Station::Close() {
     while (engine_.RunningBurns() > 0) std::this_thread::sleep_for(kBurnExitPoll);
     state_.MainLog().Close();
     open_ = false;
+}
+
+std::vector<std::string> Station::OpenRecords(const std::string& records) {
+    records_ = std::make_unique<BoardRecords>(config_, window_, records::OpenStationStore(config::StationFolder(), records),
+                                              config::StationFolder());
+    engine_.SetRecorder(records_.get());
+    for (auto& watcher : watchers_) watcher->SetRecorder(records_.get());
+    return records_->Start(language_);
 }
 
 engine::TransferTotal Station::RecomputeTransferTotal() {

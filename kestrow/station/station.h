@@ -23,6 +23,7 @@
 #include "kestrow/engine/progress.h"
 #include "kestrow/engine/station_state.h"
 #include "kestrow/engine/station_window.h"
+#include "kestrow/station/board_records.h"
 
 #include <memory>
 #include <optional>
@@ -55,6 +56,15 @@ public:
     // inside the engine; then closes the main log. Does nothing when closed.
     void Close();
     bool IsOpen() const { return open_; }
+
+    // Opens the station's records store (`records`: --records, may be empty;
+    // else burn.ini [Records] Url, else records.db) and has every board
+    // recorded and given its addresses from then on. Before StartWatching.
+    // The problems to show (the store unreachable, ...); boards wait for the
+    // store while it cannot be reached.
+    std::vector<std::string> OpenRecords(const std::string& records);
+    // The records, once opened.
+    BoardRecords* Records() { return records_.get(); }
 
     // After the burn file or the settings changed.
     engine::TransferTotal RecomputeTransferTotal();
@@ -92,6 +102,9 @@ private:
     engine::BoardLink& link_;
     engine::StationState state_;
     engine::BurnEngine engine_;
+    config::LanguageTable& language_;
+    engine::StationWindow& window_;
+    std::unique_ptr<BoardRecords> records_;
     std::vector<std::unique_ptr<engine::PortWatcher>> watchers_;  // channel i + 1 at i
     bool open_ = false;
 };

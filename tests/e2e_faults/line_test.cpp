@@ -7,50 +7,6 @@
 namespace kestrow::e2e {
 namespace {
 
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-// The vboard program with its standard output on a pipe; the port is its first line.
-class VboardProcess {
-public:
-    explicit VboardProcess(std::vector<std::string> args) {
-        int output = -1;
-        pid_ = SpawnWithOutputPipe(VBOARD_PROGRAM, std::move(args), output);
-        FILE* in = ::fdopen(output, "r");
-        char line[256] = {};
-        if (in != nullptr && std::fgets(line, sizeof line, in) != nullptr) port_ = line;
-        if (in != nullptr) std::fclose(in);
-        while (!port_.empty() && port_.back() == '\n') port_.pop_back();
-    }
-    ~VboardProcess() {
-        if (pid_ > 0 && !exited_) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    const std::string& Port() const { return port_; }
-    // Exit status, or -1 when the program does not end within `timeout`.
-    int Wait(std::chrono::milliseconds timeout) {
-        int status = 0;
-        for (auto until = Clock::now() + timeout; Clock::now() < until; std::this_thread::sleep_for(20ms)) {
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                exited_ = true;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-        }
-        return -1;
-    }
-
-private:
-    pid_t pid_ = -1;
-    bool exited_ = false;
-    std::string port_;
-};
-
 // vboard's arguments for `boards` boards in a row of the kind the sample
 // station expects (chip type 8, its first SPI NOR), then `more`.
 std::vector<std::string> SampleBoards(unsigned boards, std::vector<std::string> more) {

@@ -79,19 +79,109 @@ inline pid_t SpawnWithOutputPipe(const char* program, std::vector<std::string> a
     return pid;
 }
 
+#ifdef VBOARD_PROGRAM
+// The vboard program with its standard output on a pipe; the port is its first line.
+class VboardProcess {
+public:
+    explicit VboardProcess(std::vector<std::string> args) {
+        int output = -1;
+        bool twoPorts = false;
+        for (size_t i = 0; i + 1 < args.size(); ++i) twoPorts = twoPorts || (args[i] == "--ports" && args[i + 1] == "2");
+        pid_ = SpawnWithOutputPipe(VBOARD_PROGRAM, std::move(args), output);
+        FILE* in = ::fdopen(output, "r");
+        char line[256] = {};
+        if (in != nullptr && std::fgets(line, sizeof line, in) != nullptr) port_ = line;
+        // With --ports 2 the second port is the next line.
+        if (twoPorts && in != nullptr && std::fgets(line, sizeof line, in) != nullptr) second_ = line;
+        if (in != nullptr) std::fclose(in);
+        for (std::string* p : {&port_, &second_})
+            while (!p->empty() && p->back() == '\n') p->pop_back();
+    }
+    ~VboardProcess() {
+        if (pid_ > 0 && !exited_) {
+            ::kill(pid_, SIGTERM);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    const std::string& Port() const { return port_; }
+    const std::string& SecondPort() const { return second_; }
+    // Exit status, or -1 when the program does not end within `timeout`.
+    int Wait(std::chrono::milliseconds timeout) {
+        int status = 0;
+        for (auto until = Clock::now() + timeout; Clock::now() < until; std::this_thread::sleep_for(20ms)) {
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                exited_ = true;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+        }
+        return -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    bool exited_ = false;
+    std::string port_, second_;
+};
+
+#endif
+
+inline std::string ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// The output and exit status of a command run to its end.
+struct Finished {
+    int status = -1;
+    std::string output;  // standard output and error together
+};
+inline Finished RunToEnd(const std::string& command) {
+    Finished f;
+    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr) return f;
+    char chunk[4096];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) f.output.append(chunk, n);
+    const int status = ::pclose(pipe);
+    f.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return f;
+}
+
+// A copy of the sample station in `dir`, made anew.
+inline void CopySampleStation(const fs::path& dir) {
+    fs::remove_all(dir);
+    fs::copy(fs::path(KESTROW_SOURCE_ROOT) / "station", dir, fs::copy_options::recursive);
+}
+
 class StationRun {
 public:
     // Copies the sample station and starts `kestrow burn --json` for `boards` results.
-    StationRun(unsigned boards, int timeoutSeconds) {
-        dir_ = fs::temp_directory_path() / ("kw_faults_" + std::to_string(::getpid()));
-        fs::remove_all(dir_);
-        fs::copy(fs::path(KESTROW_SOURCE_ROOT) / "station", dir_, fs::copy_options::recursive);
-        port_ = (dir_ / "port").string();
-        pid_ = SpawnWithOutputPipe(KESTROW_PROGRAM,
-                                   {"burn", "--station", dir_.string(), "--port", port_, "--boards",
-                                    std::to_string(boards), "--timeout", std::to_string(timeoutSeconds), "--json"},
-                                   out_);
+    StationRun(unsigned boards, int timeoutSeconds)
+        : StationRun(fs::temp_directory_path() / ("kw_faults_" + std::to_string(::getpid())), true) {
+        Start(boards, timeoutSeconds);
     }
+    // A copy of the sample station in `dir`, made anew when `fresh`; Start runs the burn.
+    StationRun(fs::path dir, bool fresh) : dir_(std::move(dir)) {
+        if (fresh) CopySampleStation(dir_);
+        port_ = (dir_ / "port").string();
+    }
+    // `kestrow burn --json` for `boards` results on the station's port, with `extra` arguments.
+    void Start(unsigned boards, int timeoutSeconds, std::vector<std::string> extra = {}) {
+        std::vector<std::string> args{"burn",    "--station", dir_.string(), "--port", port_, "--boards",
+                                      std::to_string(boards), "--timeout", std::to_string(timeoutSeconds), "--json"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        pid_ = SpawnWithOutputPipe(KESTROW_PROGRAM, std::move(args), out_);
+    }
+    // Ends the burn at once, as a power cut or kill -9 would.
+    void Kill() {
+        if (pid_ <= 0 || exited_) return;
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        exited_ = true;
+    }
+    // Keeps the station folder when this object goes (another run takes it over).
+    void KeepFolder() { keep_ = true; }
     ~StationRun() {
         board_.reset();
         if (pid_ > 0 && !exited_) {
@@ -99,7 +189,7 @@ public:
             ::waitpid(pid_, nullptr, 0);
         }
         if (out_ >= 0) ::close(out_);
-        fs::remove_all(dir_);
+        if (!keep_) fs::remove_all(dir_);
     }
     StationRun(const StationRun&) = delete;
     StationRun& operator=(const StationRun&) = delete;
@@ -220,6 +310,7 @@ private:
     pid_t pid_ = -1;
     int out_ = -1;
     bool exited_ = false;
+    bool keep_ = false;
     std::string buffer_;
     std::unique_ptr<vboard::VirtualBoard> board_;
 };
