@@ -541,26 +541,13 @@ void MainWindow::ShowRowPort() {
 }
 
 void MainWindow::StartPortThreads() {
-    if (search_thread_.joinable()) search_thread_.join();
     port_list_->clear();
     remembered_port_ = config_.uart_com[0];
-    search_finished_ = false;
-    search_thread_ = std::jthread([this, configured = config_.uart_com] {
-        engine::PortTable table;
-        std::vector<std::string> seen = ports_.Candidates();
-        engine::PortSearchResult result = SearchRows(configured, table);
-        QMetaObject::invokeMethod(
-            this,
-            [this, result, table, seen] {
-                config_.uart_com = table;
-                seen_ports_ = seen;
-                ShowPortList(result);
-                HandleEvent(engine::RefreshListEvent());
-                search_finished_ = true;
-                ResumeWatcher();
-                port_rescan_timer_->start(kPortRescanMs);
-            },
-            Qt::QueuedConnection);
+    SearchInBackground(config_.uart_com, [this](bool) {
+        HandleEvent(engine::RefreshListEvent());
+        search_finished_ = true;
+        ResumeWatcher();
+        port_rescan_timer_->start(kPortRescanMs);
     });
 }
 
@@ -612,34 +599,40 @@ void MainWindow::ShowPortStatus() {
     port_status_->setText(QString::fromStdString(text));
 }
 
-void MainWindow::SearchInBackground(const engine::PortTable& configured) {
+void MainWindow::SearchInBackground(const engine::PortTable& configured, std::function<void(bool)> then) {
     if (search_thread_.joinable()) search_thread_.join();
     search_finished_ = false;
-    search_thread_ = std::jthread([this, configured] {
+    search_thread_ = std::jthread([this, configured, then = std::move(then)] {
         engine::PortTable table;
         std::vector<std::string> seen = ports_.Candidates();
         engine::PortSearchResult result = SearchRows(configured, table);
         QMetaObject::invokeMethod(
             this,
-            [this, result, table, seen] {
+            [this, result, table, seen, then] {
                 const bool portChanged =
                     !std::equal(table.begin(), table.begin() + WatchedRows(), config_.uart_com.begin());
                 seen_ports_ = seen;
                 config_.uart_com = table;
                 ShowPortList(result);
-                ShowRowPort();
-                if (portChanged) RefreshRows();
-                search_button_->setEnabled(true);
-                search_finished_ = true;
-                EndConfigChange();
+                then(portChanged);
             },
             Qt::QueuedConnection);
     });
 }
 
+void MainWindow::SearchAndEndConfigChange(const engine::PortTable& configured) {
+    SearchInBackground(configured, [this](bool portChanged) {
+        ShowRowPort();
+        if (portChanged) RefreshRows();
+        search_button_->setEnabled(true);
+        search_finished_ = true;
+        EndConfigChange();
+    });
+}
+
 void MainWindow::RescanPortsIfChanged() {
     if (ports_.Candidates() == seen_ports_ || !BeginConfigChange()) return;
-    SearchInBackground(config_.uart_com);
+    SearchAndEndConfigChange(config_.uart_com);
 }
 
 void MainWindow::SearchPortsNow() {
@@ -653,7 +646,7 @@ void MainWindow::SearchPortsNow() {
     }
     port_list_->clear();
     RefreshRows();
-    SearchInBackground(configured);
+    SearchAndEndConfigChange(configured);
 }
 
 void MainWindow::ToggleWatching() {

@@ -24,6 +24,7 @@
 
 #include <array>
 #include <atomic>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -190,10 +191,12 @@ private:
     // The port search of this station's rows over `configured`.
     engine::PortSearchResult SearchRows(const engine::PortTable& configured, engine::PortTable& table) const;
     void ShowPortStatus();
-    // The port search of the rows over `configured` on a thread of its own; its
-    // result is shown on the window thread, which then ends the configuration
-    // change the caller began.
-    void SearchInBackground(const engine::PortTable& configured);
+    // The port search of the rows over `configured` on a thread of its own; on
+    // the window thread the found table and list are taken, then `then` runs,
+    // told whether a watched row's port changed, and ends the search.
+    void SearchInBackground(const engine::PortTable& configured, std::function<void(bool portChanged)> then);
+    // A search whose result ends the configuration change the caller began.
+    void SearchAndEndConfigChange(const engine::PortTable& configured);
     // What keeps every burn from passing (the configuration, a missing burn
     // file); nothing is watched then.
     std::optional<std::string> WhyNothingIsWatched() const;

@@ -120,8 +120,16 @@ void StationState::OnChannelFail(std::size_t row, const std::string& text) {
         std::lock_guard lock(auto_start_mutex_);
         record.cause = std::exchange(failure_causes_[channel], {});
     }
-    // Decided before the watcher is woken below, so that it sees the decision.
-    record.board_stays = FailureSticks(channel);
+    // Decided before the watcher is woken below, so that it sees the decision,
+    // and before the result is told: a board whose port went with its failure
+    // (its adapter pulled) has left already, and one plugged in right after
+    // the result is the next board, not the failed one still answering.
+    if (link_.PortError(PortOfRow(row), kLookAtPort).state == PortState::Missing) {
+        BoardGone(channel);
+        record.board_stays = false;
+    } else {
+        record.board_stays = FailureSticks(channel);
+    }
     {
         std::lock_guard lock(auto_start_mutex_);
         record.retries = retries_used_[channel];

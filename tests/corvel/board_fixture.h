@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -130,6 +131,49 @@ inline std::vector<uint8_t> Pattern(size_t size, unsigned seed = 1) {
 inline uint32_t LE32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 inline void PutLE32(uint8_t* p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// A 70000-byte SPI NOR boot loader with the SPIP tag at 540 and no SP tag.
+inline std::vector<uint8_t> SpiNorBootLoader() {
+    std::vector<uint8_t> loader = Pattern(70000, 9);
+    std::memcpy(&loader[540], "SPIP", 4);
+    std::memcpy(&loader[508], "xxxx", 4);  // no SP tag
+    return loader;
+}
+
+// `loader` as the SPI NOR producer writes it for `spi` at 10 MHz with 128 KiB
+// reserved: its header filled in and the chip's parameters at 544.
+inline std::vector<uint8_t> SpiNorBootLoaderAsWritten(std::vector<uint8_t> loader, T_SFLASH_PHY_INFO spi) {
+    std::memcpy(&loader[4], "MORVOQ4D", 8);
+    PutLE32(&loader[12], 131072);
+    PutLE32(&loader[16], 2);  // 60 MHz / 10 MHz = 6 -> 6 / 2 - 1
+    PutLE32(&loader[24], 1);
+    PutLE32(&loader[28], 6);
+    PutLE32(&loader[32], 0x80E00000);
+    PutLE32(&loader[36], 1);
+    spi.boot_blocks = 3;  // the extended parameter rides in byte 27
+    std::memcpy(&loader[544], &spi, sizeof spi);
+    return loader;
+}
+
+// `loader` as the NAND producer writes it for a 2048-byte page, 64-page
+// block chip at 20 MHz: its header filled in (`pages` pages of the file) and
+// the chip's parameters at 512.
+inline std::vector<uint8_t> NandBootLoaderAsWritten(std::vector<uint8_t> loader, uint8_t pages,
+                                                    const tag_Nand_Phy_Info& nand) {
+    std::memcpy(&loader[4], "MORVOQ4D", 8);
+    PutLE32(&loader[12], 0);
+    loader[16] = 0;  // 60 MHz / 20 MHz = 3 -> 0
+    loader[17] = 0;
+    PutLE32(&loader[20], 4);
+    PutLE32(&loader[24], 0);
+    PutLE32(&loader[28], 1);
+    PutLE32(&loader[32], 0x80F00000);
+    PutLE32(&loader[36], 1);
+    loader[40] = pages;
+    loader[41] = 0;
+    std::memcpy(&loader[512], &nand, 36);
+    return loader;
 }
 
 }  // namespace corvel_test

@@ -203,24 +203,12 @@ TEST_F(Producer, SpiNorBootLoaderGetsItsHeaderAndFlashParameters) {
     std::strcpy(spi.name, "test-nor");
     ASSERT_EQ(KW_Uart_SetSPIParam(1, &spi), 1u);
 
-    std::vector<uint8_t> loader = Pattern(70000, 9);
-    std::memcpy(&loader[540], "SPIP", 4);
-    std::memcpy(&loader[508], "xxxx", 4);  // no SP tag
+    const std::vector<uint8_t> loader = SpiNorBootLoader();
     T_DOWNLOAD_BIN bin = Bin(WriteFile("u-boot.bin", loader), "UBOOT", 131072);
     EXPECT_EQ(KW_Uart_DownloadBoot(1, bin.path, &bin, RESERVER), 0u);
     ASSERT_EQ(KW_Uart_DownloadBoot(1, bin.path, &bin, SOC_FC_E1), 1u);
 
-    std::vector<uint8_t> expected = loader;
-    std::memcpy(&expected[4], "MORVOQ4D", 8);
-    PutLE32(&expected[12], 131072);
-    PutLE32(&expected[16], 2);  // 60 MHz / 10 MHz = 6 -> 6 / 2 - 1
-    PutLE32(&expected[24], 1);
-    PutLE32(&expected[28], 6);
-    PutLE32(&expected[32], 0x80E00000);
-    PutLE32(&expected[36], 1);
-    T_SFLASH_PHY_INFO sent = spi;
-    sent.boot_blocks = 3;  // the extended parameter rides in byte 27
-    std::memcpy(&expected[544], &sent, sizeof sent);
+    const std::vector<uint8_t> expected = SpiNorBootLoaderAsWritten(loader, spi);
     std::vector<uint8_t> flash = board.Flash();
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), flash.begin()));
     auto commands = board.ProducerCommands();
@@ -252,19 +240,7 @@ TEST_F(Producer, NandBootLoaderGoesOutInPagePieces) {
     for (const auto& c : board.ProducerCommands())
         if (c.code == 13) pieces.push_back(c.length);
     EXPECT_EQ(pieces, (std::vector<unsigned>{2048, 2048, 2048, 2048, 1808}));
-    std::vector<uint8_t> expected = loader;
-    std::memcpy(&expected[4], "MORVOQ4D", 8);
-    PutLE32(&expected[12], 0);
-    expected[16] = 0;  // 60 MHz / 20 MHz = 3 -> 0
-    expected[17] = 0;
-    PutLE32(&expected[20], 4);
-    PutLE32(&expected[24], 0);
-    PutLE32(&expected[28], 1);
-    PutLE32(&expected[32], 0x80F00000);
-    PutLE32(&expected[36], 1);
-    expected[40] = 5;  // pages of the file
-    expected[41] = 0;
-    std::memcpy(&expected[512], &nand, 36);
+    const std::vector<uint8_t> expected = NandBootLoaderAsWritten(loader, 5, nand);
     std::vector<uint8_t> flash = board.Flash();
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), flash.begin()));
 }

@@ -27,6 +27,9 @@ void RecordProgress(unsigned nID, unsigned total) {
 int NoBurn(unsigned) { return 0; }
 
 using corvel_test::LE32;
+using corvel_test::NandBootLoaderAsWritten;
+using corvel_test::SpiNorBootLoader;
+using corvel_test::SpiNorBootLoaderAsWritten;
 using corvel_test::Pattern;
 using corvel_test::PutLE32;
 
@@ -115,22 +118,10 @@ TEST_F(UsbDownloads, SpiNorBootLoaderWholeFlashImageAndPagesReadBack) {
     fakeusb::PlayProducer(board);
     Ready(false);
 
-    std::vector<uint8_t> loader = Pattern(70000, 9);
-    std::memcpy(&loader[540], "SPIP", 4);
-    std::memcpy(&loader[508], "xxxx", 4);  // no SP tag
+    const std::vector<uint8_t> loader = SpiNorBootLoader();
     T_DOWNLOAD_BIN boot = Bin("u-boot.bin", loader, "UBOOT", 131072);
     ASSERT_EQ(KW_DownloadBoot(1, boot.path, &boot, SOC_FC_E1), 1u) << TransferLog();
-    std::vector<uint8_t> expected = loader;
-    std::memcpy(&expected[4], "MORVOQ4D", 8);
-    PutLE32(&expected[12], 131072);
-    PutLE32(&expected[16], 2);  // 60 MHz / 10 MHz = 6 -> 6 / 2 - 1
-    PutLE32(&expected[24], 1);
-    PutLE32(&expected[28], 6);
-    PutLE32(&expected[32], 0x80E00000);
-    PutLE32(&expected[36], 1);
-    T_SFLASH_PHY_INFO sent = SpiNor();
-    sent.boot_blocks = 3;  // the extended parameter rides in byte 27
-    std::memcpy(&expected[544], &sent, sizeof sent);
+    const std::vector<uint8_t> expected = SpiNorBootLoaderAsWritten(loader, SpiNor());
     std::vector<uint8_t> flash = fakeusb::ProducerFlash();
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), flash.begin()));
     EXPECT_EQ(Lengths(Received(13)), (std::vector<unsigned>{65536, 4464}));
@@ -172,20 +163,7 @@ TEST_F(UsbDownloads, NandBootLoaderGoesOutInTransferUnitPiecesAndReadsBackByPage
     ASSERT_EQ(KW_DownloadBoot(1, boot.path, &boot, SOC_FC_E1), 1u) << TransferLog();
     // 31 pages with their 64-byte spare areas fit 64 KiB: 65472 bytes a piece.
     EXPECT_EQ(Lengths(Received(13)), (std::vector<unsigned>{65472, 65472, 19056}));
-    std::vector<uint8_t> expected = loader;
-    std::memcpy(&expected[4], "MORVOQ4D", 8);
-    PutLE32(&expected[12], 0);
-    expected[16] = 0;  // 60 MHz / 20 MHz = 3 -> 0
-    expected[17] = 0;
-    PutLE32(&expected[20], 4);
-    PutLE32(&expected[24], 0);
-    PutLE32(&expected[28], 1);
-    PutLE32(&expected[32], 0x80F00000);
-    PutLE32(&expected[36], 1);
-    expected[40] = 74;  // pages of the file
-    expected[41] = 0;
-    tag_Nand_Phy_Info nand = Nand();
-    std::memcpy(&expected[512], &nand, 36);
+    const std::vector<uint8_t> expected = NandBootLoaderAsWritten(loader, 74, Nand());
     std::vector<uint8_t> flash = fakeusb::ProducerFlash();
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), flash.begin()));
 

@@ -424,5 +424,25 @@ TEST_F(PortWatcherTest, FailedBoardIsNotBurnedAgainUntilItHasGone) {
     }
 }
 
+// A board whose port went with its failure (its adapter pulled) has left: the
+// port is watched for the next board at once, so a board plugged in before
+// any look at the port is burned, not taken for the failed one still there.
+TEST_F(PortWatcherTest, FailedBoardWhosePortWentIsNotWaitedFor) {
+    link_.attach_channel = 1;
+    watcher_.Start();
+    auto attaches = [&] { return link_.CallsNamed("AttachUart").size(); };
+    ASSERT_TRUE(Eventually([&] { return attaches() == 1 && state_.AutoStart(1); }));
+    link_.SetPortError(kLookAtPort, PortCondition{PortState::Missing, "No such file or directory"});
+    state_.OnEvent(StatusEvent(1, status::kTestFailed));
+    EXPECT_FALSE(state_.Rows()[0].board_stays);
+    EXPECT_FALSE(state_.AwaitingDeparture(1));
+    // The next board is on the port already, and answers.
+    link_.SetPortError(kLookAtPort, PortCondition{});
+    ASSERT_TRUE(Eventually([&] { return attaches() == 2; }));
+    watcher_.Stop();
+    EXPECT_EQ(watcher_.DepartureRounds(), 0u);
+    EXPECT_EQ(state_.Rows()[0].retries, 0u);
+}
+
 }  // namespace
 }  // namespace kestrow::engine
