@@ -18,12 +18,22 @@ struct FaultCase {
     std::string logText;  // a line of the channel log that says what failed
 };
 
-// An operator takes a moment to swap a failed board, and the station watches
-// the port meanwhile: a board still at its boot prompt (its producer never
-// started) is woken and burned again. Every board here answers one burn only,
-// as one taken off the line once its result shows, so each result belongs to
-// the board just plugged in however slowly the swap goes.
-constexpr auto kOperatorSwap = 1s;
+// Every board here answers one burn only, as one taken off the line once its
+// result shows. The operator swaps it once the station has looked at its port
+// three times after the result: a failed board is taken for gone after two
+// silent looks, so the third is the station watching for the next board.
+// Swapped sooner, the station's looks could meet the next board and take it
+// for the failed one still there.
+constexpr unsigned kLooksBeforeSwap = 3;
+
+bool StationLookedAgain(const vboard::VirtualBoard& board, unsigned looksAtResult) {
+    const auto until = Clock::now() + 60s;
+    while (board.HostLooks() < looksAtResult + kLooksBeforeSwap) {
+        if (Clock::now() >= until) return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
 
 vboard::BoardOptions OneBurn(vboard::BoardOptions options) {
     options.oneBurn = true;
@@ -125,17 +135,21 @@ TEST_P(FaultMatrix, EveryFaultFailsItsBoardCleanlyAndTheNextBoardBurns) {
     for (const FaultCase& c : cases) {
         SCOPED_TRACE(c.what);
         const size_t logBefore = run.ChannelLog().size();
-        run.Plug(WithFaults(c.faults));
+        const vboard::VirtualBoard& board = run.Plug(WithFaults(c.faults));
         if (c.status) {
             auto record = run.NextRecord(90s);
             ASSERT_TRUE(record) << "no result";
+            const unsigned looksAtResult = board.HostLooks();
             EXPECT_EQ((*record)["result"], c.passes ? "passed" : "failed");
             EXPECT_EQ((*record)["status"], *c.status);
             const std::string log = run.ChannelLog().substr(logBefore);
             if (!c.logText.empty()) {
                 EXPECT_NE(log.find(c.logText), std::string::npos) << log;
             }
-            std::this_thread::sleep_for(kOperatorSwap);
+            // A board that unplugged itself has gone already, its port with it.
+            if (fs::exists(board.PortPath())) {
+                EXPECT_TRUE(StationLookedAgain(board, looksAtResult)) << "the station stopped looking at the port";
+            }
         } else {
             EXPECT_FALSE(run.NextRecord(4s)) << "a board that never attached got a result";
         }

@@ -272,8 +272,16 @@ TEST_F(SeveralBoards, BoardWokenAgainAfterItsBurnBeganMakesWayForTheNext) {
         ASSERT_TRUE(host.Open());
         c.burn(host);
         host.SetSpeed(c.wakeSpeed);
+        const unsigned looks = board->HostLooks();
         host.Send("kkk");
         if (c.nextBoard) {
+            // Given up, the board stays silent, past the swap pause, until the
+            // host has looked at the port twice more.
+            ASSERT_TRUE(WaitFor([&] { return board->HostLooks() == looks + 1; }));
+            std::this_thread::sleep_for(500ms);
+            EXPECT_EQ(board->BoardNumber(), 1u);
+            host.Send("kkk");
+            host.Send("kkk");
             ASSERT_TRUE(WaitFor([&] { return board->BoardNumber() == 2; }));
             EXPECT_FALSE(board->Awake());
             EXPECT_EQ(Ended().size(), 1u);

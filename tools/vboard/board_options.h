@@ -41,8 +41,9 @@ struct BoardOptions {
 
     // Boards played one after another on the same port: when a burn ends (the
     // producer is closed, the host lets go of the port for good, or the host
-    // wakes the board again after its burn began, as after a failure) the
-    // next board appears after a short pause, in its boot ROM with a blank flash.
+    // wakes the board again after its burn began, as after a failure, and has
+    // looked at the silent port twice more) the next board appears after a
+    // short pause, in its boot ROM with a blank flash.
     unsigned boards = 1;
 
     bool pace = false;  // bytes cross the wire no faster than baud / 10 per second

@@ -49,6 +49,8 @@ public:
     // ROM, or where the producer waits for a command block): it has given
     // that burn up and watches for the next board.
     bool GivenUp() const { return givenUp_; }
+    // The sequence that wakes this ROM; empty: none.
+    const std::string& Wake() const { return wake_; }
     // Bytes the host sent at another rate than the board's: a running
     // producer that gets the wake sequence that way has been given up too.
     void TakeBytesAtAnotherRate(const uint8_t* data, size_t size);

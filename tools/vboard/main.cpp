@@ -48,7 +48,8 @@ int main(int argc, char** argv) {
                                   "Play N boards one after another on the same port, then end: when a burn ends "
                                   "(the producer is closed, the host closes the port and does not open it "
                                   "again within a second, or the host wakes the board again after its burn "
-                                  "began, as it does once a burn failed) the next board appears after 0.3 s, "
+                                  "began, as it does once a burn failed, and has looked at the silent port twice "
+                                  "more) the next board appears after 0.3 s, "
                                   "in its boot ROM with a blank flash and the same faults")
                        ->check(CLI::Range(1u, 1000000u));
     app.add_option("--ports", ports,

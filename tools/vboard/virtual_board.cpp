@@ -24,6 +24,9 @@ constexpr auto kReopenGrace = std::chrono::milliseconds(1000);
 constexpr auto kHangUpCheck = std::chrono::milliseconds(20);
 // Between one board's end and the next one's boot ROM, as an operator swaps boards.
 constexpr auto kBoardSwapPause = std::chrono::milliseconds(300);
+// Looks at the silent port after a board was given up before it is swapped:
+// the station takes a failed board for gone after two silent looks.
+constexpr unsigned kSilentLooksBeforeSwap = 2;
 
 void Check(bool ok, const char* what) {
     if (!ok) throw std::runtime_error(std::string("vboard: ") + what + " failed");
@@ -190,6 +193,7 @@ bool VirtualBoard::Receive(Clock::time_point now, std::vector<uint8_t>& buffer) 
         return false;
     }
     received_ += static_cast<size_t>(n);
+    CountLooks(buffer.data(), static_cast<size_t>(n));
     unsigned hostBaud = HostBaud();
     if (options_.followHostBaud && rom_.RunningProducer() != nullptr && hostBaud != 0) rom_.SetBaud(hostBaud);
     // Bytes sent at another rate than the board's arrive as noise. A board
@@ -208,6 +212,7 @@ bool VirtualBoard::Receive(Clock::time_point now, std::vector<uint8_t>& buffer) 
     // A board the host gave up leaves the line for the next one: it says
     // nothing more, so the host's watch finds the port silent until then.
     if (rom_.GivenUp() && boardNumber_ < options_.boards) pending_.clear();
+    if (rom_.GivenUp() && !looksWhenGivenUp_) looksWhenGivenUp_ = hostLooks_.load();
     if (!options_.unplugAfterLine.empty()) {
         const auto& lines = rom_.Lines();
         unplugArmed_ = std::find(lines.begin(), lines.end(), options_.unplugAfterLine) != lines.end();
@@ -219,6 +224,20 @@ bool VirtualBoard::Receive(Clock::time_point now, std::vector<uint8_t>& buffer) 
         return false;
     }
     return true;
+}
+
+// Counts the wake sequences among the bytes the host sent, split over reads or not.
+void VirtualBoard::CountLooks(const uint8_t* data, size_t size) {
+    const std::string& wake = rom_.Wake();
+    if (wake.empty()) return;
+    for (size_t i = 0; i < size; ++i) {
+        wakeTail_ += static_cast<char>(data[i]);
+        if (wakeTail_.size() > wake.size()) wakeTail_.erase(0, 1);
+        if (wakeTail_ == wake) {
+            ++hostLooks_;
+            wakeTail_.clear();
+        }
+    }
 }
 
 void VirtualBoard::Unplug() {
@@ -248,7 +267,9 @@ bool VirtualBoard::BurnEnded(Clock::time_point now) const {
     if (done_) return false;
     if (hungUpSince_ && now - *hungUpSince_ >= kReopenGrace) return true;
     std::lock_guard lock(mutex_);
-    if (rom_.GivenUp()) return true;
+    if (rom_.GivenUp())
+        return boardNumber_ >= options_.boards || rom_.Wake().empty() ||
+               hostLooks_ >= looksWhenGivenUp_.value_or(0) + kSilentLooksBeforeSwap;
     const Producer* producer = rom_.RunningProducer();
     return producer != nullptr && producer->Closed() && pending_.empty();
 }
@@ -287,6 +308,8 @@ void VirtualBoard::NextBoard() {
     unplugArmed_ = false;
     idleHostBaud_ = 0;
     hungUpSince_.reset();
+    wakeTail_.clear();
+    looksWhenGivenUp_.reset();
     ++boardNumber_;
 }
 

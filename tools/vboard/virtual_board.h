@@ -5,8 +5,10 @@
 // baud change.
 //
 // With BoardOptions::boards above 1 the port stands for a line position: when
-// a burn ends (also a failed one the host gives up), the next board appears on
-// the same path after a short pause.
+// a burn ends the next board appears on the same path after a short pause. A
+// board the host gave up (a failed one) first stays silent until the host has
+// looked at the port twice more, as an operator swaps a failed board once the
+// station has seen it go.
 #include "tools/vboard/boot_rom.h"
 
 #include <atomic>
@@ -57,6 +59,10 @@ public:
     std::vector<uint8_t> Flash() const;
     bool SaveFlash(const std::string& path) const;
 
+    // The host's looks at the port so far: the wake sequences it has sent, to
+    // any board on the port.
+    unsigned HostLooks() const { return hostLooks_; }
+
     // The board on the port now, from 1; the last one stays once it has ended.
     unsigned BoardNumber() const { return boardNumber_; }
     // True once the last board's burn has ended (or the board was unplugged).
@@ -68,6 +74,7 @@ private:
     bool Receive(Clock::time_point now, std::vector<uint8_t>& buffer);  // false once unplugged
     void Flush(Clock::time_point now);
     void Unplug();
+    void CountLooks(const uint8_t* data, size_t size);
     unsigned HostBaud();
     // Whether the burn of the board on the port is over.
     bool BurnEnded(Clock::time_point now) const;
@@ -97,6 +104,9 @@ private:
     // that arrive after it were sent at that rate or at the host's present one.
     unsigned idleHostBaud_ = 0;
     std::optional<Clock::time_point> hungUpSince_;  // no host holds the port since then
+    std::string wakeTail_;  // the last bytes received, as long as the wake sequence
+    std::atomic<unsigned> hostLooks_{0};
+    std::optional<unsigned> looksWhenGivenUp_;  // HostLooks() when the host gave the board up
     std::atomic<unsigned> boardNumber_{1};
     std::atomic<bool> done_{false};
 

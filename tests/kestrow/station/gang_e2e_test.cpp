@@ -172,7 +172,11 @@ TEST_F(GangE2eTest, FourPortsBurnAtOnceWhateverTheOthersDo) {
     EXPECT_EQ(results_[4][0], (Result{4, true, 30}));
     EXPECT_NE(ChannelLogText(2).find("burn_spiflash fail."), std::string::npos);
 
-    Plug("b", NorBoard());  // the failed board is swapped for a good one
+    // The failed board is taken off, and a good one plugged in once the port waits for it.
+    fs::remove(Port("b"));
+    boards_.erase("b");
+    ASSERT_TRUE(PumpUntil([&] { return state_.Rows()[1].waiting; }));
+    Plug("b", NorBoard());
     ASSERT_TRUE(PumpResults({1, 2, 4}, 2));
     for (unsigned channel : {1u, 2u, 4u}) EXPECT_EQ(results_[channel][1], (Result{channel, true, 30}));
     EXPECT_EQ(statuses_.count(3), 0u);  // the silent port never became ready
