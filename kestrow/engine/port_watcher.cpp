@@ -18,8 +18,11 @@ constexpr auto kPromptWait = std::chrono::milliseconds(100);
 // Pause between two watch rounds.
 constexpr auto kRoundPause = std::chrono::milliseconds(2);
 constexpr std::size_t kMinPortNameChars = 3;
-// Pause between two looks at the port of a failed board that still answers.
+// Pause between two looks at the port of a failed board.
 constexpr auto kDeparturePause = std::chrono::milliseconds(200);
+// Looks in a row without an answer that tell a failed board has gone: a board
+// that stays may miss one prompt wait on a busy host.
+constexpr unsigned kSilentLooksToLeave = 2;
 constexpr unsigned kBootRate = 115200;
 
 // Sleeps `time` unless `stop` is requested first; false when stopped.
@@ -62,16 +65,19 @@ void PortWatcher::Watch(std::stop_token stop) {
             attached_ = false;
             if (port.size() >= kMinPortNameChars) {
                 ++departure_rounds_;
-                if (BoardStillThere(port, slot, stop)) {
+                const FailedBoard look = LookForFailedBoard(port, slot, stop);
+                if (stop.stop_requested()) return;
+                silent_looks_ = look == FailedBoard::Silent ? silent_looks_ + 1 : 0;
+                if (look == FailedBoard::Answers || (look == FailedBoard::Silent && silent_looks_ < kSilentLooksToLeave)) {
                     if (!SleepFor(stop, kDeparturePause)) return;
                     continue;
                 }
-                if (stop.stop_requested()) return;
             }
             state_.BoardGone(channel_);
             window_.Post(ArmedEvent(channel_));
-        } else if (std::exchange(attached_, false)) {
-            window_.Post(ArmedEvent(channel_));
+        } else {
+            silent_looks_ = 0;
+            if (std::exchange(attached_, false)) window_.Post(ArmedEvent(channel_));
         }
         if (port.size() >= kMinPortNameChars && !RecorderTakesBoards(port)) {
             // The port is left alone while boards wait for the store; a
@@ -96,17 +102,18 @@ void PortWatcher::Watch(std::stop_token stop) {
     }
 }
 
-bool PortWatcher::BoardStillThere(const std::string& port, unsigned slot, std::stop_token stop) {
+PortWatcher::FailedBoard PortWatcher::LookForFailedBoard(const std::string& port, unsigned slot,
+                                                         std::stop_token stop) {
     // A port that cannot be opened has lost its board (its adapter with it).
-    if (link_.StartRead(port, slot, static_cast<unsigned>(config_.chip_type)) == 0) return false;
-    if (!SleepFor(stop, kPromptWait)) return false;
+    if (link_.StartRead(port, slot, static_cast<unsigned>(config_.chip_type)) == 0) return FailedBoard::PortGone;
+    if (!SleepFor(stop, kPromptWait)) return FailedBoard::Silent;
     // The boot rate asked again changes nothing on the board, which answers
     // only while it is there.
     unsigned answer = config_.boot_mode_flag == config::kSecureBootMode ? link_.CheckSecureEn(slot)
                                                                         : link_.ChooseBaud(port, slot, kBootRate);
-    if (answer == kLinkNoPrompt) return false;
+    if (answer == kLinkNoPrompt) return FailedBoard::Silent;
     link_.DetachUart(port);
-    return answer != 0;
+    return answer != 0 ? FailedBoard::Answers : FailedBoard::Silent;
 }
 
 void PortWatcher::TellUnopenable(const std::string& port, PortCondition why) {

@@ -5,8 +5,9 @@
 // auto-start set) and burning, the port is left alone; once the board has its
 // result and its burn has left the engine, watching resumes for the next board
 // (and the window is told, Armed). A board that failed with no retry left is
-// not attached again: its port is only looked at, each round, until a round
-// gets no answer (the board has gone), and then watched for the next board.
+// not attached again: its port is only looked at, each round, until two looks
+// in a row get no answer or the port cannot be opened (the board has gone),
+// and then watched for the next board.
 // Each channel's watcher runs on its own: nothing one port does waits for another.
 #include "kestrow/config/burn_config.h"
 #include "kestrow/engine/board_link.h"
@@ -61,9 +62,10 @@ private:
     // each only when that changed.
     void TellUnopenable(const std::string& port, PortCondition why);
     void TellOpen(const std::string& port);
-    // One round on the port of a failed board: true while its boot ROM still
-    // answers. Nothing is attached and the board stays at the boot rate.
-    bool BoardStillThere(const std::string& port, unsigned slot, std::stop_token stop);
+    // One look at the port of a failed board. Nothing is attached and the
+    // board stays at the boot rate.
+    enum class FailedBoard { Answers, Silent, PortGone };
+    FailedBoard LookForFailedBoard(const std::string& port, unsigned slot, std::stop_token stop);
     // The recorder takes boards now; tells the window when that changed.
     bool RecorderTakesBoards(const std::string& port);
 
@@ -77,6 +79,7 @@ private:
     // What the window was last told (the library's reason, before the holder
     // is looked up); only the watch thread touches these.
     bool told_problem_ = false;
+    unsigned silent_looks_ = 0;  // looks in a row at a failed board's port that got no answer
     std::string told_port_;
     PortCondition told_;
     bool attached_ = false;  // a board was attached since the port was last armed

@@ -360,8 +360,8 @@ bool Eventually(const std::function<bool()>& done) {
 }
 
 // A failed board is not attached again while it answers its boot ROM: its
-// port is only looked at (at the boot rate, nothing attached) until a round
-// gets no answer, unless retries are left; a passed board re-arms at once.
+// port is only looked at (at the boot rate, nothing attached) until two looks
+// in a row get no answer, unless retries are left; a passed board re-arms at once.
 TEST_F(PortWatcherTest, FailedBoardIsNotBurnedAgainUntilItHasGone) {
     struct Case {
         const char* name;
@@ -413,7 +413,15 @@ TEST_F(PortWatcherTest, FailedBoardIsNotBurnedAgainUntilItHasGone) {
         EXPECT_EQ(posted(EventKind::Armed), c.retries);  // one after each retried failure
         const std::vector<LinkCall> bauds = link.CallsNamed("ChooseBaud");
         EXPECT_EQ(bauds.back().values, (std::vector<unsigned>{0, 115200}));  // looked at at the boot rate
-        // Taken away: the next round gets no answer, the port is armed again.
+        // One look that misses the prompt (a busy host) is not the board going.
+        const unsigned looked = watcher.DepartureRounds();
+        link.OnCall("ChooseBaud", [&link](unsigned) { link.SetResult("ChooseBaud", 1); });
+        link.SetResult("ChooseBaud", kLinkNoPrompt);
+        ASSERT_TRUE(Eventually([&] { return watcher.DepartureRounds() >= looked + 3; }));
+        EXPECT_TRUE(state.AwaitingDeparture(1));
+        EXPECT_EQ(attaches(), c.attaches_before_it_sticks);
+        link.OnCall("ChooseBaud", {});
+        // Taken away: the next looks get no answer, the port is armed again.
         link.SetResult("ChooseBaud", kLinkNoPrompt);
         ASSERT_TRUE(Eventually([&] { return posted(EventKind::Armed) >= c.retries + 1; }));
         EXPECT_FALSE(state.AwaitingDeparture(1));
