@@ -24,6 +24,10 @@ constexpr auto kDeparturePause = std::chrono::milliseconds(200);
 // that stays may miss one prompt wait on a busy host.
 constexpr unsigned kSilentLooksToLeave = 2;
 constexpr unsigned kBootRate = 115200;
+// A port the library refused without opening it, right after a burn, is tried
+// again this soon: the library lets go of a channel just after its burn has
+// left the engine.
+constexpr auto kReleasePause = std::chrono::milliseconds(10);
 
 // Sleeps `time` unless `stop` is requested first; false when stopped.
 bool SleepFor(std::stop_token stop, std::chrono::milliseconds time) {
@@ -67,8 +71,9 @@ void PortWatcher::Watch(std::stop_token stop) {
                 ++departure_rounds_;
                 const FailedBoard look = LookForFailedBoard(port, slot, stop);
                 if (stop.stop_requested()) return;
-                silent_looks_ = look == FailedBoard::Silent ? silent_looks_ + 1 : 0;
-                if (look == FailedBoard::Answers || (look == FailedBoard::Silent && silent_looks_ < kSilentLooksToLeave)) {
+                if (look != FailedBoard::NotLooked) silent_looks_ = look == FailedBoard::Silent ? silent_looks_ + 1 : 0;
+                if (look == FailedBoard::Answers || look == FailedBoard::NotLooked ||
+                    (look == FailedBoard::Silent && silent_looks_ < kSilentLooksToLeave)) {
                     if (!SleepFor(stop, kDeparturePause)) return;
                     continue;
                 }
@@ -89,11 +94,19 @@ void PortWatcher::Watch(std::stop_token stop) {
         }
         if (port.size() >= kMinPortNameChars) {
             if (link_.StartRead(port, slot, static_cast<unsigned>(config_.chip_type)) == 0) {
+                const PortCondition why = link_.PortError(port, slot);
+                if (why.state != PortState::Usable) {
+                    refused_since_.reset();
+                } else if (StillReleasing()) {
+                    if (!SleepFor(stop, kReleasePause)) return;
+                    continue;
+                }
                 // Missing, forbidden or held: said once, then tried about once a second.
-                TellUnopenable(port, link_.PortError(port, channel_ - 1));
+                TellUnopenable(port, why);
                 if (!SleepFor(stop, unopenable_pause_)) return;
                 continue;
             }
+            refused_since_.reset();
             TellOpen(port);
             if (!SleepFor(stop, kPromptWait)) return;
             attached_ = Attach(port, slot);
@@ -104,8 +117,17 @@ void PortWatcher::Watch(std::stop_token stop) {
 
 PortWatcher::FailedBoard PortWatcher::LookForFailedBoard(const std::string& port, unsigned slot,
                                                          std::stop_token stop) {
-    // A port that cannot be opened has lost its board (its adapter with it).
-    if (link_.StartRead(port, slot, static_cast<unsigned>(config_.chip_type)) == 0) return FailedBoard::PortGone;
+    if (link_.StartRead(port, slot, static_cast<unsigned>(config_.chip_type)) == 0) {
+        // A port that is gone has lost its board (its adapter with it). One
+        // that is there was not opened: the library may still be letting go
+        // of the burn that failed, or the port cannot be used now; neither
+        // tells whether the board is there.
+        const PortCondition why = link_.PortError(port, kLookAtPort);
+        if (why.state == PortState::Missing) return FailedBoard::PortGone;
+        if (why.state != PortState::Usable) TellUnopenable(port, why);
+        return FailedBoard::NotLooked;
+    }
+    TellOpen(port);
     if (!SleepFor(stop, kPromptWait)) return FailedBoard::Silent;
     // The boot rate asked again changes nothing on the board, which answers
     // only while it is there.
@@ -114,6 +136,14 @@ PortWatcher::FailedBoard PortWatcher::LookForFailedBoard(const std::string& port
     if (answer == kLinkNoPrompt) return FailedBoard::Silent;
     link_.DetachUart(port);
     return answer != 0 ? FailedBoard::Answers : FailedBoard::Silent;
+}
+
+bool PortWatcher::StillReleasing() {
+    // Longer than a release takes even on a busy host; after that the refusal
+    // is the port's own and is told.
+    const auto now = std::chrono::steady_clock::now();
+    if (!refused_since_) refused_since_ = now;
+    return now - *refused_since_ < unopenable_pause_;
 }
 
 void PortWatcher::TellUnopenable(const std::string& port, PortCondition why) {

@@ -18,6 +18,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -64,8 +65,13 @@ private:
     void TellOpen(const std::string& port);
     // One look at the port of a failed board. Nothing is attached and the
     // board stays at the boot rate.
-    enum class FailedBoard { Answers, Silent, PortGone };
+    // NotLooked: the port is there but was not opened, which tells nothing.
+    enum class FailedBoard { Answers, Silent, PortGone, NotLooked };
     FailedBoard LookForFailedBoard(const std::string& port, unsigned slot, std::stop_token stop);
+    // KW_Start_Read refused a usable port without opening it: true while that
+    // has lasted less than the unopenable pause, as while the library still
+    // lets go of the burn that just ended.
+    bool StillReleasing();
     // The recorder takes boards now; tells the window when that changed.
     bool RecorderTakesBoards(const std::string& port);
 
@@ -82,6 +88,8 @@ private:
     unsigned silent_looks_ = 0;  // looks in a row at a failed board's port that got no answer
     std::string told_port_;
     PortCondition told_;
+    // When KW_Start_Read first refused the port without opening it.
+    std::optional<std::chrono::steady_clock::time_point> refused_since_;
     bool attached_ = false;  // a board was attached since the port was last armed
     std::atomic<unsigned> departure_rounds_{0};
     BurnRecorder* recorder_ = nullptr;

@@ -452,5 +452,39 @@ TEST_F(PortWatcherTest, FailedBoardWhosePortWentIsNotWaitedFor) {
     EXPECT_EQ(state_.Rows()[0].retries, 0u);
 }
 
+// Just after a burn has left the engine the library may still hold its channel
+// and refuse the port without opening it: that is neither the failed board
+// going (it would be burned again) nor a port problem to tell the operator.
+TEST_F(PortWatcherTest, PortRefusedWhileTheLibraryLetsGoOfTheBurnIsNoProblem) {
+    for (bool passed : {true, false}) {
+        SCOPED_TRACE(passed ? "passed" : "failed");
+        FakeLink link;
+        RecordingWindow window;
+        StationState state(config_, language_, link, window);
+        state.SetPorts({"/dev/ttyUSB0"});
+        state.RefreshRows(1);
+        PortWatcher watcher(config_, link, state, window, 1);
+        link.attach_channel = 1;
+        watcher.Start();
+        auto attaches = [&] { return link.CallsNamed("AttachUart").size(); };
+        ASSERT_TRUE(Eventually([&] { return attaches() == 1 && state.AutoStart(1); }));
+        std::atomic<int> starts{0};
+        link.SetResult("StartRead", 0);  // nothing opened: the slot's last open stays usable
+        link.OnCall("StartRead", [&](unsigned) {
+            if (++starts == 3) link.SetResult("StartRead", 1);  // from the fourth on
+        });
+        state.OnEvent(StatusEvent(1, passed ? status::kCompletion : status::kTestFailed));
+        if (passed) {
+            ASSERT_TRUE(Eventually([&] { return attaches() == 2; }));
+        } else {
+            ASSERT_TRUE(Eventually([&] { return starts >= 3 && watcher.DepartureRounds() >= 5; }));
+            EXPECT_EQ(attaches(), 1u);
+            EXPECT_TRUE(state.AwaitingDeparture(1));
+        }
+        watcher.Stop();
+        for (auto& [port, problem] : window.PortReports()) ADD_FAILURE() << port << ": " << problem;
+    }
+}
+
 }  // namespace
 }  // namespace kestrow::engine
