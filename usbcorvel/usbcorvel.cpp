@@ -25,6 +25,17 @@ bool Fail(std::string why) {
     return false;
 }
 
+// What an export gives back when something it called threw (an allocation
+// that failed): nothing may escape into the caller's C code.
+template <typename Result>
+Result Unexpected(const char* function, Result result) noexcept {
+    try {
+        Fail(std::string(function) + ": an unexpected failure (out of memory?)");
+    } catch (...) {
+    }
+    return result;
+}
+
 std::string LibusbText(int code) { return libusb_strerror(static_cast<libusb_error>(code)); }
 
 std::string Narrow(const std::wstring& text) {
@@ -200,7 +211,7 @@ using namespace usbcorvel;
 
 extern "C" {
 
-USBCORVEL_API KW_HANDLE KW_OpenUSB(const wchar_t* path, unsigned) {
+USBCORVEL_API KW_HANDLE KW_OpenUSB(const wchar_t* path, unsigned) try {
     if (path == nullptr) return Fail("no device path"), KW_INVALID_HANDLE;
     std::wstring text = path;
     std::optional<DevicePath> parsed = ParseDevicePath(text);
@@ -224,9 +235,11 @@ USBCORVEL_API KW_HANDLE KW_OpenUSB(const wchar_t* path, unsigned) {
     uintptr_t handle = g_nextHandle++;
     g_devices.emplace(handle, std::move(device));
     return reinterpret_cast<KW_HANDLE>(handle);
+} catch (...) {
+    return Unexpected("KW_OpenUSB", KW_INVALID_HANDLE);
 }
 
-USBCORVEL_API unsigned KW_CommitCorvel(KW_HANDLE handle, T_USB_CORVEL* command) {
+USBCORVEL_API unsigned KW_CommitCorvel(KW_HANDLE handle, T_USB_CORVEL* command) try {
     std::shared_ptr<Device> device = Lookup(handle);
     if (device == nullptr) return Fail("not an open USB device handle"), 0;
     if (command == nullptr) return Fail("no command"), 0;
@@ -235,9 +248,11 @@ USBCORVEL_API unsigned KW_CommitCorvel(KW_HANDLE handle, T_USB_CORVEL* command) 
     if (!device->session.Commit(*command, error)) return Fail(error), 0;
     g_lastError.clear();
     return 1;
+} catch (...) {
+    return Unexpected("KW_CommitCorvel", 0u);
 }
 
-USBCORVEL_API unsigned KW_CloseUSB(KW_HANDLE handle) {
+USBCORVEL_API unsigned KW_CloseUSB(KW_HANDLE handle) try {
     std::shared_ptr<Device> device;
     {
         std::lock_guard lock(g_devicesMutex);
@@ -250,6 +265,8 @@ USBCORVEL_API unsigned KW_CloseUSB(KW_HANDLE handle) {
     device.reset();
     g_lastError.clear();
     return 1;
+} catch (...) {
+    return Unexpected("KW_CloseUSB", 0u);
 }
 
 USBCORVEL_API void KW_GetUSBLibVersion(unsigned* major, unsigned* minor) {
@@ -258,7 +275,7 @@ USBCORVEL_API void KW_GetUSBLibVersion(unsigned* major, unsigned* minor) {
 }
 
 USBCORVEL_API unsigned KW_RegisterDevice(KW_USB_DEVICE_CHANGE notify, void* context, unsigned vendorId,
-                                         unsigned productId) {
+                                         unsigned productId) try {
     Hotplug& hotplug = TheHotplug();
     // Changing the registration waits for the delivery thread to end, which a
     // notification cannot do from that very thread.
@@ -297,6 +314,8 @@ USBCORVEL_API unsigned KW_RegisterDevice(KW_USB_DEVICE_CHANGE notify, void* cont
     }
     g_lastError.clear();
     return 1;
+} catch (...) {
+    return Unexpected("KW_RegisterDevice", 0u);
 }
 
 USBCORVEL_API const char* KW_GetUSBLastError(void) { return g_lastError.c_str(); }
