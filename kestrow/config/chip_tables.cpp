@@ -1,5 +1,6 @@
 #include "kestrow/config/chip_tables.h"
 
+#include "kestrow/config/chip_types.h"
 #include "kestrow/config/number_text.h"
 #include "kestrow/config/private_profile.h"
 #include "kestrow/config/station_folder.h"
@@ -236,7 +237,7 @@ bool IsRegisterWord(const std::string& text) {
 std::vector<std::string> ActiveRamTableProblems(const BurnConfig& config, const std::string& path,
                                                 std::size_t maxRegisters) {
     std::vector<std::string> problems;
-    if (config.chip_type < 6 || config.chip_type > 11 || config.ddr_freqs.empty()) return problems;
+    if (!ChipTypeOrReserved(config.chip_type).ramListFromTables || config.ddr_freqs.empty()) return problems;
     const std::size_t pair = static_cast<std::size_t>(std::max(config.clock_index, 0));
     const std::string section =
         Numbered(kRamSectionFormats[static_cast<std::size_t>(RamSizeClassOf(config.chip_model))],
