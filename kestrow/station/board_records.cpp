@@ -15,6 +15,8 @@ namespace {
 
 using records::PoolKind;
 using records::StoreErrorKind;
+// "AA:BB:CC", the high half of a MAC address as FormatMac writes it.
+constexpr std::size_t kMacHighChars = 8;
 
 constexpr const char* kNoBoardUntilBack = "; no board is taken until it answers";
 
@@ -71,7 +73,10 @@ void BoardRecords::RaisePools(std::vector<std::string>& problems) {
         std::optional<std::uint64_t> value;
         switch (pool.range.kind) {
             case PoolKind::Mac:
-                value = records::ParseMac(config_.mac_current_high + ":" + config_.mac_current_low);
+                // config_addr.txt keeps low parts only; the high part is the
+                // pool's own (its start and end share it).
+                value = records::ParseMac(records::FormatMac(pool.range.start).substr(0, kMacHighChars) + ":" +
+                                          config_.mac_current_low);
                 break;
             case PoolKind::Serial:
                 if (config_.serial_prefix == pool.range.prefix)

@@ -8,6 +8,7 @@
 #include "kestrow/image/spi_image_inspect.h"
 #include "tests/kestrow/records/postgres_server.h"
 
+#include <fstream>
 #include <map>
 #include <set>
 
@@ -156,6 +157,31 @@ TEST_F(IdentityLine, ThreeBoardsInARowGetConsecutiveAddressesInTheirFlash) {
     EXPECT_NE(addresses.find("mac_current_low_0_F=Y"), std::string::npos) << addresses;
     EXPECT_NE(addresses.find("mac_current_low_0_A=AA:00:02"), std::string::npos) << addresses;
     EXPECT_NE(addresses.find("serial_current_low_0_A=000043"), std::string::npos) << addresses;
+}
+
+// A station whose store was lost (a new records.db) starts its pools above
+// what config_addr.txt and blue_addr_log.txt say it handed out: the log's
+// highest Bluetooth address was given to a board and is not given again.
+TEST_F(IdentityLine, PoolsStartAboveWhatTheStationFilesSayWasHandedOut) {
+    Pools("--mac-start 00:11:22:AA:00:00 --mac-end 00:11:22:AA:00:FF --bt-start 44A6E6000000 --bt-end 44A6E60000FF "
+          "--enable mac,bt");
+    {
+        std::ofstream addresses(dir_ / "config_addr.txt");
+        addresses << "[config_addr]\r\nmac_current_low_0_F=Y\r\nmac_current_low_0_A=AA:00:07\r\n";
+        std::ofstream log(dir_ / "blue_addr_log.txt");
+        log << "1,44A6E6000003,1\r\n2,44A6E6000010,1\r\n";
+    }
+    // The station starts (and raises its pools), watches a port with no board and ends.
+    Finished burn = Kestrow("burn --station " + Quoted(dir_) + " --port /dev/ttyUSB-kestrow-absent --timeout 1");
+    EXPECT_NE(burn.status, 2) << burn.output;
+    Finished shown = Kestrow("pools --station " + Quoted(dir_));
+    ASSERT_EQ(shown.status, 0) << shown.output;
+    EXPECT_NE(shown.output.find("  range       00:11:22:AA:00:00 .. 00:11:22:AA:00:FF\n  next        00:11:22:AA:00:08\n"),
+              std::string::npos)
+        << shown.output;
+    EXPECT_NE(shown.output.find("  range       44A6E6000000 .. 44A6E60000FF\n  next        44A6E6000011\n"),
+              std::string::npos)
+        << shown.output;
 }
 
 // A board that fails in the middle of its image keeps its address; the next
