@@ -160,10 +160,8 @@ bool BurnConfig::WriteChannelAddress(const std::string& file, const std::string&
     return pool.Save(path);
 }
 
-void BurnConfig::ResetMacPool(const std::string& startLowText, MessageSink& sink) {
-    mac_start_low = startLowText;
-    mac_current_low = startLowText;
-    const std::string path = ResolveProgramPath(kPoolFile);
+bool ForgetHandedOutMacs(const std::string& file) {
+    const std::string path = ResolveProgramPath(file);
     PrivateProfile pool = PrivateProfile::Load(path);
     bool changed = false;
     for (int n = 0; n < kPoolChannels; ++n) {
@@ -172,9 +170,14 @@ void BurnConfig::ResetMacPool(const std::string& startLowText, MessageSink& sink
         pool.Set(kPoolSection, PoolKey(kMacPoolPrefix, n, 'A'), "");
         changed = true;
     }
-    if (changed && !pool.Save(path)) {
-        sink.ShowMessage(kErrorCaption, std::string(kPoolFile) + " could not be written; the MAC pool was not reset",
-                         MessageIcon::Error);
+    return !changed || pool.Save(path);
+}
+
+void BurnConfig::ResetMacPool(const std::string& startLowText, MessageSink& sink) {
+    mac_start_low = startLowText;
+    mac_current_low = startLowText;
+    if (!ForgetHandedOutMacs(kPoolFile)) {
+        sink.ShowMessage(kErrorCaption, kMacResetNotWritten, MessageIcon::Error);
         return;
     }
     sink.ShowMessage(kProgramCaption,

@@ -32,6 +32,12 @@ struct BluetoothRecord {
 // Nothing unless the line has three fields and a twelve-digit address.
 std::optional<BluetoothRecord> ParseBluetoothRecord(const std::string& line);
 
+// "Current MAC Reset" on the pool file: empties every MAC entry, so a later
+// start-up, which goes on after the highest entry, does not undo the reset.
+// False when the file could not be written.
+bool ForgetHandedOutMacs(const std::string& file);
+inline constexpr const char* kMacResetNotWritten = "config_addr.txt could not be written; the MAC pool was not reset";
+
 // What the pool file holds that start-up passes over without a word: lines
 // that are no "key=value" line, and keys of its section that are no pool
 // entry ("<prefix>_<channel>_F" or "_A", channels 0 to 31). Each message
