@@ -1,6 +1,7 @@
 #include "kestrow/app/general_page.h"
 
 #include "kestrow/config/address_fields.h"
+#include "kestrow/config/address_pool.h"
 #include "kestrow/config/pool_ranges.h"
 
 #include <QCheckBox>
@@ -235,6 +236,9 @@ void GeneralPage::accept() {
 }
 
 void GeneralPage::ResetMac() {
+    // The pool file first: while it still names the addresses handed out, the
+    // next start-up would take the pool past them again.
+    if (!config::ForgetHandedOutMacs(config::kPoolFile)) return Problem(config::kMacResetNotWritten);
     if (records::StoreStatus s = store_.ResetPool(PoolKind::Mac); !s) return Problem(s.error().message);
     prompter_.Show(this, ProgramCaption(language_), Text(language_, kMacResetText), config::MessageIcon::Information);
     if (auto pools = store_.Pools()) ShowNext(*pools);

@@ -1,9 +1,11 @@
 // kestrow pools: shows the identity pools of the station's records store
 // (range, next value, how many handed out, burn flag) and sets them, with the
 // general page's checks and messages. Every new value is checked before the
-// first one is written. Exit status 0 when done, 1 when the store cannot be
-// used, 2 for a usage error or a range the checks refuse.
+// first one is written. Exit status 0 when done, 1 when the store (or, for
+// the MAC reset, config_addr.txt) cannot be used, 2 for a usage error or a
+// range the checks refuse.
 #include "kestrow/cli/command_registry.h"
+#include "kestrow/config/address_pool.h"
 #include "kestrow/config/language_table.h"
 #include "kestrow/config/pool_ranges.h"
 #include "kestrow/config/text_util.h"
@@ -154,6 +156,11 @@ int RunPools(const PoolsOptions& o, const Context& context) {
         for (PoolKind kind : records::kPoolKinds)
             if (records::StoreStatus s = store->SetPoolEnabled(kind, enable.Has(kind)); !s) return StoreFailed(s.error());
     if (o.reset_mac) {
+        // The pool file first, as the window does: start-up goes on after what it names.
+        if (!config::ForgetHandedOutMacs(config::kPoolFile)) {
+            std::cerr << "kestrow pools: " << config::kMacResetNotWritten << "\n";
+            return kExitStoreError;
+        }
         if (records::StoreStatus s = store->ResetPool(PoolKind::Mac); !s) return StoreFailed(s.error());
         std::cout << texts.GetString(276) << "\n";
     }

@@ -13,6 +13,9 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <fstream>
+#include <sstream>
+
 namespace kestrow::app::testing {
 namespace {
 
@@ -164,9 +167,14 @@ TEST_F(GeneralPageTest, CurrentMacResetStartsThePoolAgain) {
     ASSERT_TRUE(store_->AllocateIdentity(std::nullopt, records::PoolSet{true, false, false}));
     EXPECT_EQ(records::FormatMac(Pool(PoolKind::Mac).next), "00:11:22:AA:00:02");
 
+    // The burns' entries in config_addr.txt go too: start-up would go on after them.
+    std::ofstream(dir_ / "config_addr.txt") << "[config_addr]\nmac_current_low_0_F=Y\nmac_current_low_0_A=AA:00:01\n";
     auto reset = Open();
     QTest::mouseClick(reset->ResetMacButton(), Qt::LeftButton);
     EXPECT_EQ(records::FormatMac(Pool(PoolKind::Mac).next), "00:11:22:AA:00:00");
+    std::stringstream pool;
+    pool << std::ifstream(dir_ / "config_addr.txt").rdbuf();
+    EXPECT_EQ(pool.str().find("AA:00:01"), std::string::npos) << pool.str();
     ASSERT_FALSE(prompter_.shown.empty());
     EXPECT_EQ(prompter_.shown.back().text,
               "Success!Current MAC address have been reset, current value equals to start value!");

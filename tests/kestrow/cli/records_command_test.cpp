@@ -193,12 +193,20 @@ TEST(PoolsCommand, SetsTheRangesShowsWhatWasHandedOutAndResets) {
     EXPECT_NE(shown.out.find("  next        00:11:22:AA:00:02\n  handed out  2, 14 left\n"), std::string::npos)
         << shown.out;
 
+    // What the burns wrote into config_addr.txt goes with the reset, or the
+    // next start-up would take the pool past it again; serial entries stay.
+    station.Write("config_addr.txt", "[config_addr]\nmac_current_low_0_F=Y\nmac_current_low_0_A=AA:00:00\n"
+                                     "mac_current_low_1_F=N\nmac_current_low_1_A=AA:00:01\n"
+                                     "serial_current_low_0_F=Y\nserial_current_low_0_A=000007\n");
     Ran reset = Kestrow(station, "pools --reset-mac");
     ASSERT_EQ(reset.status, 0) << reset.err;
     EXPECT_EQ(Lines(reset.out)[0],
               "Success!Current MAC address have been reset, current value equals to start value!");
     EXPECT_NE(reset.out.find("  next        00:11:22:AA:00:00\n  handed out  0, 16 left\n"), std::string::npos)
         << reset.out;
+    const std::string pool = station.Read("config_addr.txt");
+    EXPECT_EQ(pool.find("AA:00:0"), std::string::npos) << pool;
+    EXPECT_NE(pool.find("serial_current_low_0_A=000007"), std::string::npos) << pool;
 }
 
 TEST(PoolsCommand, ARefusedRangeChangesNothing) {
