@@ -1,5 +1,7 @@
 #include "kestrow/app/disk_image_dialog.h"
 
+#include "kestrow/config/station_folder.h"
+
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFileDialog>
@@ -124,7 +126,9 @@ QString DiskImageDialog::Text(const image::DiskImageMessage& message) const {
 }
 
 void DiskImageDialog::Browse(QLineEdit* edit) {
-    const QString folder = QFileDialog::getExistingDirectory(this, Text(DiskImageText::ChoosePath), edit->text());
+    // An empty field starts from the station folder, not the working folder.
+    const QString start = edit->text().isEmpty() ? QString::fromStdString(config::StationFolder()) : edit->text();
+    const QString folder = QFileDialog::getExistingDirectory(this, Text(DiskImageText::ChoosePath), start);
     if (!folder.isEmpty()) edit->setText(folder);
 }
 

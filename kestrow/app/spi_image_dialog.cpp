@@ -1,5 +1,7 @@
 #include "kestrow/app/spi_image_dialog.h"
 
+#include "kestrow/config/station_folder.h"
+
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -65,7 +67,9 @@ SpiImageDialog::SpiImageDialog(const config::BurnConfig& config, const config::L
       flashList_(new QComboBox(this)),
       chipButtons_(new QButtonGroup(this)),
       chooseFile_([caption = caption_](QWidget* owner) {
-          QString path = QFileDialog::getSaveFileName(owner, caption, QString(), "BIN Files(*.bin);;All Files (*.*)");
+          // Like every other file dialog of the window, it opens in the station folder.
+          QString path = QFileDialog::getSaveFileName(owner, caption, QString::fromStdString(config::StationFolder()),
+                                                      "BIN Files(*.bin);;All Files (*.*)");
           if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty()) path += ".bin";
           return path;
       }) {
