@@ -21,6 +21,10 @@ namespace {
 using records::PoolKind;
 
 constexpr int kMacFormatText = 262, kMacResetText = 276, kPageOkText = 328, kPageCancelText = 329;
+// The general page's labels in the language table.
+constexpr int kBurnMacText = 112, kMacResetButtonText = 114, kStartText = 115, kEndText = 116, kBurnSerialText = 117,
+              kStartPrefixText = 119, kEndPrefixText = 120, kBurnBluetoothText = 122, kBluetoothStartText = 124,
+              kBluetoothEndText = 125;
 constexpr int kMacFieldChars = 8;
 
 QLineEdit* PageField(int maxChars, QWidget* parent) {
@@ -29,12 +33,13 @@ QLineEdit* PageField(int maxChars, QWidget* parent) {
     return field;
 }
 
-// A range of two-part fields: "Start" high and low in row 0, "End" in row 1;
-// `fields` receives start high, start low, end high, end low.
-QGridLayout* RangeGrid(QGroupBox* box, int highChars, int lowChars, std::array<QLineEdit**, 4> fields) {
+// A range of two-part fields: start high and low in row 0, end in row 1,
+// each after its label; `fields` receives start high, start low, end high, end low.
+QGridLayout* RangeGrid(QGroupBox* box, int highChars, int lowChars, std::array<QString, 2> labels,
+                       std::array<QLineEdit**, 4> fields) {
     auto* grid = new QGridLayout(box);
     for (int row = 0; row < 2; ++row) {
-        grid->addWidget(new QLabel(row == 0 ? "Start" : "End", box), row, 0);
+        grid->addWidget(new QLabel(labels[std::size_t(row)], box), row, 0);
         *fields[std::size_t(2 * row)] = PageField(highChars, box);
         *fields[std::size_t(2 * row + 1)] = PageField(lowChars, box);
         grid->addWidget(*fields[std::size_t(2 * row)], row, 1);
@@ -62,41 +67,43 @@ const records::PoolState* FindPool(const std::vector<records::PoolState>& pools,
 GeneralPage::GeneralPage(records::RecordStore& store, const config::LanguageTable& language, Prompter& prompter,
                          QWidget* parent)
     : QDialog(parent), store_(store), language_(language), prompter_(prompter) {
-    setWindowTitle("General");
+    setWindowTitle(WithoutMnemonic(Text(language_, config::AddedText::GeneralItem)));
     auto* layout = new QVBoxLayout(this);
 
     auto* mac = new QGroupBox("MAC", this);
     auto* macGrid = RangeGrid(mac, kMacFieldChars, kMacFieldChars,
+                              {Text(language_, kStartText), Text(language_, kEndText)},
                               {&mac_start_high_, &mac_start_low_, &mac_end_high_, &mac_end_low_});
     mac_next_ = new QLabel(mac);
     macGrid->addWidget(mac_next_, 2, 0, 1, 3);
-    burn_mac_ = new QCheckBox("Burn MAC address", mac);
-    reset_mac_ = new QPushButton("Current MAC Reset", mac);
+    burn_mac_ = new QCheckBox(Text(language_, kBurnMacText), mac);
+    reset_mac_ = new QPushButton(Text(language_, kMacResetButtonText), mac);
     macGrid->addWidget(burn_mac_, 3, 0, 1, 2);
     macGrid->addWidget(reset_mac_, 3, 2);
     layout->addWidget(mac);
 
-    auto* serial = new QGroupBox("Serial number", this);
+    auto* serial = new QGroupBox(Text(language_, config::AddedText::SerialNumberGroup), this);
     auto* serialGrid =
         RangeGrid(serial, static_cast<int>(config::kSerialPrefixChars), static_cast<int>(config::kSerialLowDigits),
+                  {Text(language_, kStartPrefixText), Text(language_, kEndPrefixText)},
                   {&serial_start_prefix_, &serial_start_low_, &serial_end_prefix_, &serial_end_low_});
     serial_next_ = new QLabel(serial);
     serialGrid->addWidget(serial_next_, 2, 0, 1, 3);
-    burn_serial_ = new QCheckBox("Burn serial number", serial);
+    burn_serial_ = new QCheckBox(Text(language_, kBurnSerialText), serial);
     serialGrid->addWidget(burn_serial_, 3, 0, 1, 3);
     layout->addWidget(serial);
 
-    auto* bt = new QGroupBox("Bluetooth", this);
+    auto* bt = new QGroupBox(Text(language_, config::AddedText::BluetoothGroup), this);
     auto* btGrid = new QGridLayout(bt);
     bt_start_ = PageField(static_cast<int>(config::kBluetoothDigits) + 1, bt);  // the filter says when one is too many
     bt_end_ = PageField(static_cast<int>(config::kBluetoothDigits) + 1, bt);
-    btGrid->addWidget(new QLabel("Start", bt), 0, 0);
+    btGrid->addWidget(new QLabel(Text(language_, kBluetoothStartText), bt), 0, 0);
     btGrid->addWidget(bt_start_, 0, 1);
-    btGrid->addWidget(new QLabel("End", bt), 1, 0);
+    btGrid->addWidget(new QLabel(Text(language_, kBluetoothEndText), bt), 1, 0);
     btGrid->addWidget(bt_end_, 1, 1);
     bt_next_ = new QLabel(bt);
     btGrid->addWidget(bt_next_, 2, 0, 1, 2);
-    burn_bt_ = new QCheckBox("Burn Bluetooth address", bt);
+    burn_bt_ = new QCheckBox(Text(language_, kBurnBluetoothText), bt);
     btGrid->addWidget(burn_bt_, 3, 0, 1, 2);
     layout->addWidget(bt);
 
@@ -157,9 +164,12 @@ void GeneralPage::ShowNext(const std::vector<records::PoolState>& pools) {
         const records::PoolState* p = FindPool(pools, row.kind);
         if (p == nullptr) continue;
         const std::string next =
-            p->UsedUp() ? "used up" : "next " + records::FormatPoolValue(row.kind, p->range.prefix, p->next);
-        row.label->setText(QString::fromStdString(next + ", " + std::to_string(p->handed_out) + " handed out, " +
-                                                  std::to_string(p->Left()) + " left"));
+            p->UsedUp() ? language_.GetAddedText(config::AddedText::PoolUsedUp)
+                        : config::FillIn(language_.GetAddedText(config::AddedText::PoolNext),
+                                         {records::FormatPoolValue(row.kind, p->range.prefix, p->next)});
+        row.label->setText(QString::fromStdString(
+            next + config::FillIn(language_.GetAddedText(config::AddedText::PoolCounts),
+                                  {std::to_string(p->handed_out), std::to_string(p->Left())})));
     }
 }
 

@@ -45,7 +45,7 @@ HardwareDialog::HardwareDialog(config::BurnConfig& config, config::RamConfigPort
       prompter_(prompter),
       sink_(prompter, language, this),
       session_(config, porter, sink_) {
-    setWindowTitle(Added(language_, config::AddedText::Hardware));
+    setWindowTitle(WithoutMnemonic(Added(language_, config::AddedText::Hardware)));
 
     auto* ram = new QGroupBox(Text(language_, kRamText), this);
     auto* ramLayout = new QVBoxLayout(ram);

@@ -1,6 +1,7 @@
 #include "kestrow/app/main_window.h"
 
 #include "kestrow/app/disk_image_dialog.h"
+#include "kestrow/app/general_page.h"
 #include "kestrow/app/hardware_dialog.h"
 #include "kestrow/app/password_dialog.h"
 #include "kestrow/app/progress_delegate.h"
@@ -8,6 +9,7 @@
 #include "kestrow/app/records_front.h"
 #include "kestrow/app/settings_dialog.h"
 #include "kestrow/app/spi_image_dialog.h"
+#include "kestrow/app/today_panel.h"
 #include "kestrow/config/serial_link.h"
 #include "kestrow/config/station_checks.h"
 #include "kestrow/config/station_folder.h"
@@ -192,7 +194,7 @@ MainWindow::MainWindow(StationParts parts, QWidget* parent)
 
     config_.LoadPasswords();
     WarnAboutMissingFile(station_.Open(config_.device_channel));
-    AttachRecords(*this, *this, *settings_menu_, station_, language_, prompter_);
+    today_panel_ = AttachRecords(*this, *this, station_);
     SetCheckInfo();
     ApplyLanguage();
     RefreshRows();
@@ -247,13 +249,23 @@ void MainWindow::ShowCloseButton(bool visible) {
 }
 
 void MainWindow::ReportPort(const std::string& port, const std::string& problem) {
+    TakePortReport(port, {std::nullopt, problem});
+}
+
+void MainWindow::ReportPortCondition(const std::string& port, const engine::PortCondition& why) {
+    TakePortReport(port, {why, engine::PortProblemText(port, why)});
+}
+
+// From a watcher's thread: the report is taken on the window's.
+void MainWindow::TakePortReport(const std::string& port, const WatchedProblem& problem) {
     QMetaObject::invokeMethod(
         this,
         [this, port, problem] {
-            if (problem.empty()) watched_port_problems_.erase(port);
+            if (problem.text.empty()) watched_port_problems_.erase(port);
             else watched_port_problems_[port] = problem;
+            // The main log keeps English, whatever the window shows.
             state_.MainLog().Write(engine::kLogTime, "%s\r\n",
-                                   problem.empty() ? (port + " opens again").c_str() : problem.c_str());
+                                   problem.text.empty() ? (port + " opens again").c_str() : problem.text.c_str());
             ShowPortStatus();
         },
         Qt::QueuedConnection);
@@ -333,6 +345,7 @@ void MainWindow::BuildMenus() {
     settings_menu_ = menuBar()->addMenu(QString());
     settings_action_ = settings_menu_->addAction(QString(), this, &MainWindow::OpenSettings);
     hardware_action_ = settings_menu_->addAction(QString(), this, &MainWindow::OpenHardware);
+    general_action_ = settings_menu_->addAction(QString(), this, &MainWindow::OpenGeneral);
     language_menu_ = menuBar()->addMenu(QString());
     password_menu_ = menuBar()->addMenu(QString());
     password_action_ = password_menu_->addAction(QString(), this, &MainWindow::OpenPasswordDialog);
@@ -378,16 +391,19 @@ void MainWindow::ApplyLanguage() {
     check_info_frame_->setTitle(Text(language_, config::AddedText::CheckInfo));
     retries_label_->setText(Text(language_, config::AddedText::AutoRetries));
     baud_label_->setText(Text(language_, text::kBaudLabel));
-    search_button_->setText(Text(language_, text::kSearch));
+    // The system's own texts that carry no mnemonic get one beside them.
+    search_button_->setText(WithMnemonic(Text(language_, text::kSearch), QLatin1Char('a')));
     tools_menu_->setTitle(Text(language_, text::kToolsMenu));
     spi_image_action_->setText(Text(language_, text::kSpiImageItem));
-    disk_image_action_->setText(Text(language_, text::kDiskImageItem));
+    disk_image_action_->setText(WithMnemonic(Text(language_, text::kDiskImageItem), QLatin1Char('c')));
     settings_menu_->setTitle(Text(language_, text::kSettingsMenu));
-    settings_action_->setText(Text(language_, text::kSettingsItem));
-    hardware_action_->setText(QString::fromStdString(language_.GetAddedText(config::AddedText::Hardware)));
-    language_menu_->setTitle(Text(language_, text::kLanguage));
-    password_menu_->setTitle(Text(language_, text::kPassword));
-    password_action_->setText(Text(language_, text::kPassword));
+    settings_action_->setText(WithMnemonic(Text(language_, text::kSettingsItem), QLatin1Char('c')));
+    hardware_action_->setText(Text(language_, config::AddedText::Hardware));
+    general_action_->setText(Text(language_, config::AddedText::GeneralItem));
+    // L is the log folder's.
+    language_menu_->setTitle(WithMnemonic(Text(language_, text::kLanguage), QLatin1Char('g')));
+    password_menu_->setTitle(WithMnemonic(Text(language_, text::kPassword), QLatin1Char('m')));
+    password_action_->setText(password_menu_->title());
     help_menu_->setTitle(Text(language_, text::kHelpMenu));
     about_action_->setText(Text(language_, text::kAboutItem));
     open_log_action_->setText(QString::fromStdString(language_.GetAddedText(config::AddedText::OpenLogFolder)));
@@ -397,6 +413,7 @@ void MainWindow::ApplyLanguage() {
     FillLanguageMenu();
     setWindowTitle(WindowTitle(language_, state_));
     model_->Relabel();
+    ShowPortStatus();
 }
 
 bool MainWindow::SwitchLanguage(int index) {
@@ -481,6 +498,15 @@ void MainWindow::OpenHardware() {
     if (!BeginConfigChange()) return;
     HardwareDialog dialog(config_, ram_porter_, language_, prompter_, this);
     dialog.exec();
+    EndConfigChange();
+}
+
+void MainWindow::OpenGeneral() {
+    // The reset rewrites config_addr.txt, which every finished burn writes too.
+    if (!BeginConfigChange()) return;
+    GeneralPage page(station_.Records()->Store(), language_, prompter_, this);
+    page.exec();
+    today_panel_->Refresh();
     EndConfigChange();
 }
 
@@ -593,9 +619,12 @@ void MainWindow::ShowPortStatus() {
         return;
     }
     std::string text;
-    for (const auto& [port, problem] : watched_port_problems_) text += (text.empty() ? "" : "; ") + problem;
+    for (const auto& [port, problem] : watched_port_problems_)
+        text += (text.empty() ? "" : "; ") +
+                (problem.condition ? engine::PortProblemText(port, *problem.condition, &language_) : problem.text);
     if (text.empty())
-        for (const std::string& problem : unlisted_problems_) text += (text.empty() ? "" : "; ") + problem;
+        for (const engine::PortProblem& problem : unlisted_problems_)
+            text += (text.empty() ? "" : "; ") + engine::PortProblemText(problem.port, problem.condition, &language_);
     port_status_->setText(QString::fromStdString(text));
 }
 
@@ -655,7 +684,8 @@ void MainWindow::ToggleWatching() {
         for (const std::string& port : watched) {
             engine::PortInfo look = ports_.Inspect(port);
             if (!port.empty() && look.condition.state == engine::PortState::InUse && !look.held_here) {
-                prompter_.Show(this, ProgramCaption(language_), kPortOccupiedText, config::MessageIcon::Warning);
+                prompter_.Show(this, ProgramCaption(language_), Text(language_, config::AddedText::PortOccupied),
+                               config::MessageIcon::Warning);
                 return;
             }
         }
@@ -736,6 +766,7 @@ void MainWindow::UpdateConfigActions() {
     settings_action_->setEnabled(idle);
     password_action_->setEnabled(idle);
     hardware_action_->setEnabled(idle);
+    general_action_->setEnabled(idle);
 }
 
 void MainWindow::ResumeWatcher() {

@@ -46,12 +46,13 @@ class QWidget;
 
 namespace kestrow::app {
 
+class TodayPanel;
+
 inline constexpr int kVersionMajor = engine::kProgramVersionMajor;
 inline constexpr int kVersionMinor = engine::kProgramVersionMinor;
 inline constexpr int kVersionBuild = engine::kProgramVersionBuild;
 inline constexpr int kWindowWidth = 800;
 inline constexpr int kWindowHeight = 600;
-inline constexpr const char* kPortOccupiedText = "Serial port occupied, please check it!";
 
 // Language entries of the window's own texts.
 namespace text {
@@ -100,6 +101,7 @@ public:
     void EndOfRun() override;
     void ShowCloseButton(bool visible) override;
     void ReportPort(const std::string& port, const std::string& problem) override;
+    void ReportPortCondition(const std::string& port, const engine::PortCondition& why) override;
 
     // ---- window thread ----
     // Start-up: tells the operator in a message box what keeps the station
@@ -126,6 +128,7 @@ public:
     void ChooseBurnFile();   // "Browse"
     void OpenSettings();     // "Burn Settings"
     void OpenHardware();     // "Hardware": RAM configuration files and the boot loader's command line
+    void OpenGeneral();      // "General": the identity pools of the records store
     void OpenPasswordDialog();
     QMessageBox* ShowAbout();
     // Loads language `index` of the table's names and relabels everything.
@@ -158,6 +161,7 @@ public:
     QAction* PasswordAction() const { return password_action_; }
     bool WatcherRunning() const { return station_.Watching(); }
     QMenu* SettingsMenu() const { return settings_menu_; }
+    QMenu* PasswordMenu() const { return password_menu_; }
     // The log pane: the selected row's channel log, its newest lines last.
     QPlainTextEdit* LogPane() const { return log_pane_; }
     QGroupBox* LogFrame() const { return log_frame_; }
@@ -249,6 +253,7 @@ private:
     QGroupBox* log_frame_ = nullptr;
     QPlainTextEdit* log_pane_ = nullptr;
     SessionCounters* counters_ = nullptr;
+    TodayPanel* today_panel_ = nullptr;
     QPushButton* open_log_button_ = nullptr;
     QAction* open_log_action_ = nullptr;
     QTimer* second_timer_ = nullptr;
@@ -263,6 +268,7 @@ private:
     QAction* disk_image_action_ = nullptr;
     QAction* settings_action_ = nullptr;
     QAction* hardware_action_ = nullptr;
+    QAction* general_action_ = nullptr;
     QAction* password_action_ = nullptr;
     QAction* about_action_ = nullptr;
 
@@ -272,8 +278,15 @@ private:
     std::atomic<bool> search_finished_{false};
     std::string remembered_port_;
     std::vector<std::string> seen_ports_;  // the candidates of the last search
-    std::map<std::string, std::string> watched_port_problems_;  // from the watchers, by port
-    std::vector<std::string> unlisted_problems_;  // from the last search
+    // Why a watched port cannot be used: its condition, worded in the window's
+    // language when shown, or the text of another part (the records store).
+    struct WatchedProblem {
+        std::optional<engine::PortCondition> condition;
+        std::string text;
+    };
+    void TakePortReport(const std::string& port, const WatchedProblem& problem);
+    std::map<std::string, WatchedProblem> watched_port_problems_;  // from the watchers, by port
+    std::vector<engine::PortProblem> unlisted_problems_;  // from the last search
     std::jthread search_thread_;
 };
 

@@ -83,6 +83,15 @@ QString ProgramCaption(const config::LanguageTable& language) {
     return caption;
 }
 
+QString WithMnemonic(QString text, QChar key) {
+    if (text.contains(QLatin1Char('&'))) return text;
+    bool latin = true;
+    for (QChar c : text) latin = latin && c.unicode() < 0x80;
+    const qsizetype at = latin ? text.indexOf(key, 0, Qt::CaseInsensitive) : -1;
+    if (at >= 0) return text.insert(at, QLatin1Char('&'));
+    return text + QStringLiteral("(&") + key.toUpper() + QLatin1Char(')');
+}
+
 QString WithoutMnemonic(QString text) {
     static const QRegularExpression mnemonic(QStringLiteral("\\(&.\\)|&(?=.)"));
     return text.remove(mnemonic);

@@ -63,6 +63,9 @@ QString ProgramCaption(const config::LanguageTable& language);
 QString Text(const config::LanguageTable& language, int index);
 // A label without its mnemonic: "Burn &Settings" and "烧录设置(&S)" as titles.
 QString WithoutMnemonic(QString text);
+// `text` with a mnemonic on `key` when it has none: an '&' before the first
+// `key` of a Latin text, else "(&K)" after it, as the Chinese texts carry theirs.
+QString WithMnemonic(QString text, QChar key);
 // An added text in the active language.
 QString Text(const config::LanguageTable& language, config::AddedText id);
 

@@ -1,16 +1,13 @@
 #include "kestrow/app/records_front.h"
 
-#include "kestrow/app/general_page.h"
 #include "kestrow/app/today_panel.h"
 
 #include <QMainWindow>
-#include <QMenu>
 #include <QStatusBar>
 
 namespace kestrow::app {
 
-TodayPanel* AttachRecords(QMainWindow& window, engine::StationWindow& reports, QMenu& settingsMenu,
-                          station::Station& station, const config::LanguageTable& language, Prompter& prompter) {
+TodayPanel* AttachRecords(QMainWindow& window, engine::StationWindow& reports, station::Station& station) {
     std::vector<std::string> problems = station.OpenRecords("");
     station::BoardRecords* records = station.Records();
     const std::string where = records->Store().Location().Describe();
@@ -21,11 +18,6 @@ TodayPanel* AttachRecords(QMainWindow& window, engine::StationWindow& reports, Q
         records->Store(), [&reports, where](const std::string& problem) { reports.ReportPort(where, problem); }, told,
         &window);
     window.statusBar()->addPermanentWidget(panel);
-    settingsMenu.addAction("General", &window, [&window, records, &language, &prompter, panel] {
-        GeneralPage page(records->Store(), language, prompter, &window);
-        page.exec();
-        panel->Refresh();
-    });
     return panel;
 }
 

@@ -1,14 +1,12 @@
 #pragma once
 // The window's part of the burn records: the store opened with the station,
-// its problems in the status bar, today's counters beside the list, and the
-// "General" page (the identity pools) in the Settings menu.
+// its problems in the status bar and today's counters beside the list.
 #include "kestrow/app/prompter.h"
 #include "kestrow/config/language_table.h"
 #include "kestrow/engine/station_window.h"
 #include "kestrow/station/station.h"
 
 class QMainWindow;
-class QMenu;
 
 namespace kestrow::app {
 
@@ -17,7 +15,6 @@ class TodayPanel;
 // Opens the station's records (burn.ini [Records] Url, else records.db).
 // Problems go to `reports` as a port report under the store's name, cleared
 // once the store can be read.
-TodayPanel* AttachRecords(QMainWindow& window, engine::StationWindow& reports, QMenu& settingsMenu,
-                          station::Station& station, const config::LanguageTable& language, Prompter& prompter);
+TodayPanel* AttachRecords(QMainWindow& window, engine::StationWindow& reports, station::Station& station);
 
 }  // namespace kestrow::app

@@ -4,6 +4,7 @@
 // Two languages are built in (Chinese, English); more come from UTF-16LE text
 // files in the station's "Lang" folder, one file per language.
 #include <cstddef>
+#include <initializer_list>
 #include <span>
 #include <string>
 #include <string_view>
@@ -71,8 +72,20 @@ enum class AddedText {
     NoButton,
     DiskImageReady,    // the disk image dialog's status before a build
     DiskImageChoosePath,
+    GeneralItem,       // the General page: its menu item and title, group boxes, what a pool has left
+    SerialNumberGroup,
+    BluetoothGroup,
+    PoolNext,          // %s: the next value
+    PoolUsedUp,
+    PoolCounts,        // ", %s handed out, %s left"
+    PortMissing,       // why a port cannot be used; %s: the port (and the group)
+    PortNoPermission,
+    PortInUse,
+    PortNotSerial,
+    PortCannotOpen,
+    PortOccupied,      // the box when "Open" finds the port held
 };
-inline constexpr std::size_t kAddedTextCount = 48;
+inline constexpr std::size_t kAddedTextCount = 60;
 struct AddedTextEntry {
     AddedText id;
     std::string_view english;
@@ -80,6 +93,9 @@ struct AddedTextEntry {
 };
 // The entries in enum order.
 std::span<const AddedTextEntry, kAddedTextCount> AddedTexts();
+// `pattern` with its successive "%s" replaced by `values`; a "%s" inside a
+// value stays as it is.
+std::string FillIn(std::string pattern, std::initializer_list<std::string> values);
 
 // Reads a whole language file: the byte-order mark and everything outside
 // double quotes is ignored, each quoted run is one entry taken literally.

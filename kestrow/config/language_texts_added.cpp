@@ -11,7 +11,7 @@ constexpr std::array<AddedTextEntry, kAddedTextCount> kAddedTexts = {{
     {T::CapacityTooLarge, "Capacity too large for a FAT volume!", "容量超出FAT卷的上限！"},
     {T::SaveFailed, "Failed to save %s", "无法保存%s"},
     {T::LanguageRefused, "The language cannot be loaded: %s", "无法加载语言：%s"},
-    {T::Hardware, "Hardware", "硬件"},
+    {T::Hardware, "&Hardware", "硬件(&H)"},
     {T::DdrFrequency, "DDR_FREQ:", "DDR频率："},
     {T::ResultHeader, "Result", "结果"},
     {T::Passed, "PASS", "通过"},
@@ -59,10 +59,34 @@ constexpr std::array<AddedTextEntry, kAddedTextCount> kAddedTexts = {{
     {T::NoButton, "&No", "否(&N)"},
     {T::DiskImageReady, "Ready.....", "就绪....."},
     {T::DiskImageChoosePath, "Choose Path", "选择路径"},
+    {T::GeneralItem, "&General", "常规(&G)"},
+    {T::SerialNumberGroup, "Serial number", "序列号"},
+    {T::BluetoothGroup, "Bluetooth", "蓝牙"},
+    {T::PoolNext, "next %s", "下一个 %s"},
+    {T::PoolUsedUp, "used up", "已用完"},
+    {T::PoolCounts, ", %s handed out, %s left", "，已分配 %s，剩余 %s"},
+    {T::PortMissing, "%s is missing (not plugged in, renumbered, or a wrong name)", "%s 不存在（未插入、编号已变或名称有误）"},
+    {T::PortNoPermission, "no permission to open %s; add the station's user to the %s group (then log in again)",
+     "无权打开 %s；请把本工作站的用户加入 %s 组（然后重新登录）"},
+    {T::PortInUse, "%s is in use by another program", "%s 正被其他程序占用"},
+    {T::PortNotSerial, "%s is not a serial port", "%s 不是串口"},
+    {T::PortCannotOpen, "cannot open %s", "无法打开 %s"},
+    {T::PortOccupied, "Serial port occupied, please check it!", "串口被占用，请检查！"},
 }};
 
 }  // namespace
 
 std::span<const AddedTextEntry, kAddedTextCount> AddedTexts() { return kAddedTexts; }
+
+std::string FillIn(std::string pattern, std::initializer_list<std::string> values) {
+    std::size_t from = 0;
+    for (const std::string& value : values) {
+        const std::size_t at = pattern.find("%s", from);
+        if (at == std::string::npos) break;
+        pattern.replace(at, 2, value);
+        from = at + value.size();
+    }
+    return pattern;
+}
 
 }  // namespace kestrow::config

@@ -1,5 +1,7 @@
 #include "kestrow/engine/port_search.h"
 
+#include "kestrow/config/language_table.h"
+
 #include <grp.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -72,20 +74,26 @@ std::string SerialGroup(const std::string& port) {
 
 }  // namespace
 
-std::string PortProblemText(const std::string& port, const PortCondition& condition) {
+std::string PortProblemText(const std::string& port, const PortCondition& condition,
+                            const config::LanguageTable* language) {
+    auto worded = [language](config::AddedText id, std::initializer_list<std::string> values) {
+        return config::FillIn(language != nullptr
+                                  ? language->GetAddedText(id)
+                                  : std::string(config::AddedTexts()[static_cast<std::size_t>(id)].english),
+                              values);
+    };
+    using config::AddedText;
     switch (condition.state) {
         case PortState::Usable: return "";
-        case PortState::Missing: return port + " is missing (not plugged in, renumbered, or a wrong name)";
-        case PortState::NoPermission:
-            return "no permission to open " + port + "; add the station's user to the " + SerialGroup(port) +
-                   " group (then log in again)";
+        case PortState::Missing: return worded(AddedText::PortMissing, {port});
+        case PortState::NoPermission: return worded(AddedText::PortNoPermission, {port, SerialGroup(port)});
         case PortState::InUse:
-            return port + " is in use by another program" +
+            return worded(AddedText::PortInUse, {port}) +
                    (condition.detail.empty() ? "" : " (" + condition.detail + ")");
-        case PortState::NotSerial: return port + " is not a serial port";
+        case PortState::NotSerial: return worded(AddedText::PortNotSerial, {port});
         case PortState::OpenFailed: break;
     }
-    return "cannot open " + port + (condition.detail.empty() ? "" : ": " + condition.detail);
+    return worded(AddedText::PortCannotOpen, {port}) + (condition.detail.empty() ? "" : ": " + condition.detail);
 }
 
 // Who holds which device, read once per search: flock and fcntl locks from
@@ -254,7 +262,7 @@ PortSearchResult SearchPorts(const PortProber& prober, const std::string& rememb
     std::string firstBoard;
     for (const PortInfo& port : prober.Survey()) {
         if (!port.Listed()) {
-            result.problems.push_back(PortProblemText(port.name, port.condition));
+            result.problems.push_back({port.name, port.condition});
             continue;
         }
         if (port.virtual_board && firstBoard.empty()) firstBoard = port.name;
@@ -291,7 +299,7 @@ PortSearchResult SearchStationPorts(const PortProber& prober, const PortTable& c
     std::vector<std::pair<std::string, std::string>> listed;
     for (const PortInfo& port : prober.Survey()) {
         if (port.Listed()) listed.emplace_back(port.name, port.alias);
-        else result.problems.push_back(PortProblemText(port.name, port.condition));
+        else result.problems.push_back({port.name, port.condition});
     }
     std::vector<std::string> taken;  // both names of every port a row or entry has
     auto take = [&](const std::string& name) {

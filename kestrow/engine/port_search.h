@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+namespace kestrow::config {
+class LanguageTable;
+}
+
 namespace kestrow::engine {
 
 inline constexpr std::size_t kPortTableSize = 16;
@@ -19,8 +23,19 @@ inline constexpr const char* kVirtualPortsFile = "virtual_ports.txt";
 
 using PortTable = std::array<std::string, kPortTableSize>;
 
-// What the operator is told about `port` in `condition`; "" when it is usable.
-std::string PortProblemText(const std::string& port, const PortCondition& condition);
+// What the operator is told about `port` in `condition`, in the words of
+// `language` (English without one); "" when it is usable. The holder and the
+// system's own words stay as the system gives them.
+std::string PortProblemText(const std::string& port, const PortCondition& condition,
+                            const config::LanguageTable* language = nullptr);
+
+// A port the search found but does not list, and why. The window words it in
+// its language when it shows it.
+struct PortProblem {
+    std::string port;
+    PortCondition condition;
+    bool operator==(const PortProblem&) const = default;
+};
 
 // One port the search found.
 struct PortInfo {
@@ -79,7 +94,7 @@ private:
 struct PortSearchResult {
     std::vector<std::string> found;     // the list's entries
     int selected = -1;                  // list entry selected, -1 when the list is empty
-    std::vector<std::string> problems;  // why each port found but not listed cannot be used
+    std::vector<PortProblem> problems;  // each port found but not listed
 };
 
 // Fills `table` with the listed ports (at most 16), the selected one in entry

@@ -160,7 +160,7 @@ void PortWatcher::TellUnopenable(const std::string& port, PortCondition why) {
         if (look.condition.state == PortState::InUse && !look.condition.detail.empty())
             why.detail = look.condition.detail;
     }
-    window_.ReportPort(port, PortProblemText(port, why));
+    window_.ReportPortCondition(port, why);
 }
 
 bool PortWatcher::RecorderTakesBoards(const std::string& port) {

@@ -2,6 +2,7 @@
 // What the engine and the station state need from the window. The Qt window
 // implements it with queued events on its own thread, the command line with
 // terminal output, tests with a recorder. Post never waits.
+#include "kestrow/engine/port_search.h"
 #include "kestrow/engine/station_event.h"
 
 #include <string>
@@ -23,6 +24,11 @@ public:
     // The watched port cannot be opened, and why (`problem`), or "" once it
     // opens again. Told once per change, never per attempt.
     virtual void ReportPort(const std::string& port, const std::string& problem) = 0;
+    // The watched port cannot be opened because of `why`. A front that speaks
+    // the operator's language words it itself; the others are told in English.
+    virtual void ReportPortCondition(const std::string& port, const PortCondition& why) {
+        ReportPort(port, PortProblemText(port, why));
+    }
 };
 
 }  // namespace kestrow::engine

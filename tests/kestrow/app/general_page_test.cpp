@@ -57,7 +57,21 @@ TEST_F(GeneralPageTest, ReachedFromTheSettingsMenu) {
     auto w = OpenWindow();
     QStringList items;
     for (QAction* action : w->SettingsMenu()->actions()) items << action->text();
-    EXPECT_TRUE(items.contains("General")) << items.join(", ").toStdString();
+    EXPECT_TRUE(items.contains("&General")) << items.join(", ").toStdString();
+}
+
+TEST_F(GeneralPageTest, SpeaksChinese) {
+    ASSERT_TRUE(language_.LoadLanguage(config::LanguageTable::kChinese));
+    auto page = GoodPage();
+    page->accept();
+    auto again = Open();
+    EXPECT_EQ(again->windowTitle(), "常规");
+    EXPECT_EQ(again->ResetMacButton()->text(), "重置当前MAC");
+    EXPECT_EQ(again->BurnMac()->text(), "烧录MAC地址");
+    EXPECT_EQ(again->MacNext()->text(), "下一个 00:11:22:AA:00:00，已分配 0，剩余 65536");
+    again->show();
+    ProcessUntil([] { return false; }, 30);
+    SaveScreenshot(again.get(), "chinese_general_page");
 }
 
 // Each refused range shows its own message, the page stays open and the

@@ -35,7 +35,7 @@ TEST_F(HardwareDialogTest, ReachedFromTheSettingsMenu) {
     auto w = OpenWindow();
     QStringList items;
     for (QAction* action : w->SettingsMenu()->actions()) items << action->text();
-    EXPECT_TRUE(items.contains("Hardware")) << items.join(", ").toStdString();
+    EXPECT_TRUE(items.contains("&Hardware")) << items.join(", ").toStdString();
 }
 
 // The configuration word of an imported file shows on the page (chip type 6);

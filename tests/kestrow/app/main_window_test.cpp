@@ -401,13 +401,13 @@ TEST_F(MainWindowTest, LanguageSwitchRelabelsHeadersBarAndTitle) {
     EXPECT_EQ(w->Model().headerData(kColumnStatus, Qt::Horizontal, Qt::DisplayRole).toString(), zh(26));
     EXPECT_EQ(w->PortLabel()->text(), zh(374));
     EXPECT_EQ(w->BaudLabel()->text(), zh(375));
-    EXPECT_EQ(w->SearchButton()->text(), zh(376));
+    EXPECT_EQ(w->SearchButton()->text(), zh(376) + "(&A)");
     EXPECT_EQ(w->ToolsMenu()->title(), zh(11));
     EXPECT_TRUE(w->windowTitle().startsWith(zh(0)));
     EXPECT_TRUE(Cell(*w, 0, kColumnItem).startsWith(zh(28)));
 
     ASSERT_TRUE(w->SwitchLanguage(config::LanguageTable::kEnglish));
-    EXPECT_EQ(w->SearchButton()->text(), "Search");
+    EXPECT_EQ(w->SearchButton()->text(), "Se&arch");
     EXPECT_FALSE(w->SwitchLanguage(config::LanguageTable::kEnglish));  // already active
 }
 
@@ -419,7 +419,7 @@ TEST_F(MainWindowTest, LanguageWhoseFileIsRefusedIsToldAndTheTableStays) {
     EXPECT_FALSE(w->SwitchLanguage(2));
     ASSERT_EQ(prompter_.shown.size(), 1u);
     EXPECT_TRUE(prompter_.shown[0].text.startsWith("The language cannot be loaded: language file "));
-    EXPECT_EQ(w->SearchButton()->text(), "Search");
+    EXPECT_EQ(w->SearchButton()->text(), "Se&arch");
 }
 
 // OK in the settings dialog saves the configuration; a save that fails is shown.
@@ -555,6 +555,11 @@ TEST_F(MainWindowTest, PortThatCannotBeOpenedIsToldOnceInTheStatusLine) {
     const QString problem =
         "no permission to open /dev/ttyUSB0; add the station's user to the dialout group (then log in again)";
     ASSERT_TRUE(ProcessUntil([&] { return w->PortStatus()->text() == problem; }));
+    // Told in the window's language; the main log keeps English.
+    ASSERT_TRUE(w->SwitchLanguage(config::LanguageTable::kChinese));
+    EXPECT_EQ(w->PortStatus()->text(), "无权打开 /dev/ttyUSB0；请把本工作站的用户加入 dialout 组（然后重新登录）");
+    ASSERT_TRUE(w->SwitchLanguage(config::LanguageTable::kEnglish));
+    EXPECT_EQ(w->PortStatus()->text(), problem);
     ASSERT_TRUE(ProcessUntil([&] { return link_.CallsNamed("StartRead").size() >= 2; }));
     link_.SetResult("StartRead", 1);
     ASSERT_TRUE(ProcessUntil([&] { return w->PortStatus()->text().isEmpty(); }));
@@ -574,6 +579,8 @@ TEST_F(MainWindowTest, SearchTellsWhyAPortIsNotListed) {
     EXPECT_EQ(w->PortList()->count(), 1);
     EXPECT_EQ(w->PortStatus()->text(),
               "no permission to open /dev/ttyUSB0; add the station's user to the dialout group (then log in again)");
+    ASSERT_TRUE(w->SwitchLanguage(config::LanguageTable::kChinese));
+    EXPECT_EQ(w->PortStatus()->text(), "无权打开 /dev/ttyUSB0；请把本工作站的用户加入 dialout 组（然后重新登录）");
 }
 
 TEST_F(MainWindowTest, ListFollowsSerialDevicesThatComeAndGo) {
@@ -611,6 +618,11 @@ TEST_F(MainWindowTest, CloseAndOpenButtonsFreeAndGuardThePort) {
     EXPECT_FALSE(w->Watching());
     ASSERT_EQ(prompter_.shown.size(), 1u);
     EXPECT_EQ(prompter_.shown[0].text, "Serial port occupied, please check it!");
+    ASSERT_TRUE(w->SwitchLanguage(config::LanguageTable::kChinese));
+    w->CloseButton()->click();
+    ASSERT_EQ(prompter_.shown.size(), 2u);
+    EXPECT_EQ(prompter_.shown[1].text, "串口被占用，请检查！");
+    ASSERT_TRUE(w->SwitchLanguage(config::LanguageTable::kEnglish));
 
     ports_.ports.clear();
     w->CloseButton()->click();

@@ -9,6 +9,9 @@
 #include "kestrow/engine/status_codes.h"
 
 #include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+#include <QRegularExpression>
 #include <QDesktopServices>
 #include <QGroupBox>
 #include <QPlainTextEdit>
@@ -142,6 +145,35 @@ TEST_F(OperatorViewTest, ChineseBarAndDialogs) {
     list.show();
     ProcessUntil([] { return false; }, 30);
     SaveScreenshot(&list, "chinese_spi_nor_list");
+}
+
+// Every menu, menu item and button of the window can be reached from the
+// keyboard in both languages (the language list itself names languages).
+TEST_F(OperatorViewTest, EveryMenuItemAndButtonHasAMnemonic) {
+    const QRegularExpression mnemonic(QStringLiteral("&[^&]"));
+    for (int language : {config::LanguageTable::kChinese, config::LanguageTable::kEnglish}) {
+        ASSERT_TRUE(language_.LoadLanguage(language));
+        auto w = OpenWindow();
+        QStringList missing;
+        for (QAction* top : w->menuBar()->actions()) {
+            if (!top->text().contains(mnemonic)) missing << top->text();
+            if (top->menu() == w->LanguageMenu()) continue;
+            for (QAction* item : top->menu()->actions())
+                if (!item->isSeparator() && !item->text().contains(mnemonic)) missing << item->text();
+        }
+        for (QPushButton* button : w->findChildren<QPushButton*>())
+            if (!button->text().contains(mnemonic)) missing << button->text();
+        EXPECT_TRUE(missing.isEmpty()) << "language " << language << ": " << missing.join(" | ").toStdString();
+    }
+    auto w = OpenWindow();
+    // The system's own texts keep their letters; the mark goes before one of them.
+    EXPECT_EQ(w->SettingsAction()->text(), "&Config Setting");
+    EXPECT_EQ(w->PasswordMenu()->title(), "&Modify Password");
+    EXPECT_EQ(w->LanguageMenu()->title(), "Lan&guage");
+    EXPECT_EQ(w->SearchButton()->text(), "Se&arch");
+    ASSERT_TRUE(language_.LoadLanguage(config::LanguageTable::kChinese));
+    w = OpenWindow();
+    EXPECT_EQ(w->PasswordMenu()->title(), "修改密码(&M)");
 }
 
 }  // namespace

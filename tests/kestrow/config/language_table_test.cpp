@@ -84,9 +84,9 @@ TEST(AddedTexts, InEnumOrderInBothLanguagesAndFollowTheActiveLanguage) {
     const std::string station = (fs::temp_directory_path() / ("kw_added_" + std::to_string(::getpid()))).string();
     fs::create_directories(station);
     LanguageTable table(station);
-    EXPECT_EQ(table.GetAddedText(AddedText::Hardware), "Hardware");
+    EXPECT_EQ(table.GetAddedText(AddedText::Hardware), "&Hardware");
     table.SetLanguage("中文");
-    EXPECT_EQ(table.GetAddedText(AddedText::Hardware), "硬件");
+    EXPECT_EQ(table.GetAddedText(AddedText::Hardware), "硬件(&H)");
     EXPECT_EQ(table.GetString(379), "");  // the 379 entries end where they always have
     fs::remove_all(station);
 }

@@ -1,6 +1,7 @@
 // Port search over scripted ports, and the survey on real files: fixture
 // sysfs, /dev and by-id folders whose devices are pseudo-terminals.
 #include "engine_fakes.h"
+#include "kestrow/config/language_table.h"
 #include "kestrow/engine/corvel_link.h"
 #include "pseudo_terminals.h"
 
@@ -113,7 +114,9 @@ TEST(PortSearch, KeepsTheRememberedPortAndListsOnlyUsablePorts) {
         EXPECT_EQ(result.found, c.listed);
         EXPECT_EQ(result.selected, c.selected);
         EXPECT_EQ(table[0], c.entry0);
-        EXPECT_EQ(result.problems, c.problems);
+        std::vector<std::string> said;
+        for (const PortProblem& problem : result.problems) said.push_back(PortProblemText(problem.port, problem.condition));
+        EXPECT_EQ(said, c.problems);
         for (std::size_t i = c.listed.size(); i < kPortTableSize; ++i) EXPECT_TRUE(table[i].empty()) << i;
     }
 }
@@ -133,24 +136,39 @@ TEST(PortSearch, StopsAtSixteenPortsButKeepsTheRememberedOne) {
     EXPECT_EQ(table[0], "/dev/ttyUSB18");
 }
 
-TEST(PortProblemText, SaysWhatTheOperatorCanDo) {
+TEST(PortProblemText, SaysWhatTheOperatorCanDoInEitherLanguage) {
     struct Case {
         PortCondition condition;
         std::string text;
+        std::string chinese;
     } cases[] = {
-        {{PortState::Usable, ""}, ""},
+        {{PortState::Usable, ""}, "", ""},
         {{PortState::Missing, "No such file or directory"},
-         "/dev/ttyUSB0 is missing (not plugged in, renumbered, or a wrong name)"},
+         "/dev/ttyUSB0 is missing (not plugged in, renumbered, or a wrong name)",
+         "/dev/ttyUSB0 不存在（未插入、编号已变或名称有误）"},
         {{PortState::NoPermission, "Permission denied"},
-         "no permission to open /dev/ttyUSB0; add the station's user to the dialout group (then log in again)"},
+         "no permission to open /dev/ttyUSB0; add the station's user to the dialout group (then log in again)",
+         "无权打开 /dev/ttyUSB0；请把本工作站的用户加入 dialout 组（然后重新登录）"},
         {{PortState::InUse, "lock file /run/lock/LCK..ttyUSB0 of process 42"},
-         "/dev/ttyUSB0 is in use by another program (lock file /run/lock/LCK..ttyUSB0 of process 42)"},
-        {{PortState::InUse, ""}, "/dev/ttyUSB0 is in use by another program"},
-        {{PortState::NotSerial, "not a terminal device"}, "/dev/ttyUSB0 is not a serial port"},
-        {{PortState::OpenFailed, "Input/output error"}, "cannot open /dev/ttyUSB0: Input/output error"},
+         "/dev/ttyUSB0 is in use by another program (lock file /run/lock/LCK..ttyUSB0 of process 42)",
+         "/dev/ttyUSB0 正被其他程序占用 (lock file /run/lock/LCK..ttyUSB0 of process 42)"},
+        {{PortState::InUse, ""}, "/dev/ttyUSB0 is in use by another program", "/dev/ttyUSB0 正被其他程序占用"},
+        {{PortState::NotSerial, "not a terminal device"}, "/dev/ttyUSB0 is not a serial port", "/dev/ttyUSB0 不是串口"},
+        {{PortState::OpenFailed, "Input/output error"}, "cannot open /dev/ttyUSB0: Input/output error",
+         "无法打开 /dev/ttyUSB0: Input/output error"},
     };
+    config::LanguageTable english, chinese;
+    ASSERT_TRUE(english.LoadLanguage(config::LanguageTable::kEnglish));
+    ASSERT_TRUE(chinese.LoadLanguage(config::LanguageTable::kChinese));
     // /dev/ttyUSB0 need not exist: without a device to ask, the group is dialout.
-    for (const Case& c : cases) EXPECT_EQ(PortProblemText("/dev/ttyUSB0", c.condition), c.text);
+    for (const Case& c : cases) {
+        EXPECT_EQ(PortProblemText("/dev/ttyUSB0", c.condition), c.text);
+        EXPECT_EQ(PortProblemText("/dev/ttyUSB0", c.condition, &english), c.text);
+        EXPECT_EQ(PortProblemText("/dev/ttyUSB0", c.condition, &chinese), c.chinese);
+    }
+    // A port whose name holds the placeholder keeps it.
+    EXPECT_EQ(PortProblemText("/dev/%s", {PortState::NoPermission, ""}),
+              "no permission to open /dev/%s; add the station's user to the dialout group (then log in again)");
 }
 
 // A fixture machine: sysfs, /dev and /dev/serial/by-id folders in the test's
