@@ -46,6 +46,11 @@ std::vector<std::string> BurnRefusals(const BurnConfig& c, const std::string& co
     if (c.device_channel < 1)
         refusals.push_back(configFile + ": device channel " + written("device channel", c.device_channel) +
                            " leaves no channel to burn on (use 1 to " + std::to_string(kMaxBurnChannels) + ")");
+    for (const MalformedEntry& m : c.malformed_entries)
+        if (m.list == kSpiNorListKey || m.list == kSpiNandListKey)
+            refusals.push_back(m.Describe() +
+                               ": this flash record does not read whole, and a board with its flash would be "
+                               "burned with the fields after the fault as zero");
     return refusals;
 }
 

@@ -11,8 +11,10 @@ namespace kestrow::config {
 
 // Settings that make every burn fail: a chip mode without a burn path (0 and
 // 2 read no flash ID, 3 and 4 and unknown modes name no medium) and a device
-// channel count below 1. Each message names `configFile` and the value, as
-// the file wrote it when the reader's `notes` are given.
+// channel count below 1, and a SPI NOR or SPI NAND record the file did not
+// read whole (a board with that flash would be burned with the fields after
+// the fault as zero). Each message names the file and the value, as the file
+// wrote it when the reader's `notes` are given.
 std::vector<std::string> BurnRefusals(const BurnConfig& config, const std::string& configFile,
                                       const ConfigNotes* notes = nullptr);
 

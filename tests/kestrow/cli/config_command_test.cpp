@@ -128,6 +128,22 @@ TEST_F(ConfigCommandTest, ConfigurationsThatCanNeverBurnAreRefused) {
     }
 }
 
+// A flash record cut short would burn its boards with zeros after the fault:
+// kestrow burn refuses the station as kestrow config warns of it.
+TEST_F(ConfigCommandTest, AFlashRecordThatDoesNotReadWholeStopsTheBurn) {
+    SetConfigLine("spinand 1 = 0xefaa21, 2048,  64, 1024, 1024,  64, 0x0, 0x0, 20000000, W25N01GV",
+                  "spinand 1 = 0xefaa21, 2048,  64");
+    const std::string refusal = "config.txt line 28: spinand 1 = 0xefaa21, 2048,  64: this flash record does not "
+                                "read whole, and a board with its flash would be burned with the fields after the "
+                                "fault as zero\n";
+    RunResult r = RunConfig(folder.Dir());
+    EXPECT_EQ(r.status, 2) << r.output;
+    EXPECT_NE(r.output.find(refusal), std::string::npos) << r.output;
+    r = cli::testing::RunKestrow("burn --timeout 1 --port /dev/null --station '" + folder.Dir() + "'");
+    EXPECT_EQ(r.status, 2) << r.output;
+    EXPECT_NE(r.output.find("kestrow burn: " + refusal), std::string::npos) << r.output;
+}
+
 // A station whose burns would fail for a reason of configuration, or a port
 // that can never be serial, is refused before kestrow burn takes any board:
 // exit status 2, and first the line kestrow config prints for it.
