@@ -454,7 +454,8 @@ void MainWindow::RecomputeTransferTotal() { WarnAboutMissingFile(station_.Recomp
 void MainWindow::WarnAboutMissingFile(const engine::TransferTotal& total) {
     if (!total.missing_file.empty())
         prompter_.Show(this, ProgramCaption(language_),
-                       QString::asprintf("The file %s can not be found.", total.missing_file.c_str()),
+                       QString::fromStdString(config::FillIn(language_.GetAddedText(config::AddedText::FileNotFound),
+                                                             {total.missing_file})),
                        config::MessageIcon::Warning);
 }
 
@@ -521,6 +522,7 @@ QMessageBox* MainWindow::ShowAbout() {
     auto* box = new QMessageBox(QMessageBox::Information, Text(language_, text::kAboutItem).remove('&'),
                                 ProgramCaption(language_) + "\n" + AboutVersionLine(config_), QMessageBox::Ok,
                                 this);
+    box->button(QMessageBox::Ok)->setText(Text(language_, text::kOk));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
     return box;

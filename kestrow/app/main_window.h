@@ -67,6 +67,7 @@ inline constexpr int kHelpMenu = 16;
 inline constexpr int kDiskImageItem = 280;
 inline constexpr int kAboutItem = 17;
 inline constexpr int kCloseQuestion = 314;
+inline constexpr int kOk = 328;
 inline constexpr int kPortLabel = 374;
 inline constexpr int kBaudLabel = 375;
 inline constexpr int kSearch = 376;

@@ -84,8 +84,9 @@ enum class AddedText {
     PortNotSerial,
     PortCannotOpen,
     PortOccupied,      // the box when "Open" finds the port held
+    FileNotFound,      // %s: a file the transfer total needs
 };
-inline constexpr std::size_t kAddedTextCount = 60;
+inline constexpr std::size_t kAddedTextCount = 61;
 struct AddedTextEntry {
     AddedText id;
     std::string_view english;

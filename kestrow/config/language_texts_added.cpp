@@ -72,6 +72,7 @@ constexpr std::array<AddedTextEntry, kAddedTextCount> kAddedTexts = {{
     {T::PortNotSerial, "%s is not a serial port", "%s 不是串口"},
     {T::PortCannotOpen, "cannot open %s", "无法打开 %s"},
     {T::PortOccupied, "Serial port occupied, please check it!", "串口被占用，请检查！"},
+    {T::FileNotFound, "The file %s can not be found.", "找不到文件 %s。"},
 }};
 
 }  // namespace

@@ -654,7 +654,22 @@ TEST_F(MainWindowTest, AboutBoxShowsTheVersionLine) {
     EXPECT_TRUE(box->text().contains(QRegularExpression(
         R"(V1\.1\.26 \( CorvelLib V\d+\.\d+\.\d\d; USBLib V1\.0; Producer V2\.3\.04 \))")))
         << box->text().toStdString();
+    EXPECT_EQ(box->button(QMessageBox::Ok)->text(), "OK");
     box->close();
+    ASSERT_TRUE(w->SwitchLanguage(config::LanguageTable::kChinese));
+    box = w->ShowAbout();
+    EXPECT_EQ(box->button(QMessageBox::Ok)->text(), "确定");
+    box->close();
+}
+
+// A file the transfer total needs is named in the window's language.
+TEST_F(MainWindowTest, MissingFileOfTheTransferTotalIsNamed) {
+    ASSERT_TRUE(language_.LoadLanguage(config::LanguageTable::kChinese));
+    config_.path_producer = "gone_producer.bin";
+    auto w = OpenWindow();
+    ASSERT_FALSE(prompter_.shown.empty());
+    EXPECT_TRUE(prompter_.shown[0].text.startsWith("找不到文件 ")) << prompter_.shown[0].text.toStdString();
+    EXPECT_TRUE(prompter_.shown[0].text.contains("gone_producer.bin"));
 }
 
 }  // namespace
