@@ -4,7 +4,8 @@
 //             on its own port, burned at once by one `kestrow burn
 //             --all-ports` on a copy of the sample station (115200 baud, its
 //             64 KiB boot loader). Prints the wall time of N boards as a ratio
-//             of one board alone and the station's CPU seconds per board.
+//             of one board alone, the station's CPU seconds per board, and how
+//             many boards passed and hold the boot loader in their saved flash.
 // rearm:      (a) from a board appearing on a watched port to the first wake
 //             character the station sends it, over 50 plugs; (b) from a burn's
 //             end (its result) to its port being watched again, over 20 burns.
@@ -116,15 +117,33 @@ std::string ReadLine(FILE* in) {
 struct GangRun {
     double wall = 0, cpu = 0;
     unsigned passed = 0;
+    unsigned flashed = 0;  // boards whose saved flash holds the boot loader
 };
+
+std::string ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Behind its 512-byte header the flash holds the boot loader, but for the 60
+// bytes of flash parameters the station writes behind the file's "SPIP".
+bool FlashHoldsBootLoader(const std::string& flash, const std::string& boot) {
+    const std::size_t marker = boot.find("SPIP");
+    if (marker == std::string::npos || flash.size() < boot.size()) return false;
+    const std::size_t params = marker + 4;
+    return flash.compare(512, params - 512, boot, 512, params - 512) == 0 &&
+           flash.compare(params + 60, boot.size() - params - 60, boot, params + 60) == 0;
+}
 
 // N boards, each its own vboard process, burned by one kestrow burn --all-ports.
 GangRun BurnGang(const std::string& station, unsigned boards) {
     std::vector<Child> fleet;
     std::string announced;
+    auto flashFile = [&](unsigned i) { return station + "/flash-" + std::to_string(i) + ".bin"; };
     for (unsigned i = 0; i < boards; ++i) {
+        fs::remove(flashFile(i));
         fleet.push_back(Spawn({VBOARD_PROGRAM, "--chip-type", "8", "--flash-id", "0xef4017", "--flash-size", "8388608",
-                               "--pace", "--boards", "1"}));
+                               "--pace", "--boards", "1", "--save-flash", flashFile(i)}));
         announced += ReadLine(fleet.back().out) + "\n";
     }
     std::ofstream(station + "/virtual_ports.txt") << announced;
@@ -132,8 +151,11 @@ GangRun BurnGang(const std::string& station, unsigned boards) {
     auto start = Clock::now();
     Child kestrow = Spawn({KESTROW_PROGRAM, "burn", "--station", station, "--all-ports", "--boards",
                            std::to_string(boards), "--json", "--timeout", "600"});
-    for (std::string line; !(line = ReadLine(kestrow.out)).empty();)
-        run.passed += nlohmann::json::parse(line).value("result", "") == "passed";
+    for (std::string line; !(line = ReadLine(kestrow.out)).empty();) {
+        const nlohmann::json record = nlohmann::json::parse(line);
+        if (record.value("result", "") == "passed") ++run.passed;
+        else std::printf("    not passed: %s\n", line.c_str());
+    }
     int status = 0;
     rusage use{};
     ::wait4(kestrow.pid, &status, 0, &use);
@@ -145,6 +167,8 @@ GangRun BurnGang(const std::string& station, unsigned boards) {
         ::waitpid(board.pid, nullptr, 0);
         std::fclose(board.out);
     }
+    const std::string boot = ReadBytes(station + "/u-boot.bin");
+    for (unsigned i = 0; i < boards; ++i) run.flashed += FlashHoldsBootLoader(ReadBytes(flashFile(i)), boot);
     return run;
 }
 
@@ -153,13 +177,14 @@ void Gang(const std::string& folder) {
     fs::copy(KESTROW_SAMPLE_STATION, station, fs::copy_options::recursive);
     std::printf("gang: paced boards at 115200, each its own vboard process, one kestrow burn --all-ports\n");
     GangRun one = BurnGang(station, 1);
-    std::printf("  %2u board alone:  %6.2f s wall, %.3f CPU s, %u passed\n", 1u, one.wall, one.cpu, one.passed);
+    std::printf("  %2u board alone:  %6.2f s wall, %.3f CPU s, %u passed, %u flashes right\n", 1u, one.wall,
+                one.cpu, one.passed, one.flashed);
     for (unsigned boards : {16u, 32u}) {
         GangRun many = BurnGang(station, boards);
-        std::printf("  %2u boards at once: %6.2f s wall, %.3f CPU s, %u passed: ratio %.3f (goal <= %.2f), "
-                    "%.3f CPU s per board\n",
-                    boards, many.wall, many.cpu, many.passed, many.wall / one.wall, boards == 16 ? 1.05 : 1.10,
-                    many.cpu / boards);
+        std::printf("  %2u boards at once: %6.2f s wall, %.3f CPU s, %u passed, %u flashes right: ratio %.3f "
+                    "(goal <= %.2f), %.3f CPU s per board\n",
+                    boards, many.wall, many.cpu, many.passed, many.flashed, many.wall / one.wall,
+                    boards == 16 ? 1.05 : 1.10, many.cpu / boards);
     }
 }
 
