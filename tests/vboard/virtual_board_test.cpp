@@ -111,6 +111,19 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds t
     return condition();
 }
 
+// What the board sent and the host has not read yet is seen from outside the
+// board: vboard waits for it before it ends, or the hang-up would lose it.
+TEST(HostPortReading, BytesTheHostHasNotReadAreSeen) {
+    vboard::VirtualBoard board(vboard::BoardOptions{});
+    HostPort host(board.PortPath());
+    ASSERT_TRUE(host.Open());
+    EXPECT_TRUE(board.HostHasReadAll());
+    host.Send("kkk");
+    ASSERT_TRUE(WaitFor([&] { return !board.HostHasReadAll(); })) << "the prompt never waited for the host";
+    ASSERT_NE(host.ReadUntil("Q4_UART_BOOT>#"), "");
+    EXPECT_TRUE(WaitFor([&] { return board.HostHasReadAll(); }));
+}
+
 // A board that unplugs itself is gone for the host, but its terminal's number
 // is not handed to the next pseudo-terminal made while the board lives: a
 // station watching that path would open somebody else's board.

@@ -8,13 +8,20 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <chrono>
 #include <csignal>
 #include <iostream>
 #include <memory>
 #include <poll.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
+// How long the last board's answers may wait for the host to read them, and
+// how long the terminal must have held nothing unread before vboard ends: a
+// written byte reaches the host's queue a moment after the write returns.
+constexpr std::chrono::seconds kLingerForTheHost{5};
+constexpr std::chrono::milliseconds kHostQuiet{500};
 volatile std::sig_atomic_t g_stop = 0;
 void OnSignal(int) { g_stop = 1; }
 }  // namespace
@@ -152,6 +159,16 @@ int main(int argc, char** argv) {
                 char c;
                 if (::read(STDIN_FILENO, &c, 1) <= 0) break;
             }
+        }
+        // The last answers may still wait in the terminal for a busy host to
+        // read them; ending now would hang the port up under them.
+        const auto lingerUntil = std::chrono::steady_clock::now() + kLingerForTheHost;
+        auto quietSince = std::chrono::steady_clock::now();
+        for (auto now = quietSince; !g_stop && endWithLastBoard && now < lingerUntil && now - quietSince < kHostQuiet;
+             now = std::chrono::steady_clock::now()) {
+            if (!std::all_of(fleet.begin(), fleet.end(), [](const Port& p) { return p.board->HostHasReadAll(); }))
+                quietSince = now;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         for (unsigned p = 0; p < ports; ++p) {
             const vboard::VirtualBoard& board = *fleet[p].board;

@@ -263,6 +263,15 @@ unsigned VirtualBoard::HostBaud() {
     return baud;
 }
 
+bool VirtualBoard::HostHasReadAll() const {
+    int fd = OpenTerminal(portPath_);
+    if (fd < 0) return true;  // unplugged: nothing is left to read
+    int waiting = 0;
+    const bool read = ::ioctl(fd, FIONREAD, &waiting) != 0 || waiting == 0;
+    ::close(fd);
+    return read;
+}
+
 bool VirtualBoard::BurnEnded(Clock::time_point now) const {
     if (done_) return false;
     if (hungUpSince_ && now - *hungUpSince_ >= kReopenGrace) return true;

@@ -67,6 +67,9 @@ public:
     unsigned BoardNumber() const { return boardNumber_; }
     // True once the last board's burn has ended (or the board was unplugged).
     bool Done() const { return done_; }
+    // Whether the host has read every byte the board sent, through a
+    // descriptor of its own (the board's thread may have let go of its own).
+    bool HostHasReadAll() const;
 
 private:
     using Clock = std::chrono::steady_clock;
