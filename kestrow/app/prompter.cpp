@@ -54,7 +54,7 @@ namespace {
 
 // Added text `id` with `argument` in place of its "%s".
 QString AddedText(const config::LanguageTable& language, config::AddedText id, const std::string& argument) {
-    return QString::fromStdString(language.GetAddedText(id)).replace(QStringLiteral("%s"), QString::fromStdString(argument));
+    return QString::fromStdString(config::FillIn(language.GetAddedText(id), {argument}));
 }
 
 }  // namespace
